@@ -1,0 +1,34 @@
+// The codec lock manager: one process-wide mutex that every component takes
+// around opening and closing a codec, so that those calls are serialised
+// across jobs and players. It keeps the old lock-manager protocol (create,
+// obtain, release, destroy on the address of a mutex pointer) and its log
+// lines; the loader creates the mutex after avcodec is loaded and destroys
+// it when avcodec is unloaded.
+#pragma once
+
+namespace quorvel {
+
+enum TLockOp { lopCreate = 0, lopObtain = 1, lopRelease = 2, lopDestroy = 3 };
+
+// AMutex: the address of the caller's mutex pointer. Returns 0 or -1.
+int CodecLockManager(void** AMutex, int AOp);
+
+// Post-load hook of avcodec / its undo on unload.
+void InstallCodecLock();
+void RemoveCodecLock();
+
+// Holds the codec mutex for a scope. Ok() is false when no mutex exists
+// (avcodec not loaded): the caller goes on unserialised, as the library would.
+class TCodecLock {
+public:
+  TCodecLock();
+  ~TCodecLock();
+  TCodecLock(const TCodecLock&) = delete;
+  TCodecLock& operator=(const TCodecLock&) = delete;
+  bool Ok() const { return FOk; }
+
+private:
+  bool FOk;
+};
+
+}  // namespace quorvel

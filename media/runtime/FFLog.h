@@ -1,0 +1,97 @@
+// The media log collector. The media libraries report through one
+// process-wide log callback that receives printf-style fragments from any
+// thread, a line often in several pieces; the components report their own
+// messages. TFFLogger turns both into whole lines and hands each line to one
+// callback, OnLog, with the thread that produced it and a level.
+//
+// There is one collector per process: the application creates one before the
+// media libraries are loaded; when none exists, FFLogger() creates one the
+// first time it is needed.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "media/runtime/FFBaseComponent.h"
+
+namespace quorvel {
+
+enum TLogLevel { llQuiet, llPanic, llFatal, llError, llWarning, llInfo, llVerbose, llDebug };
+
+// The media libraries' numeric level of a TLogLevel: (value - 1) * 8.
+int LogLevelToAV(TLogLevel ALevel);
+// The TLogLevel of a library level: L / 8 (toward zero) + 1, clamped to llQuiet..llDebug.
+TLogLevel AVToLogLevel(int AAVLevel);
+
+// The data of one event being raised.
+struct TLogInfo {
+  TObject* Sender = nullptr;
+  uint32_t ThreadID = 0;
+  TLogLevel LogLevel = llQuiet;
+  std::string LogMsg;
+};
+
+using TLogEvent =
+    std::function<void(TObject* Sender, uint32_t AThreadID, TLogLevel ALogLevel, const std::string& ALogMsg)>;
+
+class TFFLogger : public TFFBaseComponent {
+public:
+  // Replaces an automatically created collector; throws Exception when
+  // another collector exists already.
+  explicit TFFLogger(TObject* AOwner = nullptr);
+  ~TFFLogger() override;
+  TFFLogger(const TFFLogger&) = delete;
+  TFFLogger& operator=(const TFFLogger&) = delete;
+
+  bool AutoCreated() const { return FAutoCreated; }
+
+  TLogLevel LogLevel() const { return FLogLevel.load(); }
+  // A new value is applied to the media library when avutil is loaded.
+  void SetLogLevel(TLogLevel AValue);
+  // The engine's log-level option: a level name (any letter case) or a
+  // decimal library level. Throws EConvertError for anything else.
+  void OptLogLevel(const std::string& AArg);
+
+  bool TriggerEventInMainThread() const { return FTriggerEventInMainThread.load(); }
+  void SetTriggerEventInMainThread(bool AValue) { FTriggerEventInMainThread = AValue; }
+
+  TLogEvent OnLog() const;
+  void SetOnLog(TLogEvent AValue);
+
+  // A component's own message. Passes when ALogLevel <= LogLevel, and
+  // llVerbose passes at every level but llQuiet.
+  void Log(TObject* Sender, TLogLevel ALogLevel, const std::string& ALogMsg);
+  void Log(TObject* Sender, TLogLevel ALogLevel, const char* AFormat, ...)
+      __attribute__((format(printf, 4, 5)));
+
+  // Installs FFLogCallback as the library's log callback and applies
+  // LogLevel. Throws Exception when avutil's log entries are not resolved.
+  void InstallAVLogCallback();
+
+private:
+  friend TFFLogger& FFLogger();
+
+  void ApplyLogLevel();
+
+  bool FAutoCreated = false;
+  std::atomic<bool> FTriggerEventInMainThread{true};
+  std::atomic<TLogLevel> FLogLevel{llInfo};
+  mutable std::mutex FEventLock;  // guards FOnLog (set on the main thread, read by loggers)
+  TLogEvent FOnLog;
+};
+
+// The process-wide collector; creates one (AutoCreated) when none exists.
+TFFLogger& FFLogger();
+
+// The media library's log callback (av_log_set_callback's signature).
+void FFLogCallback(void* APtr, int ALevel, const char* AFormat, va_list AArgs);
+
+// Process end: frees an automatically created collector, the per-thread
+// pending lines and the repeat state.
+void FinalizeFFLogger();
+
+}  // namespace quorvel

@@ -1,0 +1,43 @@
+// Small shared texts of the media components: error-code messages, media
+// times, byte sizes and stream-kind names. No state; safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace quorvel {
+
+// One row of the fixed error table.
+struct TErrorEntry {
+  int Code;
+  const char* Message;
+};
+
+// The fixed table of error codes and their messages: the libraries' tag
+// codes, negated system error numbers and the Windows socket codes kept for
+// compatibility with messages users already know.
+std::span<const TErrorEntry> ErrorTable();
+
+// The message for a media error code. Codes in the fixed table give its
+// text; the tag codes of today's libraries that the table lacks give the
+// libraries' own wording; anything else "Error number %d occurred".
+std::string ErrorMessage(int code);
+
+// prefix + ": " + ErrorMessage(code). Callers pass the file name as prefix.
+std::string ErrorText(const std::string& prefix, int code);
+
+// A media time in microseconds as "hh:mm:ss.mmm" (hours not limited to two
+// digits), "N/A" for the no-time value (AV_NOPTS_VALUE). A negative time
+// gets a leading "-" on the magnitude.
+std::string TimeText(int64_t t);
+
+// A byte count as "%d Byte", "%.2f KB", "%.2f MB" or "%.2f GB", with the
+// current locale's decimal separator.
+std::string SizeText(int64_t n);
+
+// The name of a stream kind by media type number: "Video", "Audio", "Data",
+// "Subtitle", "Attachment", otherwise "Unknown".
+std::string StreamKindName(int mediaType);
+
+}  // namespace quorvel

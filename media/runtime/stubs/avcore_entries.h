@@ -21,6 +21,7 @@
   FN(swr_is_initialized) \
   FN(swr_next_pts) \
   FN(swr_set_compensation) \
+  FN(swr_set_matrix) \
   FN(swresample_version) \
   OPT(swr_alloc_set_opts) \
   VAR(swr_ffversion)

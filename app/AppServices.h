@@ -1,0 +1,20 @@
+// What the windows are given from outside: where the program lives, the
+// configured addresses and the desktop's open service. Tests hand in their
+// own folder and a recording desktop.
+#pragma once
+
+#include <QString>
+
+#include "app/Endpoints.h"
+
+namespace quorvel {
+
+class TDesktop;
+
+struct TAppServices {
+  QString ProgramFolder;  // ends with "/"
+  TEndpoints Endpoints;
+  TDesktop* Desktop = nullptr;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,344 @@
+#include "app/MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTableWidget>
+
+#include "app/AboutForm.h"
+#include "app/Decryptor.h"
+#include "app/Desktop.h"
+#include "app/ExceptionGuard.h"
+#include "app/LogForm.h"
+#include "app/ProfilePanel.h"
+#include "app/ReportSink.h"
+#include "app/Settings.h"
+#include "app/ShellFolders.h"
+#include "app/SourceList.h"
+#include "app/Widgets.h"
+#include "media/runtime/FFLoad.h"
+#include "media/runtime/FFLog.h"
+
+namespace quorvel {
+
+namespace {
+
+struct TSourceFormat {
+  const char* Description;
+  const char* Pattern;
+};
+
+// The media the open dialog offers, in the order it lists them.
+constexpr TSourceFormat kSourceFormats[] = {
+    {"MOD files", "*.mod"},
+    {"High-definition files", "*.mts; *.ts; *m2ts; *.tp"},
+    {"AVI files", "*.avi"},
+    {"MPEG-4 files", "*.mp4; *.m4v"},
+    {"MPEG files", "*.mpg; *.mpeg"},
+    {"3GP files", "*.3gp; *.3g2"},
+    {"Windows Media Video", "*.wmv; *.asf"},
+    {"Real Media files", "*.rm; *.rmvb"},
+    {"Video CD files", "*.dat"},
+    {"Quick Time files", "*.mov"},
+    {"Flash Video files", "*.flv; *.f4v"},
+    {"Matroska files", "*.mkv"},
+    {"Digital Video files", "*.dv"},
+    {"NUT files", "*.nut"},
+    {"Raw h.264 video files", "*.h.264"},
+    {"Nullsoft Stream Video", "*.nsv"},
+    {"Video Object files", "*.vob"},
+};
+
+const char* const kProfileFolder = "mp3-converter-profiles";
+const char* const kSkinFolder = "skin-aqua";
+
+}  // namespace
+
+QString BuildOpenFilter() {
+  QString filter = QStringLiteral("All Supported Formats|");
+  for (const TSourceFormat& f : kSourceFormats) filter += QLatin1String(f.Pattern) + u';';
+  for (const TSourceFormat& f : kSourceFormats)
+    filter += u'|' + QLatin1String(f.Description) + " (" + QLatin1String(f.Pattern) + ")|" +
+              QLatin1String(f.Pattern) + u';';
+  return filter;
+}
+
+QStringList QtNameFilters(const QString& AOpenFilter) {
+  const QStringList parts = AOpenFilter.split(u'|');
+  QStringList result;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString name = parts.at(i).trimmed();
+    // The description may carry its patterns already; Qt wants them once,
+    // space-separated, in the last brackets.
+    const qsizetype bracket = name.lastIndexOf(QStringLiteral(" ("));
+    if (bracket > 0 && name.endsWith(u')')) name.truncate(bracket);
+    QStringList patterns;
+    for (const QString& p : parts.at(i + 1).split(u';'))
+      if (!p.trimmed().isEmpty()) patterns << p.trimmed();
+    result << name + " (" + patterns.join(u' ') + ")";
+  }
+  return result;
+}
+
+TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidget* AParent)
+    : QMainWindow(AParent), FServices(AServices), FReport(AReport) {
+  setObjectName("MainForm");
+  // The collector must exist before the media libraries are loaded, so that
+  // their first lines already reach the report history.
+  FLogger = std::make_unique<TFFLogger>();
+  FLogger->SetOnLog([this](TObject*, uint32_t AThreadID, TLogLevel ALevel, const std::string& AMsg) {
+    FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
+  });
+
+  FSourceList = new TSourceList(this);
+  FProfilePanel = new TProfilePanel(*FSourceList, FReport, this);
+  FSourceList->SetProfiles(&FProfilePanel->Profiles());
+  FUi.Setup(this, *FSourceList, *FProfilePanel);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowTitle(QStringLiteral("Quorvel"));
+  centralWidget()->setFixedSize(737, 452);
+  setFixedSize(737, 452 + menuBar()->sizeHint().height());
+
+  // Until the list is prepared, the commands that need rows are off.
+  for (QWidget* w : {static_cast<QWidget*>(FUi.btnClear), static_cast<QWidget*>(FUi.btnTrim),
+                     static_cast<QWidget*>(FUi.btnConvert)})
+    w->setEnabled(false);
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown, FUi.popTrimAudio,
+                     FUi.popFileInformation})
+    a->setEnabled(false);
+  FUi.stkList->setCurrentWidget(FUi.pnlGettingStarted);
+  ConnectCommands();
+}
+
+TMainForm::~TMainForm() {
+  if (FLogger) FLogger->SetOnLog(nullptr);
+}
+
+void TMainForm::BindForms(TLogForm* ALogForm, TAboutForm* AAboutForm) {
+  FLogForm = ALogForm;
+  FAboutForm = AAboutForm;
+}
+
+void TMainForm::FormCreate() {
+  // 1. Files may be dropped on the window (their handling comes with the list).
+  setAcceptDrops(true);
+
+  // 2. The skin; a missing file ends the start-up here.
+  FSkin.Load(QDir(FServices.ProgramFolder).filePath(kSkinFolder));
+  ApplySkinPictures();
+
+  // 3.-4.
+  FTempFolder = SystemTempFolder();
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+  setWindowTitle(QStringLiteral("Quorvel"));
+
+  // 5.-6. The open dialog starts in the music folder; the report history
+  // already holds its first line.
+  FOpenDialogFolder = GetShellFolder(TShellFolder::Music);
+
+  // 7.
+  QTableWidget* grid = FSourceList->Grid();
+  const int widths[] = {150, 87, 150, 55};
+  for (int c = 0; c < 4; ++c) grid->setColumnWidth(c, widths[c]);
+  grid->horizontalHeader()->setFixedHeight(20);
+
+  // 8.
+  FOpenFilter = BuildOpenFilter();
+
+  // 9.
+  if (!LoadProfiles()) return;
+
+  // 10.
+  const QStringList folders = DataFolders(GetShellFolder(TShellFolder::Documents));
+  CreateDataFolders(folders);
+  if (!folders.isEmpty() && QFileInfo(folders.last()).isDir())
+    FUi.edDestinationFolder->setText(QDir::toNativeSeparators(folders.last()));
+
+  // 11.
+  ReadStoredSettings();
+
+  // 12.
+  FProfilePanel->FillProfileList();
+
+  // 13. The task manager's libraries; the players' wait for the first files.
+  if (!AVLibLoaded(kEncoderLibraries)) {
+    std::string error;
+    if (!LoadAVLib(kEncoderLibraries, (FServices.ProgramFolder + "LibAV").toStdString(), error)) {
+      const QString text = QString::fromStdString(error);
+      FReport.ReportError(text, QStringLiteral("CLM_FFAVLibLoad"));
+      FReport.AddLogLine("-> " + text);
+    }
+  }
+}
+
+bool TMainForm::LoadProfiles() {
+  const QString path = QDir(FServices.ProgramFolder).filePath(QString(kProfileFolder) + "/formats.dat");
+  try {
+    ParseProfiles(LoadProfileFile(path), FProfilePanel->Profiles());
+  } catch (const std::exception& e) {
+    // The reason goes to the events log, so that a sent report carries it.
+    FReport.AddLogLine("-> Error loading profiles: " + QString::fromUtf8(e.what()));
+    FReport.ReportError(tr("Error loading profiles"), QStringLiteral("CLM_LoadProfiles"));
+    return false;
+  }
+  return true;
+}
+
+void TMainForm::ReadStoredSettings() {
+  FProfilePanel->SetRecentProfile(0);
+  const TStoredSettings s = ReadSettings(*OpenSettings());
+  if (s.OutputPath) FUi.edDestinationFolder->setText(*s.OutputPath);
+  if (s.OpenAudioDialogPath)
+    FOpenDialogFolder = QFileInfo(*s.OpenAudioDialogPath).isDir() ? *s.OpenAudioDialogPath : QString();
+  if (s.RecentProfile) FProfilePanel->SetRecentProfile(*s.RecentProfile);
+  // An index the profile set no longer has would name a missing profile at close.
+  if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
+    FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
+}
+
+void TMainForm::ApplySkinPictures() {
+  const TSkin& s = FSkin;
+  FUi.btnAdd->SetImages(s.Picture("open2.png"), s.Picture("open_over2.png"));
+  FUi.btnClear->SetImages(s.Picture("remove2.png"), s.Picture("remove_over2.png"));
+  FUi.btnTrim->SetImages(s.Picture("trim2.png"), s.Picture("trim_over2.png"));
+  FUi.btnConvert->SetImages(s.Picture("convert.png"), s.Picture("convert_over.png"));
+  FUi.btnPlay->SetImages(s.Picture("play.png"), {});
+  FUi.btnPause->SetImages(s.Picture("pause.png"), {});
+  FUi.btnStop->SetImages(s.Picture("stop.png"), {});
+  FUi.btnLike->SetImages(s.Picture("like.png"), s.Picture("like_over.png"));
+  FUi.btnTweet->SetImages(s.Picture("tweet.png"), s.Picture("tweet_over.png"));
+  FUi.imgDragDrop->setPixmap(s.Picture("dragdrop2.png"));
+  FUi.btnOpenForGs->SetImages(s.Picture("open_for_gs2.png"), {});
+  FUi.lblGettingStarted->setText(tr("Drag & drop your movies here"));
+  if (s.HasPicture(TSkin::kOptionalBackground)) {
+    FUi.pnlGettingStarted->setStyleSheet(
+        QStringLiteral("#pnlGettingStarted { border-image: url(\"%1\") 0 0 0 0 stretch stretch; }")
+            .arg(QDir(s.Folder()).filePath(TSkin::kOptionalBackground)));
+  } else {
+    FUi.pnlGettingStarted->hide();
+  }
+  s.Apply();
+}
+
+void TMainForm::ConnectCommands() {
+  const TEndpoints& e = FServices.Endpoints;
+  connect(FUi.actExit, &QAction::triggered, this, &QWidget::close);
+  connect(FUi.actEventsLog, &QAction::triggered, this, Guarded([this](bool) {
+            if (FLogForm) FLogForm->Execute();
+          }));
+  connect(FUi.actAbout, &QAction::triggered, this, Guarded([this](bool) {
+            if (FAboutForm) FAboutForm->Execute(this);
+          }));
+  struct TLink {
+    QAction* Action;
+    QUrl Url;
+  };
+  const TLink links[] = {
+      {FUi.actOnlineGuide, e.OnlineGuide.isEmpty() ? QUrl() : QUrl(e.OnlineGuide)},
+      {FUi.actSupport, e.ContactPage.isEmpty() ? QUrl() : QUrl(e.ContactPage)},
+      {FUi.actMoreFreeware, e.HomePage.isEmpty() ? QUrl() : QUrl(e.HomePage)},
+      {FUi.actOnFacebook, FacebookShareUrl(e)},
+      {FUi.actOnTwitter, TwitterShareUrl(e, QStringLiteral("Quorvel"))},
+  };
+  for (const TLink& l : links) {
+    l.Action->setEnabled(!l.Url.isEmpty());
+    connect(l.Action, &QAction::triggered, this, Guarded([this, url = l.Url](bool) { OpenAddress(url); }));
+  }
+  FUi.btnLike->setEnabled(FUi.actOnFacebook->isEnabled());
+  FUi.btnTweet->setEnabled(FUi.actOnTwitter->isEnabled());
+  connect(FUi.btnLike, &QPushButton::clicked, FUi.actOnFacebook, &QAction::trigger);
+  connect(FUi.btnTweet, &QPushButton::clicked, FUi.actOnTwitter, &QAction::trigger);
+
+  // SEAMS: the commands below belong to the source list (add, clear, remove,
+  // rename, reorder), the conversion (Convert, Browse..., Find target), the
+  // trim dialog, the file information dialog and the preview player. They
+  // are in place and do nothing until those parts arrive.
+}
+
+void TMainForm::OpenAddress(const QUrl& AUrl) {
+  if (!AUrl.isEmpty() && FServices.Desktop) FServices.Desktop->OpenUrl(AUrl);
+}
+
+QStringList TMainForm::ExecuteOpenDialog() {
+  QFileDialog dialog(this, tr("Add audio files"), FOpenDialogFolder);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters(QtNameFilters(FOpenFilter));
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  if (!files.isEmpty()) {
+    FOpenDialogFiles = files;
+    FOpenDialogFolder = QFileInfo(files.first()).absolutePath();
+  }
+  return files;
+}
+
+bool TMainForm::PrepareSourceList() {
+  // 1. The player's set is the task manager's: one load serves both.
+  if (!AVLibLoaded(kPlayerLibraries)) {
+    std::string error;
+    if (!LoadAVLib(kEncoderLibraries, (FServices.ProgramFolder + "LibAV").toStdString(), error)) {
+      const QString text = QString::fromStdString(error);
+      FReport.ReportError(text, QStringLiteral("CLM_FFLoadAVLib2"));
+      FReport.AddLogLine("-> " + text);
+      return false;
+    }
+  }
+  // 2. SEAM (preview player): its own SDL copy, PrepareSdlCopy(0, ...), is
+  // loaded here once the player exists.
+
+  // 3.
+  FUi.stkList->setCurrentWidget(FSourceList->Grid());
+  for (QWidget* w : {static_cast<QWidget*>(FUi.btnClear), static_cast<QWidget*>(FUi.btnTrim),
+                     static_cast<QWidget*>(FUi.btnConvert)})
+    w->setEnabled(true);
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown, FUi.popTrimAudio,
+                     FUi.popFileInformation})
+    a->setEnabled(true);
+  return true;
+}
+
+void TMainForm::SaveSettings() {
+  TSettingsToWrite v;
+  v.OutputPath = FUi.edDestinationFolder->text();
+  if (!FOpenDialogFiles.isEmpty())
+    v.OpenAudioDialogPath = QDir::toNativeSeparators(QFileInfo(FOpenDialogFiles.first()).absolutePath());
+  v.RecentProfile = FProfilePanel->RecentProfile();
+  v.LastEditedProfile = FProfilePanel->LastEditedProfile();
+  const TProfiles& profiles = FProfilePanel->Profiles();
+  if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))
+    v.LastEdited = &profiles[static_cast<size_t>(v.LastEditedProfile)];
+  bool written = false;
+  try {
+    written = WriteSettings(*OpenSettings(), v);
+  } catch (const std::exception&) {
+    written = false;
+  }
+  if (!written) FReport.ReportError(tr("Error writing data to Registry"), QStringLiteral("CLM_RegDataWrite"));
+}
+
+void TMainForm::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  setAcceptDrops(false);
+  // SEAM (preview player): the preview stops here.
+  SaveSettings();
+}
+
+void TMainForm::closeEvent(QCloseEvent* AEvent) {
+  RunGuarded([this] { FormClose(); });
+  AEvent->accept();
+}
+
+}  // namespace quorvel

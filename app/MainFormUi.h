@@ -1,0 +1,94 @@
+// The main window's controls and their layout. Behaviour lives in TMainForm
+// and the panels; this only builds and places.
+#pragma once
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QMenu;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QStackedWidget;
+class QTimeEdit;
+class QWidget;
+
+namespace quorvel {
+
+class TImageButton;
+class TProfilePanel;
+class TSourceList;
+
+struct TMainFormUi {
+  // Builds every control on AWindow. AList and AProfiles supply the grid and
+  // the profile choices, which their owners created.
+  void Setup(QMainWindow* AWindow, TSourceList& AList, TProfilePanel& AProfiles);
+
+  // Menus
+  QMenu* mnuFile = nullptr;
+  QMenu* mnuEdit = nullptr;
+  QMenu* mnuTools = nullptr;
+  QMenu* mnuHelp = nullptr;
+  QAction* actAddFiles = nullptr;
+  QAction* actStartConversion = nullptr;
+  QAction* actFileInformation = nullptr;
+  QAction* actExit = nullptr;
+  QAction* actRemove = nullptr;
+  QAction* actClearAll = nullptr;
+  QAction* actRename = nullptr;
+  QAction* actMoveUp = nullptr;
+  QAction* actMoveDown = nullptr;
+  QAction* actTrimAudio = nullptr;
+  QAction* actEventsLog = nullptr;
+  QAction* actOnlineGuide = nullptr;
+  QAction* actSupport = nullptr;
+  QAction* actMoreFreeware = nullptr;
+  QAction* actOnFacebook = nullptr;
+  QAction* actOnTwitter = nullptr;
+  QAction* actAbout = nullptr;
+  // The list's pop-up menu
+  QAction* popAddFiles = nullptr;
+  QAction* popRemove = nullptr;
+  QAction* popClearAll = nullptr;
+  QAction* popRename = nullptr;
+  QAction* popMoveUp = nullptr;
+  QAction* popMoveDown = nullptr;
+  QAction* popTrimAudio = nullptr;
+  QAction* popFileInformation = nullptr;
+
+  // Left buttons, share buttons, Convert
+  TImageButton* btnAdd = nullptr;
+  TImageButton* btnClear = nullptr;
+  TImageButton* btnTrim = nullptr;
+  TImageButton* btnLike = nullptr;
+  TImageButton* btnTweet = nullptr;
+  TImageButton* btnConvert = nullptr;
+
+  // List area: the getting-started panel or the grid
+  QStackedWidget* stkList = nullptr;
+  QWidget* pnlGettingStarted = nullptr;
+  QLabel* lblGettingStarted = nullptr;
+  QLabel* imgDragDrop = nullptr;
+  TImageButton* btnOpenForGs = nullptr;
+  QTimeEdit* edTimeStart = nullptr;
+  QTimeEdit* edTimeEnd = nullptr;
+
+  // Preview player panel
+  QWidget* pnlPlayer = nullptr;
+  TImageButton* btnPlay = nullptr;
+  TImageButton* btnPause = nullptr;
+  TImageButton* btnStop = nullptr;
+  QSlider* sldPosition = nullptr;
+  QLabel* lblPlayTime = nullptr;
+
+  // Output
+  QCheckBox* chMerge = nullptr;
+  QSpinBox* edVolume = nullptr;
+  QLineEdit* edDestinationFolder = nullptr;
+  QPushButton* btnBrowse = nullptr;
+  QPushButton* btnFindTarget = nullptr;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,46 @@
+// Conversion profiles: one output format with the codecs, bit rates, sample
+// rates and channel counts it offers and the one of each currently chosen.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace quorvel {
+
+struct TProfile {
+  QString Title;
+  QString FormatExt;  // with its leading dot
+  QString Description;
+  QString AudioBitRates;  // choice lists: "value$caption,value$caption"
+  QString SampleRates;
+  QString Channels;
+  QString AudioCodecs;
+  QString AudioCodecName;  // the chosen values
+  QString SampleRate;
+  QString AudioBitRate;
+  QString StandardAudioBitRate;  // AudioBitRate as the file gave it: Quality "Standard"
+  QString Channel;
+  QString ExtraParam;
+};
+
+using TProfiles = std::vector<TProfile>;
+
+// Key and value of a key line: the key runs from after the first "<" to the
+// first space after it, the value between the first two double quotes. Both
+// stay empty when the line has no such part.
+void ParseProfileLine(const QString& ALine, QString& AKey, QString& AValue);
+
+// Parses the profile set's lines into AProfiles (appended). Throws Exception
+// for a known key before the first "<Profile>"; the profiles read up to
+// there stay in AProfiles.
+void ParseProfiles(const QStringList& ALines, TProfiles& AProfiles);
+
+// The values (AValues true) or the captions of a choice list.
+QStringList SplitChoiceList(const QString& AList, bool AValues);
+
+// Position of AValue among the values of AList, letter case ignored; -1 when absent.
+int ChoiceValueIndex(const QString& AList, const QString& AValue);
+
+}  // namespace quorvel

@@ -1,0 +1,41 @@
+// The user's settings: the output folder, the open dialog's folder, the last
+// chosen profile and the last edited profile's values. Kept with QSettings
+// under "Sabrivo" / "Quorvel".
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QSettings;
+
+namespace quorvel {
+
+struct TProfile;
+
+// The settings store, opened for reading and writing.
+std::unique_ptr<QSettings> OpenSettings();
+
+// The values found in the store; absent values stay empty.
+struct TStoredSettings {
+  std::optional<QString> OutputPath;
+  std::optional<QString> OpenAudioDialogPath;
+  std::optional<int> RecentProfile;
+  std::optional<int> LastEditedProfile;
+};
+
+TStoredSettings ReadSettings(QSettings& AStore);
+
+struct TSettingsToWrite {
+  QString OutputPath;
+  std::optional<QString> OpenAudioDialogPath;  // only when the dialog returned files this run
+  int RecentProfile = 0;
+  int LastEditedProfile = -1;
+  const TProfile* LastEdited = nullptr;  // the profile LastEditedProfile names, when valid
+};
+
+// Writes and flushes; false when the store could not be written.
+bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues);
+
+}  // namespace quorvel

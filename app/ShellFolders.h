@@ -1,0 +1,38 @@
+// Where the program finds and keeps things on disk: its own folder, the
+// user's documents and music folders, the temporary folder, the data folders
+// and the per-player copies of the SDL library.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace quorvel {
+
+enum class TShellFolder { Documents, Music };
+
+// The user's folder of that kind, created when missing; empty when the
+// system names none or it cannot be created.
+QString GetShellFolder(TShellFolder AFolder);
+
+// The program's folder and the temporary folder, each ending with "/".
+QString ProgramFolder();
+QString SystemTempFolder();
+
+// "Sabrivo", "Sabrivo/Quorvel" and "Sabrivo/Quorvel/Output" in ADocuments,
+// outermost first; empty when ADocuments is empty.
+QStringList DataFolders(const QString& ADocuments);
+// Creates each folder that does not exist yet, outermost first; failures are
+// left for the caller to notice by the last folder's absence.
+void CreateDataFolders(const QStringList& AFolders);
+
+// The file name of player APlayer's own copy of the SDL library in
+// ATempFolder ("SDL_<n>.so"). When that copy does not exist yet it is made
+// from the SDL library in AProgramFolder's "LibAV" folder, or from the one
+// the system would load; an existing copy is used unchanged. A failed copy
+// is not reported here: loading the copy reports it.
+QString PrepareSdlCopy(int APlayer, const QString& AProgramFolder, const QString& ATempFolder);
+
+// The file name of the SDL library the players use.
+inline constexpr const char* kSdlLibraryName = "libSDL-1.2.so.0";
+
+}  // namespace quorvel

@@ -1,0 +1,216 @@
+// Records and owning handles shared by the parts of a conversion job.
+//
+// Every media-library object a job keeps is held by one of the handles below,
+// so that a failure anywhere in the configuration or the run leaves nothing
+// behind. The deleters go through the entry tables and do nothing when the
+// library is no longer loaded (the process is ending).
+#pragma once
+
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "media/engine/FFmpegException.h"
+#include "media/runtime/Stubs.h"
+
+namespace quorvel {
+
+// The most streams one input may have an "itsscale" factor for.
+inline constexpr int kMaxStreams = 20;
+
+struct TCodecContextDeleter {
+  void operator()(AVCodecContext* p) const;  // closes (under the codec lock) and frees
+};
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
+
+struct TBsfDeleter {
+  void operator()(AVBSFContext* p) const {
+    if (avcodec.av_bsf_free) avcodec.av_bsf_free(&p);
+  }
+};
+using TBsfPtr = std::unique_ptr<AVBSFContext, TBsfDeleter>;
+
+struct TSwrDeleter {
+  void operator()(SwrContext* p) const {
+    if (avcore.swr_free) avcore.swr_free(&p);
+  }
+};
+using TSwrPtr = std::unique_ptr<SwrContext, TSwrDeleter>;
+
+struct TSwsDeleter {
+  void operator()(SwsContext* p) const {
+    if (swscale.sws_freeContext) swscale.sws_freeContext(p);
+  }
+};
+using TSwsPtr = std::unique_ptr<SwsContext, TSwsDeleter>;
+
+struct TAudioFifoDeleter {
+  void operator()(AVAudioFifo* p) const {
+    if (avutil.av_audio_fifo_free) avutil.av_audio_fifo_free(p);
+  }
+};
+using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoDeleter>;
+
+struct TFrameDeleter {
+  void operator()(AVFrame* p) const {
+    if (avutil.av_frame_free) avutil.av_frame_free(&p);
+  }
+};
+using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
+
+struct TFileDeleter {
+  void operator()(FILE* p) const {
+    if (myutil.fclose) myutil.fclose(p);
+  }
+};
+using TFilePtr = std::unique_ptr<FILE, TFileDeleter>;
+
+// An input container opened by OpenInputURL.
+struct TInputContextDeleter {
+  void operator()(AVFormatContext* p) const;
+};
+using TInputContextPtr = std::unique_ptr<AVFormatContext, TInputContextDeleter>;
+
+// An output container: its file is flushed and closed, a file left with 0
+// bytes is deleted (nothing useful was written), then the context is freed.
+struct TOutputContextDeleter {
+  void operator()(AVFormatContext* p) const;
+};
+using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextDeleter>;
+
+// A media-library metadata list owned by the job.
+class TDictionary {
+public:
+  TDictionary() = default;
+  ~TDictionary() { Clear(); }
+  TDictionary(TDictionary&& other) noexcept : FDict(other.FDict) { other.FDict = nullptr; }
+  TDictionary& operator=(TDictionary&& other) noexcept {
+    if (this != &other) {
+      Clear();
+      FDict = other.FDict;
+      other.FDict = nullptr;
+    }
+    return *this;
+  }
+  TDictionary(const TDictionary&) = delete;
+  TDictionary& operator=(const TDictionary&) = delete;
+
+  AVDictionary* Get() const { return FDict; }
+  AVDictionary** Address() { return &FDict; }
+  void Clear() {
+    if (FDict && avutil.av_dict_free) avutil.av_dict_free(&FDict);
+    FDict = nullptr;
+  }
+
+private:
+  AVDictionary* FDict = nullptr;
+};
+
+// One bitstream filter given by "absf", "vbsf" or "sbsf". The context is
+// made when the option is given (so an unknown name fails there); it is
+// initialised with the stream's parameters when the run starts. Args is the
+// text after "=", handed to the filter as its options.
+struct TBitstreamFilter {
+  TBsfPtr Context;
+  std::string Args;
+};
+using TBitstreamFilterChain = std::vector<TBitstreamFilter>;
+
+struct TAVStreamMap {
+  int file_index = 0;
+  int stream_index = 0;
+  int sync_file_index = 0;
+  int sync_stream_index = 0;
+};
+
+struct TAVMetaDataMap {
+  int file_idx = 0;
+  char type_ = 'g';  // 'g' global, 's' stream, 'c' chapter, 'p' program
+  int index = 0;
+};
+// Element 0 is the output side, element 1 the input side.
+using TAVMetaDataMapPair = std::array<TAVMetaDataMap, 2>;
+
+struct TAVChapterMap {
+  int in_file = 0;
+  int out_file = 0;
+};
+
+// Grows a settings array to ANewCount zero-filled elements; never shrinks.
+template <class T>
+void grow_table(std::vector<T>& AArray, int64_t ANewCount) {
+  if (ANewCount >= static_cast<int64_t>(INT_MAX / sizeof(T))) throw FFmpegException("Array too big.");
+  if (ANewCount > static_cast<int64_t>(AArray.size())) {
+    try {
+      AArray.resize(static_cast<size_t>(ANewCount));
+    } catch (const std::bad_alloc&) {
+      throw FFmpegException("Could not alloc buffer.");
+    }
+  }
+}
+
+struct TAVInputStream;
+
+// Per input slot.
+struct TAVInputFileSlot {
+  TInputContextPtr ctx;
+  // One decoder context per stream of the file, made with the stream's
+  // parameters when the file is opened (the library's streams no longer
+  // carry one); the run opens those that it decodes.
+  std::vector<TCodecContextPtr> codecs;
+  int64_t ts_offset = 0;            // µs added to every time stamp of the file
+  std::vector<double> ts_scale;     // per stream index ("itsscale")
+};
+
+// One output stream of one output slot.
+struct TAVOutputStream {
+  int file_index = 0;
+  int index = 0;
+  int source_index = 0;
+  AVStream* st = nullptr;
+  // The encoder context of the stream (in join mode shared by the records of
+  // the later slots, which keep enc_shared instead).
+  TCodecContextPtr enc;
+  AVCodecContext* enc_shared = nullptr;
+  int stream_copy = 0;
+  int encoding_needed = 0;
+  int frame_number = 0;
+  TAVInputStream* sync_ist = nullptr;
+  int64_t sync_opts = 0;
+  TBitstreamFilterChain bitstream_filters;
+  // video rescaling
+  int video_resample = 0;
+  TFramePtr pict_tmp;
+  TSwsPtr img_resample_ctx;
+  int resample_height = 0, resample_width = 0, resample_pix_fmt = 0;
+  int original_height = 0, original_width = 0;
+  // forced key frames (µs, converted to the encoder's time base by the run)
+  std::vector<int64_t> forced_kf_pts;
+  int forced_kf_count = 0, forced_kf_index = 0;
+  // audio conversion
+  int audio_resample = 0;
+  TSwrPtr resample;
+  int resample_sample_fmt = 0, resample_channels = 0, resample_sample_rate = 0;
+  int reformat_pair = 0;
+  TAudioFifoPtr fifo;
+  TFilePtr logfile;
+  AVCodecID codec_id = AV_CODEC_ID_NONE;
+  int show_fps = 0;
+
+  AVCodecContext* Encoder() const { return enc ? enc.get() : enc_shared; }
+};
+
+// Per output slot. In join mode every slot names the first slot's context,
+// which only that slot owns.
+struct TAVOutputFileSlot {
+  AVFormatContext* ctx = nullptr;
+  TOutputContextPtr owned;
+  std::vector<std::unique_ptr<TAVOutputStream>> streams;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,541 @@
+// Creating outputs: the container, its streams and encoders' settings, the
+// file opened for writing, and the join set-up.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "media/engine/CustomFFmpeg.h"
+#include "media/runtime/FFLog.h"
+#include "media/runtime/FFUtils.h"
+#include "media/runtime/InterruptCB.h"
+#include "media/runtime/Format.h"
+#include "media/runtime/UnicodeProtocol.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kQP2Lambda = FF_QP2LAMBDA;  // 118
+
+// Sets the codec options' global-header flag too, as the option context
+// stands for every encoder this job makes for such a format.
+void SetGlobalHeader(AVCodecContext* AEncoder, AVCodecContext* AOptions) {
+  AEncoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (AOptions) AOptions->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+}
+
+}  // namespace
+
+TAVOutputStream* TCustomFFmpeg::add_output_stream(AVFormatContext* AContext, int AFileIndex) {
+  std::vector<std::unique_ptr<TAVOutputStream>>& streams = Foutput_files[static_cast<size_t>(AFileIndex)].streams;
+  grow_table(streams, static_cast<int64_t>(streams.size()) + 1);
+  try {
+    streams.back() = std::make_unique<TAVOutputStream>();
+  } catch (const std::bad_alloc&) {
+    streams.pop_back();
+    throw FFmpegException("Could not alloc output stream");
+  }
+  TAVOutputStream* ost = streams.back().get();
+  ost->file_index = AFileIndex;
+  ost->index = static_cast<int>(AContext->nb_streams) - 1;
+  return ost;
+}
+
+void TCustomFFmpeg::check_audio_video_sub_inputs(bool AJoin, bool& AHasVideo, bool& AHasAudio,
+                                                 bool& AHasSubtitle) {
+  AHasVideo = AHasAudio = AHasSubtitle = false;
+  const int count = AJoin ? std::min(Fnb_input_files, 1) : Fnb_input_files;
+  for (int i = 0; i < count; ++i) {
+    const AVFormatContext* ic = Finput_files[static_cast<size_t>(i)].ctx.get();
+    for (unsigned j = 0; j < ic->nb_streams; ++j) {
+      switch (ic->streams[j]->codecpar->codec_type) {
+        case AVMEDIA_TYPE_VIDEO:
+          AHasVideo = true;
+          break;
+        case AVMEDIA_TYPE_AUDIO:
+          AHasAudio = true;
+          break;
+        case AVMEDIA_TYPE_SUBTITLE:
+          AHasSubtitle = true;
+          break;
+        case AVMEDIA_TYPE_DATA:
+        case AVMEDIA_TYPE_ATTACHMENT:
+          break;
+        default:
+          throw FFmpegException("invalid codec_type of input file");
+      }
+    }
+  }
+}
+
+// The library stream of a new output stream, with the id "streamid" gave
+// for its position. On failure the codec name and language given for it are
+// dropped.
+AVStream* TCustomFFmpeg::new_output_stream(AVFormatContext* AContext, std::string& ACodecName,
+                                           std::string* ALanguage) {
+  const size_t position = AContext->nb_streams;
+  AVStream* st = avformat.avformat_new_stream(AContext, nullptr);
+  if (!st) {
+    ACodecName.clear();
+    if (ALanguage) ALanguage->clear();
+    throw FFmpegException("Could not alloc stream");
+  }
+  if (position < Fstreamid_map.size()) st->id = Fstreamid_map[position];
+  return st;
+}
+
+void TCustomFFmpeg::new_audio_stream(AVFormatContext* AContext, int AFileIndex) {
+  AVStream* st = new_output_stream(AContext, Faudio_codec_name, &Faudio_language);
+  TAVOutputStream* ost = add_output_stream(AContext, AFileIndex);
+  ost->st = st;
+  Foutput_codecs.push_back(nullptr);
+
+  const AVCodec* codec = nullptr;
+  AVCodecID id = AV_CODEC_ID_NONE;
+  if (Faudio_stream_copy != 1) {
+    if (!Faudio_codec_name.empty()) {
+      int64_t strict = 0;
+      avutil.av_opt_get_int(FOptions->CodecOptions(AVMEDIA_TYPE_AUDIO), "strict", 0, &strict);
+      if (!find_codec_by_name(Faudio_codec_name, AVMEDIA_TYPE_AUDIO, true, strict, id)) {
+        Faudio_codec_name.clear();
+        Faudio_language.clear();
+        throw FFmpegException(FLastErrMsg);
+      }
+      codec = avcodec.avcodec_find_encoder_by_name(Faudio_codec_name.c_str());
+      Foutput_codecs.back() = codec;
+    } else {
+      id = avformat.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr, AVMEDIA_TYPE_AUDIO);
+      codec = avcodec.avcodec_find_encoder(id);
+    }
+  }
+
+  ost->enc.reset(avcodec.avcodec_alloc_context3(codec));
+  if (!ost->enc) throw FFmpegException("avcodec_alloc_context failed");
+  AVCodecContext* enc = ost->enc.get();
+  ost->bitstream_filters = std::move(Faudio_bitstream_filters);
+  Faudio_bitstream_filters.clear();
+  enc->thread_count = Fthread_count;
+  enc->codec_type = AVMEDIA_TYPE_AUDIO;
+  if (Faudio_codec_tag) enc->codec_tag = Faudio_codec_tag;
+  if (AContext->oformat->flags & AVFMT_GLOBALHEADER)
+    SetGlobalHeader(enc, FOptions->CodecOptions(AVMEDIA_TYPE_AUDIO));
+
+  // Without a layout the encoders of today refuse the channel count alone;
+  // the usual layout for that many channels stands in.
+  const auto setChannels = [&](int AChannels, int64_t ALayout) {
+    avutil.av_channel_layout_uninit(&enc->ch_layout);
+    if (ALayout && __builtin_popcountll(static_cast<uint64_t>(ALayout)) == AChannels)
+      avutil.av_channel_layout_from_mask(&enc->ch_layout, static_cast<uint64_t>(ALayout));
+    else
+      avutil.av_channel_layout_default(&enc->ch_layout, AChannels);
+  };
+
+  if (Faudio_stream_copy) {
+    ost->stream_copy = 1;
+    setChannels(Faudio_channels, 0);
+    enc->sample_rate = Faudio_sample_rate;
+  } else {
+    enc->codec_id = id;
+    apply_stored_options(enc, AVMEDIA_TYPE_AUDIO, omAudioEncoding, codec);
+    if (Faudio_qscale > -99999) {
+      enc->flags |= AV_CODEC_FLAG_QSCALE;
+      enc->global_quality = static_cast<int>(kQP2Lambda * Faudio_qscale);
+    }
+    setChannels(Faudio_channels, Fchannel_layout);
+    enc->sample_fmt = static_cast<AVSampleFormat>(Faudio_sample_fmt);
+    enc->sample_rate = Faudio_sample_rate;
+    if (codec && codec->sample_fmts) {
+      bool listed = false;
+      for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+        listed = listed || *f == enc->sample_fmt;
+      if (!listed) enc->sample_fmt = codec->sample_fmts[0];
+    }
+    if (codec && codec->supported_samplerates) {
+      int best = codec->supported_samplerates[0];
+      for (const int* r = codec->supported_samplerates; *r; ++r)
+        if (std::abs(*r - Faudio_sample_rate) < std::abs(best - Faudio_sample_rate)) best = *r;
+      if (best != Faudio_sample_rate)
+        FFLogger().Log(this, llWarning, "Requested sampling rate unsupported using closest supported (%d)", best);
+      enc->sample_rate = best;
+    }
+  }
+  enc->time_base = AVRational{1, Faudio_sample_rate};
+  if (!Faudio_language.empty()) {
+    avutil.av_dict_set(&st->metadata, "language", Faudio_language.c_str(), 0);
+    Faudio_language.clear();
+  }
+  Faudio_disable = false;
+  Faudio_codec_name.clear();
+  Faudio_stream_copy = 0;
+}
+
+namespace {
+
+// "start,end,q/start,end,q/...": a quantizer below 1 is a quality factor.
+void ParseRcOverride(AVCodecContext* AEncoder, const std::string& AText) {
+  if (AText.empty()) return;
+  std::vector<RcOverride> overrides;
+  const char* p = AText.c_str();
+  for (;;) {
+    int start = 0, end = 0, q = 0;
+    if (std::sscanf(p, "%d,%d,%d", &start, &end, &q) != 3) throw FFmpegException("error parsing rc_override");
+    RcOverride o{};
+    o.start_frame = start;
+    o.end_frame = end;
+    if (q > 0) {
+      o.qscale = q;
+      o.quality_factor = 1.0f;
+    } else {
+      o.qscale = 0;
+      o.quality_factor = -q / 100.0f;
+    }
+    overrides.push_back(o);
+    p = std::strchr(p, '/');
+    if (!p) break;
+    ++p;
+  }
+  AEncoder->rc_override =
+      static_cast<RcOverride*>(avutil.av_malloc(sizeof(RcOverride) * overrides.size()));
+  if (!AEncoder->rc_override) throw FFmpegException("Could not alloc buffer.");
+  std::copy(overrides.begin(), overrides.end(), AEncoder->rc_override);
+  AEncoder->rc_override_count = static_cast<int>(overrides.size());
+  AEncoder->rc_initial_buffer_occupancy = AEncoder->rc_buffer_size * 3 / 4;
+}
+
+uint16_t* CopyMatrix(const std::vector<uint16_t>& AMatrix) {
+  if (AMatrix.empty()) return nullptr;
+  auto* m = static_cast<uint16_t*>(avutil.av_malloc(sizeof(uint16_t) * 64));
+  if (!m) throw FFmpegException("Could not alloc buffer.");
+  std::copy(AMatrix.begin(), AMatrix.begin() + 64, m);
+  return m;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::new_video_stream(AVFormatContext* AContext, int AFileIndex) {
+  AVStream* st = new_output_stream(AContext, Fvideo_codec_name, &Fvideo_language);
+  TAVOutputStream* ost = add_output_stream(AContext, AFileIndex);
+  ost->st = st;
+  Foutput_codecs.push_back(nullptr);
+
+  const AVCodec* codec = nullptr;
+  AVCodecID id = AV_CODEC_ID_NONE;
+  if (Fvideo_stream_copy != 1) {
+    if (!Fvideo_codec_name.empty()) {
+      int64_t strict = 0;
+      avutil.av_opt_get_int(FOptions->CodecOptions(AVMEDIA_TYPE_VIDEO), "strict", 0, &strict);
+      if (!find_codec_by_name(Fvideo_codec_name, AVMEDIA_TYPE_VIDEO, true, strict, id)) {
+        Fvideo_codec_name.clear();
+        Fvideo_language.clear();
+        throw FFmpegException(FLastErrMsg);
+      }
+      codec = avcodec.avcodec_find_encoder_by_name(Fvideo_codec_name.c_str());
+      Foutput_codecs.back() = codec;
+    } else {
+      id = avformat.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr, AVMEDIA_TYPE_VIDEO);
+      codec = avcodec.avcodec_find_encoder(id);
+    }
+  }
+
+  ost->enc.reset(avcodec.avcodec_alloc_context3(codec));
+  if (!ost->enc) throw FFmpegException("avcodec_alloc_context failed");
+  AVCodecContext* enc = ost->enc.get();
+  ost->bitstream_filters = std::move(Fvideo_bitstream_filters);
+  Fvideo_bitstream_filters.clear();
+  enc->thread_count = Fthread_count;
+  enc->codec_type = AVMEDIA_TYPE_VIDEO;
+  if (Fvideo_codec_tag) enc->codec_tag = Fvideo_codec_tag;
+  if ((Fvideo_global_header & 1) || (Fvideo_global_header == 0 && (AContext->oformat->flags & AVFMT_GLOBALHEADER)))
+    SetGlobalHeader(enc, FOptions->CodecOptions(AVMEDIA_TYPE_VIDEO));
+  if (Fvideo_global_header & 2) {
+    enc->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+    FOptions->CodecOptions(AVMEDIA_TYPE_VIDEO)->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+  }
+
+  if (Fvideo_stream_copy) {
+    ost->stream_copy = 1;
+    const double pictureRatio =
+        Fframe_width && Fframe_height ? static_cast<double>(Fframe_width) / Fframe_height : 4.0 / 3.0;
+    enc->sample_aspect_ratio = st->sample_aspect_ratio = avutil.av_d2q(Fframe_aspect_ratio / pictureRatio, 255);
+  } else {
+    enc->codec_id = id;
+    apply_stored_options(enc, AVMEDIA_TYPE_VIDEO, omVideoEncoding, codec);
+    AVRational rate = Fframe_rate.num ? Fframe_rate : AVRational{25, 1};
+    if (rate.den == 0) rate.den = 1;
+    if (codec && codec->supported_framerates && !Fforce_fps)
+      rate = codec->supported_framerates[avutil.av_find_nearest_q_idx(rate, codec->supported_framerates)];
+    enc->time_base = AVRational{rate.den, rate.num};
+    enc->framerate = rate;
+    enc->width = Fframe_width;
+    enc->height = Fframe_height;
+    // Without a size the picture is taken to be 4:3.
+    const double pictureRatio =
+        Fframe_width && Fframe_height ? static_cast<double>(Fframe_width) / Fframe_height : 4.0 / 3.0;
+    enc->sample_aspect_ratio = st->sample_aspect_ratio = avutil.av_d2q(Fframe_aspect_ratio / pictureRatio, 255);
+    enc->pix_fmt = static_cast<AVPixelFormat>(Fframe_pix_fmt);
+    if (codec && codec->pix_fmts) {
+      bool listed = false;
+      for (const AVPixelFormat* f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        listed = listed || *f == enc->pix_fmt;
+      if (!listed) enc->pix_fmt = codec->pix_fmts[0];
+    }
+    if (Fintra_only) enc->gop_size = 0;
+    // "sameq" alone asks for fixed quality; the run takes each picture's
+    // quality from the decoded source.
+    if (Fvideo_qscale != 0 || Fsame_quality) {
+      enc->flags |= AV_CODEC_FLAG_QSCALE;
+      enc->global_quality = static_cast<int>(kQP2Lambda * Fvideo_qscale);
+    }
+    enc->intra_matrix = CopyMatrix(Fintra_matrix);
+    enc->inter_matrix = CopyMatrix(Finter_matrix);
+    ParseRcOverride(enc, Fvideo_rc_override_string);
+    enc->intra_dc_precision = Fintra_dc_precision - 8;
+    if (Fdo_psnr) enc->flags |= AV_CODEC_FLAG_PSNR;
+    if (Fdo_pass == 1) enc->flags |= AV_CODEC_FLAG_PASS1;
+    if (Fdo_pass == 2) enc->flags |= AV_CODEC_FLAG_PASS2;
+    if (!Fforced_key_frames.empty()) {
+      size_t pos = 0;
+      while (pos <= Fforced_key_frames.size()) {
+        size_t comma = Fforced_key_frames.find(',', pos);
+        if (comma == std::string::npos) comma = Fforced_key_frames.size();
+        ost->forced_kf_pts.push_back(
+            parse_time_option("force_key_frames", Fforced_key_frames.substr(pos, comma - pos), true));
+        pos = comma + 1;
+      }
+      ost->forced_kf_count = static_cast<int>(ost->forced_kf_pts.size());
+    }
+  }
+  if (!Fvideo_language.empty()) {
+    avutil.av_dict_set(&st->metadata, "language", Fvideo_language.c_str(), 0);
+    Fvideo_language.clear();
+  }
+  Fvideo_disable = false;
+  Fvideo_codec_name.clear();
+  Fforced_key_frames.clear();
+  Fvideo_stream_copy = 0;
+  Fframe_pix_fmt = -1;
+}
+
+void TCustomFFmpeg::new_subtitle_stream(AVFormatContext* AContext, int AFileIndex) {
+  AVStream* st = new_output_stream(AContext, Fsubtitle_codec_name, &Fsubtitle_language);
+  TAVOutputStream* ost = add_output_stream(AContext, AFileIndex);
+  ost->st = st;
+  Foutput_codecs.push_back(nullptr);
+
+  const AVCodec* codec = nullptr;
+  AVCodecID id = AV_CODEC_ID_NONE;
+  if (Fsubtitle_stream_copy != 1) {
+    if (!Fsubtitle_codec_name.empty()) {
+      int64_t strict = 0;
+      avutil.av_opt_get_int(FOptions->CodecOptions(AVMEDIA_TYPE_SUBTITLE), "strict", 0, &strict);
+      if (!find_codec_by_name(Fsubtitle_codec_name, AVMEDIA_TYPE_SUBTITLE, true, strict, id)) {
+        Fsubtitle_codec_name.clear();
+        Fsubtitle_language.clear();
+        throw FFmpegException(FLastErrMsg);
+      }
+      codec = avcodec.avcodec_find_encoder_by_name(Fsubtitle_codec_name.c_str());
+      Foutput_codecs.back() = codec;
+    } else {
+      id = avformat.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
+      codec = avcodec.avcodec_find_encoder(id);
+    }
+  }
+  ost->enc.reset(avcodec.avcodec_alloc_context3(codec));
+  if (!ost->enc) throw FFmpegException("avcodec_alloc_context failed");
+  AVCodecContext* enc = ost->enc.get();
+  ost->bitstream_filters = std::move(Fsubtitle_bitstream_filters);
+  Fsubtitle_bitstream_filters.clear();
+  enc->thread_count = Fthread_count;
+  enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
+  if (Fsubtitle_codec_tag) enc->codec_tag = Fsubtitle_codec_tag;
+  if (AContext->oformat->flags & AVFMT_GLOBALHEADER)
+    SetGlobalHeader(enc, FOptions->CodecOptions(AVMEDIA_TYPE_SUBTITLE));
+  if (Fsubtitle_stream_copy) {
+    ost->stream_copy = 1;
+  } else {
+    enc->codec_id = id;
+    // Like audio and video: stored options flow from the option context
+    // into the new encoder.
+    apply_stored_options(enc, AVMEDIA_TYPE_SUBTITLE, omSubtitleEncoding, codec);
+  }
+  if (!Fsubtitle_language.empty()) {
+    avutil.av_dict_set(&st->metadata, "language", Fsubtitle_language.c_str(), 0);
+    Fsubtitle_language.clear();
+  }
+  Fsubtitle_disable = false;
+  Fsubtitle_codec_name.clear();
+  Fsubtitle_stream_copy = 0;
+}
+
+int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
+  // 1.
+  if (FJoinMode) {
+    FLastErrMsg = "Cannot join more than one output file.";
+    return -1;
+  }
+  if (Fnb_output_files >= FMaxFiles) {
+    FLastErrMsg = Format("max output files %d reached", FMaxFiles);
+    return -1;
+  }
+  // 2.
+  FEnableFilter = !Fvfilters.empty();
+  const std::string url = FileNameToURL(AFileName);
+
+  // 4. format
+  const AVOutputFormat* format = nullptr;
+  if (!Flast_asked_format.empty()) {
+    format = avformat.av_guess_format(Flast_asked_format.c_str(), nullptr, nullptr);
+    if (!format) {
+      FLastErrMsg =
+          Format("Requested output format '%s' is not a suitable output format", Flast_asked_format.c_str());
+      return -1;
+    }
+    Flast_asked_format.clear();
+  } else {
+    format = avformat.av_guess_format(nullptr, URLToFileName(url).c_str(), nullptr);
+    if (!format) {
+      FLastErrMsg = Format("Unable to find a suitable output format for '%s'", AFileName.c_str());
+      return -1;
+    }
+  }
+
+  // 3. and 5.: the context is made for its format, so that the format's
+  // private options exist before the stored ones are applied.
+  AVFormatContext* raw = nullptr;
+  if (avformat.avformat_alloc_output_context2(&raw, format, nullptr, url.c_str()) < 0 || !raw)
+    throw FFmpegException("avformat_alloc_context failed");
+  TOutputContextPtr oc(raw);
+  oc->interrupt_callback = MakeAVIOInterruptCB();
+
+  // 6. Live feeds ("ffm") are no longer muxed by the libraries: the format
+  // name is refused in step 4.
+
+  // 7. stream kinds
+  bool useVideo = Fvideo_stream_copy || format->video_codec != AV_CODEC_ID_NONE || !Fvideo_codec_name.empty();
+  bool useAudio = Faudio_stream_copy || format->audio_codec != AV_CODEC_ID_NONE || !Faudio_codec_name.empty();
+  bool useSubtitle =
+      Fsubtitle_stream_copy || format->subtitle_codec != AV_CODEC_ID_NONE || !Fsubtitle_codec_name.empty();
+
+  // 8. only kinds that the inputs have
+  if (Fnb_input_files > 0) {
+    bool hasVideo = false, hasAudio = false, hasSubtitle = false;
+    try {
+      check_audio_video_sub_inputs(AJoin, hasVideo, hasAudio, hasSubtitle);
+    } catch (const Exception& e) {
+      FLastErrMsg = Format("check_audio_video_sub_inputs fail: %s", e.what());
+      return -1;
+    }
+    useVideo = useVideo && hasVideo;
+    useAudio = useAudio && hasAudio;
+    useSubtitle = useSubtitle && hasSubtitle;
+  }
+  if (Faudio_disable) useAudio = false;
+  if (Fvideo_disable) useVideo = false;
+  if (Fsubtitle_disable) useSubtitle = false;
+
+  // 9. streams; 11. the slot is taken first so that the stream records
+  // have a home, and given back on failure.
+  const int slotIndex = Fnb_output_files;
+  TAVOutputFileSlot& slot = Foutput_files[static_cast<size_t>(slotIndex)];
+  const size_t codecCount = Foutput_codecs.size();
+  const auto giveBack = [&] {
+    slot.streams.clear();
+    slot.ctx = nullptr;
+    Foutput_codecs.resize(codecCount);
+  };
+  const auto create = [&](void (TCustomFFmpeg::*ACreate)(AVFormatContext*, int), const char* AText) {
+    try {
+      (this->*ACreate)(oc.get(), slotIndex);
+      return true;
+    } catch (const Exception& e) {
+      FLastErrMsg = Format(AText, e.what());
+      return false;
+    }
+  };
+  if ((useVideo && !create(&TCustomFFmpeg::new_video_stream, "new_video_stream fail: %s")) ||
+      (useAudio && !create(&TCustomFFmpeg::new_audio_stream, "new_audio_stream fail: %s")) ||
+      (useSubtitle && !create(&TCustomFFmpeg::new_subtitle_stream, "new_subtitle_stream fail: %s"))) {
+    giveBack();
+    return -1;
+  }
+
+  // 10. the recording time stamp (as the creation time today's muxers
+  // write) and the pending metadata
+  if (Frecording_timestamp != 0) {
+    const std::time_t seconds = static_cast<std::time_t>(Frecording_timestamp);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S.000000Z", &utc);
+    avutil.av_dict_set(&oc->metadata, "creation_time", text, 0);
+  }
+  avutil.av_dict_copy(&oc->metadata, Fmetadata.Get(), 0);
+  Fmetadata.Clear();
+
+  // 12. numbered names
+  if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(url.c_str())) {
+    FLastErrMsg = ErrorText(AFileName, -33);
+    giveBack();
+    return -1;
+  }
+
+  // 13. the file; an existing one is replaced
+  if (!(format->flags & AVFMT_NOFILE)) {
+    int error = 0;
+    {
+      TReadGuard guard(*this);
+      error = OpenOutputIO(&oc->pb, url, AVIO_FLAG_WRITE);
+    }
+    if (error < 0) {
+      FLastErrMsg = ErrorText(AFileName, error);
+      giveBack();
+      return -1;
+    }
+  }
+
+  // 15. muxing parameters
+  oc->max_delay = static_cast<int>(Fmux_max_delay * 1000000);
+  if (oc->priv_data) {
+    avutil.av_opt_set_int(oc->priv_data, "preload", static_cast<int64_t>(Fmux_preload * 1000000), 0);
+    if (Floop_output >= 0) avutil.av_opt_set_int(oc->priv_data, "loop", Floop_output, 0);
+  }
+  oc->flags |= AVFMT_FLAG_NONBLOCK;
+  apply_stored_options(oc.get(), omEncoding);
+
+  // 16. - 18.
+  Fstreamid_map.clear();
+  Fforced_key_frames.clear();
+  slot.ctx = oc.get();
+  slot.owned = std::move(oc);
+  ++Fnb_output_files;
+  if (AJoin && Fnb_input_files > 1) FJoinMode = true;
+  return Fnb_output_files;
+}
+
+void TCustomFFmpeg::prepare_join() {
+  if (!FJoinMode) return;
+  int64_t total = 0;
+  for (int i = 0; i < Fnb_input_files; ++i) {
+    const AVFormatContext* ic = Finput_files[static_cast<size_t>(i)].ctx.get();
+    if (ic->duration != AV_NOPTS_VALUE && ic->duration > 0) total += ic->duration;
+  }
+  FTotalOutputDuration = total == 0 ? -1 : total;
+  for (int i = 1; i < Fnb_input_files && Fnb_output_files < FMaxFiles; ++i) {
+    TAVOutputFileSlot& previous = Foutput_files[static_cast<size_t>(Fnb_output_files - 1)];
+    TAVOutputFileSlot& slot = Foutput_files[static_cast<size_t>(Fnb_output_files)];
+    slot.ctx = previous.ctx;
+    for (unsigned k = 0; k < slot.ctx->nb_streams; ++k) {
+      TAVOutputStream* ost = add_output_stream(slot.ctx, Fnb_output_files);
+      const TAVOutputStream& first = *Foutput_files[0].streams[k];
+      ost->index = static_cast<int>(k);
+      ost->st = slot.ctx->streams[k];
+      ost->enc_shared = first.Encoder();
+      ost->stream_copy = first.stream_copy;
+    }
+    ++Fnb_output_files;
+  }
+}
+
+}  // namespace quorvel

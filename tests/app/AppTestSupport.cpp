@@ -1,0 +1,105 @@
+#include "AppTestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "app/Decryptor.h"
+#include "support/TestPaths.h"
+
+namespace quorvel::test {
+
+QString BuiltProgramFolder() { return QStringLiteral(QUORVEL_APP_DIR) + "/"; }
+
+QString TestHome() { return qEnvironmentVariable("QUORVEL_TEST_HOME"); }
+
+QString MakeProgramFolder() {
+  const QString dir = QString::fromStdString(ScratchDir()) + "/program/";
+  QDir().mkpath(dir + "skin-aqua");
+  QDir().mkpath(dir + "mp3-converter-profiles");
+  const QDir skin(BuiltProgramFolder() + "skin-aqua");
+  for (const QString& f : skin.entryList(QDir::Files)) QFile::copy(skin.filePath(f), dir + "skin-aqua/" + f);
+  QFile::copy(BuiltProgramFolder() + "mp3-converter-profiles/formats.dat", dir + "mp3-converter-profiles/formats.dat");
+  return dir;
+}
+
+void WriteProfileSet(const QString& AProgramFolder, const QByteArray& AText) {
+  QDir().mkpath(AProgramFolder + "mp3-converter-profiles");
+  QFile f(AProgramFolder + "mp3-converter-profiles/formats.dat");
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  f.write(ComplementBytes(AText));
+}
+
+void ResetUserState() {
+  const QString home = TestHome();
+  for (const char* sub : {"config/Sabrivo", "Documents", "Music", "tmp"}) QDir(home + "/" + sub).removeRecursively();
+  for (const char* sub : {"Documents", "Music", "tmp"}) QDir().mkpath(home + "/" + sub);
+}
+
+void OnNextModal(std::function<void(QWidget*)> AAction) {
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, AAction] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    AAction(modal);
+  });
+  timer->start();
+}
+
+void ClickOnNextModal(const QString& AObjectName) {
+  OnNextModal([AObjectName](QWidget* AModal) {
+    if (auto* b = AModal->findChild<QAbstractButton*>(AObjectName)) b->click();
+  });
+}
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t len = sizeof(addr);
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  ::close(fd);
+  return port;
+}
+
+TLocalSmtpServer::TLocalSmtpServer(int APort, QString AUser, QString APassword) {
+  FOutFile = QString::fromStdString(ScratchDir()) + "/smtp-received.txt";
+  FProcess.setProcessChannelMode(QProcess::SeparateChannels);
+  FProcess.start("/usr/bin/python3", {QString::fromStdString(TestData("app/smtp_server.py")), QString::number(APort),
+                                      FOutFile, AUser, APassword});
+  if (!FProcess.waitForStarted(10000)) return;
+  while (FProcess.state() == QProcess::Running && !FProcess.canReadLine()) FProcess.waitForReadyRead(200);
+  FStarted = FProcess.readLine().trimmed() == "READY";
+}
+
+TLocalSmtpServer::~TLocalSmtpServer() {
+  if (FProcess.state() == QProcess::NotRunning) return;
+  FProcess.closeWriteChannel();  // the server stops when its input ends
+  if (!FProcess.waitForFinished(10000)) {
+    FProcess.kill();
+    FProcess.waitForFinished(5000);
+  }
+}
+
+QString TLocalSmtpServer::Received() const {
+  QFile f(FOutFile);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(f.readAll());
+}
+
+}  // namespace quorvel::test

@@ -1,0 +1,87 @@
+// Helpers for the window tests: a program folder to start from, recorders
+// for the error path and the desktop, a hand for modal dialogs and a local
+// SMTP server.
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "app/Desktop.h"
+#include "app/ReportSink.h"
+
+class QWidget;
+
+namespace quorvel::test {
+
+// The folder of the built program (skin and profile set beside it).
+QString BuiltProgramFolder();
+
+// A scratch program folder: the built skin and profile set copied in,
+// ending with "/".
+QString MakeProgramFolder();
+// Writes ATextLines complemented as the program folder's profile set.
+void WriteProfileSet(const QString& AProgramFolder, const QByteArray& AText);
+
+// The per-process root of the tests' home: settings, documents, music and
+// the temporary folder all live below it (see the test main).
+QString TestHome();
+// Forgets the settings, documents and music of earlier tests.
+void ResetUserState();
+
+class TRecordingDesktop : public TDesktop {
+public:
+  bool OpenUrl(const QUrl& AUrl) override {
+    Opened.push_back(AUrl);
+    return true;
+  }
+  std::vector<QUrl> Opened;
+};
+
+class TRecordingSink : public TReportSink {
+public:
+  void ReportError(const QString& AErrorText, const QString& AMark) override {
+    Reports.emplace_back(AErrorText, AMark);
+  }
+  void AddLogLine(const QString& AText) override { Log << "[t]" + AText; }
+  void AppendLogText(const QString& AText) override { Log << AText; }
+  void FFLoggerLog(uint32_t, TLogLevel, const std::string& AMessage) override {
+    History << QString::fromStdString(AMessage);
+  }
+  std::vector<std::pair<QString, QString>> Reports;
+  QStringList Log;
+  QStringList History;
+};
+
+// Runs AAction on the next modal dialog once it is shown (polling the event
+// loop); the dialog's exec() then returns as AAction decides.
+void OnNextModal(std::function<void(QWidget*)> AAction);
+// Clicks the push button named AObjectName on the next modal dialog.
+void ClickOnNextModal(const QString& AObjectName);
+
+// A free TCP port on 127.0.0.1.
+int FreePort();
+
+// aiosmtpd on 127.0.0.1, requiring login; stopped by the destructor.
+class TLocalSmtpServer {
+public:
+  TLocalSmtpServer(int APort, QString AUser, QString APassword);
+  ~TLocalSmtpServer();
+  bool Started() const { return FStarted; }
+  // What the server received so far.
+  QString Received() const;
+
+private:
+  QProcess FProcess;
+  QString FOutFile;
+  bool FStarted = false;
+};
+
+}  // namespace quorvel::test

@@ -1,0 +1,333 @@
+// The main window's start-up, settings and commands.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QUrlQuery>
+
+#include "AppTestSupport.h"
+#include "app/ExceptionGuard.h"
+#include "app/MainForm.h"
+#include "app/ProfilePanel.h"
+#include "app/ShellFolders.h"
+#include "app/SourceList.h"
+#include "app/Widgets.h"
+#include "media/runtime/Exception.h"
+#include "media/runtime/FFLoad.h"
+#include "support/TestPaths.h"
+
+namespace quorvel {
+namespace {
+
+using test::TestHome;
+
+class MainFormTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::ResetUserState();
+    FProgram = test::MakeProgramFolder();
+  }
+  std::unique_ptr<TMainForm> NewForm(const TEndpoints& AEndpoints = {}) {
+    return std::make_unique<TMainForm>(TAppServices{FProgram, AEndpoints, &FDesktop}, FSink);
+  }
+  static QSettings Stored() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Sabrivo", "Quorvel");
+  }
+  QString OutputFolder() const { return TestHome() + "/Documents/Sabrivo/Quorvel/Output"; }
+
+  QString FProgram;
+  test::TRecordingSink FSink;
+  test::TRecordingDesktop FDesktop;
+};
+
+TEST_F(MainFormTest, FirstRunUsesTheDefaults) {
+  auto form = NewForm();
+  form->FormCreate();
+  EXPECT_TRUE(FSink.Reports.empty());
+  EXPECT_EQ(form->Ui().edDestinationFolder->text(), OutputFolder());
+  EXPECT_TRUE(QFileInfo(OutputFolder()).isDir());
+  EXPECT_EQ(form->OpenDialogFolder(), TestHome() + "/Music");
+  EXPECT_EQ(form->ProfilePanel().cmbProfile->currentIndex(), 0);
+  EXPECT_EQ(form->ProfilePanel().CurProfile(), 0);
+  EXPECT_GE(form->ProfilePanel().Profiles().size(), 12u);
+  EXPECT_EQ(form->TempFolder(), TestHome() + "/tmp/");
+  EXPECT_EQ(form->windowTitle(), "Quorvel");
+  EXPECT_EQ(form->centralWidget()->size(), QSize(737, 452));
+  EXPECT_TRUE(form->Skin().Loaded());
+  EXPECT_TRUE(FFLoader().Loaded(kEncoderLibraries));
+  const QTableWidget* grid = form->SourceList().Grid();
+  EXPECT_EQ(grid->columnWidth(0), 150);
+  EXPECT_EQ(grid->columnWidth(1), 87);
+  EXPECT_EQ(grid->columnWidth(2), 150);
+  EXPECT_EQ(grid->columnWidth(3), 55);
+}
+
+TEST_F(MainFormTest, ClosingWithoutEditsWritesOnlyWhatWasUsed) {
+  auto form = NewForm();
+  form->FormCreate();
+  form->Ui().edDestinationFolder->setText("/somewhere/else");
+  form->close();
+  QSettings s = Stored();
+  EXPECT_EQ(s.value("OutputPath").toString(), "/somewhere/else");
+  EXPECT_EQ(s.value("recentprofileind").toInt(), 0);
+  for (const char* absent :
+       {"OpenAudioDialogPath", "lasteditedprofileind", "audiocodecname", "audiobitrate", "samplerate", "channels"})
+    EXPECT_FALSE(s.contains(absent)) << absent;
+}
+
+TEST_F(MainFormTest, SettingsWrittenAtCloseAreReadAtTheNextStart) {
+  const QString picked = TestHome() + "/Music/albums";
+  QDir().mkpath(picked);
+  QFile(picked + "/song.mp3").open(QIODevice::WriteOnly);
+  {
+    auto form = NewForm();
+    form->FormCreate();
+    TProfilePanel& panel = form->ProfilePanel();
+    panel.SelectProfile(2);
+    form->SourceList().AudioFiles().push_back(TAudioFile{});
+    panel.cmbAudioBitRate->setCurrentIndex(0);
+    panel.StoreProfileChoices();
+    test::OnNextModal([&](QWidget* AModal) {
+      auto* dialog = qobject_cast<QFileDialog*>(AModal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->selectFile(picked + "/song.mp3");
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    EXPECT_EQ(form->ExecuteOpenDialog(), QStringList{picked + "/song.mp3"});
+    form->close();
+  }
+  QSettings s = Stored();
+  EXPECT_EQ(s.value("OpenAudioDialogPath").toString(), picked);
+  EXPECT_EQ(s.value("recentprofileind").toInt(), 2);
+  EXPECT_EQ(s.value("lasteditedprofileind").toInt(), 2);
+  EXPECT_FALSE(s.value("audiobitrate").toString().isEmpty());
+  EXPECT_FALSE(s.value("audiocodecname").toString().isEmpty());
+
+  auto next = NewForm();
+  next->FormCreate();
+  EXPECT_EQ(next->ProfilePanel().cmbProfile->currentIndex(), 2);
+  EXPECT_EQ(next->ProfilePanel().LastEditedProfile(), 2);
+  EXPECT_EQ(next->OpenDialogFolder(), picked);
+  EXPECT_EQ(next->ProfilePanel().Profiles()[2].AudioBitRate, next->ProfilePanel().Profiles()[2].StandardAudioBitRate)
+      << "the stored profile values are not applied";
+}
+
+TEST_F(MainFormTest, StoredValuesThatNoLongerFit) {
+  {
+    QSettings s = Stored();
+    s.setValue("OutputPath", "/no/such/output");
+    s.setValue("OpenAudioDialogPath", "/no/such/folder");
+    s.setValue("recentprofileind", 99);
+    s.setValue("lasteditedprofileind", 98);
+  }
+  auto form = NewForm();
+  form->FormCreate();
+  EXPECT_EQ(form->Ui().edDestinationFolder->text(), "/no/such/output") << "shown even when missing";
+  EXPECT_EQ(form->OpenDialogFolder(), "") << "a missing folder gives an empty start";
+  EXPECT_EQ(form->ProfilePanel().cmbProfile->currentIndex(), 0);
+  EXPECT_EQ(form->ProfilePanel().LastEditedProfile(), -1);
+  form->close();
+  EXPECT_FALSE(Stored().contains("audiobitrate"));
+  EXPECT_TRUE(FSink.Reports.empty());
+}
+
+TEST_F(MainFormTest, AMissingSkinFileEndsTheStartUp) {
+  QFile::remove(FProgram + "skin-aqua/convert_over.png");
+  auto form = NewForm();
+  try {
+    form->FormCreate();
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("convert_over.png"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(form->ProfilePanel().Profiles().empty());
+  EXPECT_FALSE(QFileInfo::exists(TestHome() + "/Documents/Sabrivo"));
+  form->close();  // still usable: closing saves what there is
+  EXPECT_TRUE(FSink.Reports.empty());
+}
+
+TEST_F(MainFormTest, WithoutTheBackgroundPictureTheGettingStartedPanelIsHidden) {
+  QFile::remove(FProgram + "skin-aqua/gettingstarted.bmp");
+  auto form = NewForm();
+  form->FormCreate();
+  form->show();
+  EXPECT_FALSE(form->Ui().pnlGettingStarted->isVisible());
+  EXPECT_TRUE(FSink.Reports.empty());
+}
+
+TEST_F(MainFormTest, AnUnloadableProfileSetSkipsTheRestOfTheStartUp) {
+  struct TCase {
+    const char* Name;
+    const char* Text;  // nullptr: no file
+  };
+  for (const TCase& c : {TCase{"missing", nullptr},
+                         TCase{"known key first", "<profilename v=\"x\"/>\n<Profile>\n<profilename v=\"y\"/>\n"}}) {
+    SetUp();
+    if (c.Text)
+      test::WriteProfileSet(FProgram, c.Text);
+    else
+      QFile::remove(FProgram + "mp3-converter-profiles/formats.dat");
+    FSink.Reports.clear();
+    auto form = NewForm();
+    form->FormCreate();
+    ASSERT_EQ(FSink.Reports.size(), 1u) << c.Name;
+    EXPECT_EQ(FSink.Reports[0], std::make_pair(QString("Error loading profiles"), QString("CLM_LoadProfiles")));
+    EXPECT_FALSE(QFileInfo::exists(TestHome() + "/Documents/Sabrivo")) << c.Name;
+    EXPECT_EQ(form->ProfilePanel().cmbProfile->count(), 0) << c.Name;
+    EXPECT_TRUE(form->Ui().edDestinationFolder->text().isEmpty()) << c.Name;
+  }
+}
+
+TEST_F(MainFormTest, AnEmptyProfileSetKeepsTheProgramUsable) {
+  test::WriteProfileSet(FProgram, "<ProfileSet>\n</ProfileSet>\n");
+  auto form = NewForm();
+  form->FormCreate();
+  EXPECT_TRUE(FSink.Reports.empty());
+  EXPECT_EQ(form->ProfilePanel().cmbProfile->count(), 0);
+  form->SourceList().AudioFiles().push_back(TAudioFile{});
+  form->ProfilePanel().StoreProfileChoices();
+  form->ProfilePanel().cmbProfileClick();
+  form->close();
+  EXPECT_EQ(Stored().value("recentprofileind").toInt(), 0);
+  EXPECT_TRUE(FSink.Reports.empty());
+}
+
+TEST_F(MainFormTest, AFailedRuntimeLoadIsReportedAndStartUpCompletes) {
+  FFLoader().Unload(kAllLibraries);
+  TLibraryStatus& avutil = TFFLoader::Status(TLibrary::avUtil);
+  avutil.Name = "libavutil-missing.so.57";
+  auto form = NewForm();
+  form->FormCreate();
+  avutil.Name.clear();
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_EQ(FSink.Reports[0].second, "CLM_FFAVLibLoad");
+  EXPECT_FALSE(FSink.Reports[0].first.isEmpty());
+  EXPECT_EQ(FSink.Log.value(0), "[t]-> " + FSink.Reports[0].first);
+  EXPECT_EQ(form->ProfilePanel().cmbProfile->currentIndex(), 0) << "the steps before it ran";
+}
+
+TEST_F(MainFormTest, SettingsThatCannotBeWrittenAreReported) {
+  auto form = NewForm();
+  form->FormCreate();
+  QFile blocker(TestHome() + "/blocker");
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestHome() + "/blocker/config");
+  form->close();
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, TestHome() + "/config");
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_EQ(FSink.Reports[0],
+            std::make_pair(QString("Error writing data to Registry"), QString("CLM_RegDataWrite")));
+}
+
+TEST_F(MainFormTest, PreparingTheListShowsItAndEnablesItsCommands) {
+  auto form = NewForm();
+  form->FormCreate();
+  const TMainFormUi& ui = form->Ui();
+  EXPECT_EQ(ui.stkList->currentWidget(), ui.pnlGettingStarted);
+  EXPECT_FALSE(ui.btnConvert->isEnabled());
+  EXPECT_FALSE(ui.popRemove->isEnabled());
+  ASSERT_TRUE(form->PrepareSourceList());
+  EXPECT_EQ(ui.stkList->currentWidget(), form->SourceList().Grid());
+  for (QWidget* w : {static_cast<QWidget*>(ui.btnClear), static_cast<QWidget*>(ui.btnTrim),
+                     static_cast<QWidget*>(ui.btnConvert)})
+    EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+  for (QAction* a : {ui.popRemove, ui.popClearAll, ui.popRename, ui.popMoveUp, ui.popMoveDown, ui.popTrimAudio,
+                     ui.popFileInformation})
+    EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+}
+
+TEST_F(MainFormTest, MenusCarryTheirCaptions) {
+  auto form = NewForm();
+  QStringList menus, items;
+  for (QAction* m : form->menuBar()->actions()) {
+    menus << m->text().remove('&');
+    for (QAction* a : m->menu()->actions())
+      if (!a->isSeparator()) items << a->text();
+  }
+  EXPECT_EQ(menus, (QStringList{"File", "Edit", "Tools", "Help"}));
+  for (const char* item : {"Add audio files", "Start Conversion", "File Information", "Exit", "Remove", "Clear All",
+                           "Rename", "Move Up", "Move Down", "Trim Audio...", "Events Log", "Online Guide", "Support",
+                           "More Freeware", "Tell a Friend", "About"})
+    EXPECT_TRUE(items.contains(item)) << item;
+  EXPECT_EQ(form->Ui().btnConvert->toolTip(), "Convert all");
+}
+
+TEST_F(MainFormTest, HelpLinksOpenTheConfiguredAddresses) {
+  TEndpoints e;
+  e.HomePage = "https://home.example/q";
+  e.OnlineGuide = "https://home.example/guide";
+  e.FacebookShare = "https://share.example/fb";
+  e.TwitterShare = "https://share.example/tw";
+  auto form = NewForm(e);
+  EXPECT_FALSE(form->Ui().actSupport->isEnabled()) << "no contact page configured";
+  form->Ui().actOnlineGuide->trigger();
+  form->Ui().btnLike->click();
+  form->Ui().btnTweet->click();
+  ASSERT_EQ(FDesktop.Opened.size(), 3u);
+  EXPECT_EQ(FDesktop.Opened[0], QUrl(e.OnlineGuide));
+  EXPECT_EQ(QUrlQuery(FDesktop.Opened[1]).queryItemValue("u", QUrl::FullyDecoded), e.HomePage);
+  const QUrlQuery tweet(FDesktop.Opened[2]);
+  EXPECT_EQ(tweet.queryItemValue("original_referer", QUrl::FullyDecoded), e.HomePage);
+  EXPECT_EQ(tweet.queryItemValue("text"), "Quorvel");
+}
+
+TEST(OpenFilterTest, IsBuiltFromTheSourceFormats) {
+  const QString filter = BuildOpenFilter();
+  EXPECT_TRUE(filter.startsWith("All Supported Formats|*.mod;*.mts; *.ts; *m2ts; *.tp;*.avi;")) << filter.toStdString();
+  EXPECT_TRUE(filter.contains("|MOD files (*.mod)|*.mod;|High-definition files (*.mts; *.ts; *m2ts; *.tp)|"
+                              "*.mts; *.ts; *m2ts; *.tp;|"));
+  EXPECT_TRUE(filter.endsWith("|Video Object files (*.vob)|*.vob;"));
+  EXPECT_EQ(filter.count('|'), 1 + 2 * 17);
+  const QStringList qt = QtNameFilters(filter);
+  ASSERT_EQ(qt.size(), 18);
+  EXPECT_TRUE(qt[0].startsWith("All Supported Formats (*.mod *.mts *.ts *m2ts *.tp *.avi "));
+  EXPECT_TRUE(qt[0].endsWith(" *.vob)"));
+  EXPECT_EQ(qt[2], "High-definition files (*.mts *.ts *m2ts *.tp)");
+}
+
+TEST(SdlCopyTest, MakesACopyOnceAndReusesIt) {
+  const QString dir = QString::fromStdString(test::ScratchDir());
+  const QString program = dir + "/program/", temp = dir + "/temp/";
+  QDir().mkpath(program + "LibAV");
+  QDir().mkpath(temp);
+  QFile lib(program + "LibAV/" + kSdlLibraryName);
+  ASSERT_TRUE(lib.open(QIODevice::WriteOnly));
+  lib.write("first");
+  lib.close();
+  EXPECT_EQ(PrepareSdlCopy(1, program, temp), "SDL_1.so");
+  QFile copy(temp + "SDL_1.so");
+  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+  EXPECT_EQ(copy.readAll(), "first");
+  copy.close();
+  ASSERT_TRUE(lib.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  lib.write("second");
+  lib.close();
+  EXPECT_EQ(PrepareSdlCopy(1, program, temp), "SDL_1.so");
+  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+  EXPECT_EQ(copy.readAll(), "first") << "an existing copy is used unchanged";
+}
+
+TEST(CatchAllTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
+  QString shown;
+  test::OnNextModal([&](QWidget* AModal) {
+    if (auto* label = AModal->findChild<QLabel*>("qt_msgbox_label")) shown = label->text();
+    AModal->close();
+  });
+  auto handler = Guarded([] { throw Exception("Cannot open file \"x.png\"."); });
+  handler();
+  EXPECT_EQ(shown, "Cannot open file \"x.png\".");
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,103 @@
+// The windows as the program creates them, and pictures of them for review.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "app/AboutForm.h"
+#include "app/AppWindows.h"
+#include "app/ErrorForm.h"
+#include "app/LogForm.h"
+#include "app/MainForm.h"
+#include "app/ProfilePanel.h"
+#include "app/SourceList.h"
+#include "media/runtime/MainThread.h"
+
+namespace quorvel {
+namespace {
+
+TEST(AppWindowsTest, StartUpShowsTheMainWindowWithoutErrors) {
+  test::ResetUserState();
+  test::TRecordingDesktop desktop;
+  TAppWindows windows({test::MakeProgramFolder(), {}, &desktop});
+  windows.Main().show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&windows.Main()));
+  EXPECT_EQ(windows.Main().windowTitle(), "Quorvel");
+  EXPECT_TRUE(windows.Log().Lines().isEmpty()) << windows.Log().Lines().join('\n').toStdString();
+  EXPECT_FALSE(windows.Main().isMaximized());
+  EXPECT_FALSE(windows.Main().windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(windows.Main().close());
+}
+
+// A worker's main-thread call is run by Qt's event loop, without the test
+// pumping the queue itself.
+TEST(AppWindowsTest, WorkerCallsRunOnTheQtMainThread) {
+  std::atomic<bool> ranOnMain{false};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    CallInMainThread([&] { ranOnMain = IsMainThread(); });
+    done = true;
+  });
+  QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
+  worker.join();
+  EXPECT_TRUE(ranOnMain);
+}
+
+void SaveShot(QWidget& AWidget, const QString& AName) {
+  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
+  QDir().mkpath(dir);
+  AWidget.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&AWidget));
+  QApplication::processEvents();
+  const QString path = dir + "/" + AName + ".png";
+  EXPECT_TRUE(AWidget.grab().save(path)) << path.toStdString();
+}
+
+TEST(Screenshots, WritesPicturesOfTheWindows) {
+  test::ResetUserState();
+  test::TRecordingDesktop desktop;
+  TEndpoints e;
+  e.HomePage = "https://quorvel.example";
+  e.SupportAddress = "support@quorvel.example";
+  TAppWindows windows({test::MakeProgramFolder(), e, &desktop});
+  TMainForm& main = windows.Main();
+  SaveShot(main, "main-window");
+
+  // The list as it will look with rows (rows added by hand here).
+  ASSERT_TRUE(main.PrepareSourceList());
+  for (const char* name : {"interview.mp4", "concert.mkv", "voice memo.wav"}) {
+    TAudioFile f;
+    f.SourceTitleExt = name;
+    f.DestinationTitle = QString(name).section('.', 0, 0);
+    f.EstimatedSize = 3.4;
+    main.SourceList().AudioFiles().push_back(f);
+  }
+  main.SourceList().Repaint();
+  main.SourceList().Grid()->selectRow(1);
+  SaveShot(main, "main-window-list");
+
+  windows.Reporter().AddLogLine("-> Profile set loaded");
+  windows.Reporter().AddLogLine("-> File added: interview.mp4");
+  windows.Reporter().AddLogLine("-> Conversion successfully done.");
+  SaveShot(windows.Log(), "events-log");
+  windows.Log().hide();
+
+  windows.Error().lblErrorText->setText("Cannot set output file: Permission denied");
+  SaveShot(windows.Error(), "error-dialog");
+  windows.Error().hide();
+
+  SaveShot(windows.About(), "about");
+  windows.About().hide();
+  main.close();
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -86,7 +86,9 @@ bool ToNarrow(const std::string& AWide, std::string& ANarrow) {
 bool IsLibraryURL(const std::string& AName) {
   const size_t colon = AName.find(':');
   if (colon == std::string::npos) return false;
-  const std::string scheme = ":" + AName.substr(0, colon) + ":";
+  std::string scheme(1, ':');
+  scheme.append(AName, 0, colon);
+  scheme += ':';
   return std::strstr(kLibraryURLProtocols, scheme.c_str()) != nullptr;
 }
 

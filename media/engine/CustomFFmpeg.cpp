@@ -60,6 +60,8 @@ TCustomFFmpeg::TCustomFFmpeg(int AMaxFiles) : FMaxFiles(AMaxFiles) {
 
 TCustomFFmpeg::~TCustomFFmpeg() {
   Stop(true);
+  FThread.reset();  // joins the worker
+  if (FTermThread.joinable()) FTermThread.join();
   release();
 }
 
@@ -103,6 +105,11 @@ void TCustomFFmpeg::release() {
   Fsubtitle_bitstream_filters.clear();
   FFirstHook.Clear();
   FOptions.reset();
+  release_tables();
+  Fpkt.reset();
+  Fout_pkt.reset();
+  set_post_hooks(FPostHooks & ~static_cast<TPostHooks>(phPreview));
+  Fpreview_last_time = 0;
 }
 
 // --- direct setters ---
@@ -196,13 +203,6 @@ bool TCustomFFmpeg::read_timeout_cb(TObject* Sender) {
   FFLogger().Log(this, llInfo, lastRead == 0 ? "connecting/reading/writing canceled"
                                              : "connecting/reading/writing timeout");
   return true;
-}
-
-void TCustomFFmpeg::Stop(bool /*AWaitForStop*/) {
-  FBroken = true;
-  // No worker thread: give up whatever blocking open the configuring thread
-  // is in.
-  FLastRead = 0;
 }
 
 }  // namespace quorvel

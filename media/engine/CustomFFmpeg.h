@@ -10,22 +10,75 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/engine/EngineSettings.h"
 #include "media/engine/EngineTypes.h"
 #include "media/engine/FFOptions.h"
+#include "media/engine/Previewer.h"
+#include "media/engine/RunTables.h"
+#include "media/runtime/Bitmap.h"
 #include "media/runtime/FFBaseComponent.h"
+#include "media/runtime/FormatConverter.h"
 
 namespace quorvel {
 
 class TCustomFFmpeg;
 
 using TBeforeFindStreamInfoEvent = std::function<void(TObject* Sender, AVFormatContext* AFormatContext)>;
+// Every decoded audio block, before the volume is applied; the hook may
+// change the samples in place. ASample holds ASize bytes of interleaved
+// samples in ASampleFormat (always a packed format).
+using TAudioHookEvent = std::function<void(TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
+                                           int ASampleRate, int AChannels, AVSampleFormat ASampleFormat)>;
+// AFileIndex: the input being read in join mode, else -1 at the end and the
+// input index otherwise. Audio-only jobs report -1 for frame number, fps and
+// quality. Durations in µs.
+using TProgressEvent =
+    std::function<void(TObject* Sender, int AFileIndex, int AFrameNumber, int AFPS, float AQuality, float ABitRate,
+                       int64_t ACurrentSize, int64_t ACurrentDuration, int64_t ATotalDuration)>;
+// A decoded picture (input side) or a picture about to be encoded (output
+// side). AUpdate: write the bitmap back into the picture; AStopHook: do not
+// call this hook again in this run.
+using TVideoHookEvent = std::function<void(TObject* Sender, TBitmap& ABitmap, int AFrameNumber, int64_t APTS,
+                                           bool& AUpdate, bool& AStopHook)>;
+using TPreviewBitmapEvent = std::function<void(TObject* Sender, TBitmap& ABitmap, int AFrameNumber, int64_t APTS)>;
+using TTerminateEvent = std::function<void(TObject* Sender)>;
+
+// What happens to every encoded picture besides encoding.
+enum TPostHook : unsigned { phPreview = 1, phBitmap = 2, phHBITMAP = 4 };
+using TPostHooks = unsigned;
+
+// Accepted for the owner's sake; the run does not change its thread's
+// scheduling.
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// The worker thread of a run. It is created held back and starts the run
+// when Resume is called (the owner wires its events first).
+class TConvertThread {
+public:
+  explicit TConvertThread(TCustomFFmpeg& AOwner);
+  ~TConvertThread();  // joins
+  TConvertThread(const TConvertThread&) = delete;
+  TConvertThread& operator=(const TConvertThread&) = delete;
+  void Resume();
+  std::thread::id Id() const { return FThread.get_id(); }
+
+private:
+  void Execute();
+  TCustomFFmpeg& FOwner;
+  std::mutex FLock;  // guards FStarted
+  std::condition_variable FStart;
+  bool FStarted = false;
+  std::thread FThread;
+};
 
 // The most input and output slots a job may have.
 inline constexpr int kMaxJobFiles = 512;
@@ -93,10 +146,47 @@ public:
   // The interrupt callback of the read-timeout guard.
   bool read_timeout_cb(TObject* Sender);
 
-  // --- run control (the configuration's share) ---
-  // Asks the job to stop; with no worker running, a blocking open of this
-  // job gives up at the library's next poll.
+  // --- run control ---
+  // Starts the run. Without a thread it runs on the caller's thread and
+  // returns null after OnTerminate. With a thread it returns the worker,
+  // held until its Resume (owned by the job). Null, too, when the job is
+  // converting or has ended, or when it has no input or no output (the job
+  // then ends with FatalException and OnTerminate).
+  TConvertThread* StartConvert(bool AUseThread, TThreadPriority APriority = TThreadPriority::tpNormal);
+  // Asks the job to stop. A worker finishes its round, drains its codecs and
+  // writes the trailers; AWaitForStop waits for that (on the main thread
+  // while running queued main-thread calls). With no worker running, a
+  // blocking open of this job gives up at the library's next poll.
   void Stop(bool AWaitForStop);
+  // A pause holds the run at the top of its next round (a library call under
+  // way finishes first); Paused() tells when it is held. Both do nothing
+  // without a worker thread.
+  void Pause();
+  void Resume();
+  bool Paused() const { return FPauseHeld.load(); }
+  // Ends the job whatever its state: stops a run, or reports the end of a
+  // job that never ran through OnTerminate on a thread of its own.
+  void stop_or_terminate(bool AWaitForStop);
+  // The post hooks run on encoded pictures; dropping phPreview frees the
+  // preview window.
+  void set_post_hooks(TPostHooks AHooks);
+  void set_hook_bits_pixel(int ABits);
+  // True for the job that sent it while the job is being stopped: makes the
+  // library give up a blocking call of the run's thread.
+  bool broken_cb(TObject* Sender);
+
+  // Callbacks, assigned before the start; called on the run's thread
+  // (OnTerminate of a job ended by stop_or_terminate on its own thread).
+  TAudioHookEvent OnAudioHook;
+  TProgressEvent OnProgress;
+  TVideoHookEvent OnInputVideoHook;
+  TVideoHookEvent OnOutputVideoHook;
+  TPreviewBitmapEvent OnPreviewBitmap;
+  TTerminateEvent OnTerminate;
+  // Makes the preview window on first use; none: previews go nowhere.
+  TPreviewerFactory PreviewerFactory;
+  int64_t ReportInterval = 500000;   // µs between progress reports
+  int64_t PreviewInterval = 100000;  // µs between preview pictures
 
   // --- properties ---
   int MaxFiles() const { return FMaxFiles; }
@@ -108,6 +198,12 @@ public:
   void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds; }
   bool JoinMode() const { return FJoinMode; }
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+
+  bool Converting() const { return FConverting.load(); }
+  bool Finished() const { return FFinished.load(); }
+  bool Terminated() const { return FTerminated.load(); }
+  bool FatalException() const { return FFatalException; }
+  const std::string& FatalMessage() const { return FFatalMessage; }
 
   const TEngineSettings& Settings() const { return *this; }
   const TFFOptions* Options() const { return FOptions.get(); }
@@ -121,6 +217,54 @@ public:
   const std::vector<const AVCodec*>& InputCodecs() const { return Finput_codecs; }
 
 protected:
+  friend class TConvertThread;
+
+  // --- the run: set-up, packet loop, audio path, video path ---
+  void run();
+  void do_terminate();
+  void record_fatal(const std::string& AMessage);
+  void run_transcode();
+  void setup_transcode();
+  void release_tables();
+  void bind_output_streams();
+  void set_codec_parameters(TAVOutputStream& ost);
+  void open_encoders();
+  void open_decoders();
+  void copy_metadata_maps();
+  void copy_chapters(int AInput, int AOutput);
+  void write_headers();
+  void dump_stream_mapping();
+  TAVInputStream* select_input_stream(const TAVOutputStream& ost, int AOutputSlot);
+  void packet_loop();
+  void join_step(int AInput);
+  void end_run();
+  int process_packet(TAVInputStream& ist, AVPacket* pkt);
+  void handle_decoded_audio(TAVInputStream& ist, AVFrame* frame);
+  void handle_decoded_video(TAVInputStream& ist, AVFrame* frame);
+  void copy_packet(TAVInputStream& ist, TAVOutputStream& ost, const AVPacket* pkt);
+  void flush_encoders(TAVInputStream& ist);
+  void write_packet(TAVOutputStream& ost, AVPacket* pkt);
+  void receive_packets(TAVOutputStream& ost);
+  void report_progress(bool AIsLast, int AFileIndex);
+  // audio path
+  void audio_hook_and_volume(TAVInputStream& ist, uint8_t** AData, int ASamples, AVSampleFormat& AFormat);
+  void do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const uint8_t* const* AData, int ASamples,
+                    AVSampleFormat AFormat);
+  void encode_audio_fifo(TAVOutputStream& ost, bool AFinal);
+  void drain_audio_encoder(TAVOutputStream& ost);
+  void prepare_audio_converter(TAVOutputStream& ost, TAVInputStream& ist, AVSampleFormat AFormat);
+  // video path
+  void encode_video_frame(TAVOutputStream& ost, TAVInputStream& ist, AVFrame* frame);
+  void run_input_video_hooks(TAVInputStream& ist, AVFrame* frame);
+  void run_output_video_hooks(TAVOutputStream& ost, AVFrame* frame);
+  bool call_video_hook(TVideoHookEvent& AHook, TFormatConverter& AConverter, AVFrame* frame, int AFrameNumber,
+                       int64_t APTS);
+  void run_post_hooks(AVFrame* frame, int AFrameNumber, int64_t APTS, bool AConverted);
+  // The record that holds a stream's encoder-side state: in join mode the
+  // first group's record at the same position.
+  TAVOutputStream& encoder_record(TAVOutputStream& ost);
+  void wait_while_paused();
+
   // Sets every setting to its default and makes the option store.
   void reset_defaults();
   // Closes and frees every input, output and pending setting resource.
@@ -147,6 +291,9 @@ protected:
   void apply_stored_options(AVCodecContext* ATarget, AVMediaType AType, int AMask, const AVCodec* ACodec);
   void apply_stored_options(AVFormatContext* ATarget, int AMask);
 
+  // The input (output) slot that holds the file AFileName, or -1.
+  int input_index_of(const std::string& AFileName) const;
+  int output_index_of(const std::string& AFileName) const;
   TAVOutputStream* add_output_stream(AVFormatContext* AContext, int AFileIndex);
   void check_audio_video_sub_inputs(bool AJoin, bool& AHasVideo, bool& AHasAudio, bool& AHasSubtitle);
   void new_stream_option(AVMediaType AType);
@@ -189,8 +336,41 @@ protected:
   // was stopped. Written by the configuring thread and by Stop.
   std::atomic<int64_t> FLastRead{INT64_MAX};
   std::atomic<bool> FBroken{false};
-  bool FFatalException = false;
+  bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;
+
+  // --- run control (flags written across threads are atomic) ---
+  std::atomic<bool> FConverting{false};
+  std::atomic<bool> FFinished{false};
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FTerminateDone{false};  // do_terminate ran (exactly once)
+  std::unique_ptr<TConvertThread> FThread;  // owned by the job; joined on destruction
+  std::thread FTermThread;                  // the termination thread of stop_or_terminate
+  std::mutex FRunLock;                      // guards the events below and FPauseRequested
+  std::condition_variable FRunChanged;
+  bool FRunning = false;         // a worker is inside run() (the "stop event" is reset)
+  bool FTermRunning = false;     // the termination thread runs
+  bool FPauseRequested = false;
+  std::atomic<bool> FPauseHeld{false};
+
+  // --- working state of a run (the run's thread) ---
+  TRunTables FTables;
+  int64_t Ftimer_start = 0;
+  int64_t Flast_report = 0;
+  int64_t Fvideo_size = 0, Faudio_size = 0, Fextra_size = 0;
+  int Fnb_frames_dup = 0, Fnb_frames_drop = 0;
+  bool FShowDupOrDrop = false;
+  TPacketPtr Fpkt;      // the packet read from an input
+  TPacketPtr Fout_pkt;  // an encoded packet
+  bool Fdecoding_failed = false;
+
+  // --- video hooks and previews ---
+  TFormatConverter FInputVideoHookConv;
+  TFormatConverter FOutputVideoHookConv;
+  std::unique_ptr<TPreviewer> FPreviewer;
+  int64_t Fpreview_last_time = 0;
+  TPostHooks FPostHooks = 0;  // guarded by PostHookLock()
+  bool FPostHooksChanged = false;
 };
 
 }  // namespace quorvel

@@ -63,6 +63,13 @@ struct TFrameDeleter {
 };
 using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
 
+struct TPacketDeleter {
+  void operator()(AVPacket* p) const {
+    if (avcodec.av_packet_free) avcodec.av_packet_free(&p);
+  }
+};
+using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
+
 struct TFileDeleter {
   void operator()(FILE* p) const {
     if (myutil.fclose) myutil.fclose(p);
@@ -201,6 +208,25 @@ struct TAVOutputStream {
   TFilePtr logfile;
   AVCodecID codec_id = AV_CODEC_ID_NONE;
   int show_fps = 0;
+
+  // --- state of a run (reset when the run starts) ---
+  TAVInputStream* source = nullptr;  // the input stream feeding this one
+  // The swr context converts from these decoder parameters (resample_*
+  // above hold format, channels and rate; the layout is kept here).
+  AVChannelLayout resample_layout{};
+  bool converter_ready = false;  // resample (or no conversion at all) fits the current input
+  const TAVInputStream* converter_source = nullptr;  // the input stream it was made for
+  bool convert_needed = false;
+  TFramePtr enc_frame;           // one encoder frame, reused
+  TFramePtr conv_frame;          // converted samples, grown only
+  int64_t enc_pts = 0;           // samples sent to the encoder (time stamp of the next frame)
+  int64_t written_packets = 0;
+  int64_t last_mux_end = 0;      // end of the last packet written, in the stream's time base
+  bool encoder_flushed = false;
+  // video
+  int64_t video_next_pts = 0;    // next picture position, in the encoder's time base
+  bool hooks_stopped = false;
+  float quality = -1.0f;
 
   AVCodecContext* Encoder() const { return enc ? enc.get() : enc_shared; }
 };

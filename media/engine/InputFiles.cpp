@@ -55,6 +55,12 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
   }
 
   const std::string url = FileNameToURL(AFileName);
+  // A file this job writes to is no input of it.
+  const int output = output_index_of(URLToFileName(url));
+  if (output >= 0) {
+    FLastErrMsg = Format("%s: the input file is output file #%d of this job", AFileName.c_str(), output);
+    return false;
+  }
 
   // 2. container
   AVFormatContext* raw = avformat.avformat_alloc_context();

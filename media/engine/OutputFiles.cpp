@@ -1,5 +1,7 @@
 // Creating outputs: the container, its streams and encoders' settings, the
 // file opened for writing, and the join set-up.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +16,33 @@
 #include "media/runtime/UnicodeProtocol.h"
 
 namespace quorvel {
+
+namespace {
+
+// The same file, whatever name leads to it.
+bool SameFile(const std::string& AFirst, const std::string& ASecond) {
+  struct stat a {}, b {};
+  if (::stat(AFirst.c_str(), &a) != 0 || ::stat(ASecond.c_str(), &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+int TCustomFFmpeg::input_index_of(const std::string& AFileName) const {
+  for (int i = 0; i < Fnb_input_files; ++i) {
+    const AVFormatContext* ic = Finput_files[static_cast<size_t>(i)].ctx.get();
+    if (ic && ic->url && SameFile(URLToFileName(ic->url), AFileName)) return i;
+  }
+  return -1;
+}
+
+int TCustomFFmpeg::output_index_of(const std::string& AFileName) const {
+  for (int j = 0; j < Fnb_output_files; ++j) {
+    const AVFormatContext* oc = Foutput_files[static_cast<size_t>(j)].ctx;
+    if (oc && oc->url && !(oc->oformat->flags & AVFMT_NOFILE) && SameFile(URLToFileName(oc->url), AFileName)) return j;
+  }
+  return -1;
+}
 
 namespace {
 
@@ -481,8 +510,15 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
     return -1;
   }
 
-  // 13. the file; an existing one is replaced
+  // 13. the file; an existing one is replaced, but never one of the job's
+  // own inputs (opening it for writing would empty it before it is read)
   if (!(format->flags & AVFMT_NOFILE)) {
+    const int input = input_index_of(URLToFileName(url));
+    if (input >= 0) {
+      FLastErrMsg = Format("%s: the output file is input file #%d of this job", AFileName.c_str(), input);
+      giveBack();
+      return -1;
+    }
     int error = 0;
     {
       TReadGuard guard(*this);

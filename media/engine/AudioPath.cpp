@@ -1,0 +1,367 @@
+// What happens to decoded audio on its way to the encoder: trimming to the
+// output's time window, the audio hook, the volume, conversion to the
+// encoder's sample format, rate and channels, synchronisation with the input
+// clock, and the FIFO that cuts the stream into the encoder's frames.
+//
+// Samples stay in the decoder's own format until the converter: the volume
+// works on that format, so a 24-bit source reaches a 24-bit encoder without
+// passing through a narrower step.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "media/engine/CustomFFmpeg.h"
+#include "media/runtime/FFLog.h"
+#include "media/runtime/Format.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
+// The most channels a decoded block may have.
+constexpr int kMaxChannels = 64;
+// Chunk size for encoders that take frames of any size (PCM).
+constexpr int kVariableFrameSamples = 4096;
+
+template <class T, class W>
+void ScaleIntegers(uint8_t* AData, size_t ACount, int AVolume, W AMin, W AMax, W ABias) {
+  T* p = reinterpret_cast<T*>(AData);
+  for (size_t i = 0; i < ACount; ++i) {
+    const W s = static_cast<W>(p[i]) - ABias;
+    W v = (s * AVolume + 128) >> 8;
+    v = std::clamp(v, AMin, AMax);
+    p[i] = static_cast<T>(v + ABias);
+  }
+}
+
+template <class T>
+void ScaleFloats(uint8_t* AData, size_t ACount, int AVolume) {
+  T* p = reinterpret_cast<T*>(AData);
+  const T scale = static_cast<T>(AVolume) / static_cast<T>(256);
+  for (size_t i = 0; i < ACount; ++i) p[i] = std::clamp(p[i] * scale, static_cast<T>(-1), static_cast<T>(1));
+}
+
+// Scales ACount samples of one plane; 256 = unchanged, clamped to the
+// format's full range. 16-bit keeps the classic rounding (s * v + 128) >> 8.
+void ApplyVolume(uint8_t* AData, size_t ACount, AVSampleFormat APackedFormat, int AVolume) {
+  switch (APackedFormat) {
+    case AV_SAMPLE_FMT_U8:
+      ScaleIntegers<uint8_t, int32_t>(AData, ACount, AVolume, -128, 127, 128);
+      break;
+    case AV_SAMPLE_FMT_S16:
+      ScaleIntegers<int16_t, int32_t>(AData, ACount, AVolume, -32768, 32767, 0);
+      break;
+    case AV_SAMPLE_FMT_S32:
+      ScaleIntegers<int32_t, int64_t>(AData, ACount, AVolume, INT32_MIN, INT32_MAX, 0);
+      break;
+    case AV_SAMPLE_FMT_S64:
+      ScaleIntegers<int64_t, __int128>(AData, ACount, AVolume, static_cast<__int128>(INT64_MIN),
+                                       static_cast<__int128>(INT64_MAX), 0);
+      break;
+    case AV_SAMPLE_FMT_FLT:
+      ScaleFloats<float>(AData, ACount, AVolume);
+      break;
+    case AV_SAMPLE_FMT_DBL:
+      ScaleFloats<double>(AData, ACount, AVolume);
+      break;
+    default:
+      break;
+  }
+}
+
+// A layout the converter can use: a layout that only tells the channel
+// count becomes the usual one for that count.
+AVChannelLayout UsableLayout(const AVChannelLayout& ALayout) {
+  AVChannelLayout layout{};
+  if (ALayout.order == AV_CHANNEL_ORDER_NATIVE || ALayout.order == AV_CHANNEL_ORDER_AMBISONIC)
+    avutil.av_channel_layout_copy(&layout, &ALayout);
+  if (layout.nb_channels <= 0 || layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    avutil.av_channel_layout_uninit(&layout);
+    avutil.av_channel_layout_default(&layout, ALayout.nb_channels);
+  }
+  return layout;
+}
+
+// Makes AFrame hold at least ASamples samples of its format, growing only.
+void EnsureSamples(TFramePtr& AFrame, const AVCodecContext* AEncoder, int ASamples) {
+  if (AFrame && AFrame->nb_samples >= ASamples) return;
+  const int capacity = std::max(ASamples, AFrame ? AFrame->nb_samples * 2 : 0);
+  TFramePtr frame(avutil.av_frame_alloc());
+  if (!frame) throw FFmpegException("Out of memory in do_audio_out");
+  frame->format = AEncoder->sample_fmt;
+  frame->sample_rate = AEncoder->sample_rate;
+  if (avutil.av_channel_layout_copy(&frame->ch_layout, &AEncoder->ch_layout) < 0)
+    throw FFmpegException("Out of memory in do_audio_out");
+  frame->nb_samples = capacity;
+  if (avutil.av_frame_get_buffer(frame.get(), 0) < 0) throw FFmpegException("Out of memory in do_audio_out");
+  AFrame = std::move(frame);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::handle_decoded_audio(TAVInputStream& ist, AVFrame* frame) {
+  const int rate = frame->sample_rate > 0 ? frame->sample_rate : ist.dec->sample_rate;
+  const int channels = frame->ch_layout.nb_channels;
+  if (rate <= 0 || channels <= 0 || frame->nb_samples <= 0) return;
+  if (channels > kMaxChannels) throw FFmpegException(Format("Unsupported channel count %d", channels));
+  ist.pts = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                ? avutil.av_rescale_q(frame->best_effort_timestamp, ist.st->time_base, kMicroseconds)
+                : ist.next_pts;
+  ist.next_pts = ist.pts + static_cast<int64_t>(frame->nb_samples) * AV_TIME_BASE / rate;
+
+  // Only samples inside the output's window go on: from the start time
+  // (samples before the file's start, left over from seeking, included) to
+  // the start plus the recording time.
+  int first = 0, count = frame->nb_samples;
+  if (ist.pts < Fstart_time)
+    first = static_cast<int>(std::min<int64_t>(
+        count, avutil.av_rescale_rnd(Fstart_time - ist.pts, rate, AV_TIME_BASE, AV_ROUND_NEAR_INF)));
+  if (Frecording_time != INT64_MAX) {
+    const int64_t keep =
+        avutil.av_rescale_rnd(Fstart_time + Frecording_time - ist.pts, rate, AV_TIME_BASE, AV_ROUND_NEAR_INF);
+    if (keep < count) {
+      count = static_cast<int>(std::max<int64_t>(keep, 0));
+      ist.is_past_recording_time = true;
+    }
+  }
+  if (first >= count) return;
+
+  const bool changes = OnAudioHook || Faudio_volume != 256;
+  if (changes && avutil.av_frame_make_writable(frame) < 0) throw FFmpegException("Out of memory in do_audio_out");
+
+  AVSampleFormat format = static_cast<AVSampleFormat>(frame->format);
+  const int bps = avutil.av_get_bytes_per_sample(format);
+  const bool planar = avutil.av_sample_fmt_is_planar(format);
+  uint8_t* planes[kMaxChannels] = {};
+  const int planeCount = planar ? channels : 1;
+  for (int c = 0; c < planeCount; ++c)
+    planes[c] = frame->extended_data[c] + static_cast<size_t>(first) * bps * (planar ? 1 : channels);
+  const int samples = count - first;
+  ist.pts += static_cast<int64_t>(first) * AV_TIME_BASE / rate;
+
+  if (changes) audio_hook_and_volume(ist, planes, samples, format);
+
+  for (TAVOutputStream* ost : FTables.ostreams)
+    if (ost->source == &ist && ost->encoding_needed) do_audio_out(encoder_record(*ost), ist, planes, samples, format);
+}
+
+void TCustomFFmpeg::audio_hook_and_volume(TAVInputStream& ist, uint8_t** AData, int ASamples,
+                                          AVSampleFormat& AFormat) {
+  const AVFrame* frame = ist.frame.get();
+  const int channels = frame->ch_layout.nb_channels;
+  const int bps = avutil.av_get_bytes_per_sample(AFormat);
+  if (OnAudioHook) {
+    // The hook sees interleaved samples; a planar block is interleaved
+    // first (no sample changes its value).
+    if (avutil.av_sample_fmt_is_planar(AFormat)) {
+      ist.packed.resize(static_cast<size_t>(ASamples) * channels * bps);
+      uint8_t* out = ist.packed.data();
+      for (int i = 0; i < ASamples; ++i)
+        for (int c = 0; c < channels; ++c, out += bps) std::memcpy(out, AData[c] + static_cast<size_t>(i) * bps, bps);
+      AData[0] = ist.packed.data();
+      AFormat = avutil.av_get_packed_sample_fmt(AFormat);
+    }
+    const int rate = frame->sample_rate > 0 ? frame->sample_rate : ist.dec->sample_rate;
+    OnAudioHook(this, ist.pts, AData[0], ASamples * channels * bps, rate, channels, AFormat);
+  }
+  if (Faudio_volume != 256) {
+    const bool planar = avutil.av_sample_fmt_is_planar(AFormat);
+    const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(AFormat);
+    if (planar)
+      for (int c = 0; c < channels; ++c) ApplyVolume(AData[c], static_cast<size_t>(ASamples), packed, Faudio_volume);
+    else
+      ApplyVolume(AData[0], static_cast<size_t>(ASamples) * channels, packed, Faudio_volume);
+  }
+}
+
+void TCustomFFmpeg::prepare_audio_converter(TAVOutputStream& ost, TAVInputStream& ist, AVSampleFormat AFormat) {
+  const AVFrame* frame = ist.frame.get();
+  AVCodecContext* enc = ost.Encoder();
+  const int inRate = frame->sample_rate > 0 ? frame->sample_rate : ist.dec->sample_rate;
+  AVChannelLayout inLayout = UsableLayout(frame->ch_layout);
+  const bool same = ost.converter_ready && ost.converter_source == &ist && AFormat == ost.resample_sample_fmt &&
+                    inRate == ost.resample_sample_rate &&
+                    avutil.av_channel_layout_compare(&inLayout, &ost.resample_layout) == 0;
+  if (same) {
+    avutil.av_channel_layout_uninit(&inLayout);
+    return;
+  }
+  if (ost.converter_ready && ost.converter_source == &ist)
+    FFLogger().Log(this, llInfo, "Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to rate:%d fmt:%s ch:%d",
+                   ist.file_index, ist.index, ost.resample_sample_rate,
+                   avutil.av_get_sample_fmt_name(static_cast<AVSampleFormat>(ost.resample_sample_fmt)),
+                   ost.resample_channels, inRate, avutil.av_get_sample_fmt_name(AFormat), inLayout.nb_channels);
+  // What the old converter still holds belongs to the output.
+  if (ost.resample) {
+    EnsureSamples(ost.conv_frame, enc, 4096);
+    for (;;) {
+      const int got = avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples,
+                                         nullptr, 0);
+      if (got <= 0) break;
+      if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data), got) <
+          got)
+        throw FFmpegException("av_fifo_realloc2() failed");
+      ost.sync_opts += got;
+    }
+    ost.resample.reset();
+  }
+  ost.resample_sample_fmt = AFormat;
+  ost.resample_sample_rate = inRate;
+  ost.resample_channels = inLayout.nb_channels;
+  avutil.av_channel_layout_uninit(&ost.resample_layout);
+  ost.resample_layout = inLayout;  // takes over the copy
+  ost.converter_source = &ist;
+
+  ost.audio_resample = inRate != enc->sample_rate || inLayout.nb_channels != enc->ch_layout.nb_channels ||
+                       Faudio_sync_method > 1;
+  ost.convert_needed = ost.audio_resample || AFormat != enc->sample_fmt ||
+                       avutil.av_channel_layout_compare(&inLayout, &enc->ch_layout) != 0;
+  if (ost.convert_needed) {
+    SwrContext* swr = nullptr;
+    int error = avcore.swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &inLayout,
+                                           AFormat, inRate, 0, nullptr);
+    ost.resample.reset(swr);
+    // Stereo folded to mono is the average of the two: a mono recording
+    // kept as two equal channels keeps its level.
+    if (error >= 0 && inLayout.nb_channels == 2 && enc->ch_layout.nb_channels == 1) {
+      const double matrix[2] = {0.5, 0.5};
+      error = avcore.swr_set_matrix(swr, matrix, 2);
+    }
+    if (error >= 0) error = avcore.swr_init(swr);
+    if (error < 0)
+      throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", inLayout.nb_channels,
+                                   inRate, enc->ch_layout.nb_channels, enc->sample_rate));
+  }
+  if (!ost.fifo) {
+    ost.fifo.reset(avutil.av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels,
+                                              std::max(enc->frame_size, 1024) * 2));
+    if (!ost.fifo) throw FFmpegException("av_fifo_realloc2() failed");
+  }
+  ost.converter_ready = true;
+}
+
+void TCustomFFmpeg::do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const uint8_t* const* AData, int ASamples,
+                                 AVSampleFormat AFormat) {
+  AVCodecContext* enc = ost.Encoder();
+  prepare_audio_converter(ost, ist, AFormat);
+  const int inRate = ost.resample_sample_rate;
+  const int encRate = enc->sample_rate;
+  const int bps = avutil.av_get_bytes_per_sample(AFormat);
+  const bool planar = avutil.av_sample_fmt_is_planar(AFormat);
+  const int channels = ost.resample_channels;
+
+  const uint8_t* planes[kMaxChannels] = {};
+  const int planeCount = planar ? channels : 1;
+  for (int c = 0; c < planeCount; ++c) planes[c] = AData[c];
+  int samples = ASamples;
+
+  // Synchronisation with the input clock.
+  if (Faudio_sync_method != 0) {
+    const int64_t buffered = ost.resample ? avcore.swr_get_delay(ost.resample.get(), encRate) : 0;
+    const double delta = static_cast<double>(ist.pts - Fstart_time) / 1000000.0 * encRate -
+                         static_cast<double>(ost.sync_opts + buffered);
+    if (std::fabs(delta) > 50) {
+      if (ist.is_start || std::fabs(delta) > Faudio_drift_threshold * encRate) {
+        if (delta < 0) {
+          const int drop = static_cast<int>(std::min<double>(-delta * inRate / encRate, samples));
+          for (int c = 0; c < planeCount; ++c) planes[c] += static_cast<size_t>(drop) * bps * (planar ? 1 : channels);
+          samples -= drop;
+          if (Fverbose > 2) FFLogger().Log(this, llVerbose, "discarding %d audio samples", static_cast<int>(-delta));
+          ist.is_start = false;
+          if (samples <= 0) return;
+        } else {
+          const int silence = static_cast<int>(delta);
+          EnsureSamples(ost.conv_frame, enc, silence);
+          avutil.av_samples_set_silence(ost.conv_frame->extended_data, 0, silence, enc->ch_layout.nb_channels,
+                                        enc->sample_fmt);
+          if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data),
+                                         silence) < silence)
+            throw FFmpegException("av_fifo_realloc2() failed");
+          ost.sync_opts += silence;
+          ist.is_start = false;
+          if (Fverbose > 2)
+            FFLogger().Log(this, llVerbose, "adding %d audio samples of silence", static_cast<int>(delta));
+        }
+      } else if (Faudio_sync_method > 1 && ost.resample) {
+        const int comp = std::clamp(static_cast<int>(delta), -Faudio_sync_method, Faudio_sync_method);
+        if (Fverbose > 2)
+          FFLogger().Log(this, llVerbose, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
+                         encRate);
+        avcore.swr_set_compensation(ost.resample.get(), comp, encRate);
+      }
+    }
+  }
+
+  // Conversion into the encoder's format, then the FIFO.
+  if (ost.convert_needed) {
+    const int room = avcore.swr_get_out_samples(ost.resample.get(), samples);
+    EnsureSamples(ost.conv_frame, enc, std::max(room, 1));
+    const int got = avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples,
+                                       planes, samples);
+    if (got < 0) {
+      if (Fexit_on_error) throw FFmpegException("av_audio_convert() failed");
+      FFLogger().Log(this, llError, "av_audio_convert() failed");
+      return;
+    }
+    if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data), got) < got)
+      throw FFmpegException("av_fifo_realloc2() failed");
+    ost.sync_opts += got;
+  } else {
+    void* data[kMaxChannels];
+    for (int c = 0; c < planeCount; ++c) data[c] = const_cast<uint8_t*>(planes[c]);
+    if (avutil.av_audio_fifo_write(ost.fifo.get(), data, samples) < samples)
+      throw FFmpegException("av_fifo_realloc2() failed");
+    ost.sync_opts += samples;
+  }
+  encode_audio_fifo(ost, false);
+}
+
+void TCustomFFmpeg::encode_audio_fifo(TAVOutputStream& ost, bool AFinal) {
+  AVCodecContext* enc = ost.Encoder();
+  if (!ost.fifo) return;
+  const bool variable = enc->frame_size <= 1 || (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  const int frameSize = variable ? kVariableFrameSamples : enc->frame_size;
+  for (;;) {
+    const int available = avutil.av_audio_fifo_size(ost.fifo.get());
+    if (available <= 0) break;
+    // The last frame may be short: the library pads it for encoders that
+    // need whole frames, and the container learns its real length.
+    if (available < frameSize && !AFinal && !variable) break;
+    const int n = std::min(available, frameSize);
+    EnsureSamples(ost.enc_frame, enc, frameSize);
+    ost.enc_frame->nb_samples = frameSize;
+    if (avutil.av_frame_make_writable(ost.enc_frame.get()) < 0) throw FFmpegException("Out of memory in do_audio_out");
+    avutil.av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(ost.enc_frame->extended_data), n);
+    ost.enc_frame->nb_samples = n;
+    ost.enc_frame->pts = ost.enc_pts;
+    ost.enc_pts += n;
+    if (avcodec.avcodec_send_frame(enc, ost.enc_frame.get()) < 0) throw FFmpegException("Audio encoding failed");
+    receive_packets(ost);
+  }
+}
+
+void TCustomFFmpeg::drain_audio_encoder(TAVOutputStream& ost) {
+  if (ost.encoder_flushed) return;
+  AVCodecContext* enc = ost.Encoder();
+  // The converter's last samples, then the FIFO, then the encoder's delay.
+  if (ost.resample && ost.fifo) {
+    EnsureSamples(ost.conv_frame, enc, 4096);
+    for (;;) {
+      const int got = avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples,
+                                         nullptr, 0);
+      if (got <= 0) break;
+      if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data), got) <
+          got)
+        throw FFmpegException("av_fifo_realloc2() failed");
+      ost.sync_opts += got;
+    }
+  }
+  encode_audio_fifo(ost, true);
+  if (avcodec.avcodec_send_frame(enc, nullptr) < 0) throw FFmpegException("Audio encoding failed");
+  receive_packets(ost);
+  ost.encoder_flushed = true;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,207 @@
+// The job as its owner drives it: starting a run on the caller's thread or
+// on a worker, stopping, pausing and resuming it, turning an error of the
+// run into the job's fatal error, reporting the end exactly once, and
+// releasing every file and codec afterwards.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "media/engine/CustomFFmpeg.h"
+#include "media/runtime/FFLog.h"
+#include "media/runtime/MainThread.h"
+#include "media/runtime/UnicodeProtocol.h"
+
+namespace quorvel {
+
+// --- the worker thread ---
+
+TConvertThread::TConvertThread(TCustomFFmpeg& AOwner) : FOwner(AOwner) {
+  FThread = std::thread([this] { Execute(); });
+}
+
+TConvertThread::~TConvertThread() {
+  Resume();
+  if (FThread.joinable()) FThread.join();
+}
+
+void TConvertThread::Resume() {
+  std::lock_guard<std::mutex> lock(FLock);
+  FStarted = true;
+  FStart.notify_all();
+}
+
+void TConvertThread::Execute() {
+  {
+    std::unique_lock<std::mutex> lock(FLock);
+    FStart.wait(lock, [this] { return FStarted; });
+  }
+  FOwner.run();
+  std::lock_guard<std::mutex> lock(FOwner.FRunLock);
+  FOwner.FRunning = false;
+  FOwner.FRunChanged.notify_all();
+}
+
+// --- starting ---
+
+TConvertThread* TCustomFFmpeg::StartConvert(bool AUseThread, TThreadPriority /*APriority*/) {
+  if (FConverting || FTerminated) return nullptr;
+  const char* missing = Fnb_output_files == 0  ? "At least one output file must be specified"
+                        : Fnb_input_files == 0 ? "At least one input file must be specified"
+                                               : nullptr;
+  if (missing) {
+    release();
+    record_fatal(missing);
+    do_terminate();
+    return nullptr;
+  }
+  FConverting = true;
+  FBroken = false;
+  FFinished = false;
+  FTerminated = false;
+  FLastRead = INT64_MAX;
+  if (!AUseThread) {
+    run();
+    return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> lock(FRunLock);
+    FRunning = true;
+    FPauseRequested = false;
+  }
+  FThread = std::make_unique<TConvertThread>(*this);
+  return FThread.get();
+}
+
+void TCustomFFmpeg::record_fatal(const std::string& AMessage) {
+  FFLogger().Log(this, llQuiet, AMessage);
+  FFatalException = true;
+  FFatalMessage = AMessage;
+}
+
+void TCustomFFmpeg::run() {
+  FFinished = false;
+  try {
+    run_transcode();
+  } catch (const std::exception& e) {
+    record_fatal(e.what());
+  }
+  // A run that failed keeps no output that holds nothing but a header.
+  std::vector<std::string> empty;
+  if (FFatalException) {
+    const int outputs = FJoinMode ? std::min(Fnb_output_files, 1) : Fnb_output_files;
+    for (int j = 0; j < outputs; ++j) {
+      const TAVOutputFileSlot& slot = Foutput_files[static_cast<size_t>(j)];
+      if (!slot.ctx || (slot.ctx->oformat->flags & AVFMT_NOFILE)) continue;
+      bool written = false;
+      for (const auto& ost : slot.streams) written = written || ost->written_packets > 0;
+      if (!written) empty.push_back(URLToFileName(slot.ctx->url ? slot.ctx->url : ""));
+    }
+  }
+  try {
+    release();
+  } catch (const std::exception& e) {
+    record_fatal(e.what());
+  }
+  for (const std::string& name : empty)
+    if (!name.empty()) ::unlink(name.c_str());
+  try {
+    do_terminate();
+  } catch (const std::exception& e) {
+    record_fatal(e.what());
+  }
+}
+
+void TCustomFFmpeg::do_terminate() {
+  if (FTerminateDone.exchange(true)) return;
+  FConverting = false;
+  FTerminated = true;
+  if (OnTerminate) OnTerminate(this);
+}
+
+// --- stopping, pausing ---
+
+namespace {
+
+// Waits in 20 ms steps until ADone; the main thread keeps running queued
+// main-thread calls and its messages meanwhile, so a worker that hands a
+// callback to it cannot deadlock the wait.
+void WaitPumping(std::mutex& ALock, std::condition_variable& AChanged, const std::function<bool()>& ADone) {
+  std::unique_lock<std::mutex> lock(ALock);
+  while (!ADone()) {
+    if (AChanged.wait_for(lock, std::chrono::milliseconds(20), ADone)) break;
+    if (IsMainThread()) {
+      lock.unlock();
+      ProcessMessages();
+      lock.lock();
+    }
+  }
+}
+
+}  // namespace
+
+void TCustomFFmpeg::Stop(bool AWaitForStop) {
+  FBroken = true;
+  // No worker thread: give up whatever blocking call the job's thread is in.
+  FLastRead = 0;
+  {
+    std::lock_guard<std::mutex> lock(FRunLock);
+    FPauseRequested = false;
+    FRunChanged.notify_all();
+  }
+  if (!FThread) return;
+  FThread->Resume();
+  if (AWaitForStop && std::this_thread::get_id() != FThread->Id())
+    WaitPumping(FRunLock, FRunChanged, [this] { return !FRunning; });
+}
+
+void TCustomFFmpeg::Pause() {
+  std::lock_guard<std::mutex> lock(FRunLock);
+  if (FThread && FRunning) FPauseRequested = true;
+}
+
+void TCustomFFmpeg::Resume() {
+  if (!FThread) return;
+  FThread->Resume();
+  std::lock_guard<std::mutex> lock(FRunLock);
+  FPauseRequested = false;
+  FRunChanged.notify_all();
+}
+
+void TCustomFFmpeg::wait_while_paused() {
+  std::unique_lock<std::mutex> lock(FRunLock);
+  if (!FPauseRequested) return;
+  FPauseHeld = true;
+  FRunChanged.notify_all();
+  FRunChanged.wait(lock, [this] { return !FPauseRequested || FBroken.load(); });
+  FPauseHeld = false;
+}
+
+void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
+  if (FConverting) {
+    Stop(AWaitForStop);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(FRunLock);
+    if (FTerminated || FTermRunning || FTermThread.joinable()) {
+      // Started already: only the wait remains.
+    } else {
+      FTermRunning = true;
+      FTermThread = std::thread([this] {
+        try {
+          do_terminate();
+        } catch (const std::exception& e) {
+          record_fatal(e.what());
+        }
+        std::lock_guard<std::mutex> guard(FRunLock);
+        FTermRunning = false;
+        FRunChanged.notify_all();
+      });
+    }
+  }
+  if (AWaitForStop && std::this_thread::get_id() != FTermThread.get_id())
+    WaitPumping(FRunLock, FRunChanged, [this] { return !FTermRunning; });
+}
+
+}  // namespace quorvel

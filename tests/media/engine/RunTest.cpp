@@ -1,0 +1,529 @@
+// Whole conversions, read back: every codec the profiles offer, real
+// inputs (also the audio track of video files), volume, trims, join mode,
+// lossless 24-bit, the audio hook and progress reports, and inputs that
+// cannot be converted.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "RunTestSupport.h"
+
+namespace quorvel {
+namespace {
+
+using test::DecodeAudio;
+using test::MakeTone;
+using test::TDecodedAudio;
+using test::TOptionList;
+
+class RunTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { test::LoadEngineLibraries(); }
+  void SetUp() override { dir = test::ScratchDir(); }
+
+  // Options before the inputs, the inputs, options for the output, the
+  // output; runs on this thread. Returns the job for its results.
+  std::unique_ptr<TCustomFFmpeg> Convert(const std::vector<std::string>& AInputs, const std::string& AOutput,
+                                         const TOptionList& AOutputOptions, const TOptionList& AInputOptions = {},
+                                         bool AJoin = false) {
+    auto job = std::make_unique<TCustomFFmpeg>(8);
+    for (const std::string& input : AInputs) {
+      test::ApplyOptions(*job, AInputOptions);
+      EXPECT_TRUE(job->open_input_file(input)) << job->LastErrMsg();
+    }
+    test::ApplyOptions(*job, AOutputOptions);
+    EXPECT_GE(job->open_output_file(AOutput, AJoin), 1) << job->LastErrMsg();
+    if (AJoin) job->prepare_join();
+    int terminated = 0;
+    job->OnTerminate = [&](TObject*) { ++terminated; };
+    EXPECT_EQ(job->StartConvert(false), nullptr);
+    EXPECT_EQ(terminated, 1);
+    EXPECT_TRUE(job->Terminated());
+    EXPECT_FALSE(job->Converting());
+    return job;
+  }
+
+  std::string dir;
+};
+
+// --- every codec of the profiles ---
+
+struct CodecCase {
+  const char* codec;
+  const char* file;
+  const char* format;  // demuxer name reading it back
+  int rate, channels;
+  int frameSamples;  // tolerance of the length: one encoder frame
+  const char* bitRate;
+};
+
+class ProfileCodecTest : public RunTest, public ::testing::WithParamInterface<CodecCase> {};
+
+TEST_P(ProfileCodecTest, ConvertsAToneAndDecodesBackWithItsParameters) {
+  const CodecCase& c = GetParam();
+  const std::string input = MakeTone(dir, "in.wav", 44100, 2, 2.0, 0.5);
+  const std::string out = dir + "/" + c.file;
+  TOptionList options{{"acodec", c.codec}, {"ar", std::to_string(c.rate)}, {"ac", std::to_string(c.channels)}};
+  if (c.bitRate) options.push_back({"ab", c.bitRate});
+  auto job = Convert({input}, out, options);
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  EXPECT_TRUE(job->Finished());
+
+  const TDecodedAudio back = DecodeAudio(out);
+  ASSERT_TRUE(back.Ok) << back.Error;
+  EXPECT_NE(back.Format.find(c.format), std::string::npos) << back.Format;
+  EXPECT_EQ(back.CodecId, avcodec.avcodec_find_encoder_by_name(c.codec)->id) << back.Codec;
+  EXPECT_EQ(back.SampleRate, c.rate);
+  EXPECT_EQ(back.Channels, c.channels);
+  EXPECT_NEAR(back.Seconds(), 2.0, static_cast<double>(c.frameSamples) / c.rate) << c.codec;
+  // A 440 Hz sine at half scale: -9 dB RMS (lossy codecs keep it within 1 dB).
+  EXPECT_NEAR(back.RmsDb(), 20 * std::log10(0.5 / std::sqrt(2.0)), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryProfileCodec, ProfileCodecTest,
+    ::testing::Values(CodecCase{"libmp3lame", "out.mp3", "mp3", 44100, 2, 1152, "128000"},
+                      CodecCase{"aac", "out.m4a", "mov", 48000, 2, 1024, "192000"},
+                      CodecCase{"libvorbis", "out.ogg", "ogg", 44100, 1, 2048, "96000"},
+                      CodecCase{"libopus", "out.opus", "ogg", 48000, 2, 960, "64000"},
+                      CodecCase{"flac", "out.flac", "flac", 96000, 1, 1, nullptr},
+                      CodecCase{"alac", "alac.m4a", "mov", 44100, 2, 1, nullptr},
+                      CodecCase{"pcm_s16le", "out.wav", "wav", 22050, 1, 1, nullptr},
+                      CodecCase{"pcm_s16be", "out.aiff", "aiff", 44100, 2, 1, nullptr},
+                      CodecCase{"wmav2", "out.wma", "asf", 44100, 2, 2048, "128000"},
+                      CodecCase{"ac3", "out.ac3", "ac3", 48000, 2, 1536, "192000"},
+                      CodecCase{"mp2", "out.mp2", "mp3", 32000, 2, 1152, "192000"}),
+    [](const ::testing::TestParamInfo<CodecCase>& info) { return std::string(info.param.codec); });
+
+// --- real inputs ---
+
+struct InputCase {
+  const char* file;
+  double seconds;  // measured length of the audio
+};
+
+class RealInputTest : public RunTest, public ::testing::WithParamInterface<InputCase> {};
+
+TEST_P(RealInputTest, ItsAudioBecomesAnMp3OfTheSameLength) {
+  const std::string out = dir + "/out.mp3";
+  // The audio track's own length (a video may last longer than its sound).
+  const TDecodedAudio source = DecodeAudio(test::SharedMedia(GetParam().file));
+  ASSERT_TRUE(source.Ok) << source.Error;
+  EXPECT_NEAR(source.Seconds(), GetParam().seconds, 0.5);
+  auto job = Convert({test::SharedMedia(GetParam().file)}, out,
+                     {{"vn", "1"}, {"acodec", "libmp3lame"}, {"ab", "128000"}, {"ar", "44100"}, {"ac", "2"}});
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  const TDecodedAudio back = DecodeAudio(out);
+  ASSERT_TRUE(back.Ok) << back.Error;
+  EXPECT_EQ(back.Codec, "mp3float");
+  EXPECT_EQ(back.Channels, 2);
+  EXPECT_NEAR(back.Seconds(), source.Seconds(), 0.03);
+  EXPECT_GT(back.Rms, 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedMedia, RealInputTest,
+    ::testing::Values(InputCase{"golang-github-gabriel-vasile-mimetype-dev__mp4.mp4", 5.6},
+                      InputCase{"golang-github-gabriel-vasile-mimetype-dev__webm.webm", 5.6},
+                      InputCase{"python3-mecavideo__balle1-vp9.avi", 1.13},
+                      InputCase{"linphone-common__hello16000.wav", 10.6},
+                      InputCase{"libpython3.11-testsuite__pluck-ulaw.au", 0.30},
+                      InputCase{"sound-theme-freedesktop__camera-shutter.oga", 0.87},
+                      InputCase{"emacspeak__emacspeak.mp3", 3.7}),
+    [](const ::testing::TestParamInfo<InputCase>& info) {
+      std::string name = info.param.file;
+      name = name.substr(name.find("__") + 2);
+      for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      return name;
+    });
+
+TEST_F(RunTest, SpeechFromEspeakBecomesVorbis) {
+  const std::string speech = dir + "/speech.wav";
+  ASSERT_EQ(test::Run("espeak-ng -w '" + speech + "' 'Quorvel converts audio files in batches.'"), 0);
+  const TDecodedAudio source = DecodeAudio(speech);
+  ASSERT_TRUE(source.Ok);
+  const std::string out = dir + "/speech.ogg";
+  auto job = Convert({speech}, out, {{"acodec", "libvorbis"}, {"ar", "44100"}, {"ac", "2"}});
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  const TDecodedAudio back = DecodeAudio(out);
+  ASSERT_TRUE(back.Ok) << back.Error;
+  EXPECT_EQ(back.SampleRate, 44100);
+  EXPECT_NEAR(back.Seconds(), source.Seconds(), 0.05);
+}
+
+// --- volume ---
+
+struct VolumeCase {
+  const char* codec;
+  const char* file;
+  int volume;
+  double gainDb;  // expected change; -1000: silence
+};
+
+class VolumeTest : public RunTest, public ::testing::WithParamInterface<VolumeCase> {};
+
+TEST_P(VolumeTest, ScalesTheLevel) {
+  const VolumeCase& c = GetParam();
+  const std::string input = MakeTone(dir, "in.wav", 44100, 2, 1.0, 0.25);
+  const std::string out = dir + "/" + c.file;
+  auto job = Convert({input}, out, {{"acodec", c.codec}, {"vol", std::to_string(c.volume)}});
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  const TDecodedAudio back = DecodeAudio(out, false, 0.2, 0.8);
+  ASSERT_TRUE(back.Ok) << back.Error;
+  const double sourceDb = 20 * std::log10(0.25 / std::sqrt(2.0));
+  if (c.gainDb <= -1000)
+    EXPECT_LT(back.Peak, 1e-4);
+  else
+    EXPECT_NEAR(back.RmsDb() - sourceDb, c.gainDb, 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, VolumeTest,
+    ::testing::Values(VolumeCase{"pcm_s16le", "half.wav", 128, -6.02}, VolumeCase{"pcm_s16le", "double.wav", 512, 6.02},
+                      VolumeCase{"pcm_s16le", "zero.wav", 0, -1000}, VolumeCase{"libmp3lame", "half.mp3", 128, -6.02},
+                      VolumeCase{"libmp3lame", "double.mp3", 512, 6.02}, VolumeCase{"libmp3lame", "zero.mp3", 0, -1000},
+                      VolumeCase{"flac", "double.flac", 512, 6.02}),
+    [](const ::testing::TestParamInfo<VolumeCase>& info) {
+      std::string name = info.param.file;
+      name[name.find('.')] = '_';
+      return name;
+    });
+
+TEST_F(RunTest, SixteenBitVolumeKeepsItsRoundingAndClipsAtFullScale) {
+  // Input full-scale square-ish tone: doubling clips to the 16-bit limits.
+  const std::string input = MakeTone(dir, "loud.wav", 8000, 1, 0.5, 0.9);
+  const TDecodedAudio source = DecodeAudio(input, true);
+  const std::string out = dir + "/out.wav";
+  auto job = Convert({input}, out, {{"acodec", "pcm_s16le"}, {"vol", "512"}});
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  const TDecodedAudio back = DecodeAudio(out, true);
+  ASSERT_EQ(back.Raw.size(), source.Raw.size());
+  for (size_t i = 0; i + 1 < source.Raw.size(); i += 2) {
+    int16_t s, o;
+    std::memcpy(&s, &source.Raw[i], 2);
+    std::memcpy(&o, &back.Raw[i], 2);
+    ASSERT_EQ(o, std::clamp((s * 512 + 128) >> 8, -32768, 32767)) << "sample " << i / 2;
+  }
+}
+
+// --- trims ---
+
+class TrimTest : public RunTest {
+protected:
+  // 1 s of silence, then 3 s of tone.
+  void SetUp() override {
+    RunTest::SetUp();
+    const std::string silence = MakeTone(dir, "silence.wav", 44100, 2, 1.0, 0.0);
+    const std::string tone = MakeTone(dir, "tone.wav", 44100, 2, 3.0, 0.5);
+    input = dir + "/in.wav";
+    ASSERT_EQ(test::Run("sox '" + silence + "' '" + tone + "' '" + input + "'"), 0);
+  }
+  std::string input;
+};
+
+TEST_F(TrimTest, StartAndLengthBeforeOrAfterTheInputCutExactly) {
+  struct Case {
+    const char* name;
+    bool startBeforeInput;
+    const char* codec;
+    const char* file;
+    int frameSamples;
+  } cases[] = {{"input seek, wav", true, "pcm_s16le", "a.wav", 1},
+               {"output start, wav", false, "pcm_s16le", "b.wav", 1},
+               {"input seek, mp3", true, "libmp3lame", "c.mp3", 1152},
+               {"output start, aac", false, "aac", "d.m4a", 1024}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TOptionList before, after{{"acodec", c.codec}, {"t", "1.5"}};
+    (c.startBeforeInput ? before : after).push_back({"ss", "1"});
+    const std::string out = dir + "/" + c.file;
+    auto job = Convert({input}, out, after, before);
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    const TDecodedAudio back = DecodeAudio(out, false, 0.0, 0.1);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    EXPECT_NEAR(back.Seconds(), 1.5, static_cast<double>(c.frameSamples) / 44100 + 1e-6);
+    // The tone starts at once: the silence before 1 s was cut away.
+    EXPECT_GT(back.Rms, 0.2);
+  }
+}
+
+// --- join mode ---
+
+TEST_F(RunTest, JoinedOutputIsAsLongAsItsInputsTogether) {
+  const std::string first = MakeTone(dir, "a.wav", 44100, 2, 1.0, 0.5);
+  const std::string second = MakeTone(dir, "b.wav", 22050, 1, 1.5, 0.5, 16, 880);
+  const std::string third = test::SharedMedia("emacspeak__emacspeak.mp3");
+  const TDecodedAudio thirdSource = DecodeAudio(third);
+  struct Case {
+    const char* codec;
+    const char* file;
+    int frameSamples;
+  } cases[] = {{"pcm_s16le", "joined.wav", 1}, {"libmp3lame", "joined.mp3", 1152}, {"aac", "joined.m4a", 1024}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codec);
+    const std::string out = dir + "/" + c.file;
+    int64_t total = 0;
+    int lastIndex = -2;
+    std::vector<int> indexes;
+    auto job = std::make_unique<TCustomFFmpeg>(8);
+    for (const std::string& input : {first, second, third}) ASSERT_TRUE(job->open_input_file(input));
+    test::ApplyOptions(*job, {{"acodec", c.codec}, {"ar", "44100"}, {"ac", "2"}});
+    ASSERT_EQ(job->open_output_file(out, true), 1) << job->LastErrMsg();
+    job->prepare_join();
+    ASSERT_TRUE(job->JoinMode());
+    job->ReportInterval = 0;
+    job->OnProgress = [&](TObject*, int AFileIndex, int, int, float, float, int64_t, int64_t, int64_t ATotal) {
+      total = ATotal;
+      if (indexes.empty() || indexes.back() != AFileIndex) indexes.push_back(AFileIndex);
+      lastIndex = AFileIndex;
+    };
+    job->StartConvert(false);
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    const TDecodedAudio back = DecodeAudio(out);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    const double expected = 1.0 + 1.5 + thirdSource.Seconds();
+    EXPECT_NEAR(back.Seconds(), expected, static_cast<double>(c.frameSamples) / 44100 + 0.001);
+    EXPECT_NEAR(static_cast<double>(total) / 1e6, expected, 0.1);
+    // Progress names the input being read, in order, and -1 at the end.
+    EXPECT_EQ(indexes, (std::vector<int>{0, 1, 2, -1}));
+    EXPECT_EQ(lastIndex, -1);
+  }
+}
+
+// --- lossless 24-bit ---
+
+TEST_F(RunTest, TwentyFourBitSourcesStayBitExactInLosslessOutputs) {
+  const std::string made = MakeTone(dir, "in24.flac", 48000, 2, 1.0, 0.7, 24);
+  struct Case {
+    std::string input;
+    const char* codec;
+    const char* file;
+  } cases[] = {{made, "flac", "out.flac"},
+               {test::SharedMedia("lmms-common__lfo_trancegate_whole.flac"), "flac", "lmms.flac"},
+               {test::SharedMedia("libpython3.11-testsuite__pluck-pcm24.wav"), "flac", "pluck.flac"},
+               {made, "alac", "out.m4a"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.codec) + " " + c.file);
+    const std::string out = dir + "/" + c.file;
+    auto job = Convert({c.input}, out, {{"acodec", c.codec}});
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    const TDecodedAudio source = DecodeAudio(c.input, true);
+    const TDecodedAudio back = DecodeAudio(out, true);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    EXPECT_EQ(back.BitsPerRawSample, 24);
+    EXPECT_EQ(back.SampleRate, source.SampleRate);
+    EXPECT_EQ(back.Channels, source.Channels);
+    ASSERT_EQ(back.SampleFormat, source.SampleFormat);
+    ASSERT_EQ(back.Raw.size(), source.Raw.size());
+    EXPECT_TRUE(back.Raw == source.Raw);
+  }
+}
+
+// --- hook and progress ---
+
+TEST_F(RunTest, TheAudioHookSeesInterleavedSamplesBeforeTheVolume) {
+  const std::string input = MakeTone(dir, "in.flac", 44100, 2, 1.0, 0.5);
+  auto job = std::make_unique<TCustomFFmpeg>(2);
+  ASSERT_TRUE(job->open_input_file(input));
+  test::ApplyOptions(*job, {{"acodec", "libmp3lame"}, {"vol", "0"}});
+  ASSERT_EQ(job->open_output_file(dir + "/out.mp3", false), 1);
+  int64_t samples = 0, lastPts = -1;
+  double peak = 0;
+  bool packed = true, ordered = true;
+  job->OnAudioHook = [&](TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize, int ARate, int AChannels,
+                         AVSampleFormat AFormat) {
+    EXPECT_EQ(Sender, job.get());
+    EXPECT_EQ(ARate, 44100);
+    EXPECT_EQ(AChannels, 2);
+    packed = packed && !avutil.av_sample_fmt_is_planar(AFormat);
+    ordered = ordered && APTS > lastPts;
+    lastPts = APTS;
+    const int bps = avutil.av_get_bytes_per_sample(AFormat);
+    for (int i = 0; i < ASize; i += bps) peak = std::max(peak, std::fabs(test::SampleValue(ASample + i, AFormat)));
+    samples += ASize / (bps * AChannels);
+  };
+  job->StartConvert(false);
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  EXPECT_TRUE(packed);
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(samples, 44100);
+  EXPECT_NEAR(peak, 0.5, 0.01);  // volume 0 comes after the hook
+}
+
+TEST_F(RunTest, ProgressReportsCarryTheOutputPositionOfAnAudioJob) {
+  const std::string input = MakeTone(dir, "in.wav", 44100, 2, 3.0, 0.5);
+  auto job = std::make_unique<TCustomFFmpeg>(2);
+  ASSERT_TRUE(job->open_input_file(input));
+  test::ApplyOptions(*job, {{"acodec", "libmp3lame"}});
+  ASSERT_EQ(job->open_output_file(dir + "/out.mp3", false), 1);
+  job->ReportInterval = 0;
+  std::vector<int64_t> positions;
+  int last = 0;
+  job->OnProgress = [&](TObject*, int AFileIndex, int AFrame, int AFPS, float AQuality, float ABitRate, int64_t ASize,
+                        int64_t ADuration, int64_t ATotal) {
+    EXPECT_EQ(AFrame, -1);
+    EXPECT_EQ(AFPS, -1);
+    EXPECT_EQ(AQuality, -1.0f);
+    EXPECT_GE(ASize, 0);
+    EXPECT_GE(ABitRate, 0.0f);
+    EXPECT_EQ(ATotal, 3000000);
+    positions.push_back(ADuration);
+    if (AFileIndex == -1) ++last;
+  };
+  job->StartConvert(false);
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  ASSERT_GT(positions.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_NEAR(static_cast<double>(positions.back()) / 1e6, 3.0, 0.05);
+  EXPECT_EQ(last, 1);
+}
+
+// --- video ---
+
+TEST_F(RunTest, VideoIsCopiedOrReEncodedNextToTheAudio) {
+  const std::string input = test::SharedMedia("golang-github-gabriel-vasile-mimetype-dev__mp4.mp4");
+  struct Case {
+    const char* name;
+    const char* file;
+    TOptionList options;
+    AVCodecID video;
+  } cases[] = {{"copy", "copy.mkv", {{"vcodec", "copy"}, {"acodec", "libvorbis"}}, AV_CODEC_ID_H264},
+               {"re-encode", "mpeg4.avi", {{"vcodec", "mpeg4"}, {"s", "280x160"}, {"acodec", "mp2"}}, AV_CODEC_ID_MPEG4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = dir + "/" + c.file;
+    auto job = std::make_unique<TCustomFFmpeg>(2);
+    ASSERT_TRUE(job->open_input_file(input));
+    test::ApplyOptions(*job, c.options);
+    ASSERT_EQ(job->open_output_file(out, false), 1) << job->LastErrMsg();
+    int hooked = 0, previews = 0;
+    const bool encodes = c.video != AV_CODEC_ID_H264;
+    if (encodes) {
+      job->OnOutputVideoHook = [&](TObject*, TBitmap& ABitmap, int, int64_t, bool& AUpdate, bool& AStopHook) {
+        EXPECT_EQ(ABitmap.Width(), 280);
+        EXPECT_EQ(ABitmap.Height(), 160);
+        AUpdate = false;
+        AStopHook = ++hooked == 3;
+      };
+      job->PreviewInterval = 0;
+      job->set_post_hooks(phBitmap);
+      job->OnPreviewBitmap = [&](TObject*, TBitmap&, int, int64_t) { ++previews; };
+    }
+    job->StartConvert(false);
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    AVFormatContext* ic = nullptr;
+    ASSERT_EQ(avformat.avformat_open_input(&ic, out.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat.avformat_find_stream_info(ic, nullptr), 0);
+    const int v = avformat.av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    ASSERT_GE(v, 0);
+    EXPECT_EQ(ic->streams[v]->codecpar->codec_id, c.video);
+    EXPECT_NEAR(static_cast<double>(ic->duration) / AV_TIME_BASE, 5.6, 0.3);
+    if (encodes) {
+      EXPECT_EQ(ic->streams[v]->codecpar->width, 280);
+    }
+    avformat.avformat_close_input(&ic);
+    const TDecodedAudio back = DecodeAudio(out);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    EXPECT_NEAR(back.Seconds(), 5.6, 0.2);
+    if (encodes) {
+      EXPECT_EQ(hooked, 3);  // the hook asked to stop
+      EXPECT_GT(previews, 10);
+    }
+  }
+}
+
+// --- refusals and broken inputs ---
+
+TEST_F(RunTest, AnOutputThatIsOneOfTheInputsIsRefusedBeforeAnythingIsWritten) {
+  const std::string input = MakeTone(dir, "in.wav", 8000, 1, 0.5);
+  const int64_t size = test::FileSizeOf(input);
+  auto job = std::make_unique<TCustomFFmpeg>(2);
+  ASSERT_TRUE(job->open_input_file(input));
+  job->SetExtOption("acodec", "pcm_s16le");
+  // The same file under another name.
+  const std::string alias = dir + "/./in.wav";
+  EXPECT_EQ(job->open_output_file(alias, false), -1);
+  EXPECT_NE(job->LastErrMsg().find("input file #0"), std::string::npos) << job->LastErrMsg();
+  EXPECT_EQ(test::FileSizeOf(input), size);
+  EXPECT_EQ(job->nb_output_files(), 0);
+}
+
+TEST_F(RunTest, AnInputThatCannotBeDecodedEndsTheRunWithAClearFatalMessage) {
+  // An unreadable file is refused when it is opened, with the system's reason.
+  const std::string locked = MakeTone(dir, "locked.wav", 8000, 1, 0.2);
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    auto refused = std::make_unique<TCustomFFmpeg>(2);
+    EXPECT_FALSE(refused->open_input_file(locked));
+    EXPECT_EQ(refused->LastErrMsg(), locked + ": Permission denied");
+  }
+
+  // A WAV that claims MP3 data but holds none the decoder accepts.
+  const std::string input = dir + "/broken.wav";
+  {
+    std::ofstream f(input, std::ios::binary);
+    std::vector<uint8_t> data(20000);
+    uint32_t seed = 12345;
+    for (uint8_t& b : data) {
+      seed = seed * 1103515245 + 12345;
+      b = static_cast<uint8_t>(seed >> 16);
+    }
+    // Frame headers that announce layer III frames, with random bodies.
+    for (size_t pos = 0; pos + 4 < data.size(); pos += 418) {
+      data[pos] = 0xFF;
+      data[pos + 1] = 0xFB;
+      data[pos + 2] = 0x90;
+      data[pos + 3] = 0x64;
+    }
+    const auto put32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto put16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    f.write("RIFF", 4);
+    put32(static_cast<uint32_t>(36 + data.size()));
+    f.write("WAVEfmt ", 8);
+    put32(16);
+    put16(0x55);
+    put16(2);
+    put32(44100);
+    put32(16000);
+    put16(1);
+    put16(0);
+    f.write("data", 4);
+    put32(static_cast<uint32_t>(data.size()));
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  const std::string out = dir + "/out.mp3";
+  auto job = std::make_unique<TCustomFFmpeg>(2);
+  ASSERT_TRUE(job->open_input_file(input)) << job->LastErrMsg();
+  test::ApplyOptions(*job, {{"acodec", "libmp3lame"}});
+  ASSERT_EQ(job->open_output_file(out, false), 1);
+  int terminated = 0;
+  job->OnTerminate = [&](TObject*) { ++terminated; };
+  job->StartConvert(false);
+  EXPECT_TRUE(job->FatalException());
+  EXPECT_NE(job->FatalMessage().find("Error while decoding stream #0.0 (Audio)"), std::string::npos)
+      << job->FatalMessage();
+  EXPECT_FALSE(job->Finished());
+  EXPECT_EQ(terminated, 1);
+  // Nothing but a header was written: no output is left behind.
+  EXPECT_FALSE(test::FileExists(out));
+}
+
+TEST_F(RunTest, AStreamCopyKeepsThePacketsAndRefusesAVolume) {
+  const std::string input = test::SharedMedia("emacspeak__emacspeak.mp3");
+  const std::string out = dir + "/copy.mp3";
+  auto job = Convert({input}, out, {{"acodec", "copy"}});
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  const TDecodedAudio source = DecodeAudio(input), back = DecodeAudio(out);
+  ASSERT_TRUE(back.Ok) << back.Error;
+  EXPECT_NEAR(back.Seconds(), source.Seconds(), 0.03);
+
+  auto refused = Convert({input}, dir + "/copy2.mp3", {{"acodec", "copy"}, {"vol", "512"}});
+  EXPECT_TRUE(refused->FatalException());
+  EXPECT_EQ(refused->FatalMessage(), "-acodec copy and -vol are incompatible (frames are not decoded)");
+  EXPECT_FALSE(test::FileExists(dir + "/copy2.mp3"));
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,386 @@
+// The task options: turning the application's option records into settings
+// of a task's conversion job, and the operations that add tasks, inputs and
+// outputs.
+#include <cinttypes>
+#include <cmath>
+#include <ctime>
+#include <utility>
+
+#include "media/encoder/FFEncode.h"
+#include "media/engine/FFmpegException.h"
+#include "media/runtime/Exception.h"
+#include "media/runtime/Format.h"
+
+namespace quorvel {
+
+namespace {
+
+std::string Lower(std::string AText) {
+  for (char& c : AText)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return AText;
+}
+
+bool OneOf(const std::string& AName, std::initializer_list<const char*> ANames) {
+  for (const char* name : ANames)
+    if (AName == name) return true;
+  return false;
+}
+
+std::string StreamName(TStreamHandle AStream, const std::string& APrivateData) {
+  return Format("stream:%" PRIdPTR ":%s", reinterpret_cast<intptr_t>(AStream), APrivateData.c_str());
+}
+
+// The option lines a task hands to its job. A blank line carries no option:
+// it is left out rather than failing the whole task as an unknown name.
+std::vector<TOptionLine> OptionLines(const std::string& AText) {
+  std::vector<TOptionLine> lines;
+  for (TOptionLine& line : SplitOptionText(AText)) {
+    if (line.Name.empty()) continue;
+    line.Name = Lower(std::move(line.Name));
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// The stream options of an output: the record's defaults ("def_acodec" ...)
+// and the per-stream lines of its option text, in order.
+class TStreamOptions {
+public:
+  void Add(const std::string& AName, const std::string& AValue) { FItems.push_back({AName, AValue}); }
+  bool Has(const std::string& AName) const {
+    for (const auto& item : FItems)
+      if (item.Name == AName) return true;
+    return false;
+  }
+  std::string Value(const std::string& AName) const {
+    for (const auto& item : FItems)
+      if (item.Name == AName) return item.Value;
+    return std::string();
+  }
+  // The first entry named AName, removed; else the value of its default.
+  std::string Take(const std::string& AName) {
+    for (auto it = FItems.begin(); it != FItems.end(); ++it)
+      if (it->Name == AName) {
+        std::string value = std::move(it->Value);
+        FItems.erase(it);
+        return value;
+      }
+    return Value("def_" + AName);
+  }
+
+private:
+  std::vector<TOptionLine> FItems;
+};
+
+TStreamOptions BuildStreamOptions(const TOutputOptions& ARecord, const std::vector<TOptionLine>& ALines) {
+  TStreamOptions list;
+  const std::pair<const char*, const std::string*> defaults[] = {
+      {"def_acodec", &ARecord.AudioCodec},     {"def_vcodec", &ARecord.VideoCodec},
+      {"def_scodec", &ARecord.SubtitleCodec},  {"def_apre", &ARecord.AudioPreset},
+      {"def_vpre", &ARecord.VideoPreset},      {"def_spre", &ARecord.SubtitlePreset},
+      {"def_s", &ARecord.FrameSize},           {"def_vf", &ARecord.VideoFilters}};
+  for (const auto& [key, field] : defaults)
+    if (!field->empty()) list.Add(key, *field);
+  for (const TOptionLine& line : ALines) {
+    if (line.Value.empty() ||
+        !OneOf(line.Name, {"acodec", "vcodec", "scodec", "apre", "vpre", "spre", "s", "vfilters", "vf"}))
+      continue;
+    const std::string name = line.Name == "vfilters" ? "vf" : line.Name;
+    if (!list.Has("def_" + name)) list.Add("def_" + name, line.Value);
+    list.Add(name, line.Value);
+  }
+  return list;
+}
+
+void SetPositive(TCustomFFmpeg& AJob, const char* AName, int AValue) {
+  if (AValue > 0) AJob.SetExtOption(AName, std::to_string(AValue));
+}
+
+void SetText(TCustomFFmpeg& AJob, const char* AName, const std::string& AValue) {
+  if (!AValue.empty()) AJob.SetExtOption(AName, AValue);
+}
+
+void SetMetadata(TCustomFFmpeg& AJob, const char* AKey, const std::string& AValue) {
+  if (!AValue.empty()) AJob.SetExtOption("metadata", std::string(AKey) + "=" + AValue);
+}
+
+// The record fields in the order of the record.
+void ApplyOutputFields(TCustomFFmpeg& AJob, const TOutputOptions& R) {
+  AJob.set_output_format(R.ForceFormat);
+  SetPositive(AJob, "packetsize", R.PacketSize);
+  SetPositive(AJob, "muxrate", R.MuxRate);
+  AJob.set_mux_max_delay(R.MuxDelay);
+  AJob.set_mux_preload(R.MuxPreload);
+  if (R.DisableAudio) AJob.SetExtOption("an", "1");
+  AJob.set_audio_volume(R.AudioVolume);
+  AJob.set_audio_channels(R.AudioChannels);
+  AJob.set_audio_sample_rate(R.AudioSampleRate);
+  // A target preset decides the bit rates itself.
+  if (R.TargetType == ttIgnore) SetPositive(AJob, "ab", R.AudioBitrate);
+  SetPositive(AJob, "abt", R.AudioBitRateTolerance);
+  SetText(AJob, "alang", R.AudioLanguage);
+  AJob.set_audio_sync_method(R.AudioSyncMethod);
+  if (!R.AudioTag.empty()) AJob.set_codec_tag(AVMEDIA_TYPE_AUDIO, R.AudioTag);
+  if (R.DisableVideo) AJob.SetExtOption("vn", "1");
+  if (!R.FrameRate.empty()) AJob.set_frame_rate(R.FrameRate);
+  if (!R.FrameAspectRatio.empty()) AJob.set_frame_aspect_ratio(R.FrameAspectRatio);
+  SetPositive(AJob, "g", R.GroupPictureSize);
+  if (R.TargetType == ttIgnore) SetPositive(AJob, "vb", R.VideoBitrate);
+  SetPositive(AJob, "maxrate", R.VideoMaxRate);
+  SetPositive(AJob, "minrate", R.VideoMinRate);
+  SetPositive(AJob, "bt", R.VideoBitRateTolerance);
+  SetPositive(AJob, "bufsize", R.VideoBufSize);
+  AJob.set_video_sync_method(R.VideoSyncMethod);
+  if (!R.VideoTag.empty()) AJob.set_codec_tag(AVMEDIA_TYPE_VIDEO, R.VideoTag);
+  SetText(AJob, "vlang", R.VideoLanguage);
+  if (R.DisableSubtitle) AJob.SetExtOption("sn", "1");
+  SetText(AJob, "slang", R.SubtitleLanguage);
+  AJob.SetExtOption("isync", R.InputSync ? "1" : "0");
+  if (R.CopyTimestamp) AJob.SetExtOption("copyts", "1");
+
+  if (R.TimeStart != kNoTime) AJob.set_start_time(R.TimeStart);
+  if (R.TimeLength != kNoTime) AJob.set_recording_time(R.TimeLength);
+
+  const TStreamInfo& info = R.Info;
+  if (info.TimeStamp == 0) {
+    AJob.SetExtOption("timestamp", "now");
+  } else if (info.TimeStamp > 0) {
+    const std::time_t seconds = static_cast<std::time_t>(LocalDayCountToUnixTime(info.TimeStamp));
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%SZ", &utc);
+    AJob.SetExtOption("timestamp", text);
+  }
+  if (info.Year > 0) SetMetadata(AJob, "year", std::to_string(info.Year));
+  if (info.Track > 0) SetMetadata(AJob, "track", std::to_string(info.Track));
+  SetMetadata(AJob, "title", info.Title);
+  SetMetadata(AJob, "author", info.Author);
+  SetMetadata(AJob, "copyright", info.Copyright);
+  SetMetadata(AJob, "comment", info.Comment);
+  SetMetadata(AJob, "album", info.Album);
+  SetMetadata(AJob, "genre", info.Genre);
+}
+
+void ApplyTarget(TCustomFFmpeg& AJob, const TOutputOptions& R) {
+  const char* target = R.TargetType == ttVCD ? "vcd" : R.TargetType == ttSVCD ? "svcd" : R.TargetType == ttDVD ? "dvd" : nullptr;
+  if (!target) return;
+  const char* norm = R.NormType == ntPAL ? "pal" : R.NormType == ntNTSC ? "ntsc" : "auto";
+  AJob.set_target(target, norm, R.NormDefault == ntPAL ? "pal" : "ntsc");
+}
+
+// Each "newaudio", "newvideo" and "newsubtitle" line creates a stream and
+// takes its own codec (preset, size, filters) lines in turn; streams beyond
+// the given lines get the defaults.
+void ApplyStreamLines(TCustomFFmpeg& AJob, const std::vector<TOptionLine>& ALines, TStreamOptions& AList) {
+  auto take = [&](const char* AName) { AJob.SetExtOption(AName, AList.Take(AName)); };
+  for (const TOptionLine& line : ALines) {
+    if (line.Name == "newaudio") {
+      take("acodec");
+      take("apre");
+    } else if (line.Name == "newvideo") {
+      take("vcodec");
+      take("vpre");
+      take("s");
+      take("vf");
+    } else if (line.Name == "newsubtitle") {
+      take("scodec");
+      take("spre");
+    } else {
+      continue;
+    }
+    AJob.SetExtOption(line.Name, line.Value);
+  }
+}
+
+}  // namespace
+
+void TCustomEncoder::CheckNotWorking(const char* AOperation) const {
+  if (FWorking) throw Exception(Format("Cannot %s while working.", AOperation));
+}
+
+void TCustomEncoder::ApplyInputRecord(TFFmpeg& AJob, TInputOptions& ARecord) {
+  for (const TOptionLine& line : OptionLines(ARecord.ExtOptions)) {
+    if (OneOf(line.Name, {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters", "vf"})) continue;
+    AJob.SetExtOption(line.Name, line.Value);
+  }
+  AJob.set_output_format(ARecord.ForceFormat);  // the next input's format
+  if (ARecord.TimeStart != kNoTime) AJob.set_start_time(ARecord.TimeStart);
+  if (ARecord.ProgramID >= 0) AJob.set_program_id(ARecord.ProgramID);
+}
+
+bool TCustomEncoder::OpenInput(TFFmpeg& AJob, const std::string& AFileName, TInputOptions* AOptions) {
+  const int index = AJob.nb_input_files();
+  AJob.HaltOnInvalidOption = HaltOnInvalidOption;
+  if (AOptions) {
+    if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+    AJob.InputOptions(index) = *AOptions;
+    ApplyInputRecord(AJob, AJob.InputOptions(index));
+  } else {
+    AJob.InputOptions(index) = TInputOptions{};
+  }
+  AJob.SetReadTimeout(ReadTimeout);
+  if (!AJob.open_input_file(AFileName)) {
+    AJob.InputOptions(index) = TInputOptions{};
+    FLastErrMsg = AJob.LastErrMsg();
+    return false;
+  }
+  AJob.AttachDecoder(index);
+  return true;
+}
+
+int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOptions) {
+  CheckNotWorking("AddTask");
+  try {
+    auto job = std::make_unique<TFFmpeg>(CustomMaxFiles);
+    TFFmpeg* raw = job.get();
+    job->SetVerbose(Verbose);
+    job->SetPreviewFlags(FPreview, FPreviewBitmap);
+    job->OnBeforeFindStreamInfo = [this](TObject*, AVFormatContext* AContext) {
+      if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, AContext);
+    };
+    job->OnPreviewBitmap = [this, raw](TObject*, TBitmap& ABitmap, int AFrameNumber, int64_t APTS) {
+      DoPreviewBitmap(raw, ABitmap, AFrameNumber, APTS);
+    };
+    if (!OpenInput(*job, AFileName, AOptions)) return -1;
+    job->OnProgress = [this, raw](TObject*, int AFileIndex, int AFrameNumber, int AFPS, float AQuality,
+                                  float ABitRate, int64_t ACurrentSize, int64_t ACurrentDuration,
+                                  int64_t ATotalDuration) {
+      DoProgress(raw, AFileIndex, AFrameNumber, AFPS, AQuality, ABitRate, ACurrentSize, ACurrentDuration,
+                 ATotalDuration);
+    };
+    job->OnTerminate = [this, raw](TObject*) { DoTerminate(raw); };
+    return FTasks.Add(std::move(job));
+  } catch (const std::exception& e) {
+    FLastErrMsg = e.what();
+    return -1;
+  }
+}
+
+int TCustomEncoder::AddTask(const std::string& AFileName, const std::string& AExtOptions) {
+  TInputOptions options = InputOptionsFromText(AExtOptions);
+  return AddTask(AFileName, &options);
+}
+
+int TCustomEncoder::AddTask(TStreamHandle AStream, const std::string& APrivateData, TInputOptions* AOptions) {
+  return AddTask(StreamName(AStream, APrivateData), AOptions);
+}
+
+bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, TInputOptions* AOptions) {
+  CheckNotWorking("AddInputFile");
+  TFFmpeg* job = FTasks.Items(ATaskIndex);
+  if (job->nb_input_files() >= job->MaxFiles()) {
+    FLastErrMsg = Format("max input files %d reached", job->MaxFiles());
+    return false;
+  }
+  try {
+    return OpenInput(*job, AFileName, AOptions);
+  } catch (const std::exception& e) {
+    job->InputOptions(job->nb_input_files()) = TInputOptions{};
+    FLastErrMsg = e.what();
+    return false;
+  }
+}
+
+bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, const std::string& AExtOptions) {
+  TInputOptions options = InputOptionsFromText(AExtOptions);
+  return AddInputFile(ATaskIndex, AFileName, &options);
+}
+
+void TCustomEncoder::RouteVideoHook(TFFmpeg& AJob, bool AInput) {
+  TFFmpeg* raw = &AJob;
+  if (AInput)
+    AJob.OnInputVideoHook = [this, raw](TObject*, TBitmap& ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
+                                        bool& AStopHook) {
+      DoVideoInputHook(raw, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+    };
+  else
+    AJob.OnOutputVideoHook = [this, raw](TObject*, TBitmap& ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
+                                         bool& AStopHook) {
+      DoVideoOutputHook(raw, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+    };
+}
+
+void TCustomEncoder::RouteAudioHook(TFFmpeg& AJob) {
+  TFFmpeg* raw = &AJob;
+  AJob.OnAudioHook = [this, raw](TObject*, int64_t APTS, uint8_t* ASample, int ASize, int ASampleRate, int AChannels,
+                                 AVSampleFormat ASampleFormat) {
+    if (!OnAudioHook) return;
+    std::lock_guard<std::mutex> lock(FAudioHookLock);
+    OnAudioHook(this, GetTaskIndex(raw), APTS, ASample, ASize, ASampleRate, AChannels, ASampleFormat);
+  };
+}
+
+bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, TOutputOptions* AOptions) {
+  CheckNotWorking("SetOutputFile");
+  TFFmpeg* job = FTasks.Items(ATaskIndex);
+  const int index = job->nb_output_files();
+  if (index >= job->MaxFiles()) {
+    FLastErrMsg = Format("max output files %d reached", job->MaxFiles());
+    return false;
+  }
+  try {
+    job->HaltOnInvalidOption = HaltOnInvalidOption;
+    std::vector<TOptionLine> lines;
+    TStreamOptions streams;
+    bool join = false;
+    if (AOptions) {
+      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+      job->OutputOptions(index) = *AOptions;
+      const TOutputOptions& record = job->OutputOptions(index);
+      lines = OptionLines(record.ExtOptions);
+      streams = BuildStreamOptions(record, lines);
+      ApplyTarget(*job, record);
+      job->set_stream_codec(AVMEDIA_TYPE_AUDIO, streams.Value("def_acodec"));
+      job->set_stream_codec(AVMEDIA_TYPE_VIDEO, streams.Value("def_vcodec"));
+      job->set_stream_codec(AVMEDIA_TYPE_SUBTITLE, streams.Value("def_scodec"));
+      for (const char* preset : {"apre", "vpre", "spre"}) {
+        const std::string value = streams.Value(std::string("def_") + preset);
+        if (!value.empty()) job->apply_preset(preset, value);
+      }
+      for (const TOptionLine& line : lines) {
+        if (OneOf(line.Name, {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters", "vf",
+                              "acodec", "vcodec", "scodec", "s"}))
+          continue;
+        job->SetExtOption(line.Name, line.Value);
+      }
+      ApplyOutputFields(*job, record);
+      if (streams.Has("def_s")) job->set_frame_size(streams.Value("def_s"));
+      if (streams.Has("def_vf")) job->set_video_filters(streams.Value("def_vf"));
+      if (record.AudioHook) RouteAudioHook(*job);
+      if (record.VideoInputHook) RouteVideoHook(*job, true);
+      if (record.VideoOutputHook) RouteVideoHook(*job, false);
+      job->set_hook_bits_pixel(record.VideoHookBitsPixel);
+      join = record.Join;
+    } else {
+      job->OutputOptions(index) = TOutputOptions{};
+    }
+    job->SetReadTimeout(ReadTimeout);
+    if (job->open_output_file(AFileName, join) < 0) {
+      FLastErrMsg = job->LastErrMsg();
+      job->OutputOptions(index) = TOutputOptions{};
+      return false;
+    }
+    if (AOptions) {
+      ApplyStreamLines(*job, lines, streams);
+      if (join) job->prepare_join();
+    }
+    return true;
+  } catch (const std::exception& e) {
+    FLastErrMsg = e.what();
+    return false;
+  }
+}
+
+bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, const std::string& AExtOptions) {
+  TOutputOptions options = OutputOptionsFromText(AExtOptions);
+  return SetOutputFile(ATaskIndex, AFileName, &options);
+}
+
+bool TCustomEncoder::SetOutputStream(int ATaskIndex, TStreamHandle AStream, const std::string& APrivateData,
+                                     TOutputOptions* AOptions) {
+  return SetOutputFile(ATaskIndex, StreamName(AStream, APrivateData), AOptions);
+}
+
+}  // namespace quorvel

@@ -10,11 +10,13 @@
 namespace quorvel {
 
 class TDesktop;
+class TPowerService;
 
 struct TAppServices {
   QString ProgramFolder;  // ends with "/"
   TEndpoints Endpoints;
   TDesktop* Desktop = nullptr;
+  TPowerService* Power = nullptr;  // null: the system's
 };
 
 }  // namespace quorvel

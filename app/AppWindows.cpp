@@ -5,6 +5,8 @@
 #include "app/ExceptionGuard.h"
 #include "app/LogForm.h"
 #include "app/MainForm.h"
+#include "app/ConvForm.h"
+#include "app/FileInfoForm.h"
 #include "app/PendingForms.h"
 
 namespace quorvel {
@@ -20,6 +22,7 @@ TAppWindows::TAppWindows(const TAppServices& AServices)
   FErrorForm = std::make_unique<TErrorForm>(FMainForm.get());
   FReporter.Bind(FLogForm.get(), FErrorForm.get());
   FMainForm->BindForms(FLogForm.get(), FAboutForm.get());
+  FMainForm->BindDialogs(FConvForm.get(), FFileInfoForm.get());
   // The start-up runs once every window exists: its failures need the
   // error dialog and the events log.
   RunGuarded([this] { FMainForm->FormCreate(); });

@@ -1,8 +1,14 @@
 #include "app/MainForm.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTimeEdit>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -16,6 +22,9 @@
 #include <QTableWidget>
 
 #include "app/AboutForm.h"
+#include "app/ConvForm.h"
+#include "app/FileInfoForm.h"
+#include "app/PowerService.h"
 #include "app/Decryptor.h"
 #include "app/Desktop.h"
 #include "app/ExceptionGuard.h"
@@ -26,6 +35,7 @@
 #include "app/ShellFolders.h"
 #include "app/SourceList.h"
 #include "app/Widgets.h"
+#include "media/encoder/FFEncode.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
 
@@ -104,6 +114,16 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   FProfilePanel = new TProfilePanel(*FSourceList, FReport, this);
   FSourceList->SetProfiles(&FProfilePanel->Profiles());
   FUi.Setup(this, *FSourceList, *FProfilePanel);
+  FSourceList->SetTimeFields(FUi.edTimeStart, FUi.edTimeEnd);
+  FUi.edTimeStart->installEventFilter(this);
+  FUi.edTimeEnd->installEventFilter(this);
+  FFFEncoder = std::make_unique<TFFEncoder>();
+  if (AServices.Power) {
+    FPower = AServices.Power;
+  } else {
+    FOwnPower = std::make_unique<TPowerService>();
+    FPower = FOwnPower.get();
+  }
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("Quorvel"));
@@ -122,7 +142,51 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
 }
 
 TMainForm::~TMainForm() {
+  // A run still going ends here, before the window its events talk to; the
+  // termination events it posts meanwhile die with this object.
+  if (FFFEncoder) {
+    FFFEncoder->OnProgress = nullptr;
+    FFFEncoder.reset();
+  }
   if (FLogger) FLogger->SetOnLog(nullptr);
+}
+
+void TMainForm::BindDialogs(TConvForm* AConvForm, TFileInfoForm* AFileInfoForm) {
+  FConvForm = AConvForm;
+  FFileInfoForm = AFileInfoForm;
+}
+
+TConvForm& TMainForm::ConvForm() {
+  if (!FConvForm) FConvForm = new TConvForm(this);
+  return *FConvForm;
+}
+
+TFileInfoForm& TMainForm::FileInfoForm() {
+  if (!FFileInfoForm) FFileInfoForm = new TFileInfoForm(this);
+  return *FFileInfoForm;
+}
+
+bool TMainForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if ((AWatched == FUi.edTimeStart || AWatched == FUi.edTimeEnd) && AEvent->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(AEvent)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      RunGuarded([this] { FSourceList->ApplyTimeFields(); });
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(AWatched, AEvent);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* AEvent) {
+  if (AEvent->mimeData()->hasUrls()) AEvent->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* AEvent) {
+  QStringList files;
+  for (const QUrl& url : AEvent->mimeData()->urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  AEvent->acceptProposedAction();
+  RunGuarded([&] { DropFiles(files); });
 }
 
 void TMainForm::BindForms(TLogForm* ALogForm, TAboutForm* AAboutForm) {
@@ -260,10 +324,34 @@ void TMainForm::ConnectCommands() {
   connect(FUi.btnLike, &QPushButton::clicked, FUi.actOnFacebook, &QAction::trigger);
   connect(FUi.btnTweet, &QPushButton::clicked, FUi.actOnTwitter, &QAction::trigger);
 
-  // SEAMS: the commands below belong to the source list (add, clear, remove,
-  // rename, reorder), the conversion (Convert, Browse..., Find target), the
-  // trim dialog, the file information dialog and the preview player. They
-  // are in place and do nothing until those parts arrive.
+  struct TCommand {
+    QObject* Sender;
+    void (TMainForm::*Handler)();
+  };
+  const TCommand commands[] = {
+      {FUi.actAddFiles, &TMainForm::AddButtonClick},      {FUi.popAddFiles, &TMainForm::AddButtonClick},
+      {FUi.btnAdd, &TMainForm::AddButtonClick},           {FUi.btnOpenForGs, &TMainForm::AddButtonClick},
+      {FUi.actRemove, &TMainForm::Remove1Click},          {FUi.popRemove, &TMainForm::Remove1Click},
+      {FUi.actClearAll, &TMainForm::ClearAll1Click},      {FUi.popClearAll, &TMainForm::ClearAll1Click},
+      {FUi.btnClear, &TMainForm::ClearAll1Click},         {FUi.actRename, &TMainForm::Rename1Click},
+      {FUi.popRename, &TMainForm::Rename1Click},          {FUi.actMoveUp, &TMainForm::MoveUp1Click},
+      {FUi.popMoveUp, &TMainForm::MoveUp1Click},          {FUi.actMoveDown, &TMainForm::MoveDown1Click},
+      {FUi.popMoveDown, &TMainForm::MoveDown1Click},      {FUi.actFileInformation, &TMainForm::FileInformation1Click},
+      {FUi.popFileInformation, &TMainForm::FileInformation1Click},
+      {FUi.actStartConversion, &TMainForm::ConvertButtonClick},
+      {FUi.btnConvert, &TMainForm::ConvertButtonClick},   {FUi.btnBrowse, &TMainForm::BrowseClick},
+      {FUi.btnFindTarget, &TMainForm::FindTargetClick},
+  };
+  for (const TCommand& c : commands) {
+    auto run = Guarded([this, h = c.Handler] { (this->*h)(); });
+    if (auto* a = qobject_cast<QAction*>(c.Sender))
+      connect(a, &QAction::triggered, this, [run](bool) { run(); });
+    else if (auto* b = qobject_cast<QAbstractButton*>(c.Sender))
+      connect(b, &QAbstractButton::clicked, this, [run](bool) { run(); });
+  }
+  connect(FSourceList->Grid(), &QTableWidget::cellClicked, this, Guarded([this](int, int) { sgListClick(); }));
+  // SEAMS: the trim dialog and the preview player's commands stay idle
+  // until those parts arrive.
 }
 
 void TMainForm::OpenAddress(const QUrl& AUrl) {

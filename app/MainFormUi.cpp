@@ -214,7 +214,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   vol->addWidget(Caption(QObject::tr("Vol. (%):"), settings));
   edVolume = new QSpinBox(settings);
   edVolume->setObjectName("edVolume");
-  edVolume->setRange(0, 1000);
+  edVolume->setRange(1, 5000);
   edVolume->setValue(100);
   vol->addWidget(edVolume);
   g->addLayout(vol, 1, 6);
@@ -226,6 +226,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   out->addWidget(Caption(QObject::tr("Output folder:"), central), 0, 0, 1, 3);
   edDestinationFolder = new QLineEdit(central);
   edDestinationFolder->setObjectName("edDestinationFolder");
+  edDestinationFolder->setReadOnly(true);  // changed through "Browse..." only
   btnBrowse = new QPushButton(QObject::tr("Browse..."), central);
   btnBrowse->setObjectName("btnBrowse");
   btnFindTarget = new QPushButton(QObject::tr("Find target"), central);

@@ -1,7 +1,6 @@
-// The trim, conversion and file information dialogs. They are created with
-// the other windows so that start-up keeps its order; their controls and
-// behaviour come with the trim dialog, the conversion and the file
-// information work (SEAMS: nothing opens them yet).
+// The trim dialog, created with the other windows so that start-up keeps its
+// order; its controls and behaviour come with the trim work (SEAM: nothing
+// opens it yet).
 #pragma once
 
 #include <QDialog>
@@ -12,18 +11,6 @@ class TClipForm : public QDialog {
   Q_OBJECT
 public:
   explicit TClipForm(QWidget* AParent = nullptr);
-};
-
-class TConvForm : public QDialog {
-  Q_OBJECT
-public:
-  explicit TConvForm(QWidget* AParent = nullptr);
-};
-
-class TFileInfoForm : public QDialog {
-  Q_OBJECT
-public:
-  explicit TFileInfoForm(QWidget* AParent = nullptr);
 };
 
 }  // namespace quorvel

@@ -1,9 +1,84 @@
 #include "app/SourceList.h"
 
+#include <QApplication>
+#include <QEvent>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <QTimeEdit>
+
+#include "app/ReportSink.h"
+#include "media/decoder/FFDecode.h"
 
 namespace quorvel {
+
+namespace {
+
+// Thin vertical lines between the columns, in the list's own grey.
+const QColor kSeparatorColour(209, 209, 209);
+
+// Every cell is drawn here: white (or the selection colour) behind black
+// text cut with an ellipsis, the film icon before the source name, and a
+// separator line at the right edge of each column.
+class TListDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* P, const QStyleOptionViewItem& AOption, const QModelIndex& AIndex) const override {
+    const QRect r = AOption.rect;
+    const bool selected = AOption.state & QStyle::State_Selected;
+    P->save();
+    P->fillRect(r, selected ? AOption.palette.color(QPalette::Highlight).lighter(160) : QColor(Qt::white));
+    P->setPen(Qt::black);
+    const QString text = AIndex.data().toString();
+    QRect textRect;
+    int align = Qt::AlignVCenter;
+    switch (AIndex.column()) {
+      case 0: {
+        const QIcon film = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+        film.paint(P, QRect(r.left() + 2, r.top() + 1, 18, 18));
+        textRect = QRect(QPoint(r.left() + 23, r.top() + 2), r.bottomRight());
+        align = Qt::AlignTop | Qt::AlignLeft;
+        break;
+      }
+      case 1:
+        textRect = r;
+        align = Qt::AlignCenter;
+        break;
+      default:
+        textRect = QRect(QPoint(r.left() + 5, r.top()), r.bottomRight());
+        align = Qt::AlignVCenter | Qt::AlignLeft;
+        break;
+    }
+    P->drawText(textRect, align | Qt::TextSingleLine,
+                AOption.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
+    P->setPen(kSeparatorColour);
+    P->drawLine(r.right(), r.top(), r.right(), r.bottom());
+    P->restore();
+  }
+};
+
+}  // namespace
+
+QString FormatMediaTime(int64_t ATime) {
+  const int64_t seconds = ATime / 1000000;
+  return QString::asprintf("%.2lld:%.2lld:%.2lld", static_cast<long long>(seconds / 60 / 60),
+                           static_cast<long long>((seconds / 60) % 60), static_cast<long long>(seconds % 60));
+}
+
+int64_t TextTimeToMediaTime(const QTime& ATime) {
+  return ((int64_t{ATime.hour()} * 3600 + ATime.minute() * 60 + ATime.second()) * 1000 + ATime.msec()) * 1000;
+}
+
+QString RemoveExtension(const QString& AFileName) {
+  const qsizetype dot = AFileName.lastIndexOf(u'.');
+  return dot < 0 ? AFileName : AFileName.left(dot);
+}
 
 TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   FGrid = new QTableWidget(0, 4, AGridParent);
@@ -13,12 +88,29 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
   FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   FGrid->setShowGrid(false);
+  FGrid->setItemDelegate(new TListDelegate(FGrid));
   FGrid->verticalHeader()->hide();
   FGrid->verticalHeader()->setDefaultSectionSize(20);
   FGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   FGrid->horizontalHeader()->setHighlightSections(false);
-  FGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  FGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+  FGrid->horizontalHeader()->setTextElideMode(Qt::ElideRight);
+  FGrid->setTextElideMode(Qt::ElideRight);
   FGrid->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  FNameEditor = new QLineEdit(FGrid->viewport());
+  FNameEditor->setObjectName("edDestinationTitle");
+  FNameEditor->hide();
+  FNameEditor->installEventFilter(this);
+  connect(FNameEditor, &QLineEdit::editingFinished, this, [this] { EndRename(); });
+  connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
+    if (AColumn == 2) BeginRename();
+  });
+}
+
+bool TSourceList::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == FNameEditor && AEvent->type() == QEvent::FocusOut) EndRename();
+  return QObject::eventFilter(AWatched, AEvent);
 }
 
 int TSourceList::SelectedIndex() const {
@@ -26,22 +118,149 @@ int TSourceList::SelectedIndex() const {
   return (row >= 0 && row < RowCount()) ? row : -1;
 }
 
-void TSourceList::UpdateEstimatedSize(int /*AIndex*/) {}
+void TSourceList::SelectIndex(int AIndex) {
+  if (AIndex >= 0 && AIndex < RowCount()) FGrid->selectRow(AIndex);
+}
+
+const TProfile* TSourceList::ProfileOf(const TAudioFile& AFile) const {
+  if (!FProfiles || AFile.ProfileInd < 0 || AFile.ProfileInd >= static_cast<int>(FProfiles->size())) return nullptr;
+  return &(*FProfiles)[static_cast<size_t>(AFile.ProfileInd)];
+}
+
+bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, int AProfileInd,
+                               TReportSink& AReport) {
+  const QString name = QFileInfo(AMediaFile).fileName();
+  if (!ADecoder.LoadFile(AMediaFile.toStdString())) {
+    AReport.AppendLogText(QString());
+    AReport.AddLogLine("-> File load error: " + QString::fromStdString(ADecoder.LastErrMsg()));
+    AReport.AppendLogText(QString());
+    QMessageBox::information(FGrid->window(), QApplication::applicationDisplayName(),
+                             "File " + name + " is not a valid media file or its format is not supported.",
+                             QMessageBox::Ok);
+    return false;
+  }
+  TAudioFile f;
+  f.Source = AMediaFile;
+  AReport.AddLogLine("-> Added file " + f.Source);
+  f.SourceTitleExt = name;
+  f.DestinationTitle = RemoveExtension(name);
+  f.TrimmedLength = ADecoder.FileStreamInfo().Duration;
+  f.TimeStart = 0;
+  f.TimeEnd = f.TrimmedLength;
+  f.ProfileInd = AProfileInd;
+  FAudioFiles.push_back(f);
+  UpdateEstimatedSize(RowCount() - 1);
+  Repaint();
+  ADecoder.CloseFile();
+  return true;
+}
+
+void TSourceList::UpdateEstimatedSize(int AIndex) {
+  if (AIndex < 0 || AIndex >= RowCount()) return;
+  TAudioFile& f = FAudioFiles[static_cast<size_t>(AIndex)];
+  const TProfile* p = ProfileOf(f);
+  if (!p) return;
+  bool ok = false;
+  const int rate = p->AudioBitRate.toInt(&ok);
+  if (!ok) return;
+  const int64_t seconds = f.TrimmedLength / 1000000;
+  f.EstimatedSize = rate / 1000.0 / 8.0 * static_cast<double>(seconds) / 1024.0;
+  // An unknown length (-1 µs) counts as no seconds, not as a negative size.
+  if (f.EstimatedSize < 0) f.EstimatedSize = 0;
+  const int sel = SelectedIndex();
+  if (sel >= 0 && FTimeStart && FTimeEnd) {
+    const TAudioFile& s = FAudioFiles[static_cast<size_t>(sel)];
+    FTimeStart->setTime(QTime::fromString(FormatMediaTime(std::max<int64_t>(s.TimeStart, 0)), "HH:mm:ss"));
+    FTimeEnd->setTime(QTime::fromString(FormatMediaTime(std::max<int64_t>(s.TimeEnd, 0)), "HH:mm:ss"));
+  }
+}
 
 void TSourceList::UpdateAllEstimatedSizes() {
   for (int i = 0; i < RowCount(); ++i) UpdateEstimatedSize(i);
+}
+
+void TSourceList::ExchangeRows(int A, int B) {
+  if (A < 0 || B < 0 || A >= RowCount() || B >= RowCount()) return;
+  std::swap(FAudioFiles[static_cast<size_t>(A)], FAudioFiles[static_cast<size_t>(B)]);
+}
+
+bool TSourceList::Remove() {
+  const int sel = SelectedIndex();
+  if (RowCount() == 0 || sel < 0) return true;
+  if (RowCount() == 1) return false;
+  for (int i = sel; i + 1 < RowCount(); ++i) ExchangeRows(i, i + 1);
+  FAudioFiles.pop_back();
+  Repaint();
+  FGrid->selectRow(std::min(sel, RowCount() - 1));
+  return true;
+}
+
+void TSourceList::ClearAll() {
+  EndRename();
+  FAudioFiles.clear();
+  Repaint();
+}
+
+bool TSourceList::MoveUp() {
+  const int sel = SelectedIndex();
+  if (RowCount() < 2 || sel <= 0) return false;
+  ExchangeRows(sel, sel - 1);
+  Repaint();
+  FGrid->selectRow(sel - 1);
+  return true;
+}
+
+bool TSourceList::MoveDown() {
+  const int sel = SelectedIndex();
+  if (RowCount() < 2 || sel < 0 || sel >= RowCount() - 1) return false;
+  ExchangeRows(sel, sel + 1);
+  Repaint();
+  FGrid->selectRow(sel + 1);
+  return true;
+}
+
+void TSourceList::BeginRename() {
+  const int sel = SelectedIndex();
+  if (sel < 0) return;
+  const QRect cell = FGrid->visualRect(FGrid->model()->index(sel, 2));
+  FNameEditor->setGeometry(cell.left(), cell.top() - 1, FGrid->columnWidth(2), cell.height() + 2);
+  FNameEditor->setText(FAudioFiles[static_cast<size_t>(sel)].DestinationTitle);
+  FRenaming = true;
+  FNameEditor->show();
+  FNameEditor->setFocus();
+  FNameEditor->selectAll();
+}
+
+void TSourceList::EndRename() {
+  if (!FRenaming) return;
+  FRenaming = false;
+  const int sel = SelectedIndex();
+  if (sel >= 0) FAudioFiles[static_cast<size_t>(sel)].DestinationTitle = FNameEditor->text();
+  FNameEditor->hide();
+  Repaint();
+}
+
+void TSourceList::ApplyTimeFields() {
+  const int sel = SelectedIndex();
+  if (RowCount() == 0 || sel < 0 || !FTimeStart || !FTimeEnd) return;
+  const int64_t start = TextTimeToMediaTime(FTimeStart->time());
+  const int64_t end = TextTimeToMediaTime(FTimeEnd->time());
+  if (end < start) return;
+  TAudioFile& f = FAudioFiles[static_cast<size_t>(sel)];
+  f.TimeStart = start;
+  f.TimeEnd = end;
+  f.TrimmedLength = end - start;
+  UpdateEstimatedSize(sel);
+  Repaint();
 }
 
 void TSourceList::Repaint() {
   FGrid->setRowCount(RowCount());
   for (int r = 0; r < RowCount(); ++r) {
     const TAudioFile& f = FAudioFiles[static_cast<size_t>(r)];
-    const QString format =
-        (FProfiles && f.ProfileInd >= 0 && f.ProfileInd < static_cast<int>(FProfiles->size()))
-            ? (*FProfiles)[static_cast<size_t>(f.ProfileInd)].FormatExt
-            : QString();
+    const TProfile* p = ProfileOf(f);
     const QString cells[4] = {f.SourceTitleExt, QString::number(f.EstimatedSize, 'f', 2) + " MB",
-                              f.DestinationTitle, format};
+                              f.DestinationTitle, p ? p->FormatExt : QString()};
     for (int c = 0; c < 4; ++c) {
       QTableWidgetItem* item = FGrid->item(r, c);
       if (!item) FGrid->setItem(r, c, item = new QTableWidgetItem);

@@ -1,0 +1,369 @@
+// The main window's list commands that need the task manager (adding files,
+// file information) and the batch conversion with its dialog.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTableWidget>
+
+#include <cmath>
+
+#include "app/ConvForm.h"
+#include "app/Desktop.h"
+#include "app/ExceptionGuard.h"
+#include "app/FileInfoForm.h"
+#include "app/MainForm.h"
+#include "app/PowerService.h"
+#include "app/ProfilePanel.h"
+#include "app/ReportSink.h"
+#include "app/SourceList.h"
+#include "media/encoder/FFEncode.h"
+#include "media/runtime/Exception.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kMaxMergedFiles = 20;
+
+// A profile number as the conversion needs it; a text that is not one ends
+// the command with the usual conversion message.
+int ProfileInteger(const QString& AText) {
+  bool ok = false;
+  const int value = AText.trimmed().toInt(&ok);
+  if (!ok) throw EConvertError("'" + AText.toStdString() + "' is not a valid integer value");
+  return value;
+}
+
+// The same path, however it was spelled.
+QString PathKey(const QString& APath) { return QDir::cleanPath(QFileInfo(APath).absoluteFilePath()); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- the list
+
+bool TMainForm::AddMediaFile(const QString& AMediaFile) {
+  return FSourceList->AddMediaFile(AMediaFile, FFFEncoder->Decoder(), FProfilePanel->CurProfile(), FReport);
+}
+
+void TMainForm::AddButtonClick() {
+  const QStringList files = ExecuteOpenDialog();
+  if (files.isEmpty()) return;
+  PrepareSourceList();
+  for (const QString& f : files) AddMediaFile(f);
+  FUi.stkList->setCurrentWidget(FSourceList->Grid());
+  if (FSourceList->RowCount() > 0) {
+    FProfilePanel->SetAddedByDialog(true);
+    if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+    sgListClick();
+  }
+}
+
+void TMainForm::DropFiles(const QStringList& AFiles) {
+  for (const QString& f : AFiles) AddMediaFile(f);
+  if (FSourceList->RowCount() == 0) return;
+  PrepareSourceList();
+  if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+  sgListClick();
+}
+
+void TMainForm::sgListClick() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0) return;
+  FProfilePanel->SelectProfile(FSourceList->AudioFiles()[static_cast<size_t>(sel)].ProfileInd);
+}
+
+void TMainForm::Remove1Click() {
+  if (!FSourceList->Remove()) ClearAll1Click();
+}
+
+void TMainForm::ClearAll1Click() {
+  FSourceList->ClearAll();
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown,
+                     FUi.popTrimAudio, FUi.popFileInformation})
+    a->setEnabled(false);
+}
+
+void TMainForm::MoveUp1Click() { FSourceList->MoveUp(); }
+void TMainForm::MoveDown1Click() { FSourceList->MoveDown(); }
+void TMainForm::Rename1Click() { FSourceList->BeginRename(); }
+
+void TMainForm::FileInformation1Click() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0) return;
+  const QString source = FSourceList->AudioFiles()[static_cast<size_t>(sel)].Source;
+  TFFDecoder& decoder = FFFEncoder->Decoder();
+  if (!decoder.LoadFile(source.toStdString())) {
+    const QString error = QString::fromStdString(decoder.LastErrMsg());
+    FReport.AppendLogText(QString());
+    FReport.AddLogLine("-> File load error: " + error);
+    FReport.AppendLogText(QString());
+    FReport.ReportError("Error getting file info! " + error, QStringLiteral("CLM_ProbeLoadFile"));
+    return;
+  }
+  TFileInfoForm& form = FileInfoForm();
+  form.spSkinLabel2->setText(QFileInfo(source).fileName());
+  form.spSkinLabel3->setText(FormatMediaTime(std::max<int64_t>(decoder.FileStreamInfo().Duration, 0)));
+  try {
+    for (int i = 0; i < decoder.StreamCount(); ++i) {
+      if (decoder.IsVideoStream(i) || !decoder.IsAudioStream(i)) continue;
+      TAudioStreamInfo info;
+      if (!decoder.GetAudioStreamInfo(i, info)) throw Exception(decoder.LastErrMsg());
+      form.spSkinLabel6->setText(QString::number(info.SampleRate) + " Hz");
+      form.spSkinLabel7->setText(QString::number(info.Channels) + " channel");
+      form.spSkinLabel8->setText(BitRateText(info.BitRate));
+    }
+  } catch (const std::exception&) {
+    FReport.ReportError(tr("Error writing file info"), QStringLiteral("CLM_WriteFileInfo"));
+  }
+  form.exec();
+}
+
+// ---------------------------------------------------------- the conversion
+
+QString TMainForm::FreeOutputPath(const QString& AFolder, const QString& ABaseName, const QString& AExt,
+                                  QStringList& ATaken) {
+  // Writing over one of the batch's own sources would destroy it before (or
+  // while) it is read, and two rows with the same name would leave only the
+  // later one's file: such an output gets the first free "name (n)" instead.
+  // A file left from an earlier run is neither, and is written over.
+  QStringList sources;
+  for (const TAudioFile& f : FSourceList->AudioFiles()) sources << PathKey(f.Source);
+  const QString first = QDir(AFolder).filePath(ABaseName + AExt);
+  QString path = first;
+  for (int n = 2; sources.contains(PathKey(path)) || ATaken.contains(PathKey(path)); ++n)
+    path = QDir(AFolder).filePath(ABaseName + QStringLiteral(" (%1)").arg(n) + AExt);
+  if (path != first) FReport.AddLogLine("-> Output file " + first + " is taken in this batch; writing " + path);
+  ATaken << PathKey(path);
+  return path;
+}
+
+void TMainForm::ConvertButtonClick() {
+  std::vector<TAudioFile>& files = FSourceList->AudioFiles();
+  // 1.-2.
+  if (files.empty()) return;
+  const bool merge = FUi.chMerge->isChecked();
+  if (merge && files.size() > static_cast<size_t>(kMaxMergedFiles)) {
+    QMessageBox::warning(this, QApplication::applicationDisplayName(), tr("Cannot merge more than 20 files."),
+                         QMessageBox::Ok);
+    return;
+  }
+  // 3.
+  FOutputFolderInUse = FUi.edDestinationFolder->text();
+  if (FOutputFolderInUse.isEmpty() || !QFileInfo(FOutputFolderInUse).isDir()) {
+    const QString temp = QDir(FTempFolder.isEmpty() ? QDir::tempPath() : FTempFolder).filePath("Sabrivo_temp");
+    QMessageBox::warning(this, QApplication::applicationDisplayName(),
+                         "Output folder does not exit. Converting to \"" + QDir::toNativeSeparators(temp) + "\".",
+                         QMessageBox::Ok);
+    if (!QFileInfo(temp).isDir() && !QDir().mkpath(temp)) {
+      QMessageBox::warning(this, QApplication::applicationDisplayName(),
+                           tr("Could not create temporary directory. Please choose another output folder."),
+                           QMessageBox::Ok);
+      return;
+    }
+    FOutputFolderInUse = temp;
+  }
+  // 4. SEAM (preview player): a playing preview is stopped here.
+
+  // 5.
+  TFFEncoder& encoder = *FFFEncoder;
+  encoder.ClearTasks();
+  FInputOptionsList.assign(files.size(), TInputOptions{});
+  FOutputOptionsList.assign(files.size(), TOutputOptions{});
+  const int volume = static_cast<int>(std::lround(FUi.edVolume->value() * 256.0 / 100.0));
+  const TProfiles& profiles = FProfilePanel->Profiles();
+  auto profileOf = [&](const TAudioFile& AFile) -> const TProfile& {
+    if (AFile.ProfileInd < 0 || AFile.ProfileInd >= static_cast<int>(profiles.size()))
+      throw EConvertError("List index out of bounds (" + std::to_string(AFile.ProfileInd) + ")");
+    return profiles[static_cast<size_t>(AFile.ProfileInd)];
+  };
+  auto fail = [this](const QString& AText, const char* AMark) {
+    FReport.ReportError(AText, QString::fromLatin1(AMark));
+    FReport.AddLogLine("-> " + AText);
+  };
+
+  // 6.
+  QStringList taken;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const TAudioFile& r = files[i];
+    const TProfile& p = profileOf(r);
+    TInputOptions& in = FInputOptionsList[i];
+    TOutputOptions& out = FOutputOptionsList[i];
+    InitInputOptions(in);
+    in.FileName = r.Source.toStdString();
+    InitOutputOptions(out);
+    out.FileExt = p.FormatExt.toStdString();
+    out.AudioCodec = p.AudioCodecName.toStdString();
+    out.AudioChannels = ProfileInteger(p.Channel);
+    out.AudioSampleRate = ProfileInteger(p.SampleRate);
+    out.AudioBitrate = ProfileInteger(p.AudioBitRate);
+    out.AudioVolume = volume;
+    out.DisableVideo = true;
+    if (merge) {
+      if (encoder.TasksCount() == 0) {
+        if (encoder.AddTask(r.Source.toStdString(), &in) < 0)
+          return fail(QString::fromStdString(encoder.LastErrMsg()), "CLM_FFAddTaskToMerged");
+      } else if (!encoder.AddInputFile(0, r.Source.toStdString(), &in)) {
+        return fail(QString::fromStdString(encoder.LastErrMsg()), "CLM_FFAddInputFileToMerged");
+      }
+      continue;
+    }
+    const QString outName = FreeOutputPath(FOutputFolderInUse, r.DestinationTitle, p.FormatExt, taken);
+    out.FileName = outName.toStdString();
+    in.TimeStart = r.TimeStart;
+    // A length the probe could not tell leaves the end open: the whole
+    // source is converted rather than nothing.
+    if (r.TimeEnd >= 0) out.TimeLength = r.TimeEnd - r.TimeStart;
+    out.Info.TimeStamp = 0;
+    const int task = encoder.AddTask(r.Source.toStdString(), &in);
+    if (task < 0) return fail(QString::fromStdString(encoder.LastErrMsg()), "CLM_FFAddTaskToMerged");
+    if (!encoder.SetOutputFile(task, out.FileName, &out))
+      return fail("Cannot set output file: " + QString::fromStdString(encoder.LastErrMsg()), "CLM_SetOutputFile");
+  }
+  // 7.
+  if (merge) {
+    const int sel = std::max(FSourceList->SelectedIndex(), 0);
+    TOutputOptions& out = FOutputOptionsList[static_cast<size_t>(sel)];
+    out.Join = true;
+    const QString outName =
+        FreeOutputPath(FOutputFolderInUse, QStringLiteral("Joined"), profileOf(files[static_cast<size_t>(sel)]).FormatExt,
+                       taken);
+    if (!encoder.SetOutputFile(0, outName.toStdString(), &out))
+      return fail("Cannot set output file (Merge): " + QString::fromStdString(encoder.LastErrMsg()),
+                  "CLM_SetOutputFileMerge");
+  }
+  // 8.
+  encoder.OnProgress = [this](TObject*, const TProgressInfo* AInfo) {
+    if (AInfo) RunGuarded([&] { FFEncoderProgress(*AInfo); });
+  };
+  // The end of a task may come on a delivery thread of the task manager:
+  // its handling is queued to this window's thread, in arrival order.
+  encoder.OnTerminate = [this](TObject*, const TTerminateInfo& AInfo) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, info = AInfo] {
+          FPendingTerminations.push_back(info);
+          HandlePendingTerminations();
+        },
+        Qt::QueuedConnection);
+  };
+  FReport.AddLogLine(QStringLiteral("-> Started conversion"));
+  TConvForm& form = ConvForm();
+  if (!form.property("wired").toBool()) {
+    form.setProperty("wired", true);
+    connect(form.CancelButton, &QPushButton::clicked, this, Guarded([this](bool) { CancelButtonClick(); }));
+    connect(form.PauseButton, &QPushButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
+  }
+  encoder.Start(1);
+  form.ProgressCurrent->setValue(0);
+  form.ProgressTotal->setValue(0);
+  form.SetTitle(tr("Converting..."));
+  form.exec();
+}
+
+void TMainForm::FFEncoderProgress(const TProgressInfo& AInfo) {
+  TConvForm& form = ConvForm();
+  const int n = FFFEncoder->TasksCount();
+  // Nothing sensible to show without a length or a task: the bars stay.
+  if (AInfo.TotalDuration != 0 && n != 0) {
+    form.ProgressCurrent->setValue(static_cast<int>(AInfo.CurrentDuration * 100 / AInfo.TotalDuration));
+    form.ProgressTotal->setValue(static_cast<int>(std::lround(
+        100.0 / n * static_cast<double>(AInfo.CurrentDuration) / static_cast<double>(AInfo.TotalDuration) +
+        100.0 / n * AInfo.TaskIndex)));
+  }
+  const std::vector<TAudioFile>& files = FSourceList->AudioFiles();
+  if (AInfo.TaskIndex >= 0 && AInfo.TaskIndex < static_cast<int>(files.size())) {
+    const TAudioFile& r = files[static_cast<size_t>(AInfo.TaskIndex)];
+    const TProfile* p = FSourceList->ProfileOf(r);
+    form.SetTitle("Converting \"" + r.SourceTitleExt + "\" to \"" + r.DestinationTitle +
+                  (p ? p->FormatExt : QString()) + "\"");
+  }
+}
+
+void TMainForm::FFEncoderTerminate(const TTerminateInfo& AInfo) {
+  TConvForm& form = ConvForm();
+  if (AInfo.TaskIndex < 0 && AInfo.Finished) {
+    FInputOptionsList.clear();
+    FOutputOptionsList.clear();
+    const bool shutDown = form.cbShutdownPC->isChecked();
+    if (shutDown) {
+      SaveSettings();
+      ShutDownWindows();
+    } else {
+      FReport.AddLogLine(QStringLiteral("-> Conversion successfully done."));
+    }
+    form.done(QDialog::Accepted);
+    if (form.cbOpenOutput->isChecked() && !shutDown && FServices.Desktop)
+      FServices.Desktop->OpenUrl(QUrl::fromLocalFile(FOutputFolderInUse));
+  }
+  if (AInfo.Exception) {
+    const QString msg = QString::fromStdString(AInfo.ExceptionMsg);
+    FReport.ReportError("Conversion terminated with error: " + msg, QStringLiteral("CLM_Terminate"));
+    FReport.AddLogLine("-> Conversion terminated with error: " + msg);
+    form.done(QDialog::Rejected);
+  }
+}
+
+void TMainForm::HandlePendingTerminations() {
+  while (!FInStop && !FPendingTerminations.empty()) {
+    const TTerminateInfo info = FPendingTerminations.front();
+    FPendingTerminations.erase(FPendingTerminations.begin());
+    RunGuarded([&] { FFEncoderTerminate(info); });
+  }
+}
+
+void TMainForm::CancelButtonClick() {
+  FInStop = true;
+  try {
+    FFFEncoder->Stop(true);
+  } catch (...) {
+    FInStop = false;
+    throw;
+  }
+  FInStop = false;
+  FReport.AddLogLine(QStringLiteral("-> Conversion cancelled by user"));
+  ConvForm().done(QDialog::Rejected);
+  // What arrived during the wait is handled from the event loop, after this.
+  QMetaObject::invokeMethod(this, [this] { HandlePendingTerminations(); }, Qt::QueuedConnection);
+}
+
+void TMainForm::PauseButtonClick() {
+  QPushButton* b = ConvForm().PauseButton;
+  if (b->text() == tr("Pause")) {
+    FFFEncoder->Pause();
+    b->setText(tr("Resume"));
+  } else {
+    FFFEncoder->Resume();
+    b->setText(tr("Pause"));
+  }
+}
+
+void TMainForm::BrowseClick() {
+  const QString folder = QFileDialog::getExistingDirectory(this, tr("Select folder"), FUi.edDestinationFolder->text(),
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (!folder.isEmpty()) FUi.edDestinationFolder->setText(QDir::toNativeSeparators(folder));
+}
+
+void TMainForm::FindTargetClick() {
+  const QString folder = FUi.edDestinationFolder->text();
+  if (FServices.Desktop && QFileInfo(folder).isDir()) FServices.Desktop->OpenUrl(QUrl::fromLocalFile(folder));
+}
+
+void TMainForm::ShutDownWindows() {
+  try {
+    QString error;
+    if (!FPower->PowerOff(error)) QMessageBox::critical(this, error, QStringLiteral("Exit Error"));
+  } catch (const std::exception&) {
+    FReport.ReportError(QStringLiteral("Error trying shut down the Windows"), QStringLiteral("CLM_Shut"));
+  }
+}
+
+}  // namespace quorvel

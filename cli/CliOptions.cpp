@@ -1,0 +1,204 @@
+#include "cli/CliOptions.h"
+
+#include <cctype>
+#include <charconv>
+#include <cinttypes>
+#include <thread>
+
+#include "media/runtime/Format.h"
+
+namespace quorvel::cli {
+
+namespace {
+
+bool ParseInt(const std::string& AText, int64_t& AValue) {
+  if (AText.empty()) return false;
+  const char* end = AText.data() + AText.size();
+  const auto result = std::from_chars(AText.data(), end, AValue);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+int ParseRange(const std::string& AOption, const std::string& AText, int AMin, int AMax) {
+  int64_t value = 0;
+  if (!ParseInt(AText, value) || value < AMin || value > AMax)
+    throw EUsage(Format("%s %s: expected a whole number from %d to %d", AOption.c_str(), AText.c_str(), AMin, AMax));
+  return static_cast<int>(value);
+}
+
+bool AllDigits(const std::string& AText) {
+  if (AText.empty()) return false;
+  for (const char c : AText)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+}  // namespace
+
+int64_t ParseClock(const std::string& AOption, const std::string& AText) {
+  const EUsage bad(Format("%s %s: expected a time as HH:MM:SS[.mmm]", AOption.c_str(), AText.c_str()));
+  std::string whole = AText, fraction;
+  if (const size_t dot = AText.find('.'); dot != std::string::npos) {
+    whole = AText.substr(0, dot);
+    fraction = AText.substr(dot + 1);
+    if (!AllDigits(fraction) || fraction.size() > 6) throw bad;
+  }
+  std::vector<std::string> fields;
+  size_t from = 0;
+  for (;;) {
+    const size_t colon = whole.find(':', from);
+    fields.push_back(whole.substr(from, colon == std::string::npos ? std::string::npos : colon - from));
+    if (colon == std::string::npos) break;
+    from = colon + 1;
+  }
+  if (fields.size() > 3) throw bad;
+  int64_t seconds = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    int64_t value = 0;
+    // Hours may be long; minutes and seconds after a larger unit stay below 60.
+    if (!AllDigits(fields[i]) || fields[i].size() > 9 || !ParseInt(fields[i], value)) throw bad;
+    if (i > 0 && value >= 60) throw bad;
+    seconds = seconds * 60 + value;
+  }
+  fraction.resize(6, '0');
+  int64_t micro = 0;
+  ParseInt(fraction, micro);
+  return seconds * 1000000 + micro;
+}
+
+std::string ClockText(int64_t AMicroseconds) {
+  if (AMicroseconds < 0) AMicroseconds = 0;
+  const int64_t ms = (AMicroseconds + 500) / 1000;
+  return Format("%" PRId64 ":%02d:%02d.%03d", ms / 3600000, static_cast<int>(ms / 60000 % 60),
+                static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
+}
+
+TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
+  TCliOptions o;
+  bool filesOnly = false;
+  for (size_t i = 0; i < AArgs.size(); ++i) {
+    std::string arg = AArgs[i];
+    if (filesOnly || arg.empty() || arg[0] != '-' || arg == "-") {
+      o.Files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      filesOnly = true;
+      continue;
+    }
+    std::optional<std::string> inlineValue;
+    if (const size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
+      inlineValue = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    auto flag = [&] {
+      if (inlineValue) throw EUsage(Format("%s takes no value", arg.c_str()));
+    };
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= AArgs.size()) throw EUsage(Format("%s needs a value", arg.c_str()));
+      return AArgs[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      flag();
+      o.Help = true;
+    } else if (arg == "--list-profiles") {
+      flag();
+      o.ListProfiles = true;
+    } else if (arg == "--merge") {
+      flag();
+      o.Merge = true;
+    } else if (arg == "--overwrite") {
+      flag();
+      o.Overwrite = true;
+    } else if (arg == "--profile" || arg == "-p") {
+      o.Profile = value();
+    } else if (arg == "--codec") {
+      o.Codec = value();
+    } else if (arg == "--bitrate") {
+      o.Bitrate = value();
+    } else if (arg == "--samplerate") {
+      o.SampleRate = value();
+    } else if (arg == "--channels") {
+      o.Channels = value();
+    } else if (arg == "--volume") {
+      o.Volume = ParseRange(arg, value(), 1, 5000);
+    } else if (arg == "--start") {
+      o.Start = ParseClock(arg, value());
+    } else if (arg == "--end") {
+      o.End = ParseClock(arg, value());
+    } else if (arg == "--output-dir" || arg == "-o") {
+      o.OutputDir = value();
+      if (o.OutputDir.empty()) throw EUsage("--output-dir needs a folder");
+    } else if (arg == "--jobs" || arg == "-j") {
+      o.Jobs = ParseRange(arg, value(), 1, 64);
+    } else {
+      throw EUsage(Format("unknown option %s", arg.c_str()));
+    }
+  }
+  if (o.Help || o.ListProfiles) return o;
+  if (o.Files.empty()) throw EUsage("no input files");
+  if (o.Start != kNoTime && o.End != kNoTime && o.End <= o.Start)
+    throw EUsage(Format("--end %s is not after --start %s", ClockText(o.End).c_str(), ClockText(o.Start).c_str()));
+  // A joined file is made of whole inputs: a trim applied to every part of
+  // it would cut holes into the result.
+  if (o.Merge && (o.Start != kNoTime || o.End != kNoTime)) throw EUsage("--start and --end cannot be used with --merge");
+  if (o.Merge && o.Files.size() > 20) throw EUsage("Cannot merge more than 20 files.");
+  if (o.Jobs == 0) o.Jobs = std::max(1u, std::thread::hardware_concurrency());
+  return o;
+}
+
+std::string HelpText() {
+  return R"(Usage: quorvel-convert [options] FILE...
+
+Converts audio files (or the sound of video files) with the profiles of
+Quorvel's profile set, with the same results as the Quorvel window program.
+
+Profile and format:
+  -p, --profile NAME     profile to use: its title, the start of its title or
+                         its extension (mp3, .m4a ...); default: the first
+  --list-profiles        list the profiles with their choices and exit
+  --codec NAME           audio codec, one of the profile's codecs
+  --bitrate RATE         bit rate in bit/s or kbit/s (128000 or 128k), one of
+                         the profile's bit rates
+  --samplerate HZ        sample rate, one of the profile's sample rates
+  --channels N           channel count (or Mono/Stereo), one of the profile's
+
+Sound and time:
+  --volume PERCENT       volume, 1 to 5000 (default 100: unchanged)
+  --start HH:MM:SS[.mmm] start each file here (MM:SS and SS work too)
+  --end HH:MM:SS[.mmm]   end each file here (a file shorter than that ends
+                         at its own end)
+
+Output:
+  -o, --output-dir DIR   folder of the outputs (default: the current folder);
+                         each output is named after its input with the
+                         profile's extension
+  --merge                join all inputs (up to 20, in the order given) into
+                         one file "Joined" + the profile's extension; the
+                         inputs are used whole (no --start/--end)
+  --overwrite            replace existing files. Without it an existing file
+                         is never replaced: a free name "NAME (2).EXT" is
+                         taken instead, and the result line says so. Even
+                         with it, an input is never written over and no two
+                         outputs share one path.
+
+Running:
+  -j, --jobs N           files converted at once (default: one per processor
+                         core)
+  -h, --help             this text
+
+While converting, a terminal shows a progress bar (the whole batch and each
+running file, time spent and time left); other outputs get plain lines. Each
+file gets a result line; errors name the file and the reason and go to the
+standard error. A file that fails leaves no output behind.
+
+Ctrl-C stops the batch: no further file starts, running conversions stop and
+their unfinished outputs are removed; files already converted are kept. A
+second Ctrl-C ends the program at once and may leave unfinished files.
+
+Exit status: 0 when every file converted, 1 when any failed, 2 for a wrong
+command line or a missing profile set or media library, 130 when stopped.
+)";
+}
+
+}  // namespace quorvel::cli

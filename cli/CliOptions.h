@@ -1,0 +1,57 @@
+// The command line of quorvel-convert: what the user asked for, checked for
+// form only (the profile's own choices are checked in ProfileChoice).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media/encoder/EncoderOptions.h"
+#include "media/runtime/Exception.h"
+
+namespace quorvel::cli {
+
+// A mistake on the command line; the program prints it with a pointer to
+// --help and exits with kExitUsage.
+class EUsage : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;           // every file converted
+inline constexpr int kExitFailed = 1;       // at least one file did not convert
+inline constexpr int kExitUsage = 2;        // bad command line, profile set or libraries
+inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
+
+struct TCliOptions {
+  bool Help = false;
+  bool ListProfiles = false;
+  std::string Profile;  // empty: the first profile of the set
+  std::optional<std::string> Codec, Bitrate, SampleRate, Channels;
+  int Volume = 100;  // percent, 1 ... 5000
+  int64_t Start = kNoTime;  // µs, applied to every file
+  int64_t End = kNoTime;    // µs
+  std::string OutputDir = ".";
+  bool Merge = false;
+  int Jobs = 0;  // 0: one per processor core
+  bool Overwrite = false;
+  std::vector<std::string> Files;
+};
+
+// Reads the arguments after the program name. Options take their value as
+// the next argument or after "=" ("--jobs 2", "--jobs=2"); "--" ends the
+// options. Throws EUsage.
+TCliOptions ParseArguments(const std::vector<std::string>& AArgs);
+
+// "HH:MM:SS[.mmm]" (also "MM:SS" and "SS", with up to six decimals) as µs.
+// Throws EUsage naming AOption.
+int64_t ParseClock(const std::string& AOption, const std::string& AText);
+
+// A time in µs as "H:MM:SS.mmm".
+std::string ClockText(int64_t AMicroseconds);
+
+std::string HelpText();
+
+}  // namespace quorvel::cli

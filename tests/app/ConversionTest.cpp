@@ -1,0 +1,565 @@
+// The source list, the batch conversion and the file information dialog,
+// driven through the real main window offscreen. Inputs are short files made
+// with sox at test time plus the shared sample media; every output is
+// decoded again to check what was written.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include <cmath>
+
+#include "AppTestSupport.h"
+#include "app/AppWindows.h"
+#include "app/ConvForm.h"
+#include "app/FileInfoForm.h"
+#include "app/MainForm.h"
+#include "app/PowerService.h"
+#include "app/ProfilePanel.h"
+#include "app/SourceList.h"
+#include "app/Widgets.h"
+#include "media/decoder/FFDecode.h"
+#include "media/encoder/FFEncode.h"
+#include "support/TestPaths.h"
+
+namespace quorvel {
+namespace {
+
+using test::SharedMedia;
+
+// Profiles of the shipped set used below.
+constexpr int kMp3 = 0;
+constexpr int kOgg = 2;
+constexpr int kWav = 6;
+
+// ------------------------------------------------------------ pure helpers
+
+TEST(MediaTimeText, FormatsWholeSecondsWithUnlimitedHours) {
+  const struct {
+    int64_t Time;
+    const char* Text;
+  } cases[] = {{0, "00:00:00"},         {90'500'000, "00:01:30"},      {3'599'999'999, "00:59:59"},
+               {90'000'000'000, "25:00:00"}, {-1, "00:00:00"}};
+  for (const auto& c : cases) EXPECT_EQ(FormatMediaTime(c.Time), c.Text) << c.Time;
+}
+
+TEST(MediaTimeText, TimeOfDayToMicroseconds) {
+  EXPECT_EQ(TextTimeToMediaTime(QTime(1, 2, 3, 4)), ((3600LL + 120 + 3) * 1000 + 4) * 1000);
+  EXPECT_EQ(TextTimeToMediaTime(QTime(23, 59, 59)), 86'399'000'000LL);
+}
+
+TEST(ListTexts, ExtensionAndBitRate) {
+  const struct {
+    const char* Name;
+    const char* Title;
+  } names[] = {{"song.mp3", "song"}, {"a.b.flac", "a.b"}, {"noext", "noext"}, {".hidden", ""}};
+  for (const auto& n : names) EXPECT_EQ(RemoveExtension(n.Name), n.Title) << n.Name;
+  const struct {
+    int64_t Rate;
+    const char* Text;
+  } rates[] = {{128000, "128 Kb"}, {999, "0 Kb"}, {0, "is not preseted"}, {-1, "is not preseted"}};
+  for (const auto& r : rates) EXPECT_EQ(BitRateText(r.Rate), r.Text) << r.Rate;
+}
+
+// --------------------------------------------------------------- fixtures
+
+class TRecordingPower : public TPowerService {
+public:
+  QString VersionText() override { return "Linux Version test"; }
+  bool PowerOff(QString&) override {
+    ++Calls;
+    return true;
+  }
+  int Calls = 0;
+};
+
+// Answers every message box while it runs, keeping their texts.
+class TMessageCatcher {
+public:
+  TMessageCatcher() {
+    QObject::connect(&FTimer, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        Texts << box->text();
+        box->accept();
+      }
+    });
+    FTimer.start(5);
+  }
+  QStringList Texts;
+
+private:
+  QTimer FTimer;
+};
+
+struct TDecoded {
+  bool Opened = false;
+  std::string Format;
+  std::string Codec;
+  int SampleRate = 0;
+  int Channels = 0;
+  double Seconds = 0;  // from the decoded samples
+  double Rms = 0;      // of the 16-bit samples, 0 ... 1
+};
+
+// Decodes a whole file at its own rate and channel count.
+TDecoded DecodeFile(const QString& APath) {
+  TDecoded d;
+  TFFDecoder dec;
+  if (!dec.LoadFile(APath.toStdString())) return d;
+  d.Opened = true;
+  d.Format = dec.FormatName();
+  const TAudioStreamInfo a = dec.FirstAudioStreamInfo();
+  d.Codec = a.CodecName;
+  d.SampleRate = a.SampleRate;
+  d.Channels = a.Channels;
+  dec.SetDesireAudioSampleRate(a.SampleRate);
+  dec.SetDesireAudioChannels(a.Channels);
+  std::vector<int16_t> buf(4096);
+  int64_t samples = 0;
+  double sum = 0;
+  for (;;) {
+    const int got = dec.ReadAudio(reinterpret_cast<uint8_t*>(buf.data()), static_cast<int>(buf.size() * 2));
+    if (got <= 0) break;
+    for (int i = 0; i < got / 2; ++i) sum += double(buf[i]) * buf[i];
+    samples += got / 2;
+  }
+  if (samples > 0 && a.Channels > 0) {
+    d.Seconds = double(samples) / a.Channels / a.SampleRate;
+    d.Rms = std::sqrt(sum / double(samples)) / 32768.0;
+  }
+  return d;
+}
+
+class ListWindowTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::ResetUserState();
+    FProgram = test::MakeProgramFolder();  // clears the scratch folder first
+    FDir = QDir::cleanPath(FProgram + "../media");
+    QDir(FDir).removeRecursively();
+    QDir().mkpath(FDir + "/out");
+    FForm = std::make_unique<TMainForm>(TAppServices{FProgram, {}, &FDesktop, &FPower}, FSink);
+    FForm->FormCreate();
+    FForm->Ui().edDestinationFolder->setText(FDir + "/out");
+    ASSERT_TRUE(FForm->PrepareSourceList());
+  }
+  void TearDown() override { FForm.reset(); }
+
+  // A sine made by sox: ASeconds long, at ARate with AChannels.
+  QString Tone(const QString& AName, double ASeconds, int ARate = 44100, int AChannels = 2) {
+    const QString path = FDir + "/" + AName;
+    const std::string cmd = QString("sox -n -r %1 -c %2 -b 16 '%3' synth %4 sine 440 vol 0.5")
+                                .arg(ARate)
+                                .arg(AChannels)
+                                .arg(path)
+                                .arg(ASeconds)
+                                .toStdString();
+    EXPECT_EQ(test::Run(cmd), 0) << cmd;
+    return path;
+  }
+  void Add(const QString& APath) { ASSERT_TRUE(FForm->AddMediaFile(APath)) << APath.toStdString(); }
+  TSourceList& List() { return FForm->SourceList(); }
+  TAudioFile& Row(int AIndex) { return List().AudioFiles()[static_cast<size_t>(AIndex)]; }
+  QString Cell(int ARow, int AColumn) { return List().Grid()->item(ARow, AColumn)->text(); }
+  void Select(int AIndex) {
+    List().SelectIndex(AIndex);
+    FForm->sgListClick();
+  }
+  // Types the trim times into the fields and presses Enter.
+  void Trim(int AIndex, QTime AStart, QTime AEnd) {
+    Select(AIndex);
+    FForm->Ui().edTimeStart->setTime(AStart);
+    FForm->Ui().edTimeEnd->setTime(AEnd);
+    QTest::keyClick(FForm->Ui().edTimeEnd, Qt::Key_Return);
+  }
+  bool Logged(const QString& ALine) const { return FSink.Log.contains("[t]" + ALine); }
+  QString Out(const QString& AName) const { return FDir + "/out/" + AName; }
+
+  QString FProgram;
+  QString FDir;
+  test::TRecordingSink FSink;
+  test::TRecordingDesktop FDesktop;
+  TRecordingPower FPower;
+  std::unique_ptr<TMainForm> FForm;
+};
+
+// ------------------------------------------------------------ the list
+
+TEST_F(ListWindowTest, AddsProbedFilesAndRefusesOthersWithAMessage) {
+  const QString tone = Tone("two.dots.tone.wav", 1.5);
+  const QString bad = FDir + "/broken.mp3";
+  QFile f(bad);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("this is not audio at all, only some text pretending to be one");
+  f.close();
+  TMessageCatcher messages;
+  Add(tone);
+  Add(QString::fromStdString(SharedMedia("golang-github-gabriel-vasile-mimetype-dev__mp4.mp4")));
+  EXPECT_FALSE(FForm->AddMediaFile(bad));
+  Add(tone);  // the same file again is a row of its own
+  ASSERT_EQ(List().RowCount(), 3);
+  EXPECT_EQ(List().Grid()->rowCount(), 3);
+  EXPECT_EQ(messages.Texts,
+            QStringList{"File broken.mp3 is not a valid media file or its format is not supported."});
+  EXPECT_TRUE(Logged("-> Added file " + tone));
+  EXPECT_TRUE(FSink.Log.filter("-> File load error: ").size() == 1);
+  EXPECT_EQ(Cell(0, 0), "two.dots.tone.wav");
+  EXPECT_EQ(Cell(0, 2), "two.dots.tone");
+  EXPECT_EQ(Cell(0, 3), ".mp3");
+  EXPECT_EQ(Row(0).TimeStart, 0);
+  EXPECT_NEAR(Row(0).TimeEnd, 1'500'000, 20'000);
+  EXPECT_EQ(Row(0).TrimmedLength, Row(0).TimeEnd);
+  EXPECT_NEAR(Row(1).TrimmedLength, 5'600'000, 100'000);
+  EXPECT_EQ(Cell(1, 2), "golang-github-gabriel-vasile-mimetype-dev__mp4");
+  EXPECT_EQ(Row(0).Status, "-");
+}
+
+TEST_F(ListWindowTest, EstimatesFromTheProfileBitRate) {
+  Add(Tone("a.wav", 0.5));
+  TProfile& p = FForm->ProfilePanel().Profiles()[static_cast<size_t>(Row(0).ProfileInd)];
+  const struct {
+    int64_t Length;
+    const char* Rate;
+    const char* Shown;
+  } cases[] = {{90'500'000, "128000", "1.41 MB"}, {0, "128000", "0.00 MB"}, {-1, "128000", "0.00 MB"},
+               {90'500'000, "not a number", "0.00 MB"}};  // the estimate before stays
+  for (const auto& c : cases) {
+    Row(0).TrimmedLength = c.Length;
+    p.AudioBitRate = c.Rate;
+    List().UpdateEstimatedSize(0);
+    List().Repaint();
+    EXPECT_EQ(Cell(0, 1), c.Shown) << c.Length << " " << c.Rate;
+  }
+}
+
+TEST_F(ListWindowTest, TrimFieldsTakeEffectOnEnter) {
+  Add(Tone("a.wav", 3));
+  Trim(0, QTime(0, 0, 1), QTime(0, 0, 2));
+  EXPECT_EQ(Row(0).TimeStart, 1'000'000);
+  EXPECT_EQ(Row(0).TimeEnd, 2'000'000);
+  EXPECT_EQ(Row(0).TrimmedLength, 1'000'000);
+  Trim(0, QTime(0, 0, 2), QTime(0, 0, 1));  // end before start: ignored
+  EXPECT_EQ(Row(0).TimeStart, 1'000'000);
+  EXPECT_EQ(Row(0).TimeEnd, 2'000'000);
+  Trim(0, QTime(0, 0, 2), QTime(0, 0, 2));  // equal: an empty part
+  EXPECT_EQ(Row(0).TrimmedLength, 0);
+  EXPECT_EQ(Cell(0, 1), "0.00 MB");
+  // Without Enter nothing is taken.
+  FForm->Ui().edTimeStart->setTime(QTime(0, 0, 0));
+  EXPECT_EQ(Row(0).TimeStart, 2'000'000);
+}
+
+TEST_F(ListWindowTest, RenameRemoveAndReorder) {
+  const QString tone = Tone("a.wav", 0.3);
+  for (int i = 0; i < 4; ++i) Add(tone);
+  auto titles = [this] {
+    QStringList t;
+    for (const TAudioFile& f : List().AudioFiles()) t << f.DestinationTitle;
+    return t;
+  };
+  for (int i = 0; i < 4; ++i) {
+    Select(i);
+    FForm->Rename1Click();
+    ASSERT_FALSE(List().NameEditor()->isHidden());
+    EXPECT_EQ(List().NameEditor()->selectedText(), "a");
+    List().NameEditor()->setText(QString("r%1").arg(i));
+    QTest::keyClick(List().NameEditor(), Qt::Key_Return);
+    EXPECT_TRUE(List().NameEditor()->isHidden());
+  }
+  EXPECT_EQ(titles(), (QStringList{"r0", "r1", "r2", "r3"}));
+  Select(0);
+  FForm->MoveUp1Click();  // first row: nothing
+  Select(3);
+  FForm->MoveDown1Click();  // last row: nothing
+  EXPECT_EQ(titles(), (QStringList{"r0", "r1", "r2", "r3"}));
+  FForm->MoveUp1Click();
+  EXPECT_EQ(titles(), (QStringList{"r0", "r1", "r3", "r2"}));
+  EXPECT_EQ(List().SelectedIndex(), 2);
+  FForm->MoveDown1Click();
+  EXPECT_EQ(titles(), (QStringList{"r0", "r1", "r2", "r3"}));
+  Select(1);
+  FForm->Remove1Click();
+  EXPECT_EQ(titles(), (QStringList{"r0", "r2", "r3"}));
+  EXPECT_EQ(List().Grid()->rowCount(), 3);
+  Select(2);
+  FForm->Remove1Click();
+  EXPECT_EQ(titles(), (QStringList{"r0", "r2"}));
+  // An empty name is taken as typed.
+  Select(0);
+  FForm->Rename1Click();
+  List().NameEditor()->clear();
+  QTest::keyClick(List().NameEditor(), Qt::Key_Return);
+  EXPECT_EQ(Row(0).DestinationTitle, "");
+  FForm->Remove1Click();
+  FForm->Remove1Click();  // the only row left: the list is cleared
+  EXPECT_EQ(List().RowCount(), 0);
+  EXPECT_EQ(List().Grid()->rowCount(), 0);
+  EXPECT_FALSE(FForm->Ui().popRemove->isEnabled());
+  EXPECT_TRUE(FForm->Ui().btnConvert->isEnabled());
+}
+
+TEST_F(ListWindowTest, DroppedFoldersAreRefusedOneMessageEach) {
+  const QString tone = Tone("a.wav", 0.3);
+  QDir().mkpath(FDir + "/folder1");
+  QDir().mkpath(FDir + "/folder2");
+  TMessageCatcher messages;
+  FForm->DropFiles({FDir + "/folder1", tone, FDir + "/folder2", tone});
+  EXPECT_EQ(List().RowCount(), 2);
+  EXPECT_EQ(messages.Texts.size(), 2);
+  EXPECT_EQ(List().SelectedIndex(), 0);
+}
+
+// ------------------------------------------------------- the conversion
+
+TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
+  const QString tone = Tone("tone.wav", 2, 48000, 2);
+  const QString video = QString::fromStdString(SharedMedia("golang-github-gabriel-vasile-mimetype-dev__mp4.mp4"));
+  FForm->ProfilePanel().chApplyToAll->setChecked(false);
+  Add(tone);
+  Add(tone);
+  Add(video);
+  Row(1).DestinationTitle = "trimmed";
+  Row(1).ProfileInd = kOgg;
+  Row(2).ProfileInd = kWav;
+  Trim(1, QTime(0, 0, 0), QTime(0, 0, 1));
+  Trim(2, QTime(0, 0, 1), QTime(0, 0, 2));
+  FForm->Ui().edVolume->setValue(50);
+  FForm->ConvertButtonClick();  // returns when the dialog closes
+
+  EXPECT_TRUE(Logged("-> Started conversion"));
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  EXPECT_TRUE(FSink.Reports.empty());
+  ASSERT_EQ(FDesktop.Opened.size(), 1u);
+  EXPECT_EQ(FDesktop.Opened[0], QUrl::fromLocalFile(FDir + "/out"));
+  const TDecoded source = DecodeFile(tone);
+  const struct {
+    QString File;
+    const char* Format;
+    int Rate;
+    double Seconds;
+  } outputs[] = {{Out("tone.mp3"), "mp3", 44100, 2.0}, {Out("trimmed.ogg"), "ogg", 44100, 1.0},
+                 {Out("golang-github-gabriel-vasile-mimetype-dev__mp4.wav"), "wav", 44100, 1.0}};
+  for (const auto& o : outputs) {
+    SCOPED_TRACE(o.File.toStdString());
+    const TDecoded d = DecodeFile(o.File);
+    ASSERT_TRUE(d.Opened);
+    EXPECT_EQ(d.Format, o.Format);
+    EXPECT_EQ(d.SampleRate, o.Rate);
+    EXPECT_EQ(d.Channels, 2);
+    EXPECT_NEAR(d.Seconds, o.Seconds, 0.1);
+  }
+  // Half the volume: the sine's level halves.
+  EXPECT_NEAR(DecodeFile(Out("tone.mp3")).Rms / source.Rms, 0.5, 0.05);
+  EXPECT_NEAR(DecodeFile(Out("trimmed.ogg")).Rms / source.Rms, 0.5, 0.05);
+  EXPECT_EQ(FForm->ConvForm().ProgressCurrent->value(), 100);
+}
+
+TEST_F(ListWindowTest, MergesAllRowsWithTheSelectedRowsProfile) {
+  for (const char* n : {"m1.wav", "m2.wav", "m3.wav"}) Add(Tone(n, 1));
+  FForm->ProfilePanel().chApplyToAll->setChecked(false);
+  Row(1).ProfileInd = kWav;
+  Trim(0, QTime(0, 0, 0), QTime(0, 0, 0));  // ignored when merging
+  Select(1);
+  FForm->Ui().chMerge->setChecked(true);
+  FForm->ConvertButtonClick();
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  const TDecoded d = DecodeFile(Out("Joined.wav"));
+  ASSERT_TRUE(d.Opened);
+  EXPECT_EQ(d.Format, "wav");
+  EXPECT_NEAR(d.Seconds, 3.0, 0.1);
+  EXPECT_FALSE(QFileInfo::exists(Out("Joined.mp3")));
+}
+
+TEST_F(ListWindowTest, RefusesToMergeMoreThanTwentyFiles) {
+  const QString tone = Tone("a.wav", 0.2);
+  for (int i = 0; i < 21; ++i) Add(tone);
+  FForm->Ui().chMerge->setChecked(true);
+  TMessageCatcher messages;
+  FForm->ConvertButtonClick();
+  EXPECT_EQ(messages.Texts, QStringList{"Cannot merge more than 20 files."});
+  EXPECT_FALSE(Logged("-> Started conversion"));
+}
+
+TEST_F(ListWindowTest, CancelStopsTheRunAndTheFinalEventStillComes) {
+  const QString tone = Tone("long.wav", 4);
+  constexpr int kRows = 6;
+  for (int i = 0; i < kRows; ++i) Add(tone);
+  for (int i = 0; i < kRows; ++i) Row(i).DestinationTitle = QString("c%1").arg(i);
+  test::ClickOnNextModal("CancelButton");
+  FForm->ConvertButtonClick();
+  const qsizetype cancelled = FSink.Log.indexOf("[t]-> Conversion cancelled by user");
+  ASSERT_GE(cancelled, 0) << FSink.Log.join("\n").toStdString();
+  // The final event is handled after the cancel, from the event loop.
+  QTRY_VERIFY_WITH_TIMEOUT(Logged("-> Conversion successfully done."), 20000);
+  EXPECT_GT(FSink.Log.indexOf("[t]-> Conversion successfully done."), cancelled);
+  // Less than the whole batch was written.
+  double written = 0;
+  for (int i = 0; i < kRows; ++i) written += DecodeFile(Out(QString("c%1.mp3").arg(i))).Seconds;
+  EXPECT_LT(written, kRows * 4.0 - 1.0);
+}
+
+TEST_F(ListWindowTest, PauseAndResumeToggleTheRun) {
+  Add(Tone("a.wav", 2));
+  QStringList captions;
+  bool pausedSeen = false;
+  test::OnNextModal([&](QWidget* AModal) {
+    auto* form = static_cast<TConvForm*>(AModal);
+    form->PauseButton->click();
+    captions << form->PauseButton->text();
+    pausedSeen = FForm->FFEncoder().Paused();
+    QTest::qWait(100);
+    form->PauseButton->click();
+    captions << form->PauseButton->text();
+    form->PauseButton->click();
+    captions << form->PauseButton->text();
+    form->PauseButton->click();
+  });
+  FForm->ConvertButtonClick();
+  EXPECT_EQ(captions, (QStringList{"Resume", "Pause", "Resume"}));
+  EXPECT_TRUE(pausedSeen);
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  EXPECT_NEAR(DecodeFile(Out("a.mp3")).Seconds, 2.0, 0.1);
+}
+
+TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
+  // A source in the output folder with the name its output would get, two
+  // rows with one name, and a file left from an earlier run.
+  const QString inOut = FDir + "/out/same.wav";
+  ASSERT_TRUE(QFile::copy(Tone("same.wav", 1), inOut));
+  const QByteArray sourceBytes = [&] {
+    QFile f(inOut);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  QFile old(Out("dup.wav"));
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+  old.write("left over from an earlier run");
+  old.close();
+  FForm->ProfilePanel().SelectProfile(kWav);
+  Add(inOut);
+  Add(Tone("d1.wav", 0.5));
+  Add(Tone("d2.wav", 1.0));
+  Row(1).DestinationTitle = "dup";
+  Row(2).DestinationTitle = "dup";
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Row(i).ProfileInd, kWav);
+  FForm->ConvertButtonClick();
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  QFile src(inOut);
+  ASSERT_TRUE(src.open(QIODevice::ReadOnly));
+  EXPECT_EQ(src.readAll(), sourceBytes);
+  EXPECT_NEAR(DecodeFile(Out("same (2).wav")).Seconds, 1.0, 0.05);
+  EXPECT_NEAR(DecodeFile(Out("dup.wav")).Seconds, 0.5, 0.05);  // the earlier run's file is replaced
+  EXPECT_NEAR(DecodeFile(Out("dup (2).wav")).Seconds, 1.0, 0.05);
+  EXPECT_EQ(FSink.Log.filter("; writing ").size(), 2);
+}
+
+TEST_F(ListWindowTest, MissingOutputFolderUsesTheTemporaryOne) {
+  Add(Tone("a.wav", 0.3));
+  FForm->Ui().edDestinationFolder->setText(FDir + "/gone");
+  TMessageCatcher messages;
+  FForm->ConvertButtonClick();
+  const QString temp = test::TestHome() + "/tmp/Sabrivo_temp";
+  EXPECT_EQ(messages.Texts, QStringList{"Output folder does not exit. Converting to \"" + temp + "\"."});
+  EXPECT_TRUE(DecodeFile(temp + "/a.mp3").Opened);
+  ASSERT_EQ(FDesktop.Opened.size(), 1u);
+  EXPECT_EQ(FDesktop.Opened[0], QUrl::fromLocalFile(temp));
+}
+
+TEST_F(ListWindowTest, AnOutputThatCannotBeCreatedStopsBeforeStarting) {
+  Add(Tone("a.wav", 0.3));
+  // A folder where the output file should go: not even root can create it.
+  ASSERT_TRUE(QDir().mkpath(Out("a.mp3")));
+  FForm->ConvertButtonClick();
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_TRUE(FSink.Reports[0].first.startsWith("Cannot set output file: "));
+  EXPECT_EQ(FSink.Reports[0].second, "CLM_SetOutputFile");
+  EXPECT_TRUE(Logged("-> " + FSink.Reports[0].first));
+  EXPECT_FALSE(Logged("-> Started conversion"));
+}
+
+TEST_F(ListWindowTest, ShutDownInsteadOfOpeningTheFolder) {
+  Add(Tone("a.wav", 0.3));
+  FForm->ConvForm().cbShutdownPC->setChecked(true);
+  FForm->ConvertButtonClick();
+  EXPECT_EQ(FPower.Calls, 1);
+  EXPECT_FALSE(Logged("-> Conversion successfully done."));
+  EXPECT_TRUE(FDesktop.Opened.empty());
+}
+
+// ------------------------------------------------- the file information
+
+TEST_F(ListWindowTest, FileInformationShowsTheAudioStream) {
+  Add(QString::fromStdString(SharedMedia("emacspeak__emacspeak.mp3")));
+  Add(Tone("gone.wav", 0.3));
+  QStringList shown;
+  test::OnNextModal([&](QWidget* AModal) {
+    auto* f = static_cast<TFileInfoForm*>(AModal);
+    for (QLabel* l : {f->spSkinLabel2, f->spSkinLabel3, f->spSkinLabel6, f->spSkinLabel7}) shown << l->text();
+    EXPECT_TRUE(f->spSkinLabel8->text().endsWith(" Kb")) << f->spSkinLabel8->text().toStdString();
+    f->findChild<QPushButton*>("OKButton")->click();
+  });
+  Select(0);
+  FForm->FileInformation1Click();
+  EXPECT_EQ(shown, (QStringList{"emacspeak__emacspeak.mp3", "00:00:03", "44100 Hz", "2 channel"}));
+
+  QFile::remove(Row(1).Source);
+  Select(1);
+  FForm->FileInformation1Click();
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_TRUE(FSink.Reports[0].first.startsWith("Error getting file info! "));
+  EXPECT_EQ(FSink.Reports[0].second, "CLM_ProbeLoadFile");
+}
+
+// ------------------------------------------------------------ pictures
+
+void Shot(QWidget& AWidget, const QString& AName) {
+  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
+  QDir().mkpath(dir);
+  QApplication::processEvents();
+  EXPECT_TRUE(AWidget.grab().save(dir + "/" + AName + ".png"));
+}
+
+TEST(Screenshots, ListAndConversionDialog) {
+  test::ResetUserState();
+  test::TRecordingDesktop desktop;
+  TAppWindows windows({test::MakeProgramFolder(), {}, &desktop});
+  TMainForm& main = windows.Main();
+  main.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  const QString dir = QDir::tempPath() + "/quorvel-tests/Screenshots-media";
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir + "/out");
+  main.Ui().edDestinationFolder->setText(dir + "/out");
+  QStringList files;
+  for (const char* m : {"emacspeak__emacspeak.mp3", "sonic-pi-samples__loop_tabla.flac",
+                        "golang-github-gabriel-vasile-mimetype-dev__mp4.mp4"})
+    files << QString::fromStdString(SharedMedia(m));
+  main.DropFiles(files);
+  Shot(main, "main-window-filled");
+  test::OnNextModal([&](QWidget* AModal) {
+    auto* form = static_cast<TConvForm*>(AModal);
+    QTRY_VERIFY_WITH_TIMEOUT(form->ProgressTotal->value() > 0 || !form->isVisible(), 10000);
+    form->PauseButton->click();
+    if (form->isVisible()) Shot(*form, "conversion-dialog");
+    form->PauseButton->click();
+  });
+  main.ConvertButtonClick();
+  main.close();
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -99,6 +99,19 @@ void EnsureSamples(TFramePtr& AFrame, const AVCodecContext* AEncoder, int ASampl
   AFrame = std::move(frame);
 }
 
+// Moves the samples the converter still holds into the output's FIFO.
+void FlushConverter(TAVOutputStream& ost, const AVCodecContext* enc) {
+  EnsureSamples(ost.conv_frame, enc, 4096);
+  for (;;) {
+    const int got =
+        avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples, nullptr, 0);
+    if (got <= 0) break;
+    if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data), got) < got)
+      throw FFmpegException("av_fifo_realloc2() failed");
+    ost.sync_opts += got;
+  }
+}
+
 }  // namespace
 
 void TCustomFFmpeg::handle_decoded_audio(TAVInputStream& ist, AVFrame* frame) {
@@ -195,16 +208,7 @@ void TCustomFFmpeg::prepare_audio_converter(TAVOutputStream& ost, TAVInputStream
                    ost.resample_channels, inRate, avutil.av_get_sample_fmt_name(AFormat), inLayout.nb_channels);
   // What the old converter still holds belongs to the output.
   if (ost.resample) {
-    EnsureSamples(ost.conv_frame, enc, 4096);
-    for (;;) {
-      const int got = avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples,
-                                         nullptr, 0);
-      if (got <= 0) break;
-      if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data), got) <
-          got)
-        throw FFmpegException("av_fifo_realloc2() failed");
-      ost.sync_opts += got;
-    }
+    FlushConverter(ost, enc);
     ost.resample.reset();
   }
   ost.resample_sample_fmt = AFormat;
@@ -346,18 +350,7 @@ void TCustomFFmpeg::drain_audio_encoder(TAVOutputStream& ost) {
   if (ost.encoder_flushed) return;
   AVCodecContext* enc = ost.Encoder();
   // The converter's last samples, then the FIFO, then the encoder's delay.
-  if (ost.resample && ost.fifo) {
-    EnsureSamples(ost.conv_frame, enc, 4096);
-    for (;;) {
-      const int got = avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples,
-                                         nullptr, 0);
-      if (got <= 0) break;
-      if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data), got) <
-          got)
-        throw FFmpegException("av_fifo_realloc2() failed");
-      ost.sync_opts += got;
-    }
-  }
+  if (ost.resample && ost.fifo) FlushConverter(ost, enc);
   encode_audio_fifo(ost, true);
   if (avcodec.avcodec_send_frame(enc, nullptr) < 0) throw FFmpegException("Audio encoding failed");
   receive_packets(ost);

@@ -191,6 +191,25 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// A tone keeps its level when the channel count changes either way.
+TEST_F(RunTest, ChannelChangesKeepTheLevel) {
+  const struct {
+    int inChannels;
+    int outChannels;
+  } cases[] = {{1, 2}, {2, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.inChannels) + " -> " + std::to_string(c.outChannels));
+    const std::string input = MakeTone(dir, "in" + std::to_string(c.inChannels) + ".wav", 44100, c.inChannels, 1.0, 0.25);
+    const std::string out = dir + "/out" + std::to_string(c.outChannels) + ".wav";
+    auto job = Convert({input}, out, {{"acodec", "pcm_s16le"}, {"ac", std::to_string(c.outChannels)}});
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    const TDecodedAudio back = DecodeAudio(out, false, 0.2, 0.8);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    EXPECT_EQ(back.Channels, c.outChannels);
+    EXPECT_NEAR(back.RmsDb(), 20 * std::log10(0.25 / std::sqrt(2.0)), 0.2);
+  }
+}
+
 TEST_F(RunTest, SixteenBitVolumeKeepsItsRoundingAndClipsAtFullScale) {
   // Input full-scale square-ish tone: doubling clips to the 16-bit limits.
   const std::string input = MakeTone(dir, "loud.wav", 8000, 1, 0.5, 0.9);

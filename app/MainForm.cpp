@@ -22,9 +22,8 @@
 #include <QTableWidget>
 
 #include "app/AboutForm.h"
-#include "app/ConvForm.h"
+#include "app/BatchConversion.h"
 #include "app/FileInfoForm.h"
-#include "app/PowerService.h"
 #include "app/Decryptor.h"
 #include "app/Desktop.h"
 #include "app/ExceptionGuard.h"
@@ -36,6 +35,7 @@
 #include "app/SourceList.h"
 #include "app/Widgets.h"
 #include "media/encoder/FFEncode.h"
+#include "media/runtime/Exception.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
 
@@ -100,6 +100,85 @@ QStringList QtNameFilters(const QString& AOpenFilter) {
   return result;
 }
 
+// ---------------------------------------------------------------- the list
+
+bool TMainForm::AddMediaFile(const QString& AMediaFile) {
+  return FSourceList->AddMediaFile(AMediaFile, FFFEncoder->Decoder(), FProfilePanel->CurProfile(), FReport);
+}
+
+void TMainForm::AddButtonClick() {
+  const QStringList files = ExecuteOpenDialog();
+  if (files.isEmpty()) return;
+  PrepareSourceList();
+  for (const QString& f : files) AddMediaFile(f);
+  FUi.stkList->setCurrentWidget(FSourceList->Grid());
+  if (FSourceList->RowCount() > 0) {
+    FProfilePanel->SetAddedByDialog(true);
+    if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+    sgListClick();
+  }
+}
+
+void TMainForm::DropFiles(const QStringList& AFiles) {
+  for (const QString& f : AFiles) AddMediaFile(f);
+  if (FSourceList->RowCount() == 0) return;
+  PrepareSourceList();
+  if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+  sgListClick();
+}
+
+void TMainForm::sgListClick() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0) return;
+  FProfilePanel->SelectProfile(FSourceList->AudioFiles()[static_cast<size_t>(sel)].ProfileInd);
+}
+
+void TMainForm::Remove1Click() {
+  if (!FSourceList->Remove()) ClearAll1Click();
+}
+
+void TMainForm::ClearAll1Click() {
+  FSourceList->ClearAll();
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown,
+                     FUi.popTrimAudio, FUi.popFileInformation})
+    a->setEnabled(false);
+}
+
+void TMainForm::MoveUp1Click() { FSourceList->MoveUp(); }
+void TMainForm::MoveDown1Click() { FSourceList->MoveDown(); }
+void TMainForm::Rename1Click() { FSourceList->BeginRename(); }
+
+void TMainForm::FileInformation1Click() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0) return;
+  const QString source = FSourceList->AudioFiles()[static_cast<size_t>(sel)].Source;
+  TFFDecoder& decoder = FFFEncoder->Decoder();
+  if (!decoder.LoadFile(source.toStdString())) {
+    const QString error = QString::fromStdString(decoder.LastErrMsg());
+    FReport.AppendLogText(QString());
+    FReport.AddLogLine("-> File load error: " + error);
+    FReport.AppendLogText(QString());
+    FReport.ReportError("Error getting file info! " + error, QStringLiteral("CLM_ProbeLoadFile"));
+    return;
+  }
+  TFileInfoForm& form = FileInfoForm();
+  form.spSkinLabel2->setText(QFileInfo(source).fileName());
+  form.spSkinLabel3->setText(FormatMediaTime(std::max<int64_t>(decoder.FileStreamInfo().Duration, 0)));
+  try {
+    for (int i = 0; i < decoder.StreamCount(); ++i) {
+      if (decoder.IsVideoStream(i) || !decoder.IsAudioStream(i)) continue;
+      TAudioStreamInfo info;
+      if (!decoder.GetAudioStreamInfo(i, info)) throw Exception(decoder.LastErrMsg());
+      form.spSkinLabel6->setText(QString::number(info.SampleRate) + " Hz");
+      form.spSkinLabel7->setText(QString::number(info.Channels) + " channel");
+      form.spSkinLabel8->setText(BitRateText(info.BitRate));
+    }
+  } catch (const std::exception&) {
+    FReport.ReportError(tr("Error writing file info"), QStringLiteral("CLM_WriteFileInfo"));
+  }
+  form.exec();
+}
+
 TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidget* AParent)
     : QMainWindow(AParent), FServices(AServices), FReport(AReport) {
   setObjectName("MainForm");
@@ -118,12 +197,9 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   FUi.edTimeStart->installEventFilter(this);
   FUi.edTimeEnd->installEventFilter(this);
   FFFEncoder = std::make_unique<TFFEncoder>();
-  if (AServices.Power) {
-    FPower = AServices.Power;
-  } else {
-    FOwnPower = std::make_unique<TPowerService>();
-    FPower = FOwnPower.get();
-  }
+  FConversion = std::make_unique<TBatchConversion>(*this, *FFFEncoder, *FSourceList, *FProfilePanel,
+                                                   *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
+                                                   FServices, FTempFolder, [this] { SaveSettings(); });
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("Quorvel"));
@@ -142,8 +218,8 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
 }
 
 TMainForm::~TMainForm() {
-  // A run still going ends here, before the window its events talk to; the
-  // termination events it posts meanwhile die with this object.
+  // A run still going ends here, before the conversion its events talk to;
+  // the termination events it posts meanwhile die with the conversion.
   if (FFFEncoder) {
     FFFEncoder->OnProgress = nullptr;
     FFFEncoder.reset();
@@ -152,13 +228,8 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::BindDialogs(TConvForm* AConvForm, TFileInfoForm* AFileInfoForm) {
-  FConvForm = AConvForm;
+  FConversion->BindDialog(AConvForm);
   FFileInfoForm = AFileInfoForm;
-}
-
-TConvForm& TMainForm::ConvForm() {
-  if (!FConvForm) FConvForm = new TConvForm(this);
-  return *FConvForm;
 }
 
 TFileInfoForm& TMainForm::FileInfoForm() {
@@ -338,9 +409,6 @@ void TMainForm::ConnectCommands() {
       {FUi.popMoveUp, &TMainForm::MoveUp1Click},          {FUi.actMoveDown, &TMainForm::MoveDown1Click},
       {FUi.popMoveDown, &TMainForm::MoveDown1Click},      {FUi.actFileInformation, &TMainForm::FileInformation1Click},
       {FUi.popFileInformation, &TMainForm::FileInformation1Click},
-      {FUi.actStartConversion, &TMainForm::ConvertButtonClick},
-      {FUi.btnConvert, &TMainForm::ConvertButtonClick},   {FUi.btnBrowse, &TMainForm::BrowseClick},
-      {FUi.btnFindTarget, &TMainForm::FindTargetClick},
   };
   for (const TCommand& c : commands) {
     auto run = Guarded([this, h = c.Handler] { (this->*h)(); });
@@ -349,6 +417,16 @@ void TMainForm::ConnectCommands() {
     else if (auto* b = qobject_cast<QAbstractButton*>(c.Sender))
       connect(b, &QAbstractButton::clicked, this, [run](bool) { run(); });
   }
+  // The conversion's commands go straight to it.
+  TBatchConversion* conversion = FConversion.get();
+  connect(FUi.actStartConversion, &QAction::triggered, conversion,
+          Guarded([conversion](bool) { conversion->ConvertButtonClick(); }));
+  connect(FUi.btnConvert, &QAbstractButton::clicked, conversion,
+          Guarded([conversion](bool) { conversion->ConvertButtonClick(); }));
+  connect(FUi.btnBrowse, &QAbstractButton::clicked, conversion,
+          Guarded([conversion](bool) { conversion->BrowseClick(); }));
+  connect(FUi.btnFindTarget, &QAbstractButton::clicked, conversion,
+          Guarded([conversion](bool) { conversion->FindTargetClick(); }));
   connect(FSourceList->Grid(), &QTableWidget::cellClicked, this, Guarded([this](int, int) { sgListClick(); }));
   // SEAMS: the trim dialog and the preview player's commands stay idle
   // until those parts arrive.

@@ -1,7 +1,8 @@
 // The main window: start-up (skin, open filter, profile set, data folders,
 // settings, media runtime), the commands of its menus and buttons, and the
-// settings written at close. The list, the profile choices and the error
-// path are their own classes; this window wires them together.
+// settings written at close. The list, the profile choices, the batch
+// conversion and the error path are their own classes; this window wires
+// them together.
 #pragma once
 
 #include <QMainWindow>
@@ -19,12 +20,10 @@
 namespace quorvel {
 
 class TAboutForm;
+class TBatchConversion;
 class TConvForm;
 class TFFEncoder;
 class TFileInfoForm;
-class TPowerService;
-struct TTerminateInfo;
-struct TProgressInfo;
 class TFFLogger;
 class TLogForm;
 class TProfilePanel;
@@ -45,8 +44,8 @@ public:
 
   // The windows the menus show; set before FormCreate.
   void BindForms(TLogForm* ALogForm, TAboutForm* AAboutForm);
-  // The conversion and file information dialogs; without them the window
-  // makes its own on first use.
+  // The conversion and file information dialogs; without them each is made
+  // on first use.
   void BindDialogs(TConvForm* AConvForm, TFileInfoForm* AFileInfoForm);
 
   // The start-up steps. Throws when a skin file is missing: the caller
@@ -70,9 +69,8 @@ public:
   TSourceList& SourceList() { return *FSourceList; }
   const TMainFormUi& Ui() const { return FUi; }
   TFFEncoder& FFEncoder() { return *FFFEncoder; }
-  TConvForm& ConvForm();
+  TBatchConversion& Conversion() { return *FConversion; }
   TFileInfoForm& FileInfoForm();
-  const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
 
   // --- the source list's commands
   bool AddMediaFile(const QString& AMediaFile);
@@ -86,20 +84,6 @@ public:
   void MoveDown1Click();
   void Rename1Click();
   void FileInformation1Click();
-
-  // --- the conversion
-  void ConvertButtonClick();
-  void FFEncoderProgress(const TProgressInfo& AInfo);
-  void FFEncoderTerminate(const TTerminateInfo& AInfo);
-  void CancelButtonClick();
-  void PauseButtonClick();
-  void BrowseClick();
-  void FindTargetClick();
-  void ShutDownWindows();
-  // The output path of a row, made free of the batch's sources and of the
-  // outputs taken before it; ATaken gets the path.
-  QString FreeOutputPath(const QString& AFolder, const QString& ABaseName, const QString& AExt,
-                         QStringList& ATaken);
 
 protected:
   void closeEvent(QCloseEvent* AEvent) override;
@@ -129,22 +113,11 @@ private:
   QStringList FOpenDialogFiles;  // the files the open dialog last returned this run
   bool FClosed = false;
 
-  // Conversion state; all on the user-interface thread (the task manager's
-  // termination events are handed over to it).
+  // The task manager: its probe decoder serves the list, its runs the
+  // conversion.
   std::unique_ptr<TFFEncoder> FFFEncoder;
-  std::unique_ptr<TPowerService> FOwnPower;  // when the services bring none
-  TPowerService* FPower = nullptr;
-  TConvForm* FConvForm = nullptr;
   TFileInfoForm* FFileInfoForm = nullptr;
-  QString FOutputFolderInUse;
-  std::vector<TInputOptions> FInputOptionsList;
-  std::vector<TOutputOptions> FOutputOptionsList;
-  // Termination events waiting for their handling, in arrival order. Held
-  // back while Cancel waits in Stop (which keeps the event loop running), so
-  // that the cancel is logged before the run's end.
-  std::vector<TTerminateInfo> FPendingTerminations;
-  bool FInStop = false;
-  void HandlePendingTerminations();
+  std::unique_ptr<TBatchConversion> FConversion;
 };
 
 }  // namespace quorvel

@@ -25,6 +25,7 @@
 
 #include "AppTestSupport.h"
 #include "app/AppWindows.h"
+#include "app/BatchConversion.h"
 #include "app/ConvForm.h"
 #include "app/FileInfoForm.h"
 #include "app/MainForm.h"
@@ -338,7 +339,7 @@ TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
   Trim(1, QTime(0, 0, 0), QTime(0, 0, 1));
   Trim(2, QTime(0, 0, 1), QTime(0, 0, 2));
   FForm->Ui().edVolume->setValue(50);
-  FForm->ConvertButtonClick();  // returns when the dialog closes
+  FForm->Conversion().ConvertButtonClick();  // returns when the dialog closes
 
   EXPECT_TRUE(Logged("-> Started conversion"));
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
@@ -365,7 +366,7 @@ TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
   // Half the volume: the sine's level halves.
   EXPECT_NEAR(DecodeFile(Out("tone.mp3")).Rms / source.Rms, 0.5, 0.05);
   EXPECT_NEAR(DecodeFile(Out("trimmed.ogg")).Rms / source.Rms, 0.5, 0.05);
-  EXPECT_EQ(FForm->ConvForm().ProgressCurrent->value(), 100);
+  EXPECT_EQ(FForm->Conversion().ConvForm().ProgressCurrent->value(), 100);
 }
 
 TEST_F(ListWindowTest, MergesAllRowsWithTheSelectedRowsProfile) {
@@ -375,7 +376,7 @@ TEST_F(ListWindowTest, MergesAllRowsWithTheSelectedRowsProfile) {
   Trim(0, QTime(0, 0, 0), QTime(0, 0, 0));  // ignored when merging
   Select(1);
   FForm->Ui().chMerge->setChecked(true);
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
   const TDecoded d = DecodeFile(Out("Joined.wav"));
   ASSERT_TRUE(d.Opened);
@@ -389,7 +390,7 @@ TEST_F(ListWindowTest, RefusesToMergeMoreThanTwentyFiles) {
   for (int i = 0; i < 21; ++i) Add(tone);
   FForm->Ui().chMerge->setChecked(true);
   TMessageCatcher messages;
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   EXPECT_EQ(messages.Texts, QStringList{"Cannot merge more than 20 files."});
   EXPECT_FALSE(Logged("-> Started conversion"));
 }
@@ -400,7 +401,7 @@ TEST_F(ListWindowTest, CancelStopsTheRunAndTheFinalEventStillComes) {
   for (int i = 0; i < kRows; ++i) Add(tone);
   for (int i = 0; i < kRows; ++i) Row(i).DestinationTitle = QString("c%1").arg(i);
   test::ClickOnNextModal("CancelButton");
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   const qsizetype cancelled = FSink.Log.indexOf("[t]-> Conversion cancelled by user");
   ASSERT_GE(cancelled, 0) << FSink.Log.join("\n").toStdString();
   // The final event is handled after the cancel, from the event loop.
@@ -428,7 +429,7 @@ TEST_F(ListWindowTest, PauseAndResumeToggleTheRun) {
     captions << form->PauseButton->text();
     form->PauseButton->click();
   });
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   EXPECT_EQ(captions, (QStringList{"Resume", "Pause", "Resume"}));
   EXPECT_TRUE(pausedSeen);
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
@@ -456,7 +457,7 @@ TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
   Row(1).DestinationTitle = "dup";
   Row(2).DestinationTitle = "dup";
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Row(i).ProfileInd, kWav);
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
   QFile src(inOut);
   ASSERT_TRUE(src.open(QIODevice::ReadOnly));
@@ -471,7 +472,7 @@ TEST_F(ListWindowTest, MissingOutputFolderUsesTheTemporaryOne) {
   Add(Tone("a.wav", 0.3));
   FForm->Ui().edDestinationFolder->setText(FDir + "/gone");
   TMessageCatcher messages;
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   const QString temp = test::TestHome() + "/tmp/Sabrivo_temp";
   EXPECT_EQ(messages.Texts, QStringList{"Output folder does not exit. Converting to \"" + temp + "\"."});
   EXPECT_TRUE(DecodeFile(temp + "/a.mp3").Opened);
@@ -483,7 +484,7 @@ TEST_F(ListWindowTest, AnOutputThatCannotBeCreatedStopsBeforeStarting) {
   Add(Tone("a.wav", 0.3));
   // A folder where the output file should go: not even root can create it.
   ASSERT_TRUE(QDir().mkpath(Out("a.mp3")));
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvertButtonClick();
   ASSERT_EQ(FSink.Reports.size(), 1u);
   EXPECT_TRUE(FSink.Reports[0].first.startsWith("Cannot set output file: "));
   EXPECT_EQ(FSink.Reports[0].second, "CLM_SetOutputFile");
@@ -493,8 +494,8 @@ TEST_F(ListWindowTest, AnOutputThatCannotBeCreatedStopsBeforeStarting) {
 
 TEST_F(ListWindowTest, ShutDownInsteadOfOpeningTheFolder) {
   Add(Tone("a.wav", 0.3));
-  FForm->ConvForm().cbShutdownPC->setChecked(true);
-  FForm->ConvertButtonClick();
+  FForm->Conversion().ConvForm().cbShutdownPC->setChecked(true);
+  FForm->Conversion().ConvertButtonClick();
   EXPECT_EQ(FPower.Calls, 1);
   EXPECT_FALSE(Logged("-> Conversion successfully done."));
   EXPECT_TRUE(FDesktop.Opened.empty());
@@ -557,7 +558,7 @@ TEST(Screenshots, ListAndConversionDialog) {
     if (form->isVisible()) Shot(*form, "conversion-dialog");
     form->PauseButton->click();
   });
-  main.ConvertButtonClick();
+  main.Conversion().ConvertButtonClick();
   main.close();
 }
 

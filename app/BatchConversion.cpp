@@ -1,26 +1,22 @@
-// The main window's list commands that need the task manager (adding files,
-// file information) and the batch conversion with its dialog.
+#include "app/BatchConversion.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QStackedWidget>
-#include <QTableWidget>
 
 #include <cmath>
+#include <utility>
 
 #include "app/ConvForm.h"
 #include "app/Desktop.h"
 #include "app/ExceptionGuard.h"
-#include "app/FileInfoForm.h"
-#include "app/MainForm.h"
 #include "app/PowerService.h"
 #include "app/ProfilePanel.h"
 #include "app/ReportSink.h"
@@ -48,95 +44,44 @@ QString PathKey(const QString& APath) { return QDir::cleanPath(QFileInfo(APath).
 
 }  // namespace
 
-// ---------------------------------------------------------------- the list
-
-bool TMainForm::AddMediaFile(const QString& AMediaFile) {
-  return FSourceList->AddMediaFile(AMediaFile, FFFEncoder->Decoder(), FProfilePanel->CurProfile(), FReport);
-}
-
-void TMainForm::AddButtonClick() {
-  const QStringList files = ExecuteOpenDialog();
-  if (files.isEmpty()) return;
-  PrepareSourceList();
-  for (const QString& f : files) AddMediaFile(f);
-  FUi.stkList->setCurrentWidget(FSourceList->Grid());
-  if (FSourceList->RowCount() > 0) {
-    FProfilePanel->SetAddedByDialog(true);
-    if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
-    sgListClick();
+TBatchConversion::TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSourceList& ASourceList,
+                                   TProfilePanel& AProfilePanel, QLineEdit& ADestinationFolder, QCheckBox& AMerge,
+                                   QSpinBox& AVolume, TReportSink& AReport, const TAppServices& AServices,
+                                   const QString& ATempFolder, std::function<void()> ASaveSettings)
+    : FWindow(AWindow),
+      FFFEncoder(AEncoder),
+      FSourceList(ASourceList),
+      FProfilePanel(AProfilePanel),
+      FDestinationFolder(ADestinationFolder),
+      FMerge(AMerge),
+      FVolume(AVolume),
+      FReport(AReport),
+      FServices(AServices),
+      FTempFolder(ATempFolder),
+      FSaveSettings(std::move(ASaveSettings)) {
+  if (AServices.Power) {
+    FPower = AServices.Power;
+  } else {
+    FOwnPower = std::make_unique<TPowerService>();
+    FPower = FOwnPower.get();
   }
 }
 
-void TMainForm::DropFiles(const QStringList& AFiles) {
-  for (const QString& f : AFiles) AddMediaFile(f);
-  if (FSourceList->RowCount() == 0) return;
-  PrepareSourceList();
-  if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
-  sgListClick();
+TBatchConversion::~TBatchConversion() = default;
+
+TConvForm& TBatchConversion::ConvForm() {
+  if (!FConvForm) FConvForm = new TConvForm(&FWindow);
+  return *FConvForm;
 }
 
-void TMainForm::sgListClick() {
-  const int sel = FSourceList->SelectedIndex();
-  if (sel < 0) return;
-  FProfilePanel->SelectProfile(FSourceList->AudioFiles()[static_cast<size_t>(sel)].ProfileInd);
-}
-
-void TMainForm::Remove1Click() {
-  if (!FSourceList->Remove()) ClearAll1Click();
-}
-
-void TMainForm::ClearAll1Click() {
-  FSourceList->ClearAll();
-  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown,
-                     FUi.popTrimAudio, FUi.popFileInformation})
-    a->setEnabled(false);
-}
-
-void TMainForm::MoveUp1Click() { FSourceList->MoveUp(); }
-void TMainForm::MoveDown1Click() { FSourceList->MoveDown(); }
-void TMainForm::Rename1Click() { FSourceList->BeginRename(); }
-
-void TMainForm::FileInformation1Click() {
-  const int sel = FSourceList->SelectedIndex();
-  if (sel < 0) return;
-  const QString source = FSourceList->AudioFiles()[static_cast<size_t>(sel)].Source;
-  TFFDecoder& decoder = FFFEncoder->Decoder();
-  if (!decoder.LoadFile(source.toStdString())) {
-    const QString error = QString::fromStdString(decoder.LastErrMsg());
-    FReport.AppendLogText(QString());
-    FReport.AddLogLine("-> File load error: " + error);
-    FReport.AppendLogText(QString());
-    FReport.ReportError("Error getting file info! " + error, QStringLiteral("CLM_ProbeLoadFile"));
-    return;
-  }
-  TFileInfoForm& form = FileInfoForm();
-  form.spSkinLabel2->setText(QFileInfo(source).fileName());
-  form.spSkinLabel3->setText(FormatMediaTime(std::max<int64_t>(decoder.FileStreamInfo().Duration, 0)));
-  try {
-    for (int i = 0; i < decoder.StreamCount(); ++i) {
-      if (decoder.IsVideoStream(i) || !decoder.IsAudioStream(i)) continue;
-      TAudioStreamInfo info;
-      if (!decoder.GetAudioStreamInfo(i, info)) throw Exception(decoder.LastErrMsg());
-      form.spSkinLabel6->setText(QString::number(info.SampleRate) + " Hz");
-      form.spSkinLabel7->setText(QString::number(info.Channels) + " channel");
-      form.spSkinLabel8->setText(BitRateText(info.BitRate));
-    }
-  } catch (const std::exception&) {
-    FReport.ReportError(tr("Error writing file info"), QStringLiteral("CLM_WriteFileInfo"));
-  }
-  form.exec();
-}
-
-// ---------------------------------------------------------- the conversion
-
-QString TMainForm::FreeOutputPath(const QString& AFolder, const QString& ABaseName, const QString& AExt,
+QString TBatchConversion::FreeOutputPath(const QString& AFolder, const QString& ABaseName, const QString& AExt,
                                   QStringList& ATaken) {
   // Writing over one of the batch's own sources would destroy it before (or
   // while) it is read, and two rows with the same name would leave only the
   // later one's file: such an output gets the first free "name (n)" instead.
   // A file left from an earlier run is neither, and is written over.
   QStringList sources;
-  for (const TAudioFile& f : FSourceList->AudioFiles()) sources << PathKey(f.Source);
+  for (const TAudioFile& f : FSourceList.AudioFiles()) sources << PathKey(f.Source);
   const QString first = QDir(AFolder).filePath(ABaseName + AExt);
   QString path = first;
   for (int n = 2; sources.contains(PathKey(path)) || ATaken.contains(PathKey(path)); ++n)
@@ -146,25 +91,25 @@ QString TMainForm::FreeOutputPath(const QString& AFolder, const QString& ABaseNa
   return path;
 }
 
-void TMainForm::ConvertButtonClick() {
-  std::vector<TAudioFile>& files = FSourceList->AudioFiles();
+void TBatchConversion::ConvertButtonClick() {
+  std::vector<TAudioFile>& files = FSourceList.AudioFiles();
   // 1.-2.
   if (files.empty()) return;
-  const bool merge = FUi.chMerge->isChecked();
+  const bool merge = FMerge.isChecked();
   if (merge && files.size() > static_cast<size_t>(kMaxMergedFiles)) {
-    QMessageBox::warning(this, QApplication::applicationDisplayName(), tr("Cannot merge more than 20 files."),
+    QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(), tr("Cannot merge more than 20 files."),
                          QMessageBox::Ok);
     return;
   }
   // 3.
-  FOutputFolderInUse = FUi.edDestinationFolder->text();
+  FOutputFolderInUse = FDestinationFolder.text();
   if (FOutputFolderInUse.isEmpty() || !QFileInfo(FOutputFolderInUse).isDir()) {
     const QString temp = QDir(FTempFolder.isEmpty() ? QDir::tempPath() : FTempFolder).filePath("Sabrivo_temp");
-    QMessageBox::warning(this, QApplication::applicationDisplayName(),
+    QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(),
                          "Output folder does not exit. Converting to \"" + QDir::toNativeSeparators(temp) + "\".",
                          QMessageBox::Ok);
     if (!QFileInfo(temp).isDir() && !QDir().mkpath(temp)) {
-      QMessageBox::warning(this, QApplication::applicationDisplayName(),
+      QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(),
                            tr("Could not create temporary directory. Please choose another output folder."),
                            QMessageBox::Ok);
       return;
@@ -174,12 +119,12 @@ void TMainForm::ConvertButtonClick() {
   // 4. SEAM (preview player): a playing preview is stopped here.
 
   // 5.
-  TFFEncoder& encoder = *FFFEncoder;
+  TFFEncoder& encoder = FFFEncoder;
   encoder.ClearTasks();
   FInputOptionsList.assign(files.size(), TInputOptions{});
   FOutputOptionsList.assign(files.size(), TOutputOptions{});
-  const int volume = static_cast<int>(std::lround(FUi.edVolume->value() * 256.0 / 100.0));
-  const TProfiles& profiles = FProfilePanel->Profiles();
+  const int volume = static_cast<int>(std::lround(FVolume.value() * 256.0 / 100.0));
+  const TProfiles& profiles = FProfilePanel.Profiles();
   auto profileOf = [&](const TAudioFile& AFile) -> const TProfile& {
     if (AFile.ProfileInd < 0 || AFile.ProfileInd >= static_cast<int>(profiles.size()))
       throw EConvertError("List index out of bounds (" + std::to_string(AFile.ProfileInd) + ")");
@@ -230,7 +175,7 @@ void TMainForm::ConvertButtonClick() {
   }
   // 7.
   if (merge) {
-    const int sel = std::max(FSourceList->SelectedIndex(), 0);
+    const int sel = std::max(FSourceList.SelectedIndex(), 0);
     TOutputOptions& out = FOutputOptionsList[static_cast<size_t>(sel)];
     out.Join = true;
     const QString outName =
@@ -245,7 +190,7 @@ void TMainForm::ConvertButtonClick() {
     if (AInfo) RunGuarded([&] { FFEncoderProgress(*AInfo); });
   };
   // The end of a task may come on a delivery thread of the task manager:
-  // its handling is queued to this window's thread, in arrival order.
+  // its handling is queued to the user-interface thread, in arrival order.
   encoder.OnTerminate = [this](TObject*, const TTerminateInfo& AInfo) {
     QMetaObject::invokeMethod(
         this,
@@ -269,9 +214,9 @@ void TMainForm::ConvertButtonClick() {
   form.exec();
 }
 
-void TMainForm::FFEncoderProgress(const TProgressInfo& AInfo) {
+void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
   TConvForm& form = ConvForm();
-  const int n = FFFEncoder->TasksCount();
+  const int n = FFFEncoder.TasksCount();
   // Nothing sensible to show without a length or a task: the bars stay.
   if (AInfo.TotalDuration != 0 && n != 0) {
     form.ProgressCurrent->setValue(static_cast<int>(AInfo.CurrentDuration * 100 / AInfo.TotalDuration));
@@ -279,23 +224,23 @@ void TMainForm::FFEncoderProgress(const TProgressInfo& AInfo) {
         100.0 / n * static_cast<double>(AInfo.CurrentDuration) / static_cast<double>(AInfo.TotalDuration) +
         100.0 / n * AInfo.TaskIndex)));
   }
-  const std::vector<TAudioFile>& files = FSourceList->AudioFiles();
+  const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
   if (AInfo.TaskIndex >= 0 && AInfo.TaskIndex < static_cast<int>(files.size())) {
     const TAudioFile& r = files[static_cast<size_t>(AInfo.TaskIndex)];
-    const TProfile* p = FSourceList->ProfileOf(r);
+    const TProfile* p = FSourceList.ProfileOf(r);
     form.SetTitle("Converting \"" + r.SourceTitleExt + "\" to \"" + r.DestinationTitle +
                   (p ? p->FormatExt : QString()) + "\"");
   }
 }
 
-void TMainForm::FFEncoderTerminate(const TTerminateInfo& AInfo) {
+void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   TConvForm& form = ConvForm();
   if (AInfo.TaskIndex < 0 && AInfo.Finished) {
     FInputOptionsList.clear();
     FOutputOptionsList.clear();
     const bool shutDown = form.cbShutdownPC->isChecked();
     if (shutDown) {
-      SaveSettings();
+      FSaveSettings();
       ShutDownWindows();
     } else {
       FReport.AddLogLine(QStringLiteral("-> Conversion successfully done."));
@@ -312,7 +257,7 @@ void TMainForm::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   }
 }
 
-void TMainForm::HandlePendingTerminations() {
+void TBatchConversion::HandlePendingTerminations() {
   while (!FInStop && !FPendingTerminations.empty()) {
     const TTerminateInfo info = FPendingTerminations.front();
     FPendingTerminations.erase(FPendingTerminations.begin());
@@ -320,10 +265,10 @@ void TMainForm::HandlePendingTerminations() {
   }
 }
 
-void TMainForm::CancelButtonClick() {
+void TBatchConversion::CancelButtonClick() {
   FInStop = true;
   try {
-    FFFEncoder->Stop(true);
+    FFFEncoder.Stop(true);
   } catch (...) {
     FInStop = false;
     throw;
@@ -335,32 +280,32 @@ void TMainForm::CancelButtonClick() {
   QMetaObject::invokeMethod(this, [this] { HandlePendingTerminations(); }, Qt::QueuedConnection);
 }
 
-void TMainForm::PauseButtonClick() {
+void TBatchConversion::PauseButtonClick() {
   QPushButton* b = ConvForm().PauseButton;
   if (b->text() == tr("Pause")) {
-    FFFEncoder->Pause();
+    FFFEncoder.Pause();
     b->setText(tr("Resume"));
   } else {
-    FFFEncoder->Resume();
+    FFFEncoder.Resume();
     b->setText(tr("Pause"));
   }
 }
 
-void TMainForm::BrowseClick() {
-  const QString folder = QFileDialog::getExistingDirectory(this, tr("Select folder"), FUi.edDestinationFolder->text(),
+void TBatchConversion::BrowseClick() {
+  const QString folder = QFileDialog::getExistingDirectory(&FWindow, tr("Select folder"), FDestinationFolder.text(),
                                                            QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-  if (!folder.isEmpty()) FUi.edDestinationFolder->setText(QDir::toNativeSeparators(folder));
+  if (!folder.isEmpty()) FDestinationFolder.setText(QDir::toNativeSeparators(folder));
 }
 
-void TMainForm::FindTargetClick() {
-  const QString folder = FUi.edDestinationFolder->text();
+void TBatchConversion::FindTargetClick() {
+  const QString folder = FDestinationFolder.text();
   if (FServices.Desktop && QFileInfo(folder).isDir()) FServices.Desktop->OpenUrl(QUrl::fromLocalFile(folder));
 }
 
-void TMainForm::ShutDownWindows() {
+void TBatchConversion::ShutDownWindows() {
   try {
     QString error;
-    if (!FPower->PowerOff(error)) QMessageBox::critical(this, error, QStringLiteral("Exit Error"));
+    if (!FPower->PowerOff(error)) QMessageBox::critical(&FWindow, error, QStringLiteral("Exit Error"));
   } catch (const std::exception&) {
     FReport.ReportError(QStringLiteral("Error trying shut down the Windows"), QStringLiteral("CLM_Shut"));
   }

@@ -184,32 +184,31 @@ bool ReadReference(const void* AOptionContext, const std::string& AName, int AMa
 
 }  // namespace
 
-void TFFOptions::ApplyStoredOptions(AVCodecContext* ATarget, const void* AOptionContext, int AMask,
-                                    const AVCodec* ACodec) const {
-  if (!ATarget) return;
-  void* priv = (ACodec && ACodec->priv_class) ? ATarget->priv_data : nullptr;
+// Every stored option the reference context knows under the mask goes to
+// the target with the reference's value; one it does not know at all goes to
+// the target's private options.
+void TFFOptions::ApplyStoredTo(void* ATarget, void* APrivate, const void* AOptionContext, int AMask) const {
   for (const TStoredOption& option : FStored) {
     bool known = false;
     std::string value;
     if (ReadReference(AOptionContext, option.Name, AMask, known, value))
       avutil.av_opt_set(ATarget, option.Name.c_str(), value.c_str(), 0);
     else if (!known)
-      ApplyPrivate(priv, option);
+      ApplyPrivate(APrivate, option);
   }
+}
+
+void TFFOptions::ApplyStoredOptions(AVCodecContext* ATarget, const void* AOptionContext, int AMask,
+                                    const AVCodec* ACodec) const {
+  if (!ATarget) return;
+  ApplyStoredTo(ATarget, (ACodec && ACodec->priv_class) ? ATarget->priv_data : nullptr, AOptionContext, AMask);
 }
 
 void TFFOptions::ApplyStoredOptions(AVFormatContext* ATarget, const void* AOptionContext,
                                     int AMask) const {
   if (!ATarget) return;
-  void* priv = (ATarget->oformat && ATarget->oformat->priv_class) ? ATarget->priv_data : nullptr;
-  for (const TStoredOption& option : FStored) {
-    bool known = false;
-    std::string value;
-    if (ReadReference(AOptionContext, option.Name, AMask, known, value))
-      avutil.av_opt_set(ATarget, option.Name.c_str(), value.c_str(), 0);
-    else if (!known)
-      ApplyPrivate(priv, option);
-  }
+  ApplyStoredTo(ATarget, (ATarget->oformat && ATarget->oformat->priv_class) ? ATarget->priv_data : nullptr,
+                AOptionContext, AMask);
 }
 
 }  // namespace quorvel

@@ -68,6 +68,7 @@ public:
 private:
   void FreeContexts();
   void ApplyPrivate(void* APrivate, const TStoredOption& AOption) const;
+  void ApplyStoredTo(void* ATarget, void* APrivate, const void* AOptionContext, int AMask) const;
 
   AVCodecContext* FCodecOpts[kCodecTypes] = {};
   AVFormatContext* FFormatOpts = nullptr;

@@ -363,6 +363,7 @@ class TFFDecoder : public TCustomDecoder {
   // code, with *AEnd set when the input is at its end.
   int ReadPacket(bool* AEnd);
   bool FeedCodec(AVCodecContext* ACodec, int AStreamIndex, bool& ADraining);
+  int64_t ReferencePTS(int AIndex) const;
   void EndOfStream();
   bool FillFrame(int AIndex, const AVFrame& AFrame, int64_t APosition);
   bool AppendAudio(const AVFrame& AFrame);

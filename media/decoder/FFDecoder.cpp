@@ -499,21 +499,25 @@ bool TFFDecoder::DecodePreviousKeyFrameFrom(int AIndex, int64_t AReference) {
   return false;
 }
 
+// The time the "previous" operations step back from: the picture on show
+// when it is of this stream, else the last time decoded from it, else 0.
+int64_t TFFDecoder::ReferencePTS(int AIndex) const {
+  int64_t reference = AIndex == FDecodeIndex && FPicture.Ready ? FPicture.PTS : AV_NOPTS_VALUE;
+  if (reference == AV_NOPTS_VALUE && AIndex == FDecodeIndex) reference = FLastPTS;
+  return reference == AV_NOPTS_VALUE ? 0 : reference;
+}
+
 bool TFFDecoder::DecodePreviousKeyFrame(int AStreamIndex) {
   const int index = SelectStream(AStreamIndex, AVMEDIA_TYPE_VIDEO, FDecodeIndex, FirstVideoStreamIndex(), "video");
   if (index < 0) return false;
-  int64_t reference = index == FDecodeIndex && FPicture.Ready ? FPicture.PTS : AV_NOPTS_VALUE;
-  if (reference == AV_NOPTS_VALUE && index == FDecodeIndex) reference = FLastPTS;
-  if (reference == AV_NOPTS_VALUE) reference = 0;
+  const int64_t reference = ReferencePTS(index);
   return DecodePreviousKeyFrameFrom(index, reference);
 }
 
 bool TFFDecoder::DecodePreviousFrame(int AStreamIndex) {
   const int index = SelectStream(AStreamIndex, AVMEDIA_TYPE_VIDEO, FDecodeIndex, FirstVideoStreamIndex(), "video");
   if (index < 0) return false;
-  int64_t reference = index == FDecodeIndex && FPicture.Ready ? FPicture.PTS : AV_NOPTS_VALUE;
-  if (reference == AV_NOPTS_VALUE && index == FDecodeIndex) reference = FLastPTS;
-  if (reference == AV_NOPTS_VALUE) reference = 0;
+  const int64_t reference = ReferencePTS(index);
   // The previous frame lies one duration before the reference; halfway to
   // the one before it is the line, so that rounded time stamps cannot put
   // a frame on the wrong side.

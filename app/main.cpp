@@ -1,9 +1,9 @@
-#include "app/AppWindows.h"
-#include "app/Application.h"
-#include "app/Desktop.h"
-#include "app/MainForm.h"
-#include "app/QtMainThreadHost.h"
-#include "app/ShellFolders.h"
+#include "app/shell/AppWindows.h"
+#include "app/shell/Application.h"
+#include "app/shell/Desktop.h"
+#include "app/shell/MainForm.h"
+#include "app/shell/QtMainThreadHost.h"
+#include "app/shell/ShellFolders.h"
 #include "media/runtime/MediaRuntime.h"
 
 int main(int argc, char** argv) {

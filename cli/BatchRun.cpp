@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <filesystem>
@@ -63,35 +62,26 @@ std::string ErrorLine(const std::string& AFile, const std::string& AReason) {
 
 }  // namespace
 
-int VolumeFromPercent(int APercent) { return static_cast<int>(std::lround(APercent * 256.0 / 100.0)); }
-
-void FillOutputRecord(const TConversionSettings& ASettings, const TCliOptions& AOptions, TOutputOptions& ARecord) {
-  ARecord.FileExt = ASettings.Ext;
-  ARecord.AudioCodec = ASettings.Codec;
-  ARecord.AudioChannels = ASettings.Channels;
-  ARecord.AudioSampleRate = ASettings.SampleRate;
-  ARecord.AudioBitrate = ASettings.Bitrate;
-  ARecord.AudioVolume = VolumeFromPercent(AOptions.Volume);
-  ARecord.DisableVideo = true;
-  if (AOptions.Merge) {
-    ARecord.Join = true;
-    return;
-  }
-  // An end without a start counts from the beginning.
-  if (AOptions.End != kNoTime) ARecord.TimeLength = AOptions.End - (AOptions.Start != kNoTime ? AOptions.Start : 0);
-  ARecord.Info.TimeStamp = 0;  // stamped with the time of conversion
+TBatchRow BatchRow(const TConversionSettings& ASettings, const TCliOptions& AOptions, const std::string& AFile) {
+  TBatchRow row;
+  row.Source = AFile;
+  row.Title = TOutputPlanner::Title(AFile);
+  row.Format = {ASettings.Ext, ASettings.Codec, ASettings.Channels, ASettings.SampleRate, ASettings.Bitrate};
+  row.TimeStart = AOptions.Start;
+  row.TimeEnd = AOptions.End;
+  return row;
 }
 
-struct TBatchRun::TItem {
-  std::vector<std::string> Inputs;
-  std::string Output;
-  std::string Name;  // shown in the bar
+void FillOutputRecord(const TConversionSettings& ASettings, const TCliOptions& AOptions, TOutputOptions& ARecord) {
+  quorvel::FillOutputRecord(BatchRow(ASettings, AOptions, std::string()), AOptions.Volume, AOptions.Merge, ARecord);
+}
+
+// What the display shows of a task.
+struct TBatchRun::TTaskView {
+  std::string Inputs;  // the file, or "N files" of a joined one
+  std::string Name;    // shown in the bar
   int64_t Expected = 0;
-  // Written by the events (workers, delivery threads) under the run's lock.
-  bool Ended = false;
-  bool Ok = false;
-  bool Stopped = false;   // ended unfinished without an error
-  int64_t Converted = 0;  // µs of output reached
+  int64_t Converted = 0;  // µs of output reached; written by the events under the run's lock
 };
 
 TBatchRun::TBatchRun(const TCliOptions& AOptions, const TConversionSettings& ASettings, TProgressDisplay& ADisplay)
@@ -111,92 +101,26 @@ int64_t TBatchRun::ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) c
   return total;
 }
 
-bool TBatchRun::QueueFiles(TCustomEncoder& AEncoder, TOutputPlanner& APlanner, std::vector<TItem>& AItems) {
-  bool allQueued = true;
-  for (const std::string& file : FOptions.Files) {
-    TInputOptions input;
-    InitInputOptions(input);
-    input.FileName = file;
-    input.TimeStart = FOptions.Start;
-    const int task = AEncoder.AddTask(file, &input);
-    if (task < 0) {
-      FDisplay.Error(ErrorLine(file, AEncoder.LastErrMsg()));
-      allQueued = false;
-      continue;
-    }
-    TClaimedOutput claim;
-    try {
-      claim = APlanner.Claim(TOutputPlanner::Title(file), FSettings.Ext);
-    } catch (const std::exception& e) {
-      FDisplay.Error(ErrorLine(file, e.what()));
-      AEncoder.RemoveTask(task);
-      allQueued = false;
-      continue;
-    }
-    TOutputOptions output;
-    InitOutputOptions(output);
-    FillOutputRecord(FSettings, FOptions, output);
-    output.FileName = claim.Path;
-    if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
-      FDisplay.Error(ErrorLine(file, "cannot set output file " + claim.Path + ": " + AEncoder.LastErrMsg()));
-      APlanner.Remove(claim.Path);
-      AEncoder.RemoveTask(task);
-      allQueued = false;
-      continue;
-    }
-    if (!claim.Note.empty()) FDisplay.Line("note: " + claim.Note);
-    TItem item;
-    item.Inputs = {file};
-    item.Output = claim.Path;
-    item.Name = FileName(file);
-    item.Expected = ExpectedDuration(AEncoder, task);
-    AItems.push_back(std::move(item));
+bool TBatchRun::QueueFailed(const TBatch& ABatch, const TQueueFailure& AFailure) {
+  const std::string file = AFailure.Row >= 0 ? ABatch.Rows()[static_cast<size_t>(AFailure.Row)].Source : std::string();
+  switch (AFailure.Step) {
+    case TQueueStep::AddTask:
+    case TQueueStep::AddInput:
+      FDisplay.Error(ErrorLine(file, AFailure.Message));
+      break;
+    case TQueueStep::ClaimOutput:
+      FDisplay.Error(file.empty() ? "error: " + AFailure.Message : ErrorLine(file, AFailure.Message));
+      break;
+    case TQueueStep::SetOutput:
+      if (file.empty())
+        FDisplay.Error("error: cannot set output file (merge) " + AFailure.Output + ": " + AFailure.Message);
+      else
+        FDisplay.Error(ErrorLine(file, "cannot set output file " + AFailure.Output + ": " + AFailure.Message));
+      break;
+    case TQueueStep::JoinIncomplete:
+      FDisplay.Error("error: nothing joined: " + AFailure.Message);
+      break;
   }
-  return allQueued;
-}
-
-bool TBatchRun::QueueMerge(TCustomEncoder& AEncoder, TOutputPlanner& APlanner, std::vector<TItem>& AItems) {
-  // A joined file that silently lacks one of its parts would be a wrong
-  // result, so any unreadable input cancels the joined file.
-  bool ok = true;
-  for (const std::string& file : FOptions.Files) {
-    TInputOptions input;
-    InitInputOptions(input);
-    input.FileName = file;
-    const bool added = AEncoder.TasksCount() == 0 ? AEncoder.AddTask(file, &input) >= 0
-                                                  : AEncoder.AddInputFile(0, file, &input);
-    if (!added) {
-      FDisplay.Error(ErrorLine(file, AEncoder.LastErrMsg()));
-      ok = false;
-    }
-  }
-  if (!ok) {
-    FDisplay.Error("error: nothing joined: every input must be readable");
-    return false;
-  }
-  TClaimedOutput claim;
-  try {
-    claim = APlanner.Claim("Joined", FSettings.Ext);
-  } catch (const std::exception& e) {
-    FDisplay.Error(std::string("error: ") + e.what());
-    return false;
-  }
-  TOutputOptions output;
-  InitOutputOptions(output);
-  FillOutputRecord(FSettings, FOptions, output);
-  output.FileName = claim.Path;
-  if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
-    FDisplay.Error("error: cannot set output file (merge) " + claim.Path + ": " + AEncoder.LastErrMsg());
-    APlanner.Remove(claim.Path);
-    return false;
-  }
-  if (!claim.Note.empty()) FDisplay.Line("note: " + claim.Note);
-  TItem item;
-  item.Inputs = FOptions.Files;
-  item.Output = claim.Path;
-  item.Name = FileName(claim.Path);
-  item.Expected = ExpectedDuration(AEncoder, 0);
-  AItems.push_back(std::move(item));
   return true;
 }
 
@@ -206,18 +130,36 @@ int TBatchRun::Run() {
     FDisplay.Error("error: output folder " + FOptions.OutputDir + " does not exist");
     return kExitUsage;
   }
-  TOutputPlanner planner(FOptions.OutputDir, FOptions.Overwrite, FOptions.Files);
+  std::vector<TBatchRow> rows;
+  for (const std::string& file : FOptions.Files) rows.push_back(BatchRow(FSettings, FOptions, file));
+  TBatchSettings settings;
+  settings.Folder = FOptions.OutputDir;
+  settings.EarlierOutputs = FOptions.Overwrite ? TEarlierOutputs::Replace : TEarlierOutputs::Keep;
+  settings.Merge = FOptions.Merge;
+  settings.VolumePercent = FOptions.Volume;
+  TBatch batch(settings, std::move(rows));
+
   TFFEncoder encoder;
   encoder.TriggerEventInMainThread = false;
   encoder.SetProgressInterval(250);
-  encoder.CustomMaxFiles = 20;
+  encoder.CustomMaxFiles = kMaxMergedFiles;
 
-  std::vector<TItem> items;
-  const bool allQueued = FOptions.Merge ? QueueMerge(encoder, planner, items) : QueueFiles(encoder, planner, items);
+  const bool allQueued = batch.Queue(
+      encoder, [&](const TQueueFailure& AFailure) { return QueueFailed(batch, AFailure); },
+      [&](const std::string& ANote) { FDisplay.Line("note: " + ANote); });
+  const std::vector<TBatchItem>& items = batch.Items();
   const int setupFailures = FOptions.Merge ? (allQueued ? 0 : 1)
                                            : static_cast<int>(FOptions.Files.size() - items.size());
+  std::vector<TTaskView> views;
+  for (size_t task = 0; task < items.size(); ++task) {
+    TTaskView view;
+    view.Inputs = FOptions.Merge ? Format("%zu files", items[task].Rows.size()) : batch.Rows()[items[task].Rows[0]].Source;
+    view.Name = FileName(FOptions.Merge ? items[task].Output : view.Inputs);
+    view.Expected = ExpectedDuration(encoder, static_cast<int>(task));
+    views.push_back(std::move(view));
+  }
 
-  // The events' state: items[].Ended/Ok/Converted and runEnded.
+  // The events' state: views[].Converted and runEnded.
   std::mutex lock;
   std::condition_variable changed;
   bool runEnded = false;
@@ -226,9 +168,9 @@ int TBatchRun::Run() {
   encoder.OnProgress = [&](TObject*, const TProgressInfo* AInfo) {
     {
       std::lock_guard<std::mutex> guard(lock);
-      if (AInfo->TaskIndex >= 0 && static_cast<size_t>(AInfo->TaskIndex) < items.size()) {
-        TItem& item = items[AInfo->TaskIndex];
-        item.Converted = std::max(item.Converted, AInfo->CurrentDuration);
+      if (AInfo->TaskIndex >= 0 && static_cast<size_t>(AInfo->TaskIndex) < views.size()) {
+        TTaskView& view = views[AInfo->TaskIndex];
+        view.Converted = std::max(view.Converted, AInfo->CurrentDuration);
       }
     }
     FDisplay.Progress(AInfo->TaskIndex, AInfo->CurrentDuration, AInfo->TotalDuration);
@@ -240,20 +182,13 @@ int TBatchRun::Run() {
       changed.notify_all();
       return;
     }
-    if (static_cast<size_t>(AInfo.TaskIndex) >= items.size()) return;
-    std::string inputs, output;
-    bool ok = false;
-    {
-      std::lock_guard<std::mutex> guard(lock);
-      TItem& item = items[AInfo.TaskIndex];
-      item.Ended = true;
-      item.Ok = ok = AInfo.Finished && !AInfo.Exception;
-      item.Stopped = !AInfo.Finished && !AInfo.Exception;
-      inputs = FOptions.Merge ? Format("%zu files", item.Inputs.size()) : item.Inputs.front();
-      output = item.Output;
-    }
+    if (static_cast<size_t>(AInfo.TaskIndex) >= views.size()) return;
+    batch.TaskEnded(AInfo);
+    // The views' texts and the items' outputs are not changed during the run.
+    const std::string& inputs = views[AInfo.TaskIndex].Inputs;
+    const std::string& output = items[AInfo.TaskIndex].Output;
     FDisplay.TaskEnded(AInfo.TaskIndex);
-    if (ok)
+    if (AInfo.Finished && !AInfo.Exception)
       FDisplay.Line("done: " + inputs + " -> " + output);
     else if (AInfo.Exception)
       FDisplay.Error(ErrorLine(inputs, AInfo.ExceptionMsg));
@@ -263,9 +198,9 @@ int TBatchRun::Run() {
 
   std::vector<std::string> names;
   std::vector<int64_t> weights;
-  for (const TItem& item : items) {
-    names.push_back(item.Name);
-    weights.push_back(item.Expected);
+  for (const TTaskView& view : views) {
+    names.push_back(view.Name);
+    weights.push_back(view.Expected);
   }
   if (!items.empty())
     FDisplay.Line(Format("converting %zu file(s) to %s (%s, %d bit/s, %d Hz, %d channel(s)) with %d job(s)",
@@ -303,24 +238,18 @@ int TBatchRun::Run() {
     // The run has ended; the tasks go with the encoder.
   }
 
-  // Every event has been delivered: the items are the main thread's again.
-  int done = 0, failed = setupFailures, stopped = 0;
+  // Every event has been delivered: what did not finish goes.
+  const TBatchOutcome outcome = batch.Finish();
   int64_t converted = 0;
-  for (const TItem& item : items) {
-    if (item.Ok) {
-      ++done;
-      converted += item.Converted;
-    } else {
-      ++(item.Stopped ? stopped : failed);
-      planner.Remove(item.Output);
-    }
-  }
+  for (size_t task = 0; task < items.size(); ++task)
+    if (items[task].Ok) converted += views[task].Converted;
+  const int failed = setupFailures + outcome.Failed;
   const double seconds = FDisplay.ElapsedSeconds();
   const double speed = seconds > 0 ? static_cast<double>(converted) / 1e6 / seconds : 0;
-  FDisplay.Line(Format("%d done, %d failed%s, %.1f s, %.1fx real time", done, failed,
-                       stopped ? Format(", %d stopped", stopped).c_str() : "", seconds, speed));
+  FDisplay.Line(Format("%d done, %d failed%s, %.1f s, %.1fx real time", outcome.Done, failed,
+                       outcome.Stopped ? Format(", %d stopped", outcome.Stopped).c_str() : "", seconds, speed));
   if (stopRequested) return kExitInterrupted;
-  return failed == 0 && stopped == 0 ? kExitOk : kExitFailed;
+  return failed == 0 && outcome.Stopped == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace quorvel::cli

@@ -6,20 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "cli/BatchPlan.h"
 #include "cli/CliOptions.h"
 #include "cli/ProfileChoice.h"
 #include "cli/ProgressDisplay.h"
+#include "media/batch/Batch.h"
 #include "media/encoder/FFEncode.h"
 
 namespace quorvel::cli {
 
-// The option records of one file, filled as the window program fills them
-// for a row: the profile's codec, rates and channels, the volume as
-// 256ths, video off, and the trims.
+// One file of the command line as a row of the batch: the profile's
+// codec, rates and channels and the command line's trims.
+TBatchRow BatchRow(const TConversionSettings& ASettings, const TCliOptions& AOptions, const std::string& AFile);
+// The output record of one file, filled by the batch rules the window
+// program uses too.
 void FillOutputRecord(const TConversionSettings& ASettings, const TCliOptions& AOptions, TOutputOptions& ARecord);
-// Percent to the engine's volume (256 = unchanged), rounded to the nearest.
-int VolumeFromPercent(int APercent);
 
 class TBatchRun {
 public:
@@ -28,9 +28,9 @@ public:
   int Run();
 
 private:
-  struct TItem;
-  bool QueueFiles(TCustomEncoder& AEncoder, TOutputPlanner& APlanner, std::vector<TItem>& AItems);
-  bool QueueMerge(TCustomEncoder& AEncoder, TOutputPlanner& APlanner, std::vector<TItem>& AItems);
+  struct TTaskView;
+  // Reports a file that could not be queued; the batch goes on without it.
+  bool QueueFailed(const TBatch& ABatch, const TQueueFailure& AFailure);
   int64_t ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) const;
 
   const TCliOptions& FOptions;

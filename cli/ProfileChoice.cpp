@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "app/Decryptor.h"
+#include "profiles/Decryptor.h"
 #include "media/runtime/Format.h"
 
 namespace quorvel::cli {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/Profile.h"
+#include "profiles/Profile.h"
 #include "cli/CliOptions.h"
 
 namespace quorvel::cli {

@@ -36,6 +36,7 @@ extern "C" {
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/FormatConverter.h"
+#include "media/runtime/LibHandles.h"
 
 struct SwrContext;
 
@@ -324,26 +325,11 @@ class TFFDecoder : public TCustomDecoder {
   void UpdateFileInfo() override;
 
  private:
-  struct CodecDeleter {
-    void operator()(AVCodecContext* ctx) const;
-  };
-  struct PacketDeleter {
-    void operator()(AVPacket* pkt) const;
-  };
-  struct FrameDeleter {
-    void operator()(AVFrame* frame) const;
-  };
-  struct SwrDeleter {
-    void operator()(SwrContext* ctx) const;
-  };
-  struct AvFreeDeleter {
-    void operator()(uint8_t* p) const;
-  };
-  using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-  using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-  using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-  using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
-  using BufferPtr = std::unique_ptr<uint8_t, AvFreeDeleter>;
+  using CodecPtr = TCodecContextPtr;
+  using PacketPtr = TPacketPtr;
+  using FramePtr = TFramePtr;
+  using SwrPtr = TSwrPtr;
+  using BufferPtr = TAVBufferPtr;
 
   // Resets every decoding state and closes both codecs.
   void ResetDecoding();

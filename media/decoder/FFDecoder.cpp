@@ -71,14 +71,6 @@ bool BlendDeinterlace(uint8_t* const ADst[4], const int ADstLines[4], const AVFr
 
 }  // namespace
 
-void TFFDecoder::CodecDeleter::operator()(AVCodecContext* ctx) const {
-  TCodecLock lock;
-  avcodec.avcodec_free_context(&ctx);
-}
-void TFFDecoder::PacketDeleter::operator()(AVPacket* pkt) const { avcodec.av_packet_free(&pkt); }
-void TFFDecoder::FrameDeleter::operator()(AVFrame* frame) const { avutil.av_frame_free(&frame); }
-void TFFDecoder::SwrDeleter::operator()(SwrContext* ctx) const { avcore.swr_free(&ctx); }
-void TFFDecoder::AvFreeDeleter::operator()(uint8_t* p) const { avutil.av_free(p); }
 
 TFFDecoder::TFFDecoder(TObject* AOwner) : TCustomDecoder(AOwner) {}
 

@@ -27,12 +27,6 @@ TInterruptProc ReadTimeoutProc(TCustomFFmpeg* AJob) {
 
 }  // namespace
 
-void TCodecContextDeleter::operator()(AVCodecContext* p) const {
-  if (!avcodec.avcodec_free_context) return;
-  TCodecLock lock;
-  avcodec.avcodec_free_context(&p);
-}
-
 void TInputContextDeleter::operator()(AVFormatContext* p) const {
   if (avformat.avformat_close_input) CloseInputURL(&p);
 }

@@ -1,9 +1,8 @@
 // Records and owning handles shared by the parts of a conversion job.
 //
-// Every media-library object a job keeps is held by one of the handles below,
-// so that a failure anywhere in the configuration or the run leaves nothing
-// behind. The deleters go through the entry tables and do nothing when the
-// library is no longer loaded (the process is ending).
+// Every media-library object a job keeps is held by one of the runtime's
+// handles (media/runtime/LibHandles.h) or, for the containers, whose closing
+// is the job's own business, by the two below.
 #pragma once
 
 #include <array>
@@ -16,66 +15,13 @@
 #include <vector>
 
 #include "media/engine/FFmpegException.h"
+#include "media/runtime/LibHandles.h"
 #include "media/runtime/Stubs.h"
 
 namespace quorvel {
 
 // The most streams one input may have an "itsscale" factor for.
 inline constexpr int kMaxStreams = 20;
-
-struct TCodecContextDeleter {
-  void operator()(AVCodecContext* p) const;  // closes (under the codec lock) and frees
-};
-using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
-
-struct TBsfDeleter {
-  void operator()(AVBSFContext* p) const {
-    if (avcodec.av_bsf_free) avcodec.av_bsf_free(&p);
-  }
-};
-using TBsfPtr = std::unique_ptr<AVBSFContext, TBsfDeleter>;
-
-struct TSwrDeleter {
-  void operator()(SwrContext* p) const {
-    if (avcore.swr_free) avcore.swr_free(&p);
-  }
-};
-using TSwrPtr = std::unique_ptr<SwrContext, TSwrDeleter>;
-
-struct TSwsDeleter {
-  void operator()(SwsContext* p) const {
-    if (swscale.sws_freeContext) swscale.sws_freeContext(p);
-  }
-};
-using TSwsPtr = std::unique_ptr<SwsContext, TSwsDeleter>;
-
-struct TAudioFifoDeleter {
-  void operator()(AVAudioFifo* p) const {
-    if (avutil.av_audio_fifo_free) avutil.av_audio_fifo_free(p);
-  }
-};
-using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoDeleter>;
-
-struct TFrameDeleter {
-  void operator()(AVFrame* p) const {
-    if (avutil.av_frame_free) avutil.av_frame_free(&p);
-  }
-};
-using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
-
-struct TPacketDeleter {
-  void operator()(AVPacket* p) const {
-    if (avcodec.av_packet_free) avcodec.av_packet_free(&p);
-  }
-};
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
-
-struct TFileDeleter {
-  void operator()(FILE* p) const {
-    if (myutil.fclose) myutil.fclose(p);
-  }
-};
-using TFilePtr = std::unique_ptr<FILE, TFileDeleter>;
 
 // An input container opened by OpenInputURL.
 struct TInputContextDeleter {

@@ -46,7 +46,7 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
     }
   } spent{*this};
 
-  // 1. forced format
+  // Forced format
   const AVInputFormat* format = nullptr;
   if (!Flast_asked_format.empty()) {
     format = avformat.av_find_input_format(Flast_asked_format.c_str());
@@ -62,11 +62,11 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
     return false;
   }
 
-  // 2. container
+  // Container
   AVFormatContext* raw = avformat.avformat_alloc_context();
   if (!raw) throw FFmpegException("avformat_alloc_context failed");
 
-  // 3. parameters for demuxers that cannot tell them (raw audio and video)
+  // Parameters for demuxers that cannot tell them (raw audio and video)
   TDictGuard params;
   avutil.av_dict_set_int(&params.Dict, "sample_rate", Faudio_sample_rate, 0);
   avutil.av_dict_set_int(&params.Dict, "channels", Faudio_channels, 0);
@@ -80,10 +80,10 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
   if (Fvideo_channel != 0) avutil.av_dict_set_int(&params.Dict, "channel", Fvideo_channel, 0);
   if (!Fvideo_standard.empty()) avutil.av_dict_set(&params.Dict, "standard", Fvideo_standard.c_str(), 0);
 
-  // 4. stored options
+  // Stored options
   apply_stored_options(raw, omDecoding);
 
-  // 5. forced decoders
+  // Forced decoders
   AVCodecID videoId, audioId, subtitleId;
   if (!find_codec_by_name(Fvideo_codec_name, AVMEDIA_TYPE_VIDEO, false,
                           StrictnessOf(FOptions.get(), AVMEDIA_TYPE_VIDEO), videoId) ||
@@ -98,11 +98,11 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
   raw->audio_codec_id = audioId;
   raw->subtitle_codec_id = subtitleId;
 
-  // 6. a demuxer that would wait for data answers "again" instead
+  // A demuxer that would wait for data answers "again" instead
   raw->flags |= AVFMT_FLAG_NONBLOCK;
 
   TReadGuard guard(*this);
-  // 7. open (frees the context on failure)
+  // Open (frees the context on failure)
   int error = OpenInputURL(&raw, url, format, &params.Dict);
   if (error < 0) {
     FLastErrMsg = ErrorText(AFileName, error);
@@ -110,7 +110,7 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
   }
   TInputContextPtr ic(raw);
 
-  // 8. program selection
+  // Program selection
   if (Fopt_programid != 0) {
     for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->discard = AVDISCARD_ALL;
     bool found = false;
@@ -131,12 +131,12 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
     Fopt_programid = 0;
   }
 
-  // 9. Floop_input is read by the packet loop: containers no longer loop.
+  // Floop_input is read by the packet loop: containers no longer loop.
 
-  // 10.
+  // The owner may adjust the context before the streams are probed.
   if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, ic.get());
 
-  // 11. probe
+  // Probe
   guard.Restart();
   error = avformat.avformat_find_stream_info(ic.get(), nullptr);
   if (error < 0 && Fverbose >= 0) {
@@ -145,7 +145,7 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
     return false;
   }
 
-  // 12. start position
+  // Start position
   int64_t timestamp = Fstart_time;
   if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
   if (Fstart_time != 0) {
@@ -156,7 +156,7 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
     Fstart_time = 0;
   }
 
-  // 14. streams
+  // Streams
   TAVInputFileSlot& slot = Finput_files[static_cast<size_t>(Fnb_input_files)];
   std::vector<TCodecContextPtr> codecs;
   std::vector<const AVCodec*> chosen;
@@ -243,7 +243,7 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
     codecs.push_back(std::move(dec));
   }
 
-  // 16. - 19.
+  // The run's expected length, the time stamp offset and the chosen decoders.
   if (ic->duration != AV_NOPTS_VALUE && ic->duration > FTotalOutputDuration) FTotalOutputDuration = ic->duration;
   slot.ts_offset = Fcopy_ts ? Finput_ts_offset : Finput_ts_offset - timestamp;
   slot.codecs = std::move(codecs);

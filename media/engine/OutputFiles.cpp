@@ -399,7 +399,6 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext* AContext, int AFileInde
 }
 
 int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
-  // 1.
   if (FJoinMode) {
     FLastErrMsg = "Cannot join more than one output file.";
     return -1;
@@ -408,11 +407,11 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
     FLastErrMsg = Format("max output files %d reached", FMaxFiles);
     return -1;
   }
-  // 2.
+  // A video filter chain needs the filter path.
   FEnableFilter = !Fvfilters.empty();
   const std::string url = FileNameToURL(AFileName);
 
-  // 4. format
+  // Format
   const AVOutputFormat* format = nullptr;
   if (!Flast_asked_format.empty()) {
     format = avformat.av_guess_format(Flast_asked_format.c_str(), nullptr, nullptr);
@@ -430,7 +429,7 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
     }
   }
 
-  // 3. and 5.: the context is made for its format, so that the format's
+  // The context is made for its format, so that the format's
   // private options exist before the stored ones are applied.
   AVFormatContext* raw = nullptr;
   if (avformat.avformat_alloc_output_context2(&raw, format, nullptr, url.c_str()) < 0 || !raw)
@@ -438,16 +437,16 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
   TOutputContextPtr oc(raw);
   oc->interrupt_callback = MakeAVIOInterruptCB();
 
-  // 6. Live feeds ("ffm") are no longer muxed by the libraries: the format
-  // name is refused in step 4.
+  // Live feeds ("ffm") are no longer muxed by the libraries: the format
+  // name is refused where the format is chosen above.
 
-  // 7. stream kinds
+  // Stream kinds
   bool useVideo = Fvideo_stream_copy || format->video_codec != AV_CODEC_ID_NONE || !Fvideo_codec_name.empty();
   bool useAudio = Faudio_stream_copy || format->audio_codec != AV_CODEC_ID_NONE || !Faudio_codec_name.empty();
   bool useSubtitle =
       Fsubtitle_stream_copy || format->subtitle_codec != AV_CODEC_ID_NONE || !Fsubtitle_codec_name.empty();
 
-  // 8. only kinds that the inputs have
+  // Only kinds that the inputs have
   if (Fnb_input_files > 0) {
     bool hasVideo = false, hasAudio = false, hasSubtitle = false;
     try {
@@ -464,7 +463,7 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
   if (Fvideo_disable) useVideo = false;
   if (Fsubtitle_disable) useSubtitle = false;
 
-  // 9. streams; 11. the slot is taken first so that the stream records
+  // Streams; the slot is taken first so that the stream records
   // have a home, and given back on failure.
   const int slotIndex = Fnb_output_files;
   TAVOutputFileSlot& slot = Foutput_files[static_cast<size_t>(slotIndex)];
@@ -490,7 +489,7 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
     return -1;
   }
 
-  // 10. the recording time stamp (as the creation time today's muxers
+  // The recording time stamp (as the creation time today's muxers
   // write) and the pending metadata
   if (Frecording_timestamp != 0) {
     const std::time_t seconds = static_cast<std::time_t>(Frecording_timestamp);
@@ -503,14 +502,14 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
   avutil.av_dict_copy(&oc->metadata, Fmetadata.Get(), 0);
   Fmetadata.Clear();
 
-  // 12. numbered names
+  // Numbered names
   if ((format->flags & AVFMT_NEEDNUMBER) && !avformat.av_filename_number_test(url.c_str())) {
     FLastErrMsg = ErrorText(AFileName, -33);
     giveBack();
     return -1;
   }
 
-  // 13. the file; an existing one is replaced, but never one of the job's
+  // The file; an existing one is replaced, but never one of the job's
   // own inputs (opening it for writing would empty it before it is read)
   if (!(format->flags & AVFMT_NOFILE)) {
     const int input = input_index_of(URLToFileName(url));
@@ -531,7 +530,7 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
     }
   }
 
-  // 15. muxing parameters
+  // Muxing parameters
   oc->max_delay = static_cast<int>(Fmux_max_delay * 1000000);
   if (oc->priv_data) {
     avutil.av_opt_set_int(oc->priv_data, "preload", static_cast<int64_t>(Fmux_preload * 1000000), 0);
@@ -540,7 +539,7 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
   oc->flags |= AVFMT_FLAG_NONBLOCK;
   apply_stored_options(oc.get(), omEncoding);
 
-  // 16. - 18.
+  // Per-output settings are consumed: the next output starts afresh.
   Fstreamid_map.clear();
   Fforced_key_frames.clear();
   slot.ctx = oc.get();

@@ -83,7 +83,7 @@ void TCustomFFmpeg::packet_loop() {
     wait_while_paused();
     if (FBroken) break;
 
-    // 1. the input whose outputs lag most
+    // The input whose outputs lag most
     int fileIndex = -1;
     if (FJoinMode) {
       fileIndex = FTables.file_index;
@@ -121,7 +121,7 @@ void TCustomFFmpeg::packet_loop() {
       }
     }
 
-    // 2.
+    // No input had a packet: try them all again, or end.
     if (fileIndex < 0) {
       if (FJoinMode || FTables.no_packet_count == 0) break;
       for (TAVInputFile& file : FTables.files) file.no_packet = false;
@@ -130,14 +130,14 @@ void TCustomFFmpeg::packet_loop() {
       continue;
     }
 
-    // 3. size limit
+    // Size limit
     if (Flimit_filesize != 0) {
       const AVFormatContext* oc = Foutput_files[0].ctx;
       if (oc->pb && avformat.avio_size(oc->pb) >= Flimit_filesize) break;
       if (oc->pb && oc->pb->pos + (oc->pb->buf_ptr - oc->pb->buffer) >= Flimit_filesize) break;
     }
 
-    // 4. read
+    // Read
     TAVInputFile& file = FTables.files[static_cast<size_t>(fileIndex)];
     AVPacket* pkt = Fpkt.get();
     const int result = avformat.av_read_frame(file.ctx, pkt);
@@ -159,19 +159,19 @@ void TCustomFFmpeg::packet_loop() {
       continue;
     }
 
-    // 5.
+    // A packet came: every input may be asked again.
     for (TAVInputFile& f : FTables.files) f.no_packet = false;
     FTables.no_packet_count = 0;
     if (Fdo_pkt_dump) avformat.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, Fdo_hex_dump, file.ctx->streams[pkt->stream_index]);
 
-    // 6. streams that appeared later or that no output uses
+    // Streams that appeared later or that no output uses
     TAVInputStream* ist = nullptr;
     if (pkt->stream_index < file.nb_streams) {
       ist = FTables.streams[static_cast<size_t>(file.ist_index + pkt->stream_index)].get();
       if (ist->discard) ist = nullptr;
     }
     if (ist) {
-      // 7. time stamps
+      // Time stamps
       const AVRational tb = ist->st->time_base;
       const int64_t offset = avutil.av_rescale_q(Finput_files[static_cast<size_t>(fileIndex)].ts_offset, kMicroseconds, tb);
       if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
@@ -198,7 +198,7 @@ void TCustomFFmpeg::packet_loop() {
         }
       }
 
-      // 8. recording time
+      // Recording time
       if (Frecording_time != INT64_MAX) {
         const int64_t stamp = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (stamp != AV_NOPTS_VALUE &&
@@ -209,7 +209,7 @@ void TCustomFFmpeg::packet_loop() {
       }
     }
 
-    // 9.
+    // decode, filter, encode and write
     if (ist && process_packet(*ist, pkt) < 0) {
       const std::string text = Format("Error while decoding stream #%d.%d (%s)", ist->file_index, ist->index,
                                       KindName(ist->st->codecpar->codec_type).c_str());
@@ -219,7 +219,6 @@ void TCustomFFmpeg::packet_loop() {
       continue;
     }
 
-    // 10.
     avcodec.av_packet_unref(pkt);
     const int64_t now = avutil.av_gettime_relative();
     if (now - Flast_report > ReportInterval) {
@@ -443,14 +442,14 @@ void TCustomFFmpeg::flush_encoders(TAVInputStream& ist) {
 }
 
 void TCustomFFmpeg::join_step(int AInput) {
-  // 1. the decoders of the ended input give what they hold
+  // The decoders of the ended input give what they hold
   for (auto& ist : FTables.streams) {
     if (ist->file_index != AInput || !ist->decoding_needed) continue;
     process_packet(*ist, nullptr);
     avcodec.avcodec_flush_buffers(ist->dec);
     ist->decoder_flushed = true;
   }
-  // 2.-4. The encoders go on: the next input's samples continue the same
+  // The encoders go on: the next input's samples continue the same
   // frames, so the joined output has no gap and no second encoder delay in
   // it. Their state lives in the first group's records.
   if (AInput >= Fnb_input_files - 1) return;
@@ -467,7 +466,7 @@ void TCustomFFmpeg::join_step(int AInput) {
 }
 
 void TCustomFFmpeg::end_run() {
-  // 1. whatever the decoders and encoders still hold
+  // Whatever the decoders and encoders still hold
   for (auto& ist : FTables.streams)
     if (ist->decoding_needed && !ist->decoder_flushed) process_packet(*ist, nullptr);
   for (auto& ist : FTables.streams)
@@ -480,7 +479,7 @@ void TCustomFFmpeg::end_run() {
                                    KindName(ist->st->codecpar->codec_type).c_str(),
                                    ErrorMessage(ist->last_decode_error).c_str()));
 
-  // 2. trailers; a write that failed on the way is an error, not an output
+  // Trailers; a write that failed on the way is an error, not an output
   const int outputs = FJoinMode ? 1 : Fnb_output_files;
   for (int j = 0; j < outputs; ++j) {
     AVFormatContext* oc = Foutput_files[static_cast<size_t>(j)].ctx;
@@ -492,9 +491,8 @@ void TCustomFFmpeg::end_run() {
     }
   }
 
-  // 3.
   report_progress(true, -1);
-  // 5.
+  // A run that was stopped or broke is not finished.
   FFinished = !FBroken;
 }
 

@@ -90,7 +90,7 @@ TAVInputStream* TCustomFFmpeg::select_input_stream(const TAVOutputStream& ost, i
     }
     return false;
   };
-  // 1. an unused stream of the kind; the one the container knows most
+  // An unused stream of the kind; the one the container knows most
   // frames of wins (the first of equal ones)
   TAVInputStream* found = nullptr;
   int64_t bestFrames = -1;
@@ -102,7 +102,7 @@ TAVInputStream* TCustomFFmpeg::select_input_stream(const TAVOutputStream& ost, i
       found = ist.get();
     }
   }
-  // 2. any stream of the kind, used or not: the last one
+  // Any stream of the kind, used or not: the last one
   if (!found && Fopt_programid == 0 && !FJoinMode)
     for (auto& ist : FTables.streams)
       if (usable(*ist)) found = ist.get();
@@ -553,7 +553,7 @@ void TCustomFFmpeg::dump_stream_mapping() {
 
 void TCustomFFmpeg::setup_transcode() {
   try {
-    // 1. input tables
+    // Input tables
     const int64_t now = avutil.av_gettime_relative();
     int streamCount = 0;
     for (int i = 0; i < Fnb_input_files; ++i) {
@@ -577,7 +577,7 @@ void TCustomFFmpeg::setup_transcode() {
       streamCount += file.nb_streams;
     }
 
-    // 2. output tables, binding, codec parameters
+    // Output tables, binding, codec parameters
     bind_output_streams();
     for (TAVOutputStream* ost : FTables.ostreams) set_codec_parameters(*ost);
     // A stream that feeds no output is not even read: the demuxer skips it
@@ -593,7 +593,7 @@ void TCustomFFmpeg::setup_transcode() {
     open_encoders();
     open_decoders();
 
-    // 5. clocks
+    // Clocks
     for (auto& ist : FTables.streams) {
       ist->pts = 0;
       ist->next_pts = AV_NOPTS_VALUE;

@@ -33,14 +33,6 @@ AVPixelFormat AVPixelFormatOf(TBMPPixelFormat fmt) {
 
 // The libraries may already be unloaded when a converter dies at process
 // end; the memory then goes with the process.
-void TFormatConverter::SwsDeleter::operator()(SwsContext* ctx) const {
-  if (ctx && swscale.sws_freeContext) swscale.sws_freeContext(ctx);
-}
-
-void TFormatConverter::AvFreeDeleter::operator()(uint8_t* p) const {
-  if (p && avutil.av_free) avutil.av_free(p);
-}
-
 TFormatConverter::TFormatConverter() { ApplyFormat(TBMPPixelFormat::pf24bit); }
 
 TFormatConverter::~TFormatConverter() = default;

@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "media/runtime/Bitmap.h"
+#include "media/runtime/LibHandles.h"
 
 struct SwsContext;
 
@@ -88,14 +89,8 @@ public:
   bool RGBToPicture(const TPicture& ADst, AVPixelFormat ADstFmt, int AHeight, int AWidth);
 
 private:
-  struct SwsDeleter {
-    void operator()(SwsContext* ctx) const;
-  };
-  struct AvFreeDeleter {
-    void operator()(uint8_t* p) const;
-  };
-  using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
-  using BufferPtr = std::unique_ptr<uint8_t, AvFreeDeleter>;
+  using SwsPtr = TSwsPtr;
+  using BufferPtr = TAVBufferPtr;
 
   void ApplyFormat(TBMPPixelFormat AFormat);
   void RequirePicture(const char* AOperation) const;

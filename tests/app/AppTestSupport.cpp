@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "app/Decryptor.h"
+#include "profiles/Decryptor.h"
 #include "support/TestPaths.h"
 
 namespace quorvel::test {

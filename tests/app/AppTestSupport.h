@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/Desktop.h"
-#include "app/ReportSink.h"
+#include "app/shell/Desktop.h"
+#include "app/report/ReportSink.h"
 
 class QWidget;
 

@@ -24,17 +24,17 @@
 #include <cmath>
 
 #include "AppTestSupport.h"
-#include "app/AppWindows.h"
-#include "app/BatchConversion.h"
-#include "app/ConvForm.h"
-#include "app/FileInfoForm.h"
-#include "app/MainForm.h"
-#include "app/PowerService.h"
-#include "app/ProfilePanel.h"
-#include "app/SourceList.h"
-#include "app/Widgets.h"
-#include "media/decoder/FFDecode.h"
+#include "app/shell/AppWindows.h"
+#include "app/conversion/BatchConversion.h"
+#include "app/conversion/ConvForm.h"
+#include "app/sources/FileInfoForm.h"
+#include "app/shell/MainForm.h"
+#include "app/shell/PowerService.h"
+#include "app/conversion/ProfilePanel.h"
+#include "app/sources/SourceList.h"
+#include "app/shell/Widgets.h"
 #include "media/encoder/FFEncode.h"
+#include "support/DecodeBack.h"
 #include "support/TestPaths.h"
 
 namespace quorvel {
@@ -106,44 +106,8 @@ private:
   QTimer FTimer;
 };
 
-struct TDecoded {
-  bool Opened = false;
-  std::string Format;
-  std::string Codec;
-  int SampleRate = 0;
-  int Channels = 0;
-  double Seconds = 0;  // from the decoded samples
-  double Rms = 0;      // of the 16-bit samples, 0 ... 1
-};
-
-// Decodes a whole file at its own rate and channel count.
-TDecoded DecodeFile(const QString& APath) {
-  TDecoded d;
-  TFFDecoder dec;
-  if (!dec.LoadFile(APath.toStdString())) return d;
-  d.Opened = true;
-  d.Format = dec.FormatName();
-  const TAudioStreamInfo a = dec.FirstAudioStreamInfo();
-  d.Codec = a.CodecName;
-  d.SampleRate = a.SampleRate;
-  d.Channels = a.Channels;
-  dec.SetDesireAudioSampleRate(a.SampleRate);
-  dec.SetDesireAudioChannels(a.Channels);
-  std::vector<int16_t> buf(4096);
-  int64_t samples = 0;
-  double sum = 0;
-  for (;;) {
-    const int got = dec.ReadAudio(reinterpret_cast<uint8_t*>(buf.data()), static_cast<int>(buf.size() * 2));
-    if (got <= 0) break;
-    for (int i = 0; i < got / 2; ++i) sum += double(buf[i]) * buf[i];
-    samples += got / 2;
-  }
-  if (samples > 0 && a.Channels > 0) {
-    d.Seconds = double(samples) / a.Channels / a.SampleRate;
-    d.Rms = std::sqrt(sum / double(samples)) / 32768.0;
-  }
-  return d;
-}
+// What a file decodes to, at its own rate and channel count.
+test::TDecodedAudio DecodeFile(const QString& APath) { return test::DecodeAudio(APath.toStdString()); }
 
 class ListWindowTest : public ::testing::Test {
 protected:
@@ -174,7 +138,7 @@ protected:
   }
   void Add(const QString& APath) { ASSERT_TRUE(FForm->AddMediaFile(APath)) << APath.toStdString(); }
   TSourceList& List() { return FForm->SourceList(); }
-  TAudioFile& Row(int AIndex) { return List().AudioFiles()[static_cast<size_t>(AIndex)]; }
+  const TAudioFile& Row(int AIndex) { return List().Rows().At(AIndex); }
   QString Cell(int ARow, int AColumn) { return List().Grid()->item(ARow, AColumn)->text(); }
   void Select(int AIndex) {
     List().SelectIndex(AIndex);
@@ -239,8 +203,8 @@ TEST_F(ListWindowTest, EstimatesFromTheProfileBitRate) {
   } cases[] = {{90'500'000, "128000", "1.41 MB"}, {0, "128000", "0.00 MB"}, {-1, "128000", "0.00 MB"},
                {90'500'000, "not a number", "0.00 MB"}};  // the estimate before stays
   for (const auto& c : cases) {
-    Row(0).TrimmedLength = c.Length;
     p.AudioBitRate = c.Rate;
+    List().Rows().SetTrim(0, 0, c.Length);
     List().UpdateEstimatedSize(0);
     List().Repaint();
     EXPECT_EQ(Cell(0, 1), c.Shown) << c.Length << " " << c.Rate;
@@ -333,9 +297,9 @@ TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
   Add(tone);
   Add(tone);
   Add(video);
-  Row(1).DestinationTitle = "trimmed";
-  Row(1).ProfileInd = kOgg;
-  Row(2).ProfileInd = kWav;
+  List().Rows().SetTitle(1, "trimmed");
+  List().Rows().SetProfile(1, kOgg);
+  List().Rows().SetProfile(2, kWav);
   Trim(1, QTime(0, 0, 0), QTime(0, 0, 1));
   Trim(2, QTime(0, 0, 1), QTime(0, 0, 2));
   FForm->Ui().edVolume->setValue(50);
@@ -346,7 +310,7 @@ TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
   EXPECT_TRUE(FSink.Reports.empty());
   ASSERT_EQ(FDesktop.Opened.size(), 1u);
   EXPECT_EQ(FDesktop.Opened[0], QUrl::fromLocalFile(FDir + "/out"));
-  const TDecoded source = DecodeFile(tone);
+  const test::TDecodedAudio source = DecodeFile(tone);
   const struct {
     QString File;
     const char* Format;
@@ -356,8 +320,8 @@ TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
                  {Out("golang-github-gabriel-vasile-mimetype-dev__mp4.wav"), "wav", 44100, 1.0}};
   for (const auto& o : outputs) {
     SCOPED_TRACE(o.File.toStdString());
-    const TDecoded d = DecodeFile(o.File);
-    ASSERT_TRUE(d.Opened);
+    const test::TDecodedAudio d = DecodeFile(o.File);
+    ASSERT_TRUE(d.Ok);
     EXPECT_EQ(d.Format, o.Format);
     EXPECT_EQ(d.SampleRate, o.Rate);
     EXPECT_EQ(d.Channels, 2);
@@ -372,14 +336,14 @@ TEST_F(ListWindowTest, ConvertsEachRowWithItsOwnProfileTrimAndVolume) {
 TEST_F(ListWindowTest, MergesAllRowsWithTheSelectedRowsProfile) {
   for (const char* n : {"m1.wav", "m2.wav", "m3.wav"}) Add(Tone(n, 1));
   FForm->ProfilePanel().chApplyToAll->setChecked(false);
-  Row(1).ProfileInd = kWav;
+  List().Rows().SetProfile(1, kWav);
   Trim(0, QTime(0, 0, 0), QTime(0, 0, 0));  // ignored when merging
   Select(1);
   FForm->Ui().chMerge->setChecked(true);
   FForm->Conversion().ConvertButtonClick();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
-  const TDecoded d = DecodeFile(Out("Joined.wav"));
-  ASSERT_TRUE(d.Opened);
+  const test::TDecodedAudio d = DecodeFile(Out("Joined.wav"));
+  ASSERT_TRUE(d.Ok);
   EXPECT_EQ(d.Format, "wav");
   EXPECT_NEAR(d.Seconds, 3.0, 0.1);
   EXPECT_FALSE(QFileInfo::exists(Out("Joined.mp3")));
@@ -399,7 +363,7 @@ TEST_F(ListWindowTest, CancelStopsTheRunAndTheFinalEventStillComes) {
   const QString tone = Tone("long.wav", 4);
   constexpr int kRows = 6;
   for (int i = 0; i < kRows; ++i) Add(tone);
-  for (int i = 0; i < kRows; ++i) Row(i).DestinationTitle = QString("c%1").arg(i);
+  for (int i = 0; i < kRows; ++i) List().Rows().SetTitle(i, QString("c%1").arg(i));
   test::ClickOnNextModal("CancelButton");
   FForm->Conversion().ConvertButtonClick();
   const qsizetype cancelled = FSink.Log.indexOf("[t]-> Conversion cancelled by user");
@@ -454,8 +418,8 @@ TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
   Add(inOut);
   Add(Tone("d1.wav", 0.5));
   Add(Tone("d2.wav", 1.0));
-  Row(1).DestinationTitle = "dup";
-  Row(2).DestinationTitle = "dup";
+  List().Rows().SetTitle(1, "dup");
+  List().Rows().SetTitle(2, "dup");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Row(i).ProfileInd, kWav);
   FForm->Conversion().ConvertButtonClick();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
@@ -465,7 +429,56 @@ TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
   EXPECT_NEAR(DecodeFile(Out("same (2).wav")).Seconds, 1.0, 0.05);
   EXPECT_NEAR(DecodeFile(Out("dup.wav")).Seconds, 0.5, 0.05);  // the earlier run's file is replaced
   EXPECT_NEAR(DecodeFile(Out("dup (2).wav")).Seconds, 1.0, 0.05);
-  EXPECT_EQ(FSink.Log.filter("; writing ").size(), 2);
+  EXPECT_EQ(FSink.Log.filter(", writing ").size(), 2);
+}
+
+TEST_F(ListWindowTest, AnOutputNeverEmptiesAnotherRowsInput) {
+  // The first row's source lies in the output folder but is added through a
+  // link to that folder; both rows would write "b.wav" there.
+  const QString source = Out("b.wav");
+  ASSERT_TRUE(QFile::copy(Tone("first.wav", 1), source));
+  const QByteArray sourceBytes = [&] {
+    QFile f(source);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  ASSERT_TRUE(QFile::link(FDir + "/out", FDir + "/link"));
+  FForm->ProfilePanel().SelectProfile(kWav);
+  Add(FDir + "/link/b.wav");
+  Add(Tone("second.wav", 0.5));
+  List().Rows().SetTitle(1, "b");
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_TRUE(Logged("-> Conversion successfully done.")) << FSink.Log.join("\n").toStdString();
+  QFile src(source);
+  ASSERT_TRUE(src.open(QIODevice::ReadOnly));
+  EXPECT_EQ(src.readAll(), sourceBytes);
+  EXPECT_TRUE(Logged("-> " + source + " is an input, writing " + Out("b (2).wav")));
+  EXPECT_NEAR(DecodeFile(Out("b (2).wav")).Seconds, 1.0, 0.05);
+  EXPECT_NEAR(DecodeFile(Out("b (3).wav")).Seconds, 0.5, 0.05);
+}
+
+TEST_F(ListWindowTest, ACancelledBatchLeavesNoUnfinishedOrEmptyOutput) {
+  const QString tone = Tone("long.wav", 4);
+  constexpr int kRows = 4;
+  for (int i = 0; i < kRows; ++i) Add(tone);
+  for (int i = 0; i < kRows; ++i) List().Rows().SetTitle(i, QString("c%1").arg(i));
+  test::ClickOnNextModal("CancelButton");
+  FForm->Conversion().ConvertButtonClick();
+  QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 20000);
+  const QStringList removed = FSink.Log.filter("-> Removed unfinished output ");
+  // One worker: the last row had not started when Cancel came.
+  EXPECT_TRUE(Logged("-> Removed unfinished output " + Out("c3.mp3"))) << FSink.Log.join("\n").toStdString();
+  for (int i = 0; i < kRows; ++i) {
+    const QString path = Out(QString("c%1.mp3").arg(i));
+    SCOPED_TRACE(path.toStdString());
+    if (QFileInfo::exists(path)) {
+      EXPECT_GT(QFileInfo(path).size(), 0);
+      EXPECT_NEAR(DecodeFile(path).Seconds, 4.0, 0.1);
+      EXPECT_TRUE(removed.filter(path).isEmpty());
+    } else {
+      EXPECT_EQ(removed.filter(path).size(), 1);
+    }
+  }
 }
 
 TEST_F(ListWindowTest, MissingOutputFolderUsesTheTemporaryOne) {
@@ -475,7 +488,7 @@ TEST_F(ListWindowTest, MissingOutputFolderUsesTheTemporaryOne) {
   FForm->Conversion().ConvertButtonClick();
   const QString temp = test::TestHome() + "/tmp/Sabrivo_temp";
   EXPECT_EQ(messages.Texts, QStringList{"Output folder does not exit. Converting to \"" + temp + "\"."});
-  EXPECT_TRUE(DecodeFile(temp + "/a.mp3").Opened);
+  EXPECT_TRUE(DecodeFile(temp + "/a.mp3").Ok);
   ASSERT_EQ(FDesktop.Opened.size(), 1u);
   EXPECT_EQ(FDesktop.Opened[0], QUrl::fromLocalFile(temp));
 }

@@ -6,12 +6,12 @@
 #include <QUrlQuery>
 
 #include "AppTestSupport.h"
-#include "app/AppWindows.h"
-#include "app/ErrorForm.h"
-#include "app/ErrorReport.h"
-#include "app/LogForm.h"
-#include "app/MailTransport.h"
-#include "app/MainForm.h"
+#include "app/shell/AppWindows.h"
+#include "app/report/ErrorForm.h"
+#include "app/report/ErrorReport.h"
+#include "app/report/LogForm.h"
+#include "app/report/MailTransport.h"
+#include "app/shell/MainForm.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/InterruptCB.h"
 #include "media/runtime/MainThread.h"

@@ -10,11 +10,11 @@
 #include <QWidget>
 
 #include "AppTestSupport.h"
-#include "app/Decryptor.h"
-#include "app/Profile.h"
-#include "app/ProfilePanel.h"
-#include "app/SourceList.h"
-#include "app/Widgets.h"
+#include "profiles/Decryptor.h"
+#include "profiles/Profile.h"
+#include "app/conversion/ProfilePanel.h"
+#include "app/sources/SourceList.h"
+#include "app/shell/Widgets.h"
 #include "media/runtime/Exception.h"
 #include "support/TestPaths.h"
 
@@ -193,7 +193,7 @@ protected:
                   FPanel->Profiles());
   }
   void AddRows(int ACount) {
-    for (int i = 0; i < ACount; ++i) FList->AudioFiles().push_back(TAudioFile{});
+    for (int i = 0; i < ACount; ++i) FList->Rows().Append(TAudioFile{});
     FList->Repaint();
   }
   const TProfile& Profile(int i) const { return FPanel->Profiles()[static_cast<size_t>(i)]; }
@@ -251,7 +251,7 @@ TEST_F(ProfileChoicesTest, ApplyToAllDecidesWhichRowsTakeTheProfile) {
     std::vector<int> Expected;
   };
   for (const TCase& c : {TCase{true, {1, 1, 1}}, TCase{false, {0, 1, 0}}}) {
-    FList->AudioFiles().clear();
+    FList->Rows().Clear();
     FPanel->FillProfileList();
     AddRows(3);
     FPanel->chApplyToAll->setChecked(c.ApplyToAll);
@@ -268,7 +268,7 @@ TEST_F(ProfileChoicesTest, ApplyToAllDecidesWhichRowsTakeTheProfile) {
 TEST_F(ProfileChoicesTest, CheckingApplyToAllGivesEveryRowTheCurrentProfile) {
   FPanel->FillProfileList();
   AddRows(2);
-  FList->AudioFiles()[1].ProfileInd = 1;
+  FList->Rows().SetProfile(1, 1);
   FPanel->chApplyToAll->setChecked(false);
   FPanel->chApplyToAllClick();
   EXPECT_EQ(FList->AudioFiles()[1].ProfileInd, 1) << "unchecking changes nothing";

@@ -16,12 +16,12 @@
 #include <QUrlQuery>
 
 #include "AppTestSupport.h"
-#include "app/ExceptionGuard.h"
-#include "app/MainForm.h"
-#include "app/ProfilePanel.h"
-#include "app/ShellFolders.h"
-#include "app/SourceList.h"
-#include "app/Widgets.h"
+#include "app/report/ExceptionGuard.h"
+#include "app/shell/MainForm.h"
+#include "app/conversion/ProfilePanel.h"
+#include "app/shell/ShellFolders.h"
+#include "app/sources/SourceList.h"
+#include "app/shell/Widgets.h"
 #include "media/runtime/Exception.h"
 #include "media/runtime/FFLoad.h"
 #include "support/TestPaths.h"
@@ -94,7 +94,7 @@ TEST_F(MainFormTest, SettingsWrittenAtCloseAreReadAtTheNextStart) {
     form->FormCreate();
     TProfilePanel& panel = form->ProfilePanel();
     panel.SelectProfile(2);
-    form->SourceList().AudioFiles().push_back(TAudioFile{});
+    form->SourceList().Rows().Append(TAudioFile{});
     panel.cmbAudioBitRate->setCurrentIndex(0);
     panel.StoreProfileChoices();
     test::OnNextModal([&](QWidget* AModal) {
@@ -194,7 +194,7 @@ TEST_F(MainFormTest, AnEmptyProfileSetKeepsTheProgramUsable) {
   form->FormCreate();
   EXPECT_TRUE(FSink.Reports.empty());
   EXPECT_EQ(form->ProfilePanel().cmbProfile->count(), 0);
-  form->SourceList().AudioFiles().push_back(TAudioFile{});
+  form->SourceList().Rows().Append(TAudioFile{});
   form->ProfilePanel().StoreProfileChoices();
   form->ProfilePanel().cmbProfileClick();
   form->close();

@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "app/QtMainThreadHost.h"
+#include "app/shell/QtMainThreadHost.h"
 #include "media/runtime/MediaRuntime.h"
 
 namespace {

@@ -12,13 +12,13 @@
 #include <thread>
 
 #include "AppTestSupport.h"
-#include "app/AboutForm.h"
-#include "app/AppWindows.h"
-#include "app/ErrorForm.h"
-#include "app/LogForm.h"
-#include "app/MainForm.h"
-#include "app/ProfilePanel.h"
-#include "app/SourceList.h"
+#include "app/shell/AboutForm.h"
+#include "app/shell/AppWindows.h"
+#include "app/report/ErrorForm.h"
+#include "app/report/LogForm.h"
+#include "app/shell/MainForm.h"
+#include "app/conversion/ProfilePanel.h"
+#include "app/sources/SourceList.h"
 #include "media/runtime/MainThread.h"
 
 namespace quorvel {
@@ -77,8 +77,8 @@ TEST(Screenshots, WritesPicturesOfTheWindows) {
     TAudioFile f;
     f.SourceTitleExt = name;
     f.DestinationTitle = QString(name).section('.', 0, 0);
-    f.EstimatedSize = 3.4;
-    main.SourceList().AudioFiles().push_back(f);
+    f.TimeEnd = 222'000'000;  // about 3.4 MB at 128 kbit/s
+    main.SourceList().Rows().Append(f);
   }
   main.SourceList().Repaint();
   main.SourceList().Grid()->selectRow(1);

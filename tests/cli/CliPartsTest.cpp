@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/BatchPlan.h"
+#include "media/batch/OutputPlanner.h"
 #include "cli/BatchRun.h"
 #include "cli/CliOptions.h"
 #include "cli/ProfileChoice.h"
@@ -171,7 +171,7 @@ protected:
 TEST_F(OutputPlannerTest, NeverReplacesAnExistingFileNorAnInputNorAnEarlierOutput) {
   const std::string existing = Touch("a.mp3");
   const std::string input = Touch("b.mp3");
-  TOutputPlanner planner(dir, false, {input, dir + "/a.wav", "elsewhere/c.wav", "other/c.wav"});
+  TOutputPlanner planner(dir, TEarlierOutputs::Keep, {input, dir + "/a.wav", "elsewhere/c.wav", "other/c.wav"});
   const TClaimedOutput a = planner.Claim("a", ".mp3");
   EXPECT_EQ(a.Path, dir + "/a (2).mp3");
   EXPECT_NE(a.Note.find("exists"), std::string::npos);
@@ -189,7 +189,7 @@ TEST_F(OutputPlannerTest, NeverReplacesAnExistingFileNorAnInputNorAnEarlierOutpu
 TEST_F(OutputPlannerTest, OverwriteReplacesFilesButNeverAnInput) {
   const std::string existing = Touch("a.mp3");
   const std::string input = Touch("b.mp3");
-  TOutputPlanner planner(dir, true, {input});
+  TOutputPlanner planner(dir, TEarlierOutputs::Replace, {input});
   EXPECT_EQ(planner.Claim("a", ".mp3").Path, existing);
   EXPECT_EQ(planner.Claim("b", ".mp3").Path, dir + "/b (2).mp3");
   EXPECT_EQ(planner.Claim("a", ".mp3").Path, dir + "/a (2).mp3");
@@ -202,7 +202,7 @@ TEST_F(OutputPlannerTest, AnInputReachedThroughALinkIsStillAnInput) {
   const std::string input = Touch("song.mp3");
   fs::create_directory(dir + "/out");
   fs::create_symlink(input, dir + "/out/song.mp3");
-  TOutputPlanner planner(dir + "/out", true, {input});
+  TOutputPlanner planner(dir + "/out", TEarlierOutputs::Replace, {input});
   EXPECT_EQ(planner.Claim("song", ".mp3").Path, dir + "/out/song (2).mp3");
 }
 

@@ -13,14 +13,15 @@
 #include <thread>
 #include <vector>
 
-#include "media/decoder/FFDecode.h"
 #include "media/runtime/FFLoad.h"
+#include "support/DecodeBack.h"
 #include "support/TestPaths.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TDecodedAudio;
 
 // A sine of ASeconds at level AAmplitude (of full scale) as a 16-bit WAV.
 void WriteWav(const std::string& APath, double ASeconds, int ARate = 44100, int AChannels = 2,
@@ -50,45 +51,10 @@ void WriteWav(const std::string& APath, double ASeconds, int ARate = 44100, int 
 }
 
 // What an output decodes to.
-struct TDecoded {
-  std::string Format;
-  std::string Codec;
-  int SampleRate = 0;
-  int Channels = 0;
-  double Seconds = 0;
-  double Rms = 0;  // of the middle half, as a fraction of full scale
-};
-
-TDecoded Decode(const std::string& APath) {
-  TDecoded r;
-  TFFDecoder d;
-  if (!d.LoadFile(APath)) {
-    ADD_FAILURE() << APath << ": " << d.LastErrMsg();
-    return r;
-  }
-  r.Format = d.FormatName();
-  const TAudioStreamInfo info = d.FirstAudioStreamInfo();
-  r.Codec = info.CodecName;
-  r.SampleRate = info.SampleRate;
-  r.Channels = info.Channels;
-  d.SetDesireAudioChannels(info.Channels);
-  d.SetDesireAudioSampleRate(info.SampleRate);
-  std::vector<int16_t> all;
-  std::vector<uint8_t> piece(8192);
-  for (;;) {
-    const int n = d.ReadAudio(piece.data(), static_cast<int>(piece.size()));
-    if (n < 0) break;
-    const size_t at = all.size();
-    all.resize(at + static_cast<size_t>(n) / 2);
-    std::memcpy(all.data() + at, piece.data(), static_cast<size_t>(n) / 2 * 2);
-  }
-  if (info.Channels > 0 && info.SampleRate > 0)
-    r.Seconds = static_cast<double>(all.size()) / info.Channels / info.SampleRate;
-  double sum = 0;
-  const size_t from = all.size() / 4, to = all.size() * 3 / 4;
-  for (size_t i = from; i < to; ++i) sum += static_cast<double>(all[i]) * all[i];
-  if (to > from) r.Rms = std::sqrt(sum / static_cast<double>(to - from)) / 32768.0;
-  return r;
+TDecodedAudio Decode(const std::string& APath) {
+  const TDecodedAudio d = test::DecodeAudio(APath);
+  if (!d.Ok) ADD_FAILURE() << APath << ": " << d.Error;
+  return d;
 }
 
 struct TResult {
@@ -164,7 +130,7 @@ TEST_F(CliRunTest, ABadFileAmongGoodOnesFailsAloneWithTwoJobs) {
   } outputs[] = {{"a.mp3", 2}, {"b.mp3", 1.5}, {"emacspeak__emacspeak.mp3", 3.7}};
   for (const auto& o : outputs) {
     SCOPED_TRACE(o.Name);
-    const TDecoded d = Decode(out + "/" + o.Name);
+    const TDecodedAudio d = Decode(out + "/" + o.Name);
     EXPECT_EQ(d.Format, "mp3");
     EXPECT_EQ(d.SampleRate, 44100);
     EXPECT_EQ(d.Channels, 2);
@@ -196,7 +162,7 @@ TEST_F(CliRunTest, ProfilesAndOverridesShapeTheOutput) {
     args.insert(args.end(), {"-o", "out", a});
     const TResult r = Convert(args);
     ASSERT_EQ(r.Status, 0) << r.Out << r.Err;
-    const TDecoded d = Decode(out + "/" + c.File);
+    const TDecodedAudio d = Decode(out + "/" + c.File);
     EXPECT_EQ(d.Codec.substr(0, d.Codec.find('(')), c.Codec);
     EXPECT_EQ(d.SampleRate, c.Rate);
     EXPECT_EQ(d.Channels, c.Channels);
@@ -234,7 +200,7 @@ TEST_F(CliRunTest, MergeJoinsEveryInputIntoOneFile) {
   const TResult r = Convert({"--merge", "--profile", "mp3", "-o", "out", a, b, a});
   ASSERT_EQ(r.Status, 0) << r.Out << r.Err;
   EXPECT_EQ(Outputs(), std::vector<std::string>{"Joined.mp3"});
-  const TDecoded d = Decode(out + "/Joined.mp3");
+  const TDecodedAudio d = Decode(out + "/Joined.mp3");
   EXPECT_EQ(d.SampleRate, 44100);
   EXPECT_EQ(d.Channels, 2);
   EXPECT_NEAR(d.Seconds, 3.5, 0.15);

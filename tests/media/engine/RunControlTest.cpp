@@ -132,7 +132,7 @@ TEST_F(RunControlTest, AWorkerRunsTheWholeJobOnceResumed) {
   EXPECT_EQ(watch.TerminationCount(), 1);
   const TDecodedAudio back = DecodeAudio(out);
   ASSERT_TRUE(back.Ok);
-  EXPECT_NEAR(back.Seconds(), 20.0, 0.03);
+  EXPECT_NEAR(back.Seconds, 20.0, 0.03);
 }
 
 TEST_F(RunControlTest, StopEndsTheRunWithAValidShorterOutput) {
@@ -151,8 +151,8 @@ TEST_F(RunControlTest, StopEndsTheRunWithAValidShorterOutput) {
   // The trailer was written: the file reads back to its end.
   const TDecodedAudio back = DecodeAudio(out);
   ASSERT_TRUE(back.Ok) << back.Error;
-  EXPECT_GT(back.Seconds(), 0.0);
-  EXPECT_LT(back.Seconds(), 20.0);
+  EXPECT_GT(back.Seconds, 0.0);
+  EXPECT_LT(back.Seconds, 20.0);
 }
 
 TEST_F(RunControlTest, PauseHoldsTheOutputStillUntilResume) {

@@ -76,7 +76,7 @@ TEST_P(ProfileCodecTest, ConvertsAToneAndDecodesBackWithItsParameters) {
   EXPECT_EQ(back.CodecId, avcodec.avcodec_find_encoder_by_name(c.codec)->id) << back.Codec;
   EXPECT_EQ(back.SampleRate, c.rate);
   EXPECT_EQ(back.Channels, c.channels);
-  EXPECT_NEAR(back.Seconds(), 2.0, static_cast<double>(c.frameSamples) / c.rate) << c.codec;
+  EXPECT_NEAR(back.Seconds, 2.0, static_cast<double>(c.frameSamples) / c.rate) << c.codec;
   // A 440 Hz sine at half scale: -9 dB RMS (lossy codecs keep it within 1 dB).
   EXPECT_NEAR(back.RmsDb(), 20 * std::log10(0.5 / std::sqrt(2.0)), 1.0);
 }
@@ -110,7 +110,7 @@ TEST_P(RealInputTest, ItsAudioBecomesAnMp3OfTheSameLength) {
   // The audio track's own length (a video may last longer than its sound).
   const TDecodedAudio source = DecodeAudio(test::SharedMedia(GetParam().file));
   ASSERT_TRUE(source.Ok) << source.Error;
-  EXPECT_NEAR(source.Seconds(), GetParam().seconds, 0.5);
+  EXPECT_NEAR(source.Seconds, GetParam().seconds, 0.5);
   auto job = Convert({test::SharedMedia(GetParam().file)}, out,
                      {{"vn", "1"}, {"acodec", "libmp3lame"}, {"ab", "128000"}, {"ar", "44100"}, {"ac", "2"}});
   ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
@@ -118,7 +118,7 @@ TEST_P(RealInputTest, ItsAudioBecomesAnMp3OfTheSameLength) {
   ASSERT_TRUE(back.Ok) << back.Error;
   EXPECT_EQ(back.Codec, "mp3float");
   EXPECT_EQ(back.Channels, 2);
-  EXPECT_NEAR(back.Seconds(), source.Seconds(), 0.03);
+  EXPECT_NEAR(back.Seconds, source.Seconds, 0.03);
   EXPECT_GT(back.Rms, 0.0);
 }
 
@@ -150,7 +150,7 @@ TEST_F(RunTest, SpeechFromEspeakBecomesVorbis) {
   const TDecodedAudio back = DecodeAudio(out);
   ASSERT_TRUE(back.Ok) << back.Error;
   EXPECT_EQ(back.SampleRate, 44100);
-  EXPECT_NEAR(back.Seconds(), source.Seconds(), 0.05);
+  EXPECT_NEAR(back.Seconds, source.Seconds, 0.05);
 }
 
 // --- volume ---
@@ -262,7 +262,7 @@ TEST_F(TrimTest, StartAndLengthBeforeOrAfterTheInputCutExactly) {
     ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
     const TDecodedAudio back = DecodeAudio(out, false, 0.0, 0.1);
     ASSERT_TRUE(back.Ok) << back.Error;
-    EXPECT_NEAR(back.Seconds(), 1.5, static_cast<double>(c.frameSamples) / 44100 + 1e-6);
+    EXPECT_NEAR(back.Seconds, 1.5, static_cast<double>(c.frameSamples) / 44100 + 1e-6);
     // The tone starts at once: the silence before 1 s was cut away.
     EXPECT_GT(back.Rms, 0.2);
   }
@@ -302,8 +302,8 @@ TEST_F(RunTest, JoinedOutputIsAsLongAsItsInputsTogether) {
     ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
     const TDecodedAudio back = DecodeAudio(out);
     ASSERT_TRUE(back.Ok) << back.Error;
-    const double expected = 1.0 + 1.5 + thirdSource.Seconds();
-    EXPECT_NEAR(back.Seconds(), expected, static_cast<double>(c.frameSamples) / 44100 + 0.001);
+    const double expected = 1.0 + 1.5 + thirdSource.Seconds;
+    EXPECT_NEAR(back.Seconds, expected, static_cast<double>(c.frameSamples) / 44100 + 0.001);
     EXPECT_NEAR(static_cast<double>(total) / 1e6, expected, 0.1);
     // Progress names the input being read, in order, and -1 at the end.
     EXPECT_EQ(indexes, (std::vector<int>{0, 1, 2, -1}));
@@ -445,7 +445,7 @@ TEST_F(RunTest, VideoIsCopiedOrReEncodedNextToTheAudio) {
     avformat.avformat_close_input(&ic);
     const TDecodedAudio back = DecodeAudio(out);
     ASSERT_TRUE(back.Ok) << back.Error;
-    EXPECT_NEAR(back.Seconds(), 5.6, 0.2);
+    EXPECT_NEAR(back.Seconds, 5.6, 0.2);
     if (encodes) {
       EXPECT_EQ(hooked, 3);  // the hook asked to stop
       EXPECT_GT(previews, 10);
@@ -536,7 +536,7 @@ TEST_F(RunTest, AStreamCopyKeepsThePacketsAndRefusesAVolume) {
   ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
   const TDecodedAudio source = DecodeAudio(input), back = DecodeAudio(out);
   ASSERT_TRUE(back.Ok) << back.Error;
-  EXPECT_NEAR(back.Seconds(), source.Seconds(), 0.03);
+  EXPECT_NEAR(back.Seconds, source.Seconds, 0.03);
 
   auto refused = Convert({input}, dir + "/copy2.mp3", {{"acodec", "copy"}, {"vol", "512"}});
   EXPECT_TRUE(refused->FatalException());

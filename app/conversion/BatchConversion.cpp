@@ -1,0 +1,299 @@
+#include "app/conversion/BatchConversion.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <utility>
+
+#include "app/conversion/ConvForm.h"
+#include "app/shell/Desktop.h"
+#include "app/report/ExceptionGuard.h"
+#include "app/shell/PowerService.h"
+#include "app/conversion/ProfilePanel.h"
+#include "app/report/ReportSink.h"
+#include "app/sources/SourceList.h"
+#include "media/encoder/FFEncode.h"
+#include "media/runtime/Exception.h"
+
+namespace quorvel {
+
+namespace {
+
+// A profile number as the conversion needs it; a text that is not one ends
+// the command with the usual conversion message.
+int ProfileInteger(const QString& AText) {
+  bool ok = false;
+  const int value = AText.trimmed().toInt(&ok);
+  if (!ok) throw EConvertError("'" + AText.toStdString() + "' is not a valid integer value");
+  return value;
+}
+
+}  // namespace
+
+TBatchConversion::TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSourceList& ASourceList,
+                                   TProfilePanel& AProfilePanel, QLineEdit& ADestinationFolder, QCheckBox& AMerge,
+                                   QSpinBox& AVolume, TReportSink& AReport, const TAppServices& AServices,
+                                   const QString& ATempFolder, std::function<void()> ASaveSettings)
+    : FWindow(AWindow),
+      FFFEncoder(AEncoder),
+      FSourceList(ASourceList),
+      FProfilePanel(AProfilePanel),
+      FDestinationFolder(ADestinationFolder),
+      FMerge(AMerge),
+      FVolume(AVolume),
+      FReport(AReport),
+      FServices(AServices),
+      FTempFolder(ATempFolder),
+      FSaveSettings(std::move(ASaveSettings)) {
+  if (AServices.Power) {
+    FPower = AServices.Power;
+  } else {
+    FOwnPower = std::make_unique<TPowerService>();
+    FPower = FOwnPower.get();
+  }
+}
+
+TBatchConversion::~TBatchConversion() = default;
+
+TConvForm& TBatchConversion::ConvForm() {
+  if (!FConvForm) FConvForm = new TConvForm(&FWindow);
+  return *FConvForm;
+}
+
+std::vector<TBatchRow> TBatchConversion::BatchRows() const {
+  const TProfiles& profiles = FProfilePanel.Profiles();
+  std::vector<TBatchRow> rows;
+  for (const TAudioFile& file : FSourceList.Rows().All()) {
+    if (file.ProfileInd < 0 || file.ProfileInd >= static_cast<int>(profiles.size()))
+      throw EConvertError("List index out of bounds (" + std::to_string(file.ProfileInd) + ")");
+    const TProfile& p = profiles[static_cast<size_t>(file.ProfileInd)];
+    TBatchRow row;
+    row.Source = file.Source.toStdString();
+    row.Title = file.DestinationTitle.toStdString();
+    row.Format = {p.FormatExt.toStdString(), p.AudioCodecName.toStdString(), ProfileInteger(p.Channel),
+                  ProfileInteger(p.SampleRate), ProfileInteger(p.AudioBitRate)};
+    row.TimeStart = file.TimeStart;
+    row.TimeEnd = file.TimeEnd;
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+bool TBatchConversion::ChooseOutputFolder() {
+  FOutputFolderInUse = FDestinationFolder.text();
+  if (!FOutputFolderInUse.isEmpty() && QFileInfo(FOutputFolderInUse).isDir()) return true;
+  const QString temp = QDir(FTempFolder.isEmpty() ? QDir::tempPath() : FTempFolder).filePath("Sabrivo_temp");
+  QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(),
+                       "Output folder does not exit. Converting to \"" + QDir::toNativeSeparators(temp) + "\".",
+                       QMessageBox::Ok);
+  if (!QFileInfo(temp).isDir() && !QDir().mkpath(temp)) {
+    QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(),
+                         tr("Could not create temporary directory. Please choose another output folder."),
+                         QMessageBox::Ok);
+    return false;
+  }
+  FOutputFolderInUse = temp;
+  return true;
+}
+
+bool TBatchConversion::QueueFailed(const TQueueFailure& AFailure) {
+  const QString message = QString::fromStdString(AFailure.Message);
+  QString text = message;
+  QString mark = QStringLiteral("CLM_FFAddTaskToMerged");
+  switch (AFailure.Step) {
+    case TQueueStep::AddTask:
+      break;
+    case TQueueStep::AddInput:
+      mark = QStringLiteral("CLM_FFAddInputFileToMerged");
+      break;
+    case TQueueStep::ClaimOutput:
+    case TQueueStep::SetOutput:
+      if (AFailure.Row < 0) {
+        text = "Cannot set output file (Merge): " + message;
+        mark = QStringLiteral("CLM_SetOutputFileMerge");
+      } else {
+        text = "Cannot set output file: " + message;
+        mark = QStringLiteral("CLM_SetOutputFile");
+      }
+      break;
+    case TQueueStep::JoinIncomplete:
+      return false;  // its input's failure has been told already
+  }
+  FReport.ReportError(text, mark);
+  FReport.AddLogLine("-> " + text);
+  return false;  // the window converts all rows or none
+}
+
+void TBatchConversion::FinishBatch() {
+  if (!FBatch) return;
+  const TBatchOutcome outcome = FBatch->Finish();
+  FBatch.reset();
+  for (const std::string& path : outcome.Removed)
+    FReport.AddLogLine("-> Removed unfinished output " + QString::fromStdString(path));
+}
+
+void TBatchConversion::ConvertButtonClick() {
+  const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
+  if (files.empty()) return;
+  const bool merge = FMerge.isChecked();
+  if (merge && files.size() > static_cast<size_t>(kMaxMergedFiles)) {
+    QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(), tr("Cannot merge more than 20 files."),
+                         QMessageBox::Ok);
+    return;
+  }
+  if (!ChooseOutputFolder()) return;
+  // SEAM (preview player): a playing preview is stopped here.
+
+  TFFEncoder& encoder = FFFEncoder;
+  encoder.ClearTasks();
+  TBatchSettings settings;
+  settings.Folder = FOutputFolderInUse.toStdString();
+  // A file left by an earlier run is written over, as the window always did.
+  settings.EarlierOutputs = TEarlierOutputs::Replace;
+  settings.Merge = merge;
+  settings.VolumePercent = FVolume.value();
+  settings.JoinedFormatRow = std::max(FSourceList.SelectedIndex(), 0);
+  FBatch = std::make_unique<TBatch>(settings, BatchRows());
+  const bool queued = FBatch->Queue(
+      encoder, [this](const TQueueFailure& AFailure) { return QueueFailed(AFailure); },
+      [this](const std::string& ANote) { FReport.AddLogLine("-> " + QString::fromStdString(ANote)); });
+  if (!queued) {
+    // The rows queued before the failure made their outputs already.
+    FinishBatch();
+    encoder.ClearTasks();
+    return;
+  }
+  encoder.OnProgress = [this](TObject*, const TProgressInfo* AInfo) {
+    if (AInfo) RunGuarded([&] { FFEncoderProgress(*AInfo); });
+  };
+  // The end of a task may come on a delivery thread of the task manager:
+  // its handling is queued to the user-interface thread, in arrival order.
+  encoder.OnTerminate = [this](TObject*, const TTerminateInfo& AInfo) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, info = AInfo] {
+          FPendingTerminations.push_back(info);
+          HandlePendingTerminations();
+        },
+        Qt::QueuedConnection);
+  };
+  FReport.AddLogLine(QStringLiteral("-> Started conversion"));
+  TConvForm& form = ConvForm();
+  if (!form.property("wired").toBool()) {
+    form.setProperty("wired", true);
+    connect(form.CancelButton, &QPushButton::clicked, this, Guarded([this](bool) { CancelButtonClick(); }));
+    connect(form.PauseButton, &QPushButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
+  }
+  encoder.Start(1);
+  form.ProgressCurrent->setValue(0);
+  form.ProgressTotal->setValue(0);
+  form.SetTitle(tr("Converting..."));
+  form.exec();
+}
+
+void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
+  TConvForm& form = ConvForm();
+  const int n = FFFEncoder.TasksCount();
+  // Nothing sensible to show without a length or a task: the bars stay.
+  if (AInfo.TotalDuration != 0 && n != 0) {
+    form.ProgressCurrent->setValue(static_cast<int>(AInfo.CurrentDuration * 100 / AInfo.TotalDuration));
+    form.ProgressTotal->setValue(static_cast<int>(std::lround(
+        100.0 / n * static_cast<double>(AInfo.CurrentDuration) / static_cast<double>(AInfo.TotalDuration) +
+        100.0 / n * AInfo.TaskIndex)));
+  }
+  const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
+  if (AInfo.TaskIndex >= 0 && AInfo.TaskIndex < static_cast<int>(files.size())) {
+    const TAudioFile& r = files[static_cast<size_t>(AInfo.TaskIndex)];
+    const TProfile* p = FSourceList.ProfileOf(r);
+    form.SetTitle("Converting \"" + r.SourceTitleExt + "\" to \"" + r.DestinationTitle +
+                  (p ? p->FormatExt : QString()) + "\"");
+  }
+}
+
+void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
+  TConvForm& form = ConvForm();
+  if (AInfo.TaskIndex >= 0 && FBatch) FBatch->TaskEnded(AInfo);
+  if (AInfo.TaskIndex < 0) FinishBatch();
+  if (AInfo.TaskIndex < 0 && AInfo.Finished) {
+    const bool shutDown = form.cbShutdownPC->isChecked();
+    if (shutDown) {
+      FSaveSettings();
+      ShutDownWindows();
+    } else {
+      FReport.AddLogLine(QStringLiteral("-> Conversion successfully done."));
+    }
+    form.done(QDialog::Accepted);
+    if (form.cbOpenOutput->isChecked() && !shutDown && FServices.Desktop)
+      FServices.Desktop->OpenUrl(QUrl::fromLocalFile(FOutputFolderInUse));
+  }
+  if (AInfo.Exception) {
+    const QString msg = QString::fromStdString(AInfo.ExceptionMsg);
+    FReport.ReportError("Conversion terminated with error: " + msg, QStringLiteral("CLM_Terminate"));
+    FReport.AddLogLine("-> Conversion terminated with error: " + msg);
+    form.done(QDialog::Rejected);
+  }
+}
+
+void TBatchConversion::HandlePendingTerminations() {
+  while (!FInStop && !FPendingTerminations.empty()) {
+    const TTerminateInfo info = FPendingTerminations.front();
+    FPendingTerminations.erase(FPendingTerminations.begin());
+    RunGuarded([&] { FFEncoderTerminate(info); });
+  }
+}
+
+void TBatchConversion::CancelButtonClick() {
+  FInStop = true;
+  try {
+    FFFEncoder.Stop(true);
+  } catch (...) {
+    FInStop = false;
+    throw;
+  }
+  FInStop = false;
+  FReport.AddLogLine(QStringLiteral("-> Conversion cancelled by user"));
+  ConvForm().done(QDialog::Rejected);
+  // What arrived during the wait is handled from the event loop, after this.
+  QMetaObject::invokeMethod(this, [this] { HandlePendingTerminations(); }, Qt::QueuedConnection);
+}
+
+void TBatchConversion::PauseButtonClick() {
+  QPushButton* b = ConvForm().PauseButton;
+  if (b->text() == tr("Pause")) {
+    FFFEncoder.Pause();
+    b->setText(tr("Resume"));
+  } else {
+    FFFEncoder.Resume();
+    b->setText(tr("Pause"));
+  }
+}
+
+void TBatchConversion::BrowseClick() {
+  const QString folder = QFileDialog::getExistingDirectory(&FWindow, tr("Select folder"), FDestinationFolder.text(),
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (!folder.isEmpty()) FDestinationFolder.setText(QDir::toNativeSeparators(folder));
+}
+
+void TBatchConversion::FindTargetClick() {
+  const QString folder = FDestinationFolder.text();
+  if (FServices.Desktop && QFileInfo(folder).isDir()) FServices.Desktop->OpenUrl(QUrl::fromLocalFile(folder));
+}
+
+void TBatchConversion::ShutDownWindows() {
+  try {
+    QString error;
+    if (!FPower->PowerOff(error)) QMessageBox::critical(&FWindow, error, QStringLiteral("Exit Error"));
+  } catch (const std::exception&) {
+    FReport.ReportError(QStringLiteral("Error trying shut down the Windows"), QStringLiteral("CLM_Shut"));
+  }
+}
+
+}  // namespace quorvel

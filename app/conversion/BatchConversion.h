@@ -1,0 +1,110 @@
+// The batch conversion of the source list: the window's front end of the
+// batch rules (TBatch). It hands the rows to them, runs the tasks behind the
+// conversion dialog (progress, pause, cancel, shut-down or opening the
+// output folder at the end), and serves the output folder's Browse and Find
+// target commands. Outputs of an earlier run are replaced; every output a
+// cancelled, failed or never-started task leaves is removed and logged.
+//
+// It owns the conversion state: the batch being run, the output folder in use, the termination events waiting for
+// their handling, the power service for the shut-down and the conversion
+// dialog's wiring. The window keeps owning the task manager (its probe
+// decoder serves the source list), the list, the profile panel and the
+// controls; this class gets them by reference. All of its state lives on the
+// user-interface thread: the task manager's termination events are handed
+// over to it.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "media/batch/Batch.h"
+
+#include "app/shell/AppServices.h"
+
+class QCheckBox;
+class QLineEdit;
+class QSpinBox;
+class QWidget;
+
+namespace quorvel {
+
+class TConvForm;
+class TFFEncoder;
+class TPowerService;
+class TProfilePanel;
+class TReportSink;
+class TSourceList;
+struct TProgressInfo;
+struct TTerminateInfo;
+
+class TBatchConversion : public QObject {
+  Q_OBJECT
+public:
+  // AWindow parents the dialogs and message boxes; ATempFolder is read when
+  // a run starts; ASaveSettings writes the window's settings before a
+  // shut-down.
+  TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSourceList& ASourceList, TProfilePanel& AProfilePanel,
+                   QLineEdit& ADestinationFolder, QCheckBox& AMerge, QSpinBox& AVolume, TReportSink& AReport,
+                   const TAppServices& AServices, const QString& ATempFolder, std::function<void()> ASaveSettings);
+  ~TBatchConversion() override;
+
+  // The conversion dialog; without one the class makes its own on first use.
+  void BindDialog(TConvForm* AConvForm) { FConvForm = AConvForm; }
+  TConvForm& ConvForm();
+  const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
+  // A batch has been started and its end not handled yet.
+  bool Running() const { return FBatch != nullptr; }
+
+  void ConvertButtonClick();
+  void FFEncoderProgress(const TProgressInfo& AInfo);
+  void FFEncoderTerminate(const TTerminateInfo& AInfo);
+  void CancelButtonClick();
+  void PauseButtonClick();
+  void BrowseClick();
+  void FindTargetClick();
+  void ShutDownWindows();
+
+private:
+  // The rows as the batch rules read them; throws EConvertError for a row
+  // whose profile is missing or holds a number that is not one.
+  std::vector<TBatchRow> BatchRows() const;
+  // The output folder, or the temporary one when it is missing; false when
+  // there is none to write to.
+  bool ChooseOutputFolder();
+  // Tells the user why a row could not be queued; the batch does not start.
+  bool QueueFailed(const TQueueFailure& AFailure);
+  // The run has ended (or never started): outputs left unfinished go, and
+  // the log names each.
+  void FinishBatch();
+  void HandlePendingTerminations();
+
+  QWidget& FWindow;
+  TFFEncoder& FFFEncoder;
+  TSourceList& FSourceList;
+  TProfilePanel& FProfilePanel;
+  QLineEdit& FDestinationFolder;
+  QCheckBox& FMerge;
+  QSpinBox& FVolume;
+  TReportSink& FReport;
+  const TAppServices& FServices;
+  const QString& FTempFolder;
+  std::function<void()> FSaveSettings;
+
+  std::unique_ptr<TPowerService> FOwnPower;  // when the services bring none
+  TPowerService* FPower = nullptr;
+  TConvForm* FConvForm = nullptr;
+  QString FOutputFolderInUse;
+  std::unique_ptr<TBatch> FBatch;  // the batch being run, until its end is handled
+  // Termination events waiting for their handling, in arrival order. Held
+  // back while Cancel waits in Stop (which keeps the event loop running), so
+  // that the cancel is logged before the run's end.
+  std::vector<TTerminateInfo> FPendingTerminations;
+  bool FInStop = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,43 @@
+#include "app/shell/AppWindows.h"
+
+#include "app/shell/AboutForm.h"
+#include "app/report/ErrorForm.h"
+#include "app/report/ExceptionGuard.h"
+#include "app/report/LogForm.h"
+#include "app/shell/MainForm.h"
+#include "app/conversion/ConvForm.h"
+#include "app/sources/FileInfoForm.h"
+#include "app/shell/PendingForms.h"
+
+namespace quorvel {
+
+TAppWindows::TAppWindows(const TAppServices& AServices)
+    : FServices(AServices), FReporter(FServices.Endpoints, *FServices.Desktop) {
+  FMainForm = std::make_unique<TMainForm>(FServices, FReporter);
+  FClipForm = std::make_unique<TClipForm>(FMainForm.get());
+  FLogForm = std::make_unique<TLogForm>(FMainForm.get());
+  FConvForm = std::make_unique<TConvForm>(FMainForm.get());
+  FAboutForm = std::make_unique<TAboutForm>(FServices.Endpoints, *FServices.Desktop, FMainForm.get());
+  FFileInfoForm = std::make_unique<TFileInfoForm>(FMainForm.get());
+  FErrorForm = std::make_unique<TErrorForm>(FMainForm.get());
+  FReporter.Bind(FLogForm.get(), FErrorForm.get());
+  FMainForm->BindForms(FLogForm.get(), FAboutForm.get());
+  FMainForm->BindDialogs(FConvForm.get(), FFileInfoForm.get());
+  // The start-up runs once every window exists: its failures need the
+  // error dialog and the events log.
+  RunGuarded([this] { FMainForm->FormCreate(); });
+}
+
+TAppWindows::~TAppWindows() {
+  // The dialogs are children of the main window: they go before it, and the
+  // main window's own destruction must not delete them a second time.
+  FErrorForm.reset();
+  FFileInfoForm.reset();
+  FAboutForm.reset();
+  FConvForm.reset();
+  FLogForm.reset();
+  FClipForm.reset();
+  FMainForm.reset();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,46 @@
+// The program's seven windows, created in their fixed order (main window
+// first), and the error path they share.
+#pragma once
+
+#include <memory>
+
+#include "app/shell/AppServices.h"
+#include "app/report/ErrorReport.h"
+
+namespace quorvel {
+
+class TAboutForm;
+class TClipForm;
+class TConvForm;
+class TErrorForm;
+class TFileInfoForm;
+class TLogForm;
+class TMainForm;
+
+class TAppWindows {
+public:
+  // Creates the windows, then runs the main window's start-up. A start-up
+  // failure is shown to the user; the windows stay usable.
+  explicit TAppWindows(const TAppServices& AServices);
+  ~TAppWindows();
+
+  TMainForm& Main() { return *FMainForm; }
+  TLogForm& Log() { return *FLogForm; }
+  TAboutForm& About() { return *FAboutForm; }
+  TErrorForm& Error() { return *FErrorForm; }
+  TErrorReporter& Reporter() { return FReporter; }
+
+private:
+  TAppServices FServices;
+  TErrorReporter FReporter;
+  // Declaration order is creation order; they go in reverse.
+  std::unique_ptr<TMainForm> FMainForm;
+  std::unique_ptr<TClipForm> FClipForm;
+  std::unique_ptr<TLogForm> FLogForm;
+  std::unique_ptr<TConvForm> FConvForm;
+  std::unique_ptr<TAboutForm> FAboutForm;
+  std::unique_ptr<TFileInfoForm> FFileInfoForm;
+  std::unique_ptr<TErrorForm> FErrorForm;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,507 @@
+#include "app/shell/MainForm.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QTimeEdit>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QTableWidget>
+
+#include "app/shell/AboutForm.h"
+#include "app/conversion/BatchConversion.h"
+#include "app/sources/FileInfoForm.h"
+#include "profiles/Decryptor.h"
+#include "app/shell/Desktop.h"
+#include "app/report/ExceptionGuard.h"
+#include "app/report/LogForm.h"
+#include "app/conversion/ProfilePanel.h"
+#include "app/report/ReportSink.h"
+#include "app/shell/Settings.h"
+#include "app/shell/ShellFolders.h"
+#include "app/sources/SourceList.h"
+#include "app/shell/Widgets.h"
+#include "media/encoder/FFEncode.h"
+#include "media/runtime/Exception.h"
+#include "media/runtime/FFLoad.h"
+#include "media/runtime/FFLog.h"
+
+namespace quorvel {
+
+namespace {
+
+struct TSourceFormat {
+  const char* Description;
+  const char* Pattern;
+};
+
+// The media the open dialog offers, in the order it lists them.
+constexpr TSourceFormat kSourceFormats[] = {
+    {"MOD files", "*.mod"},
+    {"High-definition files", "*.mts; *.ts; *m2ts; *.tp"},
+    {"AVI files", "*.avi"},
+    {"MPEG-4 files", "*.mp4; *.m4v"},
+    {"MPEG files", "*.mpg; *.mpeg"},
+    {"3GP files", "*.3gp; *.3g2"},
+    {"Windows Media Video", "*.wmv; *.asf"},
+    {"Real Media files", "*.rm; *.rmvb"},
+    {"Video CD files", "*.dat"},
+    {"Quick Time files", "*.mov"},
+    {"Flash Video files", "*.flv; *.f4v"},
+    {"Matroska files", "*.mkv"},
+    {"Digital Video files", "*.dv"},
+    {"NUT files", "*.nut"},
+    {"Raw h.264 video files", "*.h.264"},
+    {"Nullsoft Stream Video", "*.nsv"},
+    {"Video Object files", "*.vob"},
+};
+
+const char* const kProfileFolder = "mp3-converter-profiles";
+const char* const kSkinFolder = "skin-aqua";
+
+}  // namespace
+
+QString BuildOpenFilter() {
+  QString filter = QStringLiteral("All Supported Formats|");
+  for (const TSourceFormat& f : kSourceFormats) filter += QLatin1String(f.Pattern) + u';';
+  for (const TSourceFormat& f : kSourceFormats)
+    filter += u'|' + QLatin1String(f.Description) + " (" + QLatin1String(f.Pattern) + ")|" +
+              QLatin1String(f.Pattern) + u';';
+  return filter;
+}
+
+QStringList QtNameFilters(const QString& AOpenFilter) {
+  const QStringList parts = AOpenFilter.split(u'|');
+  QStringList result;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString name = parts.at(i).trimmed();
+    // The description may carry its patterns already; Qt wants them once,
+    // space-separated, in the last brackets.
+    const qsizetype bracket = name.lastIndexOf(QStringLiteral(" ("));
+    if (bracket > 0 && name.endsWith(u')')) name.truncate(bracket);
+    QStringList patterns;
+    for (const QString& p : parts.at(i + 1).split(u';'))
+      if (!p.trimmed().isEmpty()) patterns << p.trimmed();
+    result << name + " (" + patterns.join(u' ') + ")";
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------- the list
+
+bool TMainForm::AddMediaFile(const QString& AMediaFile) {
+  return FSourceList->AddMediaFile(AMediaFile, FFFEncoder->Decoder(), FProfilePanel->CurProfile(), FReport);
+}
+
+void TMainForm::AddButtonClick() {
+  const QStringList files = ExecuteOpenDialog();
+  if (files.isEmpty()) return;
+  PrepareSourceList();
+  for (const QString& f : files) AddMediaFile(f);
+  FUi.stkList->setCurrentWidget(FSourceList->Grid());
+  if (FSourceList->RowCount() > 0) {
+    FProfilePanel->SetAddedByDialog(true);
+    if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+    sgListClick();
+  }
+}
+
+void TMainForm::DropFiles(const QStringList& AFiles) {
+  for (const QString& f : AFiles) AddMediaFile(f);
+  if (FSourceList->RowCount() == 0) return;
+  PrepareSourceList();
+  if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+  sgListClick();
+}
+
+void TMainForm::sgListClick() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0) return;
+  FProfilePanel->SelectProfile(FSourceList->AudioFiles()[static_cast<size_t>(sel)].ProfileInd);
+}
+
+void TMainForm::Remove1Click() {
+  if (!FSourceList->Remove()) ClearAll1Click();
+}
+
+void TMainForm::ClearAll1Click() {
+  FSourceList->ClearAll();
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown,
+                     FUi.popTrimAudio, FUi.popFileInformation})
+    a->setEnabled(false);
+}
+
+void TMainForm::MoveUp1Click() { FSourceList->MoveUp(); }
+void TMainForm::MoveDown1Click() { FSourceList->MoveDown(); }
+void TMainForm::Rename1Click() { FSourceList->BeginRename(); }
+
+void TMainForm::FileInformation1Click() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0) return;
+  const QString source = FSourceList->AudioFiles()[static_cast<size_t>(sel)].Source;
+  TFFDecoder& decoder = FFFEncoder->Decoder();
+  if (!decoder.LoadFile(source.toStdString())) {
+    const QString error = QString::fromStdString(decoder.LastErrMsg());
+    FReport.AppendLogText(QString());
+    FReport.AddLogLine("-> File load error: " + error);
+    FReport.AppendLogText(QString());
+    FReport.ReportError("Error getting file info! " + error, QStringLiteral("CLM_ProbeLoadFile"));
+    return;
+  }
+  TFileInfoForm& form = FileInfoForm();
+  form.spSkinLabel2->setText(QFileInfo(source).fileName());
+  form.spSkinLabel3->setText(FormatMediaTime(std::max<int64_t>(decoder.FileStreamInfo().Duration, 0)));
+  try {
+    for (int i = 0; i < decoder.StreamCount(); ++i) {
+      if (decoder.IsVideoStream(i) || !decoder.IsAudioStream(i)) continue;
+      TAudioStreamInfo info;
+      if (!decoder.GetAudioStreamInfo(i, info)) throw Exception(decoder.LastErrMsg());
+      form.spSkinLabel6->setText(QString::number(info.SampleRate) + " Hz");
+      form.spSkinLabel7->setText(QString::number(info.Channels) + " channel");
+      form.spSkinLabel8->setText(BitRateText(info.BitRate));
+    }
+  } catch (const std::exception&) {
+    FReport.ReportError(tr("Error writing file info"), QStringLiteral("CLM_WriteFileInfo"));
+  }
+  form.exec();
+}
+
+TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidget* AParent)
+    : QMainWindow(AParent), FServices(AServices), FReport(AReport) {
+  setObjectName("MainForm");
+  // The collector must exist before the media libraries are loaded, so that
+  // their first lines already reach the report history.
+  FLogger = std::make_unique<TFFLogger>();
+  FLogger->SetOnLog([this](TObject*, uint32_t AThreadID, TLogLevel ALevel, const std::string& AMsg) {
+    FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
+  });
+
+  FSourceList = new TSourceList(this);
+  FProfilePanel = new TProfilePanel(*FSourceList, FReport, this);
+  FSourceList->SetProfiles(&FProfilePanel->Profiles());
+  FUi.Setup(this, *FSourceList, *FProfilePanel);
+  FSourceList->SetTimeFields(FUi.edTimeStart, FUi.edTimeEnd);
+  FUi.edTimeStart->installEventFilter(this);
+  FUi.edTimeEnd->installEventFilter(this);
+  FFFEncoder = std::make_unique<TFFEncoder>();
+  FConversion = std::make_unique<TBatchConversion>(*this, *FFFEncoder, *FSourceList, *FProfilePanel,
+                                                   *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
+                                                   FServices, FTempFolder, [this] { SaveSettings(); });
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowTitle(QStringLiteral("Quorvel"));
+  centralWidget()->setFixedSize(737, 452);
+  setFixedSize(737, 452 + menuBar()->sizeHint().height());
+
+  // Until the list is prepared, the commands that need rows are off.
+  for (QWidget* w : {static_cast<QWidget*>(FUi.btnClear), static_cast<QWidget*>(FUi.btnTrim),
+                     static_cast<QWidget*>(FUi.btnConvert)})
+    w->setEnabled(false);
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown, FUi.popTrimAudio,
+                     FUi.popFileInformation})
+    a->setEnabled(false);
+  FUi.stkList->setCurrentWidget(FUi.pnlGettingStarted);
+  ConnectCommands();
+}
+
+TMainForm::~TMainForm() {
+  // A run still going ends here, before the conversion its events talk to;
+  // the termination events it posts meanwhile die with the conversion.
+  if (FFFEncoder) {
+    FFFEncoder->OnProgress = nullptr;
+    FFFEncoder.reset();
+  }
+  if (FLogger) FLogger->SetOnLog(nullptr);
+}
+
+void TMainForm::BindDialogs(TConvForm* AConvForm, TFileInfoForm* AFileInfoForm) {
+  FConversion->BindDialog(AConvForm);
+  FFileInfoForm = AFileInfoForm;
+}
+
+TFileInfoForm& TMainForm::FileInfoForm() {
+  if (!FFileInfoForm) FFileInfoForm = new TFileInfoForm(this);
+  return *FFileInfoForm;
+}
+
+bool TMainForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if ((AWatched == FUi.edTimeStart || AWatched == FUi.edTimeEnd) && AEvent->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(AEvent)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      RunGuarded([this] { FSourceList->ApplyTimeFields(); });
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(AWatched, AEvent);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* AEvent) {
+  if (AEvent->mimeData()->hasUrls()) AEvent->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* AEvent) {
+  QStringList files;
+  for (const QUrl& url : AEvent->mimeData()->urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  AEvent->acceptProposedAction();
+  RunGuarded([&] { DropFiles(files); });
+}
+
+void TMainForm::BindForms(TLogForm* ALogForm, TAboutForm* AAboutForm) {
+  FLogForm = ALogForm;
+  FAboutForm = AAboutForm;
+}
+
+void TMainForm::FormCreate() {
+  // Files may be dropped on the window (their handling comes with the list).
+  setAcceptDrops(true);
+
+  // The skin; a missing file ends the start-up here.
+  FSkin.Load(QDir(FServices.ProgramFolder).filePath(kSkinFolder));
+  ApplySkinPictures();
+
+  // The temporary folder and the program's name.
+  FTempFolder = SystemTempFolder();
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+  setWindowTitle(QStringLiteral("Quorvel"));
+
+  // The open dialog starts in the music folder; the report history
+  // already holds its first line.
+  FOpenDialogFolder = GetShellFolder(TShellFolder::Music);
+
+  // The list's columns.
+  QTableWidget* grid = FSourceList->Grid();
+  const int widths[] = {150, 87, 150, 55};
+  for (int c = 0; c < 4; ++c) grid->setColumnWidth(c, widths[c]);
+  grid->horizontalHeader()->setFixedHeight(20);
+
+  FOpenFilter = BuildOpenFilter();
+
+  // Without the profile set there is nothing to convert to: the start-up ends here.
+  if (!LoadProfiles()) return;
+
+  // The data folders; the last is the default output folder.
+  const QStringList folders = DataFolders(GetShellFolder(TShellFolder::Documents));
+  CreateDataFolders(folders);
+  if (!folders.isEmpty() && QFileInfo(folders.last()).isDir())
+    FUi.edDestinationFolder->setText(QDir::toNativeSeparators(folders.last()));
+
+  ReadStoredSettings();
+
+  FProfilePanel->FillProfileList();
+
+  // The task manager's libraries; the players' wait for the first files.
+  if (!AVLibLoaded(kEncoderLibraries)) {
+    std::string error;
+    if (!LoadAVLib(kEncoderLibraries, (FServices.ProgramFolder + "LibAV").toStdString(), error)) {
+      const QString text = QString::fromStdString(error);
+      FReport.ReportError(text, QStringLiteral("CLM_FFAVLibLoad"));
+      FReport.AddLogLine("-> " + text);
+    }
+  }
+}
+
+bool TMainForm::LoadProfiles() {
+  const QString path = QDir(FServices.ProgramFolder).filePath(QString(kProfileFolder) + "/formats.dat");
+  try {
+    ParseProfiles(LoadProfileFile(path), FProfilePanel->Profiles());
+  } catch (const std::exception& e) {
+    // The reason goes to the events log, so that a sent report carries it.
+    FReport.AddLogLine("-> Error loading profiles: " + QString::fromUtf8(e.what()));
+    FReport.ReportError(tr("Error loading profiles"), QStringLiteral("CLM_LoadProfiles"));
+    return false;
+  }
+  return true;
+}
+
+void TMainForm::ReadStoredSettings() {
+  FProfilePanel->SetRecentProfile(0);
+  const TStoredSettings s = ReadSettings(*OpenSettings());
+  if (s.OutputPath) FUi.edDestinationFolder->setText(*s.OutputPath);
+  if (s.OpenAudioDialogPath)
+    FOpenDialogFolder = QFileInfo(*s.OpenAudioDialogPath).isDir() ? *s.OpenAudioDialogPath : QString();
+  if (s.RecentProfile) FProfilePanel->SetRecentProfile(*s.RecentProfile);
+  // An index the profile set no longer has would name a missing profile at close.
+  if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
+    FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
+}
+
+void TMainForm::ApplySkinPictures() {
+  const TSkin& s = FSkin;
+  FUi.btnAdd->SetImages(s.Picture("open2.png"), s.Picture("open_over2.png"));
+  FUi.btnClear->SetImages(s.Picture("remove2.png"), s.Picture("remove_over2.png"));
+  FUi.btnTrim->SetImages(s.Picture("trim2.png"), s.Picture("trim_over2.png"));
+  FUi.btnConvert->SetImages(s.Picture("convert.png"), s.Picture("convert_over.png"));
+  FUi.btnPlay->SetImages(s.Picture("play.png"), {});
+  FUi.btnPause->SetImages(s.Picture("pause.png"), {});
+  FUi.btnStop->SetImages(s.Picture("stop.png"), {});
+  FUi.btnLike->SetImages(s.Picture("like.png"), s.Picture("like_over.png"));
+  FUi.btnTweet->SetImages(s.Picture("tweet.png"), s.Picture("tweet_over.png"));
+  FUi.imgDragDrop->setPixmap(s.Picture("dragdrop2.png"));
+  FUi.btnOpenForGs->SetImages(s.Picture("open_for_gs2.png"), {});
+  FUi.lblGettingStarted->setText(tr("Drag & drop your movies here"));
+  if (s.HasPicture(TSkin::kOptionalBackground)) {
+    FUi.pnlGettingStarted->setStyleSheet(
+        QStringLiteral("#pnlGettingStarted { border-image: url(\"%1\") 0 0 0 0 stretch stretch; }")
+            .arg(QDir(s.Folder()).filePath(TSkin::kOptionalBackground)));
+  } else {
+    FUi.pnlGettingStarted->hide();
+  }
+  s.Apply();
+}
+
+void TMainForm::ConnectCommands() {
+  const TEndpoints& e = FServices.Endpoints;
+  connect(FUi.actExit, &QAction::triggered, this, &QWidget::close);
+  connect(FUi.actEventsLog, &QAction::triggered, this, Guarded([this](bool) {
+            if (FLogForm) FLogForm->Execute();
+          }));
+  connect(FUi.actAbout, &QAction::triggered, this, Guarded([this](bool) {
+            if (FAboutForm) FAboutForm->Execute(this);
+          }));
+  struct TLink {
+    QAction* Action;
+    QUrl Url;
+  };
+  const TLink links[] = {
+      {FUi.actOnlineGuide, e.OnlineGuide.isEmpty() ? QUrl() : QUrl(e.OnlineGuide)},
+      {FUi.actSupport, e.ContactPage.isEmpty() ? QUrl() : QUrl(e.ContactPage)},
+      {FUi.actMoreFreeware, e.HomePage.isEmpty() ? QUrl() : QUrl(e.HomePage)},
+      {FUi.actOnFacebook, FacebookShareUrl(e)},
+      {FUi.actOnTwitter, TwitterShareUrl(e, QStringLiteral("Quorvel"))},
+  };
+  for (const TLink& l : links) {
+    l.Action->setEnabled(!l.Url.isEmpty());
+    connect(l.Action, &QAction::triggered, this, Guarded([this, url = l.Url](bool) { OpenAddress(url); }));
+  }
+  FUi.btnLike->setEnabled(FUi.actOnFacebook->isEnabled());
+  FUi.btnTweet->setEnabled(FUi.actOnTwitter->isEnabled());
+  connect(FUi.btnLike, &QPushButton::clicked, FUi.actOnFacebook, &QAction::trigger);
+  connect(FUi.btnTweet, &QPushButton::clicked, FUi.actOnTwitter, &QAction::trigger);
+
+  struct TCommand {
+    QObject* Sender;
+    void (TMainForm::*Handler)();
+  };
+  const TCommand commands[] = {
+      {FUi.actAddFiles, &TMainForm::AddButtonClick},      {FUi.popAddFiles, &TMainForm::AddButtonClick},
+      {FUi.btnAdd, &TMainForm::AddButtonClick},           {FUi.btnOpenForGs, &TMainForm::AddButtonClick},
+      {FUi.actRemove, &TMainForm::Remove1Click},          {FUi.popRemove, &TMainForm::Remove1Click},
+      {FUi.actClearAll, &TMainForm::ClearAll1Click},      {FUi.popClearAll, &TMainForm::ClearAll1Click},
+      {FUi.btnClear, &TMainForm::ClearAll1Click},         {FUi.actRename, &TMainForm::Rename1Click},
+      {FUi.popRename, &TMainForm::Rename1Click},          {FUi.actMoveUp, &TMainForm::MoveUp1Click},
+      {FUi.popMoveUp, &TMainForm::MoveUp1Click},          {FUi.actMoveDown, &TMainForm::MoveDown1Click},
+      {FUi.popMoveDown, &TMainForm::MoveDown1Click},      {FUi.actFileInformation, &TMainForm::FileInformation1Click},
+      {FUi.popFileInformation, &TMainForm::FileInformation1Click},
+  };
+  for (const TCommand& c : commands) {
+    auto run = Guarded([this, h = c.Handler] { (this->*h)(); });
+    if (auto* a = qobject_cast<QAction*>(c.Sender))
+      connect(a, &QAction::triggered, this, [run](bool) { run(); });
+    else if (auto* b = qobject_cast<QAbstractButton*>(c.Sender))
+      connect(b, &QAbstractButton::clicked, this, [run](bool) { run(); });
+  }
+  // The conversion's commands go straight to it.
+  TBatchConversion* conversion = FConversion.get();
+  connect(FUi.actStartConversion, &QAction::triggered, conversion,
+          Guarded([conversion](bool) { conversion->ConvertButtonClick(); }));
+  connect(FUi.btnConvert, &QAbstractButton::clicked, conversion,
+          Guarded([conversion](bool) { conversion->ConvertButtonClick(); }));
+  connect(FUi.btnBrowse, &QAbstractButton::clicked, conversion,
+          Guarded([conversion](bool) { conversion->BrowseClick(); }));
+  connect(FUi.btnFindTarget, &QAbstractButton::clicked, conversion,
+          Guarded([conversion](bool) { conversion->FindTargetClick(); }));
+  connect(FSourceList->Grid(), &QTableWidget::cellClicked, this, Guarded([this](int, int) { sgListClick(); }));
+  // SEAMS: the trim dialog and the preview player's commands stay idle
+  // until those parts arrive.
+}
+
+void TMainForm::OpenAddress(const QUrl& AUrl) {
+  if (!AUrl.isEmpty() && FServices.Desktop) FServices.Desktop->OpenUrl(AUrl);
+}
+
+QStringList TMainForm::ExecuteOpenDialog() {
+  QFileDialog dialog(this, tr("Add audio files"), FOpenDialogFolder);
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters(QtNameFilters(FOpenFilter));
+  if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog.selectedFiles();
+  if (!files.isEmpty()) {
+    FOpenDialogFiles = files;
+    FOpenDialogFolder = QFileInfo(files.first()).absolutePath();
+  }
+  return files;
+}
+
+bool TMainForm::PrepareSourceList() {
+  // The player's set is the task manager's: one load serves both.
+  if (!AVLibLoaded(kPlayerLibraries)) {
+    std::string error;
+    if (!LoadAVLib(kEncoderLibraries, (FServices.ProgramFolder + "LibAV").toStdString(), error)) {
+      const QString text = QString::fromStdString(error);
+      FReport.ReportError(text, QStringLiteral("CLM_FFLoadAVLib2"));
+      FReport.AddLogLine("-> " + text);
+      return false;
+    }
+  }
+  // SEAM (preview player): its own SDL copy, PrepareSdlCopy(0, ...), is
+  // loaded here once the player exists.
+
+  // The list replaces the getting-started panel.
+  FUi.stkList->setCurrentWidget(FSourceList->Grid());
+  for (QWidget* w : {static_cast<QWidget*>(FUi.btnClear), static_cast<QWidget*>(FUi.btnTrim),
+                     static_cast<QWidget*>(FUi.btnConvert)})
+    w->setEnabled(true);
+  for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown, FUi.popTrimAudio,
+                     FUi.popFileInformation})
+    a->setEnabled(true);
+  return true;
+}
+
+void TMainForm::SaveSettings() {
+  TSettingsToWrite v;
+  v.OutputPath = FUi.edDestinationFolder->text();
+  if (!FOpenDialogFiles.isEmpty())
+    v.OpenAudioDialogPath = QDir::toNativeSeparators(QFileInfo(FOpenDialogFiles.first()).absolutePath());
+  v.RecentProfile = FProfilePanel->RecentProfile();
+  v.LastEditedProfile = FProfilePanel->LastEditedProfile();
+  const TProfiles& profiles = FProfilePanel->Profiles();
+  if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))
+    v.LastEdited = &profiles[static_cast<size_t>(v.LastEditedProfile)];
+  bool written = false;
+  try {
+    written = WriteSettings(*OpenSettings(), v);
+  } catch (const std::exception&) {
+    written = false;
+  }
+  if (!written) FReport.ReportError(tr("Error writing data to Registry"), QStringLiteral("CLM_RegDataWrite"));
+}
+
+void TMainForm::FormClose() {
+  if (FClosed) return;
+  FClosed = true;
+  setAcceptDrops(false);
+  // SEAM (preview player): the preview stops here.
+  SaveSettings();
+}
+
+void TMainForm::closeEvent(QCloseEvent* AEvent) {
+  RunGuarded([this] { FormClose(); });
+  AEvent->accept();
+}
+
+}  // namespace quorvel

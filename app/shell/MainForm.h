@@ -1,0 +1,123 @@
+// The main window: start-up (skin, open filter, profile set, data folders,
+// settings, media runtime), the commands of its menus and buttons, and the
+// settings written at close. The list, the profile choices, the batch
+// conversion and the error path are their own classes; this window wires
+// them together.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+#include "media/encoder/EncoderOptions.h"
+
+#include "app/shell/AppServices.h"
+#include "app/shell/MainFormUi.h"
+#include "app/shell/Skin.h"
+
+namespace quorvel {
+
+class TAboutForm;
+class TBatchConversion;
+class TConvForm;
+class TFFEncoder;
+class TFileInfoForm;
+class TFFLogger;
+class TLogForm;
+class TProfilePanel;
+class TReportSink;
+class TSourceList;
+
+// The open dialog's filter: "All Supported Formats|" + every pattern and
+// ";", then "|description (pattern)|pattern;" for every source format.
+QString BuildOpenFilter();
+// The same filter in Qt's "description (pattern pattern)" form.
+QStringList QtNameFilters(const QString& AOpenFilter);
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+public:
+  TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidget* AParent = nullptr);
+  ~TMainForm() override;
+
+  // The windows the menus show; set before FormCreate.
+  void BindForms(TLogForm* ALogForm, TAboutForm* AAboutForm);
+  // The conversion and file information dialogs; without them each is made
+  // on first use.
+  void BindDialogs(TConvForm* AConvForm, TFileInfoForm* AFileInfoForm);
+
+  // The start-up steps. Throws when a skin file is missing: the caller
+  // shows that and the window stays usable without the later steps.
+  void FormCreate();
+  void FormClose();
+  void SaveSettings();
+  // Prepares the runtime the list needs and shows the list; false when a
+  // library could not be loaded (reported).
+  bool PrepareSourceList();
+  // Runs the open dialog in its folder with the filter; the chosen files,
+  // also remembered for the settings.
+  QStringList ExecuteOpenDialog();
+
+  const QString& TempFolder() const { return FTempFolder; }
+  const QString& OpenFilter() const { return FOpenFilter; }
+  const QString& OpenDialogFolder() const { return FOpenDialogFolder; }
+  const QString& ProgramFolder() const { return FServices.ProgramFolder; }
+  const TSkin& Skin() const { return FSkin; }
+  TProfilePanel& ProfilePanel() { return *FProfilePanel; }
+  TSourceList& SourceList() { return *FSourceList; }
+  const TMainFormUi& Ui() const { return FUi; }
+  TFFEncoder& FFEncoder() { return *FFFEncoder; }
+  TBatchConversion& Conversion() { return *FConversion; }
+  TFileInfoForm& FileInfoForm();
+
+  // --- the source list's commands
+  bool AddMediaFile(const QString& AMediaFile);
+  void AddButtonClick();
+  // Dropped files and folders, in the order given.
+  void DropFiles(const QStringList& AFiles);
+  void sgListClick();
+  void Remove1Click();
+  void ClearAll1Click();
+  void MoveUp1Click();
+  void MoveDown1Click();
+  void Rename1Click();
+  void FileInformation1Click();
+
+protected:
+  void closeEvent(QCloseEvent* AEvent) override;
+  void dragEnterEvent(QDragEnterEvent* AEvent) override;
+  void dropEvent(QDropEvent* AEvent) override;
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
+private:
+  void ApplySkinPictures();
+  void ConnectCommands();
+  void OpenAddress(const QUrl& AUrl);
+  bool LoadProfiles();
+  void ReadStoredSettings();
+
+  TAppServices FServices;
+  TReportSink& FReport;
+  std::unique_ptr<TFFLogger> FLogger;
+  TSourceList* FSourceList = nullptr;
+  TProfilePanel* FProfilePanel = nullptr;
+  TMainFormUi FUi;
+  TSkin FSkin;
+  TLogForm* FLogForm = nullptr;
+  TAboutForm* FAboutForm = nullptr;
+  QString FTempFolder;
+  QString FOpenFilter;
+  QString FOpenDialogFolder;
+  QStringList FOpenDialogFiles;  // the files the open dialog last returned this run
+  bool FClosed = false;
+
+  // The task manager: its probe decoder serves the list, its runs the
+  // conversion.
+  std::unique_ptr<TFFEncoder> FFFEncoder;
+  TFileInfoForm* FFileInfoForm = nullptr;
+  std::unique_ptr<TBatchConversion> FConversion;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,243 @@
+#include "app/shell/MainFormUi.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+
+#include "app/conversion/ProfilePanel.h"
+#include "app/sources/SourceList.h"
+#include "app/shell/Widgets.h"
+
+namespace quorvel {
+
+namespace {
+
+TImageButton* ImageButton(const char* AName, const QString& AHint, QWidget* AParent) {
+  auto* b = new TImageButton(AParent);
+  b->setObjectName(AName);
+  b->setToolTip(AHint);
+  return b;
+}
+
+QLabel* Caption(const QString& AText, QWidget* AParent) {
+  auto* l = new QLabel(AText, AParent);
+  l->setProperty("caption", true);
+  return l;
+}
+
+}  // namespace
+
+void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
+  auto* central = new QWidget(W);
+  central->setObjectName("pnlMain");
+  W->setCentralWidget(central);
+
+  // --- menus
+  QMenuBar* bar = W->menuBar();
+  mnuFile = bar->addMenu(QObject::tr("&File"));
+  actAddFiles = mnuFile->addAction(QObject::tr("Add audio files"));
+  actStartConversion = mnuFile->addAction(QObject::tr("Start Conversion"));
+  actFileInformation = mnuFile->addAction(QObject::tr("File Information"));
+  mnuFile->addSeparator();
+  actExit = mnuFile->addAction(QObject::tr("Exit"));
+  mnuEdit = bar->addMenu(QObject::tr("&Edit"));
+  actRemove = mnuEdit->addAction(QObject::tr("Remove"));
+  actClearAll = mnuEdit->addAction(QObject::tr("Clear All"));
+  actRename = mnuEdit->addAction(QObject::tr("Rename"));
+  mnuEdit->addSeparator();
+  actMoveUp = mnuEdit->addAction(QObject::tr("Move Up"));
+  actMoveDown = mnuEdit->addAction(QObject::tr("Move Down"));
+  mnuEdit->addSeparator();
+  actTrimAudio = mnuEdit->addAction(QObject::tr("Trim Audio..."));
+  mnuTools = bar->addMenu(QObject::tr("&Tools"));
+  actEventsLog = mnuTools->addAction(QObject::tr("Events Log"));
+  mnuHelp = bar->addMenu(QObject::tr("&Help"));
+  actOnlineGuide = mnuHelp->addAction(QObject::tr("Online Guide"));
+  actSupport = mnuHelp->addAction(QObject::tr("Support"));
+  actMoreFreeware = mnuHelp->addAction(QObject::tr("More Freeware"));
+  QMenu* tell = mnuHelp->addMenu(QObject::tr("Tell a Friend"));
+  actOnFacebook = tell->addAction(QObject::tr("On Facebook"));
+  actOnTwitter = tell->addAction(QObject::tr("On Twitter"));
+  mnuHelp->addSeparator();
+  actAbout = mnuHelp->addAction(QObject::tr("About"));
+
+  // --- the list's pop-up menu
+  QTableWidget* grid = AList.Grid();
+  auto popup = [&](const QString& AText) {
+    auto* a = new QAction(AText, grid);
+    grid->addAction(a);
+    return a;
+  };
+  popAddFiles = popup(QObject::tr("Add Files..."));
+  popRemove = popup(QObject::tr("Remove"));
+  popClearAll = popup(QObject::tr("Clear All"));
+  popRename = popup(QObject::tr("Rename"));
+  popMoveUp = popup(QObject::tr("Move Up"));
+  popMoveDown = popup(QObject::tr("Move Down"));
+  popTrimAudio = popup(QObject::tr("Trim Audio..."));
+  popFileInformation = popup(QObject::tr("File Information"));
+
+  auto* root = new QVBoxLayout(central);
+  root->setContentsMargins(10, 8, 10, 8);
+  root->setSpacing(6);
+
+  // --- top row: Add, Clear, Trim ... Like, Tweet
+  auto* top = new QHBoxLayout;
+  btnAdd = ImageButton("btnAdd", QObject::tr("Add "), central);
+  btnClear = ImageButton("btnClear", QObject::tr("Clear"), central);
+  btnTrim = ImageButton("btnTrim", QObject::tr("Trim"), central);
+  btnLike = ImageButton("btnLike", QObject::tr("Like"), central);
+  btnTweet = ImageButton("btnTweet", QObject::tr("Tweet"), central);
+  top->addWidget(btnAdd);
+  top->addWidget(btnClear);
+  top->addWidget(btnTrim);
+  top->addStretch(1);
+  top->addWidget(btnLike);
+  top->addWidget(btnTweet);
+  root->addLayout(top);
+
+  // --- middle: the list area (left) and the preview player (right)
+  auto* middle = new QHBoxLayout;
+  auto* listColumn = new QVBoxLayout;
+  stkList = new QStackedWidget(central);
+  stkList->setObjectName("stkList");
+  stkList->setFixedSize(446, 210);
+  pnlGettingStarted = new QWidget(stkList);
+  pnlGettingStarted->setObjectName("pnlGettingStarted");
+  pnlGettingStarted->setAttribute(Qt::WA_StyledBackground, true);
+  auto* gs = new QVBoxLayout(pnlGettingStarted);
+  gs->setContentsMargins(16, 14, 16, 14);
+  imgDragDrop = new QLabel(pnlGettingStarted);
+  imgDragDrop->setObjectName("imgDragDrop");
+  imgDragDrop->setAlignment(Qt::AlignCenter);
+  lblGettingStarted = new QLabel(pnlGettingStarted);
+  lblGettingStarted->setObjectName("lblGettingStarted");
+  lblGettingStarted->setAlignment(Qt::AlignCenter);
+  btnOpenForGs = ImageButton("btnOpenForGs", QObject::tr("Add audio files"), pnlGettingStarted);
+  gs->addWidget(imgDragDrop, 1);
+  gs->addWidget(lblGettingStarted);
+  gs->addWidget(btnOpenForGs, 0, Qt::AlignHCenter);
+  stkList->addWidget(pnlGettingStarted);
+  grid->setParent(stkList);
+  stkList->addWidget(grid);
+  listColumn->addWidget(stkList);
+  auto* trimRow = new QHBoxLayout;
+  edTimeStart = new QTimeEdit(central);
+  edTimeStart->setObjectName("edTimeStart");
+  edTimeStart->setDisplayFormat("HH:mm:ss");
+  edTimeEnd = new QTimeEdit(central);
+  edTimeEnd->setObjectName("edTimeEnd");
+  edTimeEnd->setDisplayFormat("HH:mm:ss");
+  trimRow->addWidget(Caption(QObject::tr("Start:"), central));
+  trimRow->addWidget(edTimeStart);
+  trimRow->addSpacing(12);
+  trimRow->addWidget(Caption(QObject::tr("End:"), central));
+  trimRow->addWidget(edTimeEnd);
+  trimRow->addStretch(1);
+  listColumn->addLayout(trimRow);
+  middle->addLayout(listColumn);
+
+  pnlPlayer = new QWidget(central);
+  pnlPlayer->setObjectName("pnlPlayer");
+  pnlPlayer->setAttribute(Qt::WA_StyledBackground, true);
+  auto* player = new QVBoxLayout(pnlPlayer);
+  player->setContentsMargins(8, 8, 8, 8);
+  auto* screen = new QLabel(QObject::tr("Preview"), pnlPlayer);
+  screen->setObjectName("pnlPreview");
+  screen->setAlignment(Qt::AlignCenter);
+  screen->setMinimumHeight(120);
+  player->addWidget(screen, 1);
+  sldPosition = new QSlider(Qt::Horizontal, pnlPlayer);
+  sldPosition->setObjectName("sldPosition");
+  player->addWidget(sldPosition);
+  auto* transport = new QHBoxLayout;
+  btnPlay = ImageButton("btnPlay", QObject::tr("Play"), pnlPlayer);
+  btnPause = ImageButton("btnPause", QObject::tr("Pause"), pnlPlayer);
+  btnStop = ImageButton("btnStop", QObject::tr("Stop"), pnlPlayer);
+  lblPlayTime = new QLabel(QStringLiteral("00:00:00 / 00:00:00"), pnlPlayer);
+  lblPlayTime->setObjectName("lblPlayTime");
+  transport->addWidget(btnPlay);
+  transport->addWidget(btnPause);
+  transport->addWidget(btnStop);
+  transport->addStretch(1);
+  transport->addWidget(lblPlayTime);
+  player->addLayout(transport);
+  middle->addWidget(pnlPlayer, 1);
+  root->addLayout(middle, 1);
+
+  // --- profile and choices
+  auto* settings = new QWidget(central);
+  settings->setObjectName("pnlSettings");
+  settings->setAttribute(Qt::WA_StyledBackground, true);
+  auto* g = new QGridLayout(settings);
+  g->setContentsMargins(8, 6, 8, 6);
+  g->setHorizontalSpacing(6);
+  g->setVerticalSpacing(4);
+  P.cmbProfile->setParent(settings);
+  P.cmbProfile->setMinimumWidth(200);
+  g->addWidget(Caption(QObject::tr("Profile:"), settings), 0, 0);
+  g->addWidget(P.cmbProfile, 0, 1, 1, 3);
+  P.chApplyToAll->setParent(settings);
+  g->addWidget(P.chApplyToAll, 0, 4, 1, 2);
+  struct TChoice {
+    const char* Caption;
+    QComboBox* Box;
+  };
+  const TChoice choices[] = {{"Quality", P.cmbQuality},  {"Sample", P.cmbSampleRate}, {"Bit rate", P.cmbAudioBitRate},
+                             {"Channels", P.cmbChannel}, {"Codec", P.cmbAudioEncoder}};
+  int col = 0;
+  for (const TChoice& c : choices) {
+    c.Box->setParent(settings);
+    auto* cell = new QVBoxLayout;
+    cell->setSpacing(1);
+    cell->addWidget(Caption(QObject::tr(c.Caption), settings));
+    cell->addWidget(c.Box);
+    g->addLayout(cell, 1, col++);
+  }
+  chMerge = new QCheckBox(QObject::tr("Merge to one file"), settings);
+  chMerge->setObjectName("chMerge");
+  g->addWidget(chMerge, 0, 6);
+  auto* vol = new QHBoxLayout;
+  vol->addWidget(Caption(QObject::tr("Vol. (%):"), settings));
+  edVolume = new QSpinBox(settings);
+  edVolume->setObjectName("edVolume");
+  edVolume->setRange(1, 5000);
+  edVolume->setValue(100);
+  vol->addWidget(edVolume);
+  g->addLayout(vol, 1, 6);
+  root->addWidget(settings);
+
+  // --- output folder and Convert
+  auto* bottom = new QHBoxLayout;
+  auto* out = new QGridLayout;
+  out->addWidget(Caption(QObject::tr("Output folder:"), central), 0, 0, 1, 3);
+  edDestinationFolder = new QLineEdit(central);
+  edDestinationFolder->setObjectName("edDestinationFolder");
+  edDestinationFolder->setReadOnly(true);  // changed through "Browse..." only
+  btnBrowse = new QPushButton(QObject::tr("Browse..."), central);
+  btnBrowse->setObjectName("btnBrowse");
+  btnFindTarget = new QPushButton(QObject::tr("Find target"), central);
+  btnFindTarget->setObjectName("btnFindTarget");
+  out->addWidget(edDestinationFolder, 1, 0);
+  out->addWidget(btnBrowse, 1, 1);
+  out->addWidget(btnFindTarget, 1, 2);
+  bottom->addLayout(out, 1);
+  btnConvert = ImageButton("btnConvert", QObject::tr("Convert all"), central);
+  bottom->addWidget(btnConvert, 0, Qt::AlignBottom);
+  root->addLayout(bottom);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,246 @@
+#include "app/sources/SourceList.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QTimeEdit>
+
+#include "app/report/ReportSink.h"
+#include "media/decoder/FFDecode.h"
+
+namespace quorvel {
+
+namespace {
+
+// Thin vertical lines between the columns, in the list's own grey.
+const QColor kSeparatorColour(209, 209, 209);
+
+// Every cell is drawn here: white (or the selection colour) behind black
+// text cut with an ellipsis, the film icon before the source name, and a
+// separator line at the right edge of each column.
+class TListDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* P, const QStyleOptionViewItem& AOption, const QModelIndex& AIndex) const override {
+    const QRect r = AOption.rect;
+    const bool selected = AOption.state & QStyle::State_Selected;
+    P->save();
+    P->fillRect(r, selected ? AOption.palette.color(QPalette::Highlight).lighter(160) : QColor(Qt::white));
+    P->setPen(Qt::black);
+    const QString text = AIndex.data().toString();
+    QRect textRect;
+    int align = Qt::AlignVCenter;
+    switch (AIndex.column()) {
+      case 0: {
+        const QIcon film = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+        film.paint(P, QRect(r.left() + 2, r.top() + 1, 18, 18));
+        textRect = QRect(QPoint(r.left() + 23, r.top() + 2), r.bottomRight());
+        align = Qt::AlignTop | Qt::AlignLeft;
+        break;
+      }
+      case 1:
+        textRect = r;
+        align = Qt::AlignCenter;
+        break;
+      default:
+        textRect = QRect(QPoint(r.left() + 5, r.top()), r.bottomRight());
+        align = Qt::AlignVCenter | Qt::AlignLeft;
+        break;
+    }
+    P->drawText(textRect, align | Qt::TextSingleLine,
+                AOption.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
+    P->setPen(kSeparatorColour);
+    P->drawLine(r.right(), r.top(), r.right(), r.bottom());
+    P->restore();
+  }
+};
+
+}  // namespace
+
+QString FormatMediaTime(int64_t ATime) {
+  const int64_t seconds = ATime / 1000000;
+  return QString::asprintf("%.2lld:%.2lld:%.2lld", static_cast<long long>(seconds / 60 / 60),
+                           static_cast<long long>((seconds / 60) % 60), static_cast<long long>(seconds % 60));
+}
+
+int64_t TextTimeToMediaTime(const QTime& ATime) {
+  return ((int64_t{ATime.hour()} * 3600 + ATime.minute() * 60 + ATime.second()) * 1000 + ATime.msec()) * 1000;
+}
+
+QString RemoveExtension(const QString& AFileName) {
+  const qsizetype dot = AFileName.lastIndexOf(u'.');
+  return dot < 0 ? AFileName : AFileName.left(dot);
+}
+
+TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
+  FGrid = new QTableWidget(0, 4, AGridParent);
+  FGrid->setObjectName("sgList");
+  FGrid->setHorizontalHeaderLabels({tr("Source"), tr("Estimated Size"), tr("Destination File"), tr("Format")});
+  FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+  FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  FGrid->setShowGrid(false);
+  FGrid->setItemDelegate(new TListDelegate(FGrid));
+  FGrid->verticalHeader()->hide();
+  FGrid->verticalHeader()->setDefaultSectionSize(20);
+  FGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  FGrid->horizontalHeader()->setHighlightSections(false);
+  FGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+  FGrid->horizontalHeader()->setTextElideMode(Qt::ElideRight);
+  FGrid->setTextElideMode(Qt::ElideRight);
+  FGrid->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  FNameEditor = new QLineEdit(FGrid->viewport());
+  FNameEditor->setObjectName("edDestinationTitle");
+  FNameEditor->hide();
+  FNameEditor->installEventFilter(this);
+  connect(FNameEditor, &QLineEdit::editingFinished, this, [this] { EndRename(); });
+  connect(&FRows, &TSourceRows::Changed, this, [this](int, int) { Repaint(); });
+  connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
+    if (AColumn == 2) BeginRename();
+  });
+}
+
+bool TSourceList::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == FNameEditor && AEvent->type() == QEvent::FocusOut) EndRename();
+  return QObject::eventFilter(AWatched, AEvent);
+}
+
+int TSourceList::SelectedIndex() const {
+  const int row = FGrid->currentRow();
+  return (row >= 0 && row < RowCount()) ? row : -1;
+}
+
+void TSourceList::SelectIndex(int AIndex) {
+  if (AIndex >= 0 && AIndex < RowCount()) FGrid->selectRow(AIndex);
+}
+
+bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, int AProfileInd,
+                               TReportSink& AReport) {
+  const QString name = QFileInfo(AMediaFile).fileName();
+  if (!ADecoder.LoadFile(AMediaFile.toStdString())) {
+    AReport.AppendLogText(QString());
+    AReport.AddLogLine("-> File load error: " + QString::fromStdString(ADecoder.LastErrMsg()));
+    AReport.AppendLogText(QString());
+    QMessageBox::information(FGrid->window(), QApplication::applicationDisplayName(),
+                             "File " + name + " is not a valid media file or its format is not supported.",
+                             QMessageBox::Ok);
+    return false;
+  }
+  TAudioFile f;
+  f.Source = AMediaFile;
+  AReport.AddLogLine("-> Added file " + f.Source);
+  f.SourceTitleExt = name;
+  f.DestinationTitle = RemoveExtension(name);
+  f.TimeStart = 0;
+  f.TimeEnd = ADecoder.FileStreamInfo().Duration;
+  f.ProfileInd = AProfileInd;
+  FRows.Append(f);
+  UpdateEstimatedSize(RowCount() - 1);
+  ADecoder.CloseFile();
+  return true;
+}
+
+void TSourceList::UpdateEstimatedSize(int AIndex) {
+  if (AIndex < 0 || AIndex >= RowCount()) return;
+  FRows.UpdateEstimate(AIndex);
+  const int sel = SelectedIndex();
+  if (sel >= 0 && FTimeStart && FTimeEnd) {
+    const TAudioFile& s = FRows.At(sel);
+    FTimeStart->setTime(QTime::fromString(FormatMediaTime(std::max<int64_t>(s.TimeStart, 0)), "HH:mm:ss"));
+    FTimeEnd->setTime(QTime::fromString(FormatMediaTime(std::max<int64_t>(s.TimeEnd, 0)), "HH:mm:ss"));
+  }
+}
+
+void TSourceList::UpdateAllEstimatedSizes() {
+  for (int i = 0; i < RowCount(); ++i) UpdateEstimatedSize(i);
+}
+
+void TSourceList::ExchangeRows(int A, int B) { FRows.Exchange(A, B); }
+
+bool TSourceList::Remove() {
+  const int sel = SelectedIndex();
+  if (RowCount() == 0 || sel < 0) return true;
+  if (RowCount() == 1) return false;
+  FRows.RemoveAt(sel);
+  FGrid->selectRow(std::min(sel, RowCount() - 1));
+  return true;
+}
+
+void TSourceList::ClearAll() {
+  EndRename();
+  FRows.Clear();
+}
+
+bool TSourceList::MoveUp() {
+  const int sel = SelectedIndex();
+  if (RowCount() < 2 || sel <= 0) return false;
+  ExchangeRows(sel, sel - 1);
+  FGrid->selectRow(sel - 1);
+  return true;
+}
+
+bool TSourceList::MoveDown() {
+  const int sel = SelectedIndex();
+  if (RowCount() < 2 || sel < 0 || sel >= RowCount() - 1) return false;
+  ExchangeRows(sel, sel + 1);
+  FGrid->selectRow(sel + 1);
+  return true;
+}
+
+void TSourceList::BeginRename() {
+  const int sel = SelectedIndex();
+  if (sel < 0) return;
+  const QRect cell = FGrid->visualRect(FGrid->model()->index(sel, 2));
+  FNameEditor->setGeometry(cell.left(), cell.top() - 1, FGrid->columnWidth(2), cell.height() + 2);
+  FNameEditor->setText(FRows.At(sel).DestinationTitle);
+  FRenaming = true;
+  FNameEditor->show();
+  FNameEditor->setFocus();
+  FNameEditor->selectAll();
+}
+
+void TSourceList::EndRename() {
+  if (!FRenaming) return;
+  FRenaming = false;
+  const int sel = SelectedIndex();
+  if (sel >= 0) FRows.SetTitle(sel, FNameEditor->text());
+  FNameEditor->hide();
+  Repaint();
+}
+
+void TSourceList::ApplyTimeFields() {
+  const int sel = SelectedIndex();
+  if (RowCount() == 0 || sel < 0 || !FTimeStart || !FTimeEnd) return;
+  const int64_t start = TextTimeToMediaTime(FTimeStart->time());
+  const int64_t end = TextTimeToMediaTime(FTimeEnd->time());
+  if (end < start) return;
+  FRows.SetTrim(sel, start, end);
+  UpdateEstimatedSize(sel);
+}
+
+void TSourceList::Repaint() {
+  FGrid->setRowCount(RowCount());
+  for (int r = 0; r < RowCount(); ++r) {
+    const TAudioFile& f = FRows.At(r);
+    const TProfile* p = ProfileOf(f);
+    const QString cells[4] = {f.SourceTitleExt, QString::number(f.EstimatedSize, 'f', 2) + " MB",
+                              f.DestinationTitle, p ? p->FormatExt : QString()};
+    for (int c = 0; c < 4; ++c) {
+      QTableWidgetItem* item = FGrid->item(r, c);
+      if (!item) FGrid->setItem(r, c, item = new QTableWidgetItem);
+      item->setText(cells[c]);
+    }
+  }
+  FGrid->viewport()->update();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,101 @@
+// The source list: the rows to convert (a TSourceRows model) and their grid.
+//
+// Grid row r shows row r of the model and is redrawn whenever the model
+// announces a change; the column captions sit in the header. Rows
+// come in through AddMediaFile, which probes each file first; the grid is
+// drawn by the list itself (see the delegate in the .cpp), renamed in place
+// with a line editor over the "Destination File" cell, and reordered with
+// ExchangeRows.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+#include <cstdint>
+#include <vector>
+
+#include "app/sources/SourceRows.h"
+#include "profiles/Profile.h"
+
+class QLineEdit;
+class QTableWidget;
+class QTimeEdit;
+class QWidget;
+
+namespace quorvel {
+
+class TFFDecoder;
+class TReportSink;
+
+// "hh:mm:ss" of a media time (µs); hours are not limited to 24.
+QString FormatMediaTime(int64_t ATime);
+// µs of a time of day.
+int64_t TextTimeToMediaTime(const QTime& ATime);
+// The name without the part from its last "." on.
+QString RemoveExtension(const QString& AFileName);
+
+class TSourceList : public QObject {
+  Q_OBJECT
+public:
+  explicit TSourceList(QWidget* AGridParent);
+  // The profile set the rows' indexes refer to.
+  void SetProfiles(const TProfiles* AProfiles) { FRows.SetProfiles(AProfiles); }
+  // The fields that show the selected row's trim points.
+  void SetTimeFields(QTimeEdit* AStart, QTimeEdit* AEnd) {
+    FTimeStart = AStart;
+    FTimeEnd = AEnd;
+  }
+
+  QTableWidget* Grid() const { return FGrid; }
+  QLineEdit* NameEditor() const { return FNameEditor; }
+  // The rows: every edit goes through the model.
+  TSourceRows& Rows() { return FRows; }
+  const std::vector<TAudioFile>& AudioFiles() const { return FRows.All(); }
+  int RowCount() const { return FRows.Count(); }
+
+  // Element index of the selected file row; -1 when no file row is selected.
+  int SelectedIndex() const;
+  void SelectIndex(int AIndex);
+
+  // Probes AMediaFile with ADecoder and appends it with AProfileInd; on
+  // failure logs and tells the user, and adds nothing.
+  bool AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, int AProfileInd, TReportSink& AReport);
+
+  // The estimate of a row's output size from its profile's bit rate and its
+  // trimmed length (an unusable profile keeps the old estimate), and the
+  // trim fields from the selected row.
+  void UpdateEstimatedSize(int AIndex);
+  void UpdateAllEstimatedSizes();
+
+  // Row operations of the pop-up menu. Each returns false when there was
+  // nothing to do.
+  void ExchangeRows(int A, int B);
+  bool Remove();  // false: the last row went, the caller clears the list
+  void ClearAll();
+  bool MoveUp();
+  bool MoveDown();
+  // Places the name editor over the selected row's "Destination File" cell.
+  void BeginRename();
+  void EndRename();
+  // Enter in the Start or End field: the selected row takes both times
+  // when the end is not before the start.
+  void ApplyTimeFields();
+
+  // Brings the grid in line with the rows: one grid row per row.
+  void Repaint();
+
+  const TProfile* ProfileOf(const TAudioFile& AFile) const { return FRows.ProfileOf(AFile); }
+
+private:
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+
+  QTableWidget* FGrid = nullptr;
+  QLineEdit* FNameEditor = nullptr;
+  QTimeEdit* FTimeStart = nullptr;
+  QTimeEdit* FTimeEnd = nullptr;
+  bool FRenaming = false;  // guards the editor's end against its own hide
+  TSourceRows FRows;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,93 @@
+#include "app/sources/SourceRows.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quorvel {
+
+const TProfile* TSourceRows::ProfileOf(const TAudioFile& AFile) const {
+  if (!FProfiles || AFile.ProfileInd < 0 || AFile.ProfileInd >= static_cast<int>(FProfiles->size())) return nullptr;
+  return &(*FProfiles)[static_cast<size_t>(AFile.ProfileInd)];
+}
+
+void TSourceRows::Estimate(TAudioFile& AFile) const {
+  const TProfile* p = ProfileOf(AFile);
+  if (!p) return;
+  bool ok = false;
+  const int rate = p->AudioBitRate.toInt(&ok);
+  if (!ok) return;
+  const int64_t seconds = AFile.TrimmedLength / 1000000;
+  // An unknown length (-1 µs) counts as no seconds, not as a negative size.
+  AFile.EstimatedSize = std::max(0.0, rate / 1000.0 / 8.0 * static_cast<double>(seconds) / 1024.0);
+}
+
+void TSourceRows::Append(TAudioFile AFile) {
+  AFile.TrimmedLength = AFile.TimeEnd - AFile.TimeStart;
+  Estimate(AFile);
+  FRows.push_back(std::move(AFile));
+  emit Changed(Count() - 1, Count() - 1);
+}
+
+void TSourceRows::SetTrim(int AIndex, int64_t AStart, int64_t AEnd) {
+  if (!Valid(AIndex)) return;
+  TAudioFile& f = FRows[static_cast<size_t>(AIndex)];
+  f.TimeStart = AStart;
+  f.TimeEnd = AEnd;
+  f.TrimmedLength = AEnd - AStart;
+  Estimate(f);
+  emit Changed(AIndex, AIndex);
+}
+
+void TSourceRows::SetTitle(int AIndex, const QString& ATitle) {
+  if (!Valid(AIndex)) return;
+  FRows[static_cast<size_t>(AIndex)].DestinationTitle = ATitle;
+  emit Changed(AIndex, AIndex);
+}
+
+void TSourceRows::SetProfile(int AIndex, int AProfileInd) {
+  if (!Valid(AIndex)) return;
+  TAudioFile& f = FRows[static_cast<size_t>(AIndex)];
+  f.ProfileInd = AProfileInd;
+  Estimate(f);
+  emit Changed(AIndex, AIndex);
+}
+
+void TSourceRows::SetProfileOfAll(int AProfileInd) {
+  if (FRows.empty()) return;
+  for (TAudioFile& f : FRows) {
+    f.ProfileInd = AProfileInd;
+    Estimate(f);
+  }
+  emit Changed(0, Count() - 1);
+}
+
+void TSourceRows::Exchange(int A, int B) {
+  if (!Valid(A) || !Valid(B)) return;
+  std::swap(FRows[static_cast<size_t>(A)], FRows[static_cast<size_t>(B)]);
+  emit Changed(std::min(A, B), std::max(A, B));
+}
+
+void TSourceRows::RemoveAt(int AIndex) {
+  if (!Valid(AIndex)) return;
+  FRows.erase(FRows.begin() + AIndex);
+  emit Changed(AIndex, Count() - 1);
+}
+
+void TSourceRows::Clear() {
+  FRows.clear();
+  emit Changed(0, -1);
+}
+
+void TSourceRows::UpdateEstimate(int AIndex) {
+  if (!Valid(AIndex)) return;
+  Estimate(FRows[static_cast<size_t>(AIndex)]);
+  emit Changed(AIndex, AIndex);
+}
+
+void TSourceRows::UpdateAllEstimates() {
+  if (FRows.empty()) return;
+  for (TAudioFile& f : FRows) Estimate(f);
+  emit Changed(0, Count() - 1);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,71 @@
+// The rows of the source list as a model: every edit goes through here, so
+// that the derived fields stay right (the trimmed length follows the trim
+// points, the estimated size follows the length and the row's profile) and
+// every edit is announced (the grid redraws from it; the batch reads it).
+//
+// Owner: the user-interface thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+#include "profiles/Profile.h"
+
+namespace quorvel {
+
+struct TAudioFile {
+  QString Source;
+  QString SourceTitleExt;
+  int64_t TrimmedLength = 0;  // derived: TimeEnd - TimeStart
+  double EstimatedSize = 0;   // derived: MB at the profile's bit rate
+  QString DestinationTitle;
+  QString Status = QStringLiteral("-");
+  int64_t TimeStart = 0;
+  int64_t TimeEnd = 0;
+  int ProfileInd = 0;
+};
+
+class TSourceRows : public QObject {
+  Q_OBJECT
+public:
+  using QObject::QObject;
+
+  // The profile set the rows' indexes refer to.
+  void SetProfiles(const TProfiles* AProfiles) { FProfiles = AProfiles; }
+  const TProfile* ProfileOf(const TAudioFile& AFile) const;
+
+  const std::vector<TAudioFile>& All() const { return FRows; }
+  int Count() const { return static_cast<int>(FRows.size()); }
+  const TAudioFile& At(int AIndex) const { return FRows[static_cast<size_t>(AIndex)]; }
+
+  // Each edit ignores an index out of range.
+  void Append(TAudioFile AFile);
+  void SetTrim(int AIndex, int64_t AStart, int64_t AEnd);
+  void SetTitle(int AIndex, const QString& ATitle);
+  void SetProfile(int AIndex, int AProfileInd);
+  void SetProfileOfAll(int AProfileInd);
+  void Exchange(int A, int B);
+  void RemoveAt(int AIndex);
+  void Clear();
+  // After a profile's values changed: the estimates that depend on it. An
+  // unusable bit rate keeps the estimate before.
+  void UpdateEstimate(int AIndex);
+  void UpdateAllEstimates();
+
+signals:
+  // Rows AFirst to ALast changed; after a change of the count, up to the
+  // last row (ALast may be -1: no rows are left).
+  void Changed(int AFirst, int ALast);
+
+private:
+  bool Valid(int AIndex) const { return AIndex >= 0 && AIndex < Count(); }
+  void Estimate(TAudioFile& AFile) const;
+
+  const TProfiles* FProfiles = nullptr;
+  std::vector<TAudioFile> FRows;
+};
+
+}  // namespace quorvel

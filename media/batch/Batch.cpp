@@ -1,0 +1,144 @@
+#include "media/batch/Batch.h"
+
+#include <utility>
+
+#include "media/encoder/FFEncode.h"
+
+namespace quorvel {
+
+namespace {
+
+std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
+  std::vector<std::string> sources;
+  for (const TBatchRow& row : ARows) sources.push_back(row.Source);
+  return sources;
+}
+
+}  // namespace
+
+TBatch::TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows)
+    : FSettings(std::move(ASettings)),
+      FRows(std::move(ARows)),
+      FPlanner(FSettings.Folder, FSettings.EarlierOutputs, Sources(FRows)) {}
+
+bool TBatch::TooManyToJoin() const { return FSettings.Merge && FRows.size() > static_cast<size_t>(kMaxMergedFiles); }
+
+bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+  return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
+}
+
+bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+  bool all = true;
+  // Each row that fails is undone before the handler decides whether to go on.
+  auto failed = [&](int ARow, TQueueStep AStep, std::string AMessage, std::string AOutput = {}) {
+    all = false;
+    return AOnFailure({ARow, AStep, std::move(AMessage), std::move(AOutput)});
+  };
+  for (int i = 0; i < static_cast<int>(FRows.size()); ++i) {
+    const TBatchRow& row = FRows[static_cast<size_t>(i)];
+    TInputOptions input;
+    FillInputRecord(row, false, input);
+    const int task = AEncoder.AddTask(row.Source, &input);
+    if (task < 0) {
+      if (!failed(i, TQueueStep::AddTask, AEncoder.LastErrMsg())) return false;
+      continue;
+    }
+    TClaimedOutput claim;
+    try {
+      claim = FPlanner.Claim(row.Title, row.Format.Ext);
+    } catch (const std::exception& e) {
+      AEncoder.RemoveTask(task);
+      if (!failed(i, TQueueStep::ClaimOutput, e.what())) return false;
+      continue;
+    }
+    TOutputOptions output;
+    FillOutputRecord(row, FSettings.VolumePercent, false, output);
+    output.FileName = claim.Path;
+    if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
+      const std::string message = AEncoder.LastErrMsg();
+      FPlanner.Remove(claim.Path);
+      AEncoder.RemoveTask(task);
+      if (!failed(i, TQueueStep::SetOutput, message, claim.Path)) return false;
+      continue;
+    }
+    if (!claim.Note.empty()) AOnNote(claim.Note);
+    TBatchItem item;
+    item.Rows = {i};
+    item.Output = claim.Path;
+    FItems.push_back(std::move(item));
+  }
+  return all;
+}
+
+bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+  // A joined file that silently lacks one of its parts would be a wrong
+  // result, so any unreadable input cancels the joined file.
+  bool complete = true;
+  for (int i = 0; i < static_cast<int>(FRows.size()); ++i) {
+    const TBatchRow& row = FRows[static_cast<size_t>(i)];
+    TInputOptions input;
+    FillInputRecord(row, true, input);
+    const bool first = AEncoder.TasksCount() == 0;
+    const bool added = first ? AEncoder.AddTask(row.Source, &input) >= 0 : AEncoder.AddInputFile(0, row.Source, &input);
+    if (!added) {
+      complete = false;
+      if (!AOnFailure({i, first ? TQueueStep::AddTask : TQueueStep::AddInput, AEncoder.LastErrMsg(), {}})) return false;
+    }
+  }
+  if (!complete) {
+    AOnFailure({-1, TQueueStep::JoinIncomplete, "every input must be readable", {}});
+    return false;
+  }
+  const size_t formatRow =
+      FSettings.JoinedFormatRow >= 0 && static_cast<size_t>(FSettings.JoinedFormatRow) < FRows.size()
+          ? static_cast<size_t>(FSettings.JoinedFormatRow)
+          : 0;
+  const TBatchRow& row = FRows[formatRow];
+  TClaimedOutput claim;
+  try {
+    claim = FPlanner.Claim("Joined", row.Format.Ext);
+  } catch (const std::exception& e) {
+    AOnFailure({-1, TQueueStep::ClaimOutput, e.what(), {}});
+    return false;
+  }
+  TOutputOptions output;
+  FillOutputRecord(row, FSettings.VolumePercent, true, output);
+  output.FileName = claim.Path;
+  if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
+    const std::string message = AEncoder.LastErrMsg();
+    FPlanner.Remove(claim.Path);
+    AOnFailure({-1, TQueueStep::SetOutput, message, claim.Path});
+    return false;
+  }
+  if (!claim.Note.empty()) AOnNote(claim.Note);
+  TBatchItem item;
+  for (int i = 0; i < static_cast<int>(FRows.size()); ++i) item.Rows.push_back(i);
+  item.Output = claim.Path;
+  FItems.push_back(std::move(item));
+  return true;
+}
+
+void TBatch::TaskEnded(const TTerminateInfo& AInfo) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return;
+  TBatchItem& item = FItems[static_cast<size_t>(AInfo.TaskIndex)];
+  item.Ended = true;
+  item.Ok = AInfo.Finished && !AInfo.Exception;
+  item.Stopped = !AInfo.Finished && !AInfo.Exception;
+}
+
+TBatchOutcome TBatch::Finish() {
+  std::lock_guard<std::mutex> guard(FLock);
+  TBatchOutcome outcome;
+  for (TBatchItem& item : FItems) {
+    if (item.Ok) {
+      ++outcome.Done;
+      continue;
+    }
+    ++(item.Stopped ? outcome.Stopped : outcome.Failed);
+    if (FPlanner.Remove(item.Output)) outcome.Removed.push_back(item.Output);
+  }
+  return outcome;
+}
+
+}  // namespace quorvel

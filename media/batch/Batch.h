@@ -1,0 +1,104 @@
+// One batch, as both programs run it: the rows queued on the task manager
+// (one task per row, or one task joining every row), each task's output
+// planned by TOutputPlanner, the end of each task noted, and after the run
+// every output that was not finished removed, so that a stopped, failed or
+// never-started task leaves nothing behind that looks like a result.
+//
+// Threads: made, queued and finished on the owner's thread; TaskEnded may
+// come from any thread (the task manager's delivery threads) and takes the
+// batch's lock.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "media/batch/BatchRules.h"
+#include "media/batch/OutputPlanner.h"
+
+namespace quorvel {
+
+class TCustomEncoder;
+struct TTerminateInfo;
+
+struct TBatchSettings {
+  std::string Folder;
+  TEarlierOutputs EarlierOutputs = TEarlierOutputs::Keep;
+  bool Merge = false;
+  int VolumePercent = 100;
+  int JoinedFormatRow = 0;  // the row whose format the joined file takes
+};
+
+// What could not be queued, and where it went wrong.
+enum class TQueueStep {
+  AddTask,      // the row's input could not be opened as a task
+  AddInput,     // a joined file's further input could not be opened
+  ClaimOutput,  // no output name could be had
+  SetOutput,    // the task manager refused the output
+  JoinIncomplete,  // a joined file lacks one of its inputs: nothing is joined
+};
+struct TQueueFailure {
+  int Row = -1;  // -1 for the joined file as a whole
+  TQueueStep Step = TQueueStep::AddTask;
+  std::string Message;  // the task manager's or the system's reason
+  std::string Output;   // the planned output, when there was one
+};
+
+struct TBatchItem {
+  std::vector<int> Rows;  // the rows it reads: one, or every row of a joined file
+  std::string Output;
+  // Written by TaskEnded under the batch's lock; the owner reads them once
+  // the run has ended.
+  bool Ended = false;
+  bool Ok = false;
+  bool Stopped = false;  // ended unfinished without an error
+};
+
+struct TBatchOutcome {
+  int Done = 0;
+  int Failed = 0;   // tasks that ended with an error
+  int Stopped = 0;  // tasks stopped, or never started
+  std::vector<std::string> Removed;  // the unfinished outputs taken away
+};
+
+class TBatch {
+public:
+  TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows);
+  TBatch(const TBatch&) = delete;
+  TBatch& operator=(const TBatch&) = delete;
+
+  const TBatchSettings& Settings() const { return FSettings; }
+  const std::vector<TBatchRow>& Rows() const { return FRows; }
+  // More rows than one joined file can read.
+  bool TooManyToJoin() const;
+
+  // AOnFailure hears each row that cannot be queued and answers whether to
+  // go on with the next; AOnNote hears why an output does not have its
+  // plain name. A row that fails leaves no task and no output behind.
+  // Returns whether every row was queued. The encoder's task list must be
+  // empty.
+  using TFailureHandler = std::function<bool(const TQueueFailure&)>;
+  using TNoteHandler = std::function<void(const std::string&)>;
+  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+
+  // The queued tasks, by task index.
+  const std::vector<TBatchItem>& Items() const { return FItems; }
+  // The end of one task (any thread); the run's final event is ignored.
+  void TaskEnded(const TTerminateInfo& AInfo);
+  // After the run, or instead of it: counts the ends and removes every
+  // output whose task did not finish. Call once no task runs.
+  TBatchOutcome Finish();
+
+private:
+  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+
+  const TBatchSettings FSettings;
+  const std::vector<TBatchRow> FRows;
+  TOutputPlanner FPlanner;
+  std::mutex FLock;  // guards the end fields of FItems
+  std::vector<TBatchItem> FItems;
+};
+
+}  // namespace quorvel

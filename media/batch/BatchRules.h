@@ -1,0 +1,46 @@
+// The rules of a batch that the window program and the command-line
+// converter share: how a row (a file with its trim, the volume and the
+// profile's choices) becomes the task manager's option records, and how
+// many inputs one joined file may have.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "media/encoder/EncoderOptions.h"
+
+namespace quorvel {
+
+// One task reads at most this many inputs, so a joined file has no more.
+inline constexpr int kMaxMergedFiles = 20;
+
+// The output format chosen for a row.
+struct TBatchFormat {
+  std::string Ext;  // with the dot: ".mp3"
+  std::string Codec;
+  int Channels = 0;
+  int SampleRate = 0;
+  int Bitrate = 0;
+};
+
+// One source of a batch.
+struct TBatchRow {
+  std::string Source;
+  std::string Title;  // the output's name without folder and extension
+  TBatchFormat Format;
+  int64_t TimeStart = kNoTime;  // kNoTime: from the beginning
+  // kNoTime or negative: to the end. A length the probe could not tell
+  // leaves the end open, so the whole source is converted rather than
+  // nothing.
+  int64_t TimeEnd = kNoTime;
+};
+
+// Percent to the engine's volume (256 = unchanged), rounded to the nearest.
+int VolumeFromPercent(int APercent);
+
+// The records of one row. A joined file ignores the rows' trims: it is made
+// of whole inputs.
+void FillInputRecord(const TBatchRow& ARow, bool AMerge, TInputOptions& ARecord);
+void FillOutputRecord(const TBatchRow& ARow, int AVolumePercent, bool AMerge, TOutputOptions& ARecord);
+
+}  // namespace quorvel

@@ -1,0 +1,96 @@
+#include "media/batch/OutputPlanner.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "media/runtime/Exception.h"
+#include "media/runtime/Format.h"
+
+namespace fs = std::filesystem;
+
+namespace quorvel {
+
+namespace {
+
+std::string Normal(const std::string& APath) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(APath, error);
+  return (error ? fs::path(APath) : absolute).lexically_normal().string();
+}
+
+}  // namespace
+
+TOutputPlanner::TOutputPlanner(std::string AFolder, TEarlierOutputs AEarlier, const std::vector<std::string>& AInputs)
+    : FFolder(std::move(AFolder)), FEarlier(AEarlier) {
+  for (const std::string& input : AInputs) FInputs.push_back(Normal(input));
+}
+
+TOutputPlanner::~TOutputPlanner() = default;
+
+std::string TOutputPlanner::Title(const std::string& APath) { return fs::path(APath).stem().string(); }
+
+bool TOutputPlanner::IsInput(const std::string& APath) const {
+  const std::string normal = Normal(APath);
+  for (const std::string& input : FInputs) {
+    if (input == normal) return true;
+    // Another name of the same file: a link, or a folder reached twice.
+    std::error_code error;
+    if (fs::equivalent(input, normal, error) && !error) return true;
+  }
+  return false;
+}
+
+TOutputPlanner::TVerdict TOutputPlanner::Check(const std::string& APath) const {
+  if (IsInput(APath)) return TVerdict::IsInput;
+  if (FClaimed.count(Normal(APath))) return TVerdict::Taken;
+  std::error_code error;
+  if (fs::symlink_status(APath, error).type() != fs::file_type::not_found &&
+      FEarlier == TEarlierOutputs::Keep) return TVerdict::Exists;
+  return TVerdict::Free;
+}
+
+TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::string& AExt) {
+  const std::string plain = (fs::path(FFolder) / (ATitle + AExt)).string();
+  std::string note;
+  switch (Check(plain)) {
+    case TVerdict::Free: break;
+    case TVerdict::Exists: note = plain + " exists"; break;
+    case TVerdict::IsInput: note = plain + " is an input"; break;
+    case TVerdict::Taken: note = plain + " is the output of an earlier file"; break;
+  }
+  for (int n = 1; n < 10000; ++n) {
+    const std::string path =
+        n == 1 ? plain : (fs::path(FFolder) / Format("%s (%d)%s", ATitle.c_str(), n, AExt.c_str())).string();
+    if (Check(path) != TVerdict::Free) continue;
+    if (FEarlier == TEarlierOutputs::Keep) {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0) {
+        if (errno == EEXIST) continue;  // made meanwhile by someone else
+        throw Exception(Format("%s: %s", path.c_str(), std::strerror(errno)));
+      }
+      ::close(fd);
+    } else {
+      std::error_code error;
+      const auto changed = fs::last_write_time(path, error);
+      if (!error) FPreexisting[path] = changed;
+    }
+    FClaimed.insert(Normal(path));
+    return {path, note.empty() ? std::string() : note + ", writing " + path};
+  }
+  throw Exception(Format("%s: no free name", plain.c_str()));
+}
+
+bool TOutputPlanner::Remove(const std::string& APath) {
+  std::error_code error;
+  if (const auto old = FPreexisting.find(APath); old != FPreexisting.end()) {
+    const auto changed = fs::last_write_time(APath, error);
+    if (error || changed == old->second) return false;
+  }
+  return fs::remove(APath, error) && !error;
+}
+
+}  // namespace quorvel

@@ -88,9 +88,11 @@ bool TOutputPlanner::Remove(const std::string& APath) {
   std::error_code error;
   if (const auto old = FPreexisting.find(APath); old != FPreexisting.end()) {
     const auto changed = fs::last_write_time(APath, error);
-    if (error || changed == old->second) return false;
+    if (!error && changed == old->second) return false;
   }
-  return fs::remove(APath, error) && !error;
+  fs::remove(APath, error);
+  // Gone, also when the conversion took away an output it never wrote to.
+  return !fs::exists(fs::symlink_status(APath, error));
 }
 
 }  // namespace quorvel

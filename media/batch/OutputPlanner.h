@@ -38,7 +38,7 @@ public:
   // opens it. Throws Exception when no name can be had.
   TClaimedOutput Claim(const std::string& ATitle, const std::string& AExt);
   // Removes a claimed output (a failed, stopped or never-started
-  // conversion); returns whether a file went. A file that was there before
+  // conversion); returns whether it is gone. A file that was there before
   // (replaced) and that the conversion never touched stays: a task stopped
   // before it started must not cost the old file.
   bool Remove(const std::string& APath);

@@ -106,6 +106,13 @@ private:
   QTimer FTimer;
 };
 
+// A file's bytes.
+QByteArray Bytes(const QString& APath) {
+  QFile f(APath);
+  f.open(QIODevice::ReadOnly);
+  return f.readAll();
+}
+
 // What a file decodes to, at its own rate and channel count.
 test::TDecodedAudio DecodeFile(const QString& APath) { return test::DecodeAudio(APath.toStdString()); }
 
@@ -405,11 +412,7 @@ TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
   // rows with one name, and a file left from an earlier run.
   const QString inOut = FDir + "/out/same.wav";
   ASSERT_TRUE(QFile::copy(Tone("same.wav", 1), inOut));
-  const QByteArray sourceBytes = [&] {
-    QFile f(inOut);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-  }();
+  const QByteArray sourceBytes = Bytes(inOut);
   QFile old(Out("dup.wav"));
   ASSERT_TRUE(old.open(QIODevice::WriteOnly));
   old.write("left over from an earlier run");
@@ -437,11 +440,7 @@ TEST_F(ListWindowTest, AnOutputNeverEmptiesAnotherRowsInput) {
   // link to that folder; both rows would write "b.wav" there.
   const QString source = Out("b.wav");
   ASSERT_TRUE(QFile::copy(Tone("first.wav", 1), source));
-  const QByteArray sourceBytes = [&] {
-    QFile f(source);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-  }();
+  const QByteArray sourceBytes = Bytes(source);
   ASSERT_TRUE(QFile::link(FDir + "/out", FDir + "/link"));
   FForm->ProfilePanel().SelectProfile(kWav);
   Add(FDir + "/link/b.wav");

@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -508,10 +507,6 @@ QStringList TMainForm::ExecuteOpenDialog() {
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setNameFilters(QtNameFilters(FOpenFilter));
-  // Files the chosen entry does not match are shown greyed rather than
-  // hidden: a name typed for one of them is then taken, where the dialog
-  // would otherwise refuse it without a word.
-  if (auto* model = dialog.findChild<QFileSystemModel*>()) model->setNameFilterDisables(true);
   if (dialog.exec() != QDialog::Accepted) return {};
   QStringList files = dialog.selectedFiles();
   // When some typed names are shown in the list, the dialog returns only

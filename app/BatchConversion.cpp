@@ -314,8 +314,8 @@ void TBatchConversion::FindTargetClick() {
 }
 
 void TBatchConversion::OpenFolder(const QString& AFolder) {
-  if (FServices.Desktop && !FServices.Desktop->OpenUrl(QUrl::fromLocalFile(AFolder)))
-    FReport.AddLogLine("-> Could not open the folder " + QDir::toNativeSeparators(AFolder));
+  OpenOrLog(FServices.Desktop, QUrl::fromLocalFile(AFolder), "the folder " + QDir::toNativeSeparators(AFolder),
+            FReport);
 }
 
 void TBatchConversion::ShutDownWindows() {

@@ -497,9 +497,7 @@ void TMainForm::ConnectCommands() {
 }
 
 void TMainForm::OpenAddress(const QUrl& AUrl) {
-  // Without a browser the click would do nothing at all: say so.
-  if (!AUrl.isEmpty() && FServices.Desktop && !FServices.Desktop->OpenUrl(AUrl))
-    FReport.AddLogLine("-> Could not open the address " + AUrl.toString());
+  OpenOrLog(FServices.Desktop, AUrl, "the address " + AUrl.toString(), FReport);
 }
 
 QStringList TMainForm::ExecuteOpenDialog() {

@@ -430,6 +430,7 @@ TEST_F(ListWindowTest, AnErrorEndIsHandledWholeBeforeTheRunsEnd) {
   };
   FForm->Conversion().ConvertButtonClick();
   QCoreApplication::processEvents();
+  FSink.WhileReporting = nullptr;
   ASSERT_EQ(FSink.Reports.size(), 1u);
   EXPECT_EQ(FSink.Reports[0].second, "CLM_Terminate");
   EXPECT_TRUE(FSink.Reports[0].first.startsWith("Conversion terminated with error: "));

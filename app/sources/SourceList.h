@@ -19,6 +19,7 @@
 #include "profiles/Profile.h"
 
 class QLineEdit;
+class QPixmap;
 class QTableWidget;
 class QTimeEdit;
 class QWidget;
@@ -26,6 +27,7 @@ class QWidget;
 namespace quorvel {
 
 class TFFDecoder;
+class TListDelegate;
 class TReportSink;
 
 // "hh:mm:ss" of a media time (µs); hours are not limited to 24.
@@ -46,6 +48,9 @@ public:
     FTimeStart = AStart;
     FTimeEnd = AEnd;
   }
+
+  // The skin's pictures of the selected row and of the film icon.
+  void SetPictures(const QPixmap& ASelectedRow, const QPixmap& AFilmIcon);
 
   QTableWidget* Grid() const { return FGrid; }
   QLineEdit* NameEditor() const { return FNameEditor; }
@@ -91,6 +96,7 @@ private:
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
   QTableWidget* FGrid = nullptr;
+  TListDelegate* FDelegate = nullptr;  // owned by the grid
   QLineEdit* FNameEditor = nullptr;
   QTimeEdit* FTimeStart = nullptr;
   QTimeEdit* FTimeEnd = nullptr;

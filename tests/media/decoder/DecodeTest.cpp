@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "DecoderTestSupport.h"
 #include "media/decoder/FFDecode.h"
+#include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/Stubs.h"
 #include "support/TestPaths.h"
@@ -407,6 +409,54 @@ TEST_F(DecodeTest, StepsBetweenFramesAndKeyFrames) {
   ASSERT_TRUE(d.Decode());
   EXPECT_FALSE(d.DecodeNextKeyFrame());
   EXPECT_FALSE(d.LastErrMsg().empty());
+}
+
+// A long video made by the engine: the shared clip stretched to ten minutes,
+// tiny 16x16 frames at 5 a second, and one key frame, at the start.
+std::string MakeLongVideo(const std::string& AOutput) {
+  const std::string input = SharedMedia("python3-mecavideo__balle1-vp9.avi");
+  TCustomFFmpeg job(2);
+  job.SetExtOption("itsscale", "0:600");  // about ten minutes of the ~1.1 s clip
+  EXPECT_TRUE(job.open_input_file(input)) << job.LastErrMsg();
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"vcodec", "mpeg4"}, {"s", "16x16"}, {"r", "5"}, {"vsync", "1"}, {"g", "100000"},
+           {"sc_threshold", "1000000000"}, {"an", ""}, {"t", "600"}})
+    job.SetExtOption(name, value);
+  EXPECT_EQ(job.open_output_file(AOutput, false), 1) << job.LastErrMsg();
+  job.StartConvert(false);
+  EXPECT_FALSE(job.FatalException()) << job.FatalMessage();
+  return AOutput;
+}
+
+// Stepping back to the key frame from the last frame of a ten-minute video
+// whose only key frame is its first: the step back grows, so the key frame
+// is found within a few seeks, not one seek per frame.
+TEST_F(DecodeTest, PreviousKeyFrameFarBackTakesFewSeeks) {
+  const std::string dir = test::ScratchDir();
+  for (const char* name : {"long.avi", "long.mkv", "long.nut", "long.mpg", "long.ts", "long.mp4", "long.flv"}) {
+    SCOPED_TRACE(name);
+    const std::string file = MakeLongVideo(dir + "/" + name);
+    TFFDecoder d;
+    ASSERT_TRUE(d.LoadFile(file)) << d.LastErrMsg();
+    const std::vector<FrameMark> marks = AllFrames(file);
+    ASSERT_GT(marks.size(), 2000u);
+    EXPECT_EQ(std::count_if(marks.begin(), marks.end(), [](const FrameMark& m) { return m.Key; }), 1);
+
+    // Stand on the last frame.
+    ASSERT_TRUE(d.Seek(marks.back().PTS - 2000000, sfBackward)) << d.LastErrMsg();
+    while (d.Decode()) {
+    }
+    ASSERT_EQ(d.FrameInfo().PTS, marks.back().PTS);
+
+    LogCapture log;
+    const bool found = d.DecodePreviousKeyFrame();
+    int seeks = 0;
+    for (const auto& line : log.From(&d)) seeks += line.Text.rfind("current position", 0) == 0;
+    std::printf("%s: %d seeks, found %d at %lld\n", name, seeks, found, (long long)d.FrameInfo().PTS);
+    ASSERT_TRUE(found) << d.LastErrMsg();
+    EXPECT_LT(d.FrameInfo().PTS, marks.back().PTS);
+    EXPECT_LE(seeks, 16);  // a doubling step spans the 3000 frames in 12
+  }
 }
 
 TEST_F(DecodeTest, StillPictures) {

@@ -489,11 +489,12 @@ bool TFFDecoder::DecodeNextKeyFrame(int AStreamIndex) {
 
 bool TFFDecoder::DecodePreviousKeyFrameFrom(int AIndex, int64_t AReference) {
   // Key-frame seeking lands on a key frame at or before the target; a
-  // demuxer without an index may land later, then step further back. The
-  // stride doubles each time, so a key frame an hour back is reached in a
-  // few dozen seeks rather than one seek per frame; a landing point that
-  // repeats shows the demuxer cannot go further back from here, and only the
-  // very start is left to try.
+  // demuxer without a key-frame index lands on whatever frame is near the
+  // target (or later), and then the step back goes further. The stride
+  // doubles each time, so a key frame an hour back is reached in a few dozen
+  // seeks rather than one seek per frame; a landing point that repeats shows
+  // the demuxer cannot go further back from here, and only the very start
+  // is left to try. At the start any frame will do: nothing is earlier.
   const int64_t duration = FrameDuration(AIndex);
   std::string reason;
   int64_t stride = duration;
@@ -506,7 +507,8 @@ bool TFFDecoder::DecodePreviousKeyFrameFrom(int AIndex, int64_t AReference) {
       reason = LastErrMsg();
       break;
     }
-    if (FPicture.PTS < AReference || FPicture.PTS <= 0) return true;
+    const bool earlier = FPicture.PTS < AReference || FPicture.PTS <= 0;
+    if (earlier && (FPicture.IsKeyFrame || atStart)) return true;
     if (atStart) break;
     const bool repeated = FPicture.PTS == lastPTS && FPicture.Position == lastPosition;
     lastPTS = FPicture.PTS;

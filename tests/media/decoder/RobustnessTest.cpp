@@ -293,7 +293,9 @@ class TSocketFeed {
       FURL = "pipe:" + std::to_string(FRead);
       // A socket closed with data it never read resets its peer: after the
       // bytes already on their way the reader gets "Connection reset by peer".
-      if (FPlan.End == TFeedPlan::Reset) EXPECT_EQ(::send(FRead, "x", 1, MSG_NOSIGNAL), 1);
+      if (FPlan.End == TFeedPlan::Reset) {
+        EXPECT_EQ(::send(FRead, "x", 1, MSG_NOSIGNAL), 1);
+      }
     }
     FThread = std::thread([this] { Feed(); });
   }
@@ -436,16 +438,19 @@ TEST_F(RobustnessTest, ProbeOfSlowInputsIsCompleteOrFailsWithAReason) {
       TFFDecoder d;
       d.SetReadTimeout(kReadTimeout);
       const bool loaded = d.LoadFile(feed.URL());
-      if (c.MustLoad) EXPECT_TRUE(loaded) << d.LastErrMsg();
+      if (c.MustLoad) {
+        EXPECT_TRUE(loaded) << d.LastErrMsg();
+      }
       if (loaded) {
         EXPECT_EQ(ProbeInfo(d), reference);
       } else {
         EXPECT_NE(d.LastErrMsg().find(": "), std::string::npos);
         EXPECT_TRUE(log.Has(&d, llError, d.LastErrMsg())) << d.LastErrMsg();
-        if (c.Plan.Network)
+        if (c.Plan.Network) {
           EXPECT_EQ(d.LastErrMsg(), feed.URL() + ": Connection timed out");
-        else
+        } else {
           EXPECT_EQ(d.LastErrMsg().find("Connection timed out"), std::string::npos) << d.LastErrMsg();
+        }
       }
     }
   }

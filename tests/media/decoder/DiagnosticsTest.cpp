@@ -267,11 +267,15 @@ TEST_F(DiagnosticsTest, StreamLineRatesAspectAndTimes) {
     return s;
   };
   const std::string wav = test::MakeTone(FDir, "tone.wav", 8000, 1, 0.5, 440, 0.5, "-b 16");
+  TStreamSpec data;  // no bit rate of its own
+  data.Type = AVMEDIA_TYPE_DATA;
+  data.Codec = AV_CODEC_ID_BIN_DATA;
+  data.Tag = MKTAG('Q', 'D', 'A', 'T');
   // The muxer keeps a 90 kHz clock and turns the others into multiples of
   // their own.
   const struct {
     const char* Name;
-    std::string File;  // "pipe": a pipe of the tone
+    std::string File;  // "pipe:" + a file: that file through a pipe
     std::vector<std::string> Shown;
   } cases[] = {
       {"NTSC on a 90 kHz clock",
@@ -289,12 +293,13 @@ TEST_F(DiagnosticsTest, StreamLineRatesAspectAndTimes) {
       {"wide pixels in avi", WriteStreams(FDir + "/wide.avi", "avi", {video({1, 25}, 1, 0, {4, 3})}),
        {", PAR 4:3 DAR 4:3, "}},
       {"audio of known length", wav, {"\r\nDuration: 00:00:00.500\r\n", ", Duration: 00:00:00.500\r\n"}},
-      {"no size, no length, no bit rate", "pipe", {"\r\nDuration: N/A\r\n", "\r\nBit Rate: N/A\r\n", ", Duration: N/A\r\n"}},
+      {"audio of no known length", "pipe:" + wav, {"\r\nDuration: N/A\r\n", ", Duration: N/A\r\n"}},
+      {"no size, no bit rate", "pipe:" + WriteStreams(FDir + "/data.nut", "nut", {data}), {"\r\nBit Rate: N/A\r\n"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     std::unique_ptr<TPipeInput> pipe;
-    if (c.File == "pipe") pipe = std::make_unique<TPipeInput>(wav);
+    if (c.File.starts_with("pipe:")) pipe = std::make_unique<TPipeInput>(c.File.substr(5));
     TFFDecoder d;
     ASSERT_TRUE(d.LoadFile(pipe ? pipe->URL() : c.File)) << d.LastErrMsg();
     const std::string text = d.FileInfoText();

@@ -336,7 +336,9 @@ protected:
   // Start of the blocking call under way (µs); INT64_MAX: none; 0: the job
   // was stopped. Written by the configuring thread and by Stop.
   std::atomic<int64_t> FLastRead{INT64_MAX};
-  TCancelToken FBroken;  // the stop request of the run
+  // The stop request of the run: raised by Stop (any thread), withdrawn by
+  // StartConvert; tested by the run and its interrupt callback.
+  TCancelToken FBroken;
   bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;
 

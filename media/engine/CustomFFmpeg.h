@@ -248,8 +248,14 @@ protected:
   void report_progress(bool AIsLast, int AFileIndex);
   // audio path
   void audio_hook_and_volume(TAVInputStream& ist, uint8_t** AData, int ASamples, AVSampleFormat& AFormat);
-  void do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const uint8_t* const* AData, int ASamples,
-                    AVSampleFormat AFormat);
+  // sync: the stream whose clock the output follows (in join mode the
+  // record that feeds, not the one that encodes, tells it).
+  void do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const TAVInputStream& sync, const uint8_t* const* AData,
+                    int ASamples, AVSampleFormat AFormat);
+  // Converts a block (or passes it as it is) into the output's FIFO.
+  void push_audio(TAVOutputStream& ost, const uint8_t* const* APlanes, int ASamples);
+  // ASamples of silence in the input format AFormat, through the same way.
+  void push_silence(TAVOutputStream& ost, AVSampleFormat AFormat, int64_t ASamples);
   void encode_audio_fifo(TAVOutputStream& ost, bool AFinal);
   void drain_audio_encoder(TAVOutputStream& ost);
   void prepare_audio_converter(TAVOutputStream& ost, TAVInputStream& ist, AVSampleFormat AFormat);

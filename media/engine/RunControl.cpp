@@ -55,20 +55,22 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool AUseThread, TThreadPriority /*A
     do_terminate();
     return nullptr;
   }
-  FConverting = true;
-  FBroken = false;
+  // A job runs once, so FBroken is still false unless a stop request has
+  // come already: one made while this start is under way (seen as
+  // converting by another thread) must survive it, so it is never cleared.
   FFinished = false;
   FTerminated = false;
-  FLastRead = INT64_MAX;
+  if (!FBroken) FLastRead = INT64_MAX;
+  FConverting = true;
   if (!AUseThread) {
     run();
     return nullptr;
   }
-  {
-    std::lock_guard<std::mutex> lock(FRunLock);
-    FRunning = true;
-    FPauseRequested = false;
-  }
+  // Pause, Resume and Stop read FThread from other threads (the encoder
+  // starts a task from the worker of the one that ended).
+  std::lock_guard<std::mutex> lock(FRunLock);
+  FRunning = true;
+  FPauseRequested = false;
   FThread = std::make_unique<TConvertThread>(*this);
   return FThread.get();
 }
@@ -144,14 +146,16 @@ void TCustomFFmpeg::Stop(bool AWaitForStop) {
   FBroken = true;
   // No worker thread: give up whatever blocking call the job's thread is in.
   FLastRead = 0;
+  TConvertThread* worker = nullptr;
   {
     std::lock_guard<std::mutex> lock(FRunLock);
     FPauseRequested = false;
     FRunChanged.notify_all();
+    worker = FThread.get();  // once made, it lives as long as the job
   }
-  if (!FThread) return;
-  FThread->Resume();
-  if (AWaitForStop && std::this_thread::get_id() != FThread->Id())
+  if (!worker) return;
+  worker->Resume();
+  if (AWaitForStop && std::this_thread::get_id() != worker->Id())
     WaitPumping(FRunLock, FRunChanged, [this] { return !FRunning; });
 }
 
@@ -161,9 +165,9 @@ void TCustomFFmpeg::Pause() {
 }
 
 void TCustomFFmpeg::Resume() {
+  std::lock_guard<std::mutex> lock(FRunLock);
   if (!FThread) return;
   FThread->Resume();
-  std::lock_guard<std::mutex> lock(FRunLock);
   FPauseRequested = false;
   FRunChanged.notify_all();
 }
@@ -182,6 +186,7 @@ void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
     Stop(AWaitForStop);
     return;
   }
+  std::thread::id termThread;
   {
     std::lock_guard<std::mutex> lock(FRunLock);
     if (FTerminated || FTermRunning || FTermThread.joinable()) {
@@ -199,8 +204,9 @@ void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
         FRunChanged.notify_all();
       });
     }
+    termThread = FTermThread.get_id();
   }
-  if (AWaitForStop && std::this_thread::get_id() != FTermThread.get_id())
+  if (AWaitForStop && std::this_thread::get_id() != termThread)
     WaitPumping(FRunLock, FRunChanged, [this] { return !FTermRunning; });
 }
 

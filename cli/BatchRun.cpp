@@ -61,6 +61,18 @@ std::string ErrorLine(const std::string& AFile, const std::string& AReason) {
   return "error: " + AFile + ": " + (AReason.empty() ? std::string("failed") : AReason);
 }
 
+// A file with only video or data streams opens fine, but the run would end
+// with a message about output streams that tells a user nothing.
+bool HasAudio(const TCustomEncoder& AEncoder, int ATask, int AInput) {
+  const AVFormatContext* ctx = AEncoder.Tasks(ATask)->InputFile(AInput);
+  if (!ctx) return false;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i)
+    if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return true;
+  return false;
+}
+
+const char kNoAudio[] = "the file has no audio to convert";
+
 }  // namespace
 
 int VolumeFromPercent(int APercent) { return static_cast<int>(std::lround(APercent * 256.0 / 100.0)); }
@@ -124,6 +136,12 @@ bool TBatchRun::QueueFiles(TCustomEncoder& AEncoder, TOutputPlanner& APlanner, s
       allQueued = false;
       continue;
     }
+    if (!HasAudio(AEncoder, task, 0)) {
+      FDisplay.Error(ErrorLine(file, kNoAudio));
+      AEncoder.RemoveTask(task);
+      allQueued = false;
+      continue;
+    }
     TClaimedOutput claim;
     try {
       claim = APlanner.Claim(TOutputPlanner::Title(file), FSettings.Ext);
@@ -167,6 +185,9 @@ bool TBatchRun::QueueMerge(TCustomEncoder& AEncoder, TOutputPlanner& APlanner, s
                                                   : AEncoder.AddInputFile(0, file, &input);
     if (!added) {
       FDisplay.Error(ErrorLine(file, AEncoder.LastErrMsg()));
+      ok = false;
+    } else if (!HasAudio(AEncoder, 0, AEncoder.Tasks(0)->nb_input_files() - 1)) {
+      FDisplay.Error(ErrorLine(file, kNoAudio));
       ok = false;
     }
   }

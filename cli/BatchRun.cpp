@@ -79,6 +79,7 @@ int VolumeFromPercent(int APercent) { return static_cast<int>(std::lround(APerce
 
 void FillOutputRecord(const TConversionSettings& ASettings, const TCliOptions& AOptions, TOutputOptions& ARecord) {
   ARecord.FileExt = ASettings.Ext;
+  ARecord.ForceFormat = ASettings.Format;
   ARecord.AudioCodec = ASettings.Codec;
   ARecord.AudioChannels = ASettings.Channels;
   ARecord.AudioSampleRate = ASettings.SampleRate;

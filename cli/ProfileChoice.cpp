@@ -1,6 +1,7 @@
 #include "cli/ProfileChoice.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include "app/Decryptor.h"
 #include "media/runtime/Format.h"
@@ -117,6 +118,8 @@ TConversionSettings ResolveSettings(const TProfile& AProfile, const TCliOptions&
   s.Bitrate = ProfileNumber(AProfile, bitrate, "bit rate");
   s.SampleRate = ProfileNumber(AProfile, rate, "sample rate");
   s.Channels = ProfileNumber(AProfile, channels, "channel count");
+  for (const QString& param : AProfile.ExtraParam.split(QRegularExpression("[\\s;,]+"), Qt::SkipEmptyParts))
+    if (param.startsWith("format=", Qt::CaseInsensitive)) s.Format = Std(param.mid(7).trimmed());
   return s;
 }
 

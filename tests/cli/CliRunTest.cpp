@@ -188,6 +188,8 @@ TEST_F(CliRunTest, ProfilesAndOverridesShapeTheOutput) {
       {{"--profile", "WAV", "--volume", "50"}, "a.wav", "pcm_s16le", 44100, 2, kSineRms / 2},
       {{"--profile", "OGG - Ogg Vorbis (*.ogg)", "--volume", "200"}, "a.ogg", "vorbis", 44100, 2, kSineRms * 2},
       {{"--profile", "aac", "--bitrate", "96000", "--samplerate", "48000"}, "a.m4a", "aac", 48000, 2, kSineRms},
+      // An extension the libraries do not know; the profile names the format.
+      {{"--profile", "m4r"}, "a.m4r", "aac", 44100, 2, kSineRms},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.File);

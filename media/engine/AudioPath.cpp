@@ -73,43 +73,53 @@ void ApplyVolume(uint8_t* AData, size_t ACount, AVSampleFormat APackedFormat, in
   }
 }
 
+// A damaged floating-point file can hold NaN or infinite samples, or
+// finite ones so far beyond full scale that an encoder's own arithmetic
+// overflows (the MP3 encoder's checks then abort the process). Any value up
+// to this many times full scale is a sample and stays, clipping being the
+// output format's business; beyond it the sample is damage.
+constexpr double kDamagedSampleLimit = 65536.0;
+
 template <class T>
-bool AnyNonFinite(const uint8_t* AData, size_t ACount) {
+bool IsDamaged(T AValue) {
+  return !(std::fabs(AValue) <= static_cast<T>(kDamagedSampleLimit));  // NaN compares false
+}
+
+template <class T>
+bool AnyDamaged(const uint8_t* AData, size_t ACount) {
   const T* p = reinterpret_cast<const T*>(AData);
   for (size_t i = 0; i < ACount; ++i)
-    if (!std::isfinite(p[i])) return true;
+    if (IsDamaged(p[i])) return true;
   return false;
 }
 
 template <class T>
-int64_t SilenceNonFinite(uint8_t* AData, size_t ACount) {
+int64_t SilenceDamaged(uint8_t* AData, size_t ACount) {
   T* p = reinterpret_cast<T*>(AData);
   int64_t n = 0;
   for (size_t i = 0; i < ACount; ++i)
-    if (!std::isfinite(p[i])) {
+    if (IsDamaged(p[i])) {
       p[i] = 0;
       ++n;
     }
   return n;
 }
 
-// A damaged floating-point file can hold NaN or infinite samples. No
-// encoder copes with them (the MP3 encoder's own checks abort the process),
-// and a resampler would smear them over their neighbours. Any finite value,
-// even beyond full scale, is a sample and stays.
-bool HasNonFinite(const uint8_t* const* APlanes, int APlaneCount, size_t APerPlane, AVSampleFormat APacked) {
+// No encoder, and no resampler (which would smear them over their
+// neighbours), may see such samples: they become silence.
+bool HasDamagedSamples(const uint8_t* const* APlanes, int APlaneCount, size_t APerPlane, AVSampleFormat APacked) {
   for (int c = 0; c < APlaneCount; ++c) {
-    if (APacked == AV_SAMPLE_FMT_FLT && AnyNonFinite<float>(APlanes[c], APerPlane)) return true;
-    if (APacked == AV_SAMPLE_FMT_DBL && AnyNonFinite<double>(APlanes[c], APerPlane)) return true;
+    if (APacked == AV_SAMPLE_FMT_FLT && AnyDamaged<float>(APlanes[c], APerPlane)) return true;
+    if (APacked == AV_SAMPLE_FMT_DBL && AnyDamaged<double>(APlanes[c], APerPlane)) return true;
   }
   return false;
 }
 
-int64_t MakeNonFiniteSilent(uint8_t* const* APlanes, int APlaneCount, size_t APerPlane, AVSampleFormat APacked) {
+int64_t SilenceDamagedSamples(uint8_t* const* APlanes, int APlaneCount, size_t APerPlane, AVSampleFormat APacked) {
   int64_t n = 0;
   for (int c = 0; c < APlaneCount; ++c) {
-    if (APacked == AV_SAMPLE_FMT_FLT) n += SilenceNonFinite<float>(APlanes[c], APerPlane);
-    if (APacked == AV_SAMPLE_FMT_DBL) n += SilenceNonFinite<double>(APlanes[c], APerPlane);
+    if (APacked == AV_SAMPLE_FMT_FLT) n += SilenceDamaged<float>(APlanes[c], APerPlane);
+    if (APacked == AV_SAMPLE_FMT_DBL) n += SilenceDamaged<double>(APlanes[c], APerPlane);
   }
   return n;
 }
@@ -201,29 +211,34 @@ void TCustomFFmpeg::handle_decoded_audio(TAVInputStream& ist, AVFrame* frame) {
   const bool floating = IsFloatFormat(avutil.av_get_packed_sample_fmt(format));
 
   const bool changes = OnAudioHook || Faudio_volume != 256;
-  const bool damaged = floating && HasNonFinite(planes, planeCount, perPlane, avutil.av_get_packed_sample_fmt(format));
+  const bool damaged =
+      floating && HasDamagedSamples(planes, planeCount, perPlane, avutil.av_get_packed_sample_fmt(format));
   if (changes || damaged) {
     if (avutil.av_frame_make_writable(frame) < 0) throw FFmpegException("Out of memory in do_audio_out");
     locate(planes);
   }
   ist.pts += static_cast<int64_t>(first) * AV_TIME_BASE / rate;
 
-  if (changes) audio_hook_and_volume(ist, planes, samples, format);
-  // After the hook, which may have written such samples itself.
-  if (damaged || (OnAudioHook && floating)) {
+  // Before the hook and the volume (whose clipping would pass such a value
+  // on as full scale), and again after a hook, which may write some itself.
+  const auto silence = [&] {
     const bool nowPlanar = avutil.av_sample_fmt_is_planar(format);
     const int64_t silenced =
-        MakeNonFiniteSilent(planes, nowPlanar ? channels : 1, static_cast<size_t>(samples) * (nowPlanar ? 1 : channels),
-                            avutil.av_get_packed_sample_fmt(format));
-    if (silenced > 0 && !ist.warned_non_finite) {
-      ist.warned_non_finite = true;
+        SilenceDamagedSamples(planes, nowPlanar ? channels : 1,
+                              static_cast<size_t>(samples) * (nowPlanar ? 1 : channels),
+                              avutil.av_get_packed_sample_fmt(format));
+    if (silenced > 0 && !ist.warned_damaged) {
+      ist.warned_damaged = true;
       const AVFormatContext* ic = Finput_files[static_cast<size_t>(ist.file_index)].ctx.get();
       FFLogger().Log(this, llWarning,
-                     "Input stream #%d.%d of %s holds samples that are not numbers (NaN or infinite); they are "
-                     "converted as silence",
+                     "Input stream #%d.%d of %s holds samples that are not numbers (NaN or infinite) or lie "
+                     "far beyond full scale; they are converted as silence",
                      ist.file_index, ist.index, URLToFileName(ic && ic->url ? ic->url : "").c_str());
     }
-  }
+  };
+  if (damaged) silence();
+  if (changes) audio_hook_and_volume(ist, planes, samples, format);
+  if (OnAudioHook && floating) silence();
 
   for (TAVOutputStream* ost : FTables.ostreams)
     if (ost->source == &ist && ost->encoding_needed)

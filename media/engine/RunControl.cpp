@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/MainThread.h"
@@ -55,12 +53,12 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool AUseThread, TThreadPriority /*A
     do_terminate();
     return nullptr;
   }
-  // A job runs once, so FBroken is still false unless a stop request has
+  // A job runs once, so FBroken is still down unless a stop request has
   // come already: one made while this start is under way (seen as
-  // converting by another thread) must survive it, so it is never cleared.
+  // converting by another thread) must survive it, so it is never withdrawn.
   FFinished = false;
   FTerminated = false;
-  if (!FBroken) FLastRead = INT64_MAX;
+  if (!FBroken.Cancelled()) FLastRead = INT64_MAX;
   FConverting = true;
   if (!AUseThread) {
     run();
@@ -123,27 +121,8 @@ void TCustomFFmpeg::do_terminate() {
 
 // --- stopping, pausing ---
 
-namespace {
-
-// Waits in 20 ms steps until ADone; the main thread keeps running queued
-// main-thread calls and its messages meanwhile, so a worker that hands a
-// callback to it cannot deadlock the wait.
-void WaitPumping(std::mutex& ALock, std::condition_variable& AChanged, const std::function<bool()>& ADone) {
-  std::unique_lock<std::mutex> lock(ALock);
-  while (!ADone()) {
-    if (AChanged.wait_for(lock, std::chrono::milliseconds(20), ADone)) break;
-    if (IsMainThread()) {
-      lock.unlock();
-      ProcessMessages();
-      lock.lock();
-    }
-  }
-}
-
-}  // namespace
-
 void TCustomFFmpeg::Stop(bool AWaitForStop) {
-  FBroken = true;
+  FBroken.Cancel();
   // No worker thread: give up whatever blocking call the job's thread is in.
   FLastRead = 0;
   TConvertThread* worker = nullptr;
@@ -155,8 +134,11 @@ void TCustomFFmpeg::Stop(bool AWaitForStop) {
   }
   if (!worker) return;
   worker->Resume();
-  if (AWaitForStop && std::this_thread::get_id() != worker->Id())
-    WaitPumping(FRunLock, FRunChanged, [this] { return !FRunning; });
+  if (AWaitForStop && std::this_thread::get_id() != worker->Id()) {
+    // On the main thread the window stays alive meanwhile.
+    std::unique_lock<std::mutex> lock(FRunLock);
+    WaitServing(lock, FRunChanged, [this] { return !FRunning; }, TMainThreadWait::QueuedCallsAndEvents);
+  }
 }
 
 void TCustomFFmpeg::Pause() {
@@ -177,7 +159,7 @@ void TCustomFFmpeg::wait_while_paused() {
   if (!FPauseRequested) return;
   FPauseHeld = true;
   FRunChanged.notify_all();
-  FRunChanged.wait(lock, [this] { return !FPauseRequested || FBroken.load(); });
+  FRunChanged.wait(lock, [this] { return !FPauseRequested || FBroken.Cancelled(); });
   FPauseHeld = false;
 }
 
@@ -206,8 +188,10 @@ void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
     }
     termThread = FTermThread.get_id();
   }
-  if (AWaitForStop && std::this_thread::get_id() != termThread)
-    WaitPumping(FRunLock, FRunChanged, [this] { return !FTermRunning; });
+  if (AWaitForStop && std::this_thread::get_id() != termThread) {
+    std::unique_lock<std::mutex> lock(FRunLock);
+    WaitServing(lock, FRunChanged, [this] { return !FTermRunning; }, TMainThreadWait::QueuedCallsAndEvents);
+  }
 }
 
 }  // namespace quorvel

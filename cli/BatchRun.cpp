@@ -60,13 +60,15 @@ std::string ErrorLine(const std::string& AFile, const std::string& AReason) {
   return "error: " + AFile + ": " + (AReason.empty() ? std::string("failed") : AReason);
 }
 
+
 }  // namespace
 
 TBatchRow BatchRow(const TConversionSettings& ASettings, const TCliOptions& AOptions, const std::string& AFile) {
   TBatchRow row;
   row.Source = AFile;
   row.Title = TOutputPlanner::Title(AFile);
-  row.Format = {ASettings.Ext, ASettings.Codec, ASettings.Channels, ASettings.SampleRate, ASettings.Bitrate};
+  row.Format = {ASettings.Ext, ASettings.Codec, ASettings.Channels, ASettings.SampleRate, ASettings.Bitrate,
+                ASettings.Format};
   row.TimeStart = AOptions.Start;
   row.TimeEnd = AOptions.End;
   return row;
@@ -106,6 +108,7 @@ bool TBatchRun::QueueFailed(const TBatch& ABatch, const TQueueFailure& AFailure)
   switch (AFailure.Step) {
     case TQueueStep::AddTask:
     case TQueueStep::AddInput:
+    case TQueueStep::NoAudio:
       FDisplay.Error(ErrorLine(file, AFailure.Message));
       break;
     case TQueueStep::ClaimOutput:
@@ -137,6 +140,7 @@ int TBatchRun::Run() {
   settings.EarlierOutputs = FOptions.Overwrite ? TEarlierOutputs::Replace : TEarlierOutputs::Keep;
   settings.Merge = FOptions.Merge;
   settings.VolumePercent = FOptions.Volume;
+  settings.RequireAudio = true;
   TBatch batch(settings, std::move(rows));
 
   TFFEncoder encoder;

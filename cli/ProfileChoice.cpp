@@ -117,6 +117,7 @@ TConversionSettings ResolveSettings(const TProfile& AProfile, const TCliOptions&
   s.Bitrate = ProfileNumber(AProfile, bitrate, "bit rate");
   s.SampleRate = ProfileNumber(AProfile, rate, "sample rate");
   s.Channels = ProfileNumber(AProfile, channels, "channel count");
+  s.Format = Std(ProfileContainer(AProfile));
   return s;
 }
 

@@ -18,6 +18,10 @@ struct TConversionSettings {
   int Bitrate = 0;  // bit/s
   int SampleRate = 0;
   int Channels = 0;
+  // The container, when the profile names one ("format=NAME" among its
+  // extra parameters): an extension like ".m4r" that the libraries do not
+  // know still gets its format.
+  std::string Format;
 };
 
 // "mp3-converter-profiles/formats.dat" in the program's folder.

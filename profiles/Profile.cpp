@@ -1,5 +1,7 @@
 #include "profiles/Profile.h"
 
+#include <QRegularExpression>
+
 #include <clocale>
 
 #include "media/runtime/Exception.h"
@@ -105,6 +107,12 @@ int ChoiceValueIndex(const QString& AList, const QString& AValue) {
   for (int i = 0; i < values.size(); ++i)
     if (values.at(i).compare(AValue, Qt::CaseInsensitive) == 0) return i;
   return -1;
+}
+
+QString ProfileContainer(const TProfile& AProfile) {
+  for (const QString& param : AProfile.ExtraParam.split(QRegularExpression("[\\s;,]+"), Qt::SkipEmptyParts))
+    if (param.startsWith("format=", Qt::CaseInsensitive)) return param.mid(7).trimmed();
+  return {};
 }
 
 }  // namespace quorvel

@@ -40,6 +40,10 @@ void ParseProfiles(const QStringList& ALines, TProfiles& AProfiles);
 // The values (AValues true) or the captions of a choice list.
 QStringList SplitChoiceList(const QString& AList, bool AValues);
 
+// The container the profile names among its extra parameters ("format=NAME"),
+// for an extension the media libraries do not know (".m4r"); empty when none.
+QString ProfileContainer(const TProfile& AProfile);
+
 // Position of AValue among the values of AList, letter case ignored; -1 when absent.
 int ChoiceValueIndex(const QString& AList, const QString& AValue);
 

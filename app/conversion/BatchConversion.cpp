@@ -79,7 +79,8 @@ std::vector<TBatchRow> TBatchConversion::BatchRows() const {
     row.Source = file.Source.toStdString();
     row.Title = file.DestinationTitle.toStdString();
     row.Format = {p.FormatExt.toStdString(), p.AudioCodecName.toStdString(), ProfileInteger(p.Channel),
-                  ProfileInteger(p.SampleRate), ProfileInteger(p.AudioBitRate)};
+                  ProfileInteger(p.SampleRate), ProfileInteger(p.AudioBitRate),
+                  ProfileContainer(p).toStdString()};
     row.TimeStart = file.TimeStart;
     row.TimeEnd = file.TimeEnd;
     rows.push_back(std::move(row));
@@ -110,6 +111,7 @@ bool TBatchConversion::QueueFailed(const TQueueFailure& AFailure) {
   QString mark = QStringLiteral("CLM_FFAddTaskToMerged");
   switch (AFailure.Step) {
     case TQueueStep::AddTask:
+    case TQueueStep::NoAudio:  // not asked for: the window keeps the run's own texts
       break;
     case TQueueStep::AddInput:
       mark = QStringLiteral("CLM_FFAddInputFileToMerged");

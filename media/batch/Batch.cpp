@@ -6,7 +6,17 @@
 
 namespace quorvel {
 
+const char kNoAudioReason[] = "the file has no audio to convert";
+
 namespace {
+
+bool HasAudio(const TCustomEncoder& AEncoder, int ATask, int AInput) {
+  const AVFormatContext* ctx = AEncoder.Tasks(ATask)->InputFile(AInput);
+  if (!ctx) return false;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i)
+    if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return true;
+  return false;
+}
 
 std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
   std::vector<std::string> sources;
@@ -41,6 +51,11 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     const int task = AEncoder.AddTask(row.Source, &input);
     if (task < 0) {
       if (!failed(i, TQueueStep::AddTask, AEncoder.LastErrMsg())) return false;
+      continue;
+    }
+    if (FSettings.RequireAudio && !HasAudio(AEncoder, task, 0)) {
+      AEncoder.RemoveTask(task);
+      if (!failed(i, TQueueStep::NoAudio, kNoAudioReason)) return false;
       continue;
     }
     TClaimedOutput claim;
@@ -83,6 +98,9 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
     if (!added) {
       complete = false;
       if (!AOnFailure({i, first ? TQueueStep::AddTask : TQueueStep::AddInput, AEncoder.LastErrMsg(), {}})) return false;
+    } else if (FSettings.RequireAudio && !HasAudio(AEncoder, 0, AEncoder.Tasks(0)->nb_input_files() - 1)) {
+      complete = false;
+      if (!AOnFailure({i, TQueueStep::NoAudio, kNoAudioReason, {}})) return false;
     }
   }
   if (!complete) {

@@ -28,6 +28,9 @@ struct TBatchSettings {
   bool Merge = false;
   int VolumePercent = 100;
   int JoinedFormatRow = 0;  // the row whose format the joined file takes
+  // Refuse a source with no audio stream when it is queued, with a plain
+  // reason, rather than let its run end with a message about output streams.
+  bool RequireAudio = false;
 };
 
 // What could not be queued, and where it went wrong.
@@ -37,7 +40,10 @@ enum class TQueueStep {
   ClaimOutput,  // no output name could be had
   SetOutput,    // the task manager refused the output
   JoinIncomplete,  // a joined file lacks one of its inputs: nothing is joined
+  NoAudio,      // the source has no audio stream (only with RequireAudio)
 };
+
+extern const char kNoAudioReason[];
 struct TQueueFailure {
   int Row = -1;  // -1 for the joined file as a whole
   TQueueStep Step = TQueueStep::AddTask;

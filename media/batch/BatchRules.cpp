@@ -15,6 +15,7 @@ void FillInputRecord(const TBatchRow& ARow, bool AMerge, TInputOptions& ARecord)
 void FillOutputRecord(const TBatchRow& ARow, int AVolumePercent, bool AMerge, TOutputOptions& ARecord) {
   InitOutputOptions(ARecord);
   ARecord.FileExt = ARow.Format.Ext;
+  ARecord.ForceFormat = ARow.Format.Container;
   ARecord.AudioCodec = ARow.Format.Codec;
   ARecord.AudioChannels = ARow.Format.Channels;
   ARecord.AudioSampleRate = ARow.Format.SampleRate;

@@ -21,6 +21,9 @@ struct TBatchFormat {
   int Channels = 0;
   int SampleRate = 0;
   int Bitrate = 0;
+  // The container, when the profile names one: an extension like ".m4r"
+  // that the libraries do not know still gets its format.
+  std::string Container;
 };
 
 // One source of a batch.

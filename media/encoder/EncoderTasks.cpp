@@ -306,7 +306,7 @@ void TCustomEncoder::RouteAudioHook(TFFmpeg& AJob) {
   TFFmpeg* raw = &AJob;
   AJob.OnAudioHook = [this, raw](TObject*, int64_t APTS, uint8_t* ASample, int ASize, int ASampleRate, int AChannels,
                                  AVSampleFormat ASampleFormat) {
-    if (!OnAudioHook) return;
+    if (FEventsDetached || !OnAudioHook) return;
     std::lock_guard<std::mutex> lock(FAudioHookLock);
     OnAudioHook(this, GetTaskIndex(raw), APTS, ASample, ASize, ASampleRate, AChannels, ASampleFormat);
   };

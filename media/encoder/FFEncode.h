@@ -138,6 +138,7 @@ public:
   int ProgressInterval() const { return FProgressInterval; }
   void SetProgressInterval(int AMilliseconds) { FProgressInterval = AMilliseconds <= 100 ? 100 : AMilliseconds; }
   int ReadTimeout = 10000;  // ms, handed to each job
+  // Read when a run starts; a change during a run applies to the next one.
   TThreadPriority ThreadPriority = TThreadPriority::tpNormal;
   std::atomic<bool> TriggerEventInMainThread{true};
   int Verbose = 1;
@@ -191,7 +192,11 @@ private:
   std::string FLastErrMsg;  // owner's thread
   std::unique_ptr<TFFDecoder> FDecoder;
   bool FPreview = false, FPreviewBitmap = false;
-  int FProgressInterval = 500;
+  int FProgressInterval = 500;  // owner's thread; a run uses its copy below
+  // Set by the destructor: the jobs' hook and preview callbacks deliver
+  // nothing from then on (the handlers stay untouched until the workers
+  // are gone).
+  std::atomic<bool> FEventsDetached{false};
 
   // The run's counters and flags, guarded by FTerminateLock once the run
   // is going (Start writes them before any task starts).
@@ -202,6 +207,8 @@ private:
   bool FThreadMode = false;
   bool FInlineRunActive = false;  // Start(0) is still running its loop
   bool FFinalDecided = false;     // the final event was queued or is being delivered
+  int FRunProgressInterval = 500;  // ProgressInterval and ThreadPriority as
+  TThreadPriority FRunThreadPriority = TThreadPriority::tpNormal;  // the run began with
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FWorking{false};  // written by the owner's thread
 

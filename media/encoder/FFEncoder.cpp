@@ -31,11 +31,10 @@ TCustomEncoder::TCustomEncoder() : FDecoder(std::make_unique<TFFDecoder>(this)) 
 
 TCustomEncoder::~TCustomEncoder() {
   // Hooks and previews are not delivered any more; a run still going ends
-  // and reports its end before the tasks go away.
-  OnAudioHook = nullptr;
-  OnVideoInputHook = nullptr;
-  OnVideoOutputHook = nullptr;
-  OnPreviewBitmap = nullptr;
+  // and reports its end before the tasks go away. The handlers themselves
+  // are not touched while workers may still test them: they go with this
+  // object, after every worker has been joined.
+  FEventsDetached = true;
   try {
     if (FWorking && !FTerminated) Stop(true);
     WaitForDeliveries();
@@ -121,6 +120,10 @@ void TCustomEncoder::Start(int AThreadCount) {
     FThreadMode = threadMode;
     FInlineRunActive = !threadMode;
     FFinalDecided = false;
+    // Workers start the later tasks: they use this run's copy, never the
+    // properties the owner may be changing meanwhile.
+    FRunProgressInterval = FProgressInterval;
+    FRunThreadPriority = ThreadPriority;
   }
   {
     std::lock_guard<std::mutex> lock(FDeliveryLock);
@@ -162,6 +165,8 @@ bool TCustomEncoder::StartNextTask() {
   std::unique_lock<std::recursive_mutex> start(FStartLock);
   TFFmpeg* job = nullptr;
   bool threadMode = false;
+  int interval = 0;
+  TThreadPriority priority = TThreadPriority::tpNormal;
   {
     std::lock_guard<std::mutex> lock(FTerminateLock);
     if (FPendingTasks <= 0) return false;
@@ -169,9 +174,11 @@ bool TCustomEncoder::StartNextTask() {
     job = FTasks.Items(FCurrentTask);
     ++FCurrentTask;
     threadMode = FThreadMode;
+    interval = FRunProgressInterval;
+    priority = FRunThreadPriority;
   }
   job->ApplyVerbose();
-  job->ReportInterval = static_cast<int64_t>(FProgressInterval) * 1000;
+  job->ReportInterval = static_cast<int64_t>(interval) * 1000;
   if (!threadMode) {
     // The run takes as long as the conversion: Stop must not wait for this
     // lock meanwhile, and deals with this job by FInlineJob instead.
@@ -183,7 +190,7 @@ bool TCustomEncoder::StartNextTask() {
     return true;
   }
   // A job that cannot start has ended already (its termination ran here).
-  TConvertThread* worker = job->StartConvert(true, ThreadPriority);
+  TConvertThread* worker = job->StartConvert(true, priority);
   if (worker) {
     // A run started during a pause begins paused.
     {
@@ -367,7 +374,7 @@ void TCustomEncoder::DoProgress(TFFmpeg* AJob, int AFileIndex, int AFrameNumber,
 }
 
 void TCustomEncoder::DoPreviewBitmap(TFFmpeg* AJob, TBitmap& ABitmap, int AFrameNumber, int64_t APTS) {
-  if (!OnPreviewBitmap) return;
+  if (FEventsDetached || !OnPreviewBitmap) return;
   std::lock_guard<std::mutex> lock(FPreviewLock);
   FPreviewInfo = TPreviewInfo{GetTaskIndex(AJob), &ABitmap, AFrameNumber, APTS};
   auto call = [this] {
@@ -382,7 +389,7 @@ void TCustomEncoder::DoPreviewBitmap(TFFmpeg* AJob, TBitmap& ABitmap, int AFrame
 
 void TCustomEncoder::DoVideoInputHook(TFFmpeg* AJob, TBitmap& ABitmap, int AFrameNumber, int64_t APTS,
                                       bool& AUpdate, bool& AStopHook) {
-  if (!OnVideoInputHook) return;
+  if (FEventsDetached || !OnVideoInputHook) return;
   std::lock_guard<std::mutex> lock(FVideoHookLock);
   FVideoHookInfo = THookInfo{GetTaskIndex(AJob), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
   TEventScope scope;
@@ -393,7 +400,7 @@ void TCustomEncoder::DoVideoInputHook(TFFmpeg* AJob, TBitmap& ABitmap, int AFram
 
 void TCustomEncoder::DoVideoOutputHook(TFFmpeg* AJob, TBitmap& ABitmap, int AFrameNumber, int64_t APTS,
                                        bool& AUpdate, bool& AStopHook) {
-  if (!OnVideoOutputHook) return;
+  if (FEventsDetached || !OnVideoOutputHook) return;
   std::lock_guard<std::mutex> lock(FVideoHookLock);
   FVideoHookInfo = THookInfo{GetTaskIndex(AJob), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
   TEventScope scope;

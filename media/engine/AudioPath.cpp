@@ -14,6 +14,7 @@
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/Format.h"
+#include "media/runtime/UnicodeProtocol.h"
 
 namespace quorvel {
 
@@ -47,11 +48,12 @@ void ScaleFloats(uint8_t* AData, size_t ACount, int AVolume) {
 // format's full range. 16-bit keeps the classic rounding (s * v + 128) >> 8.
 void ApplyVolume(uint8_t* AData, size_t ACount, AVSampleFormat APackedFormat, int AVolume) {
   switch (APackedFormat) {
+    // 64-bit products: a volume of many thousand percent must not overflow.
     case AV_SAMPLE_FMT_U8:
-      ScaleIntegers<uint8_t, int32_t>(AData, ACount, AVolume, -128, 127, 128);
+      ScaleIntegers<uint8_t, int64_t>(AData, ACount, AVolume, -128, 127, 128);
       break;
     case AV_SAMPLE_FMT_S16:
-      ScaleIntegers<int16_t, int32_t>(AData, ACount, AVolume, -32768, 32767, 0);
+      ScaleIntegers<int16_t, int64_t>(AData, ACount, AVolume, -32768, 32767, 0);
       break;
     case AV_SAMPLE_FMT_S32:
       ScaleIntegers<int32_t, int64_t>(AData, ACount, AVolume, INT32_MIN, INT32_MAX, 0);
@@ -70,6 +72,59 @@ void ApplyVolume(uint8_t* AData, size_t ACount, AVSampleFormat APackedFormat, in
       break;
   }
 }
+
+// A damaged floating-point file can hold NaN or infinite samples, or
+// finite ones so far beyond full scale that an encoder's own arithmetic
+// overflows (the MP3 encoder's checks then abort the process). Any value up
+// to this many times full scale is a sample and stays, clipping being the
+// output format's business; beyond it the sample is damage.
+constexpr double kDamagedSampleLimit = 65536.0;
+
+template <class T>
+bool IsDamaged(T AValue) {
+  return !(std::fabs(AValue) <= static_cast<T>(kDamagedSampleLimit));  // NaN compares false
+}
+
+template <class T>
+bool AnyDamaged(const uint8_t* AData, size_t ACount) {
+  const T* p = reinterpret_cast<const T*>(AData);
+  for (size_t i = 0; i < ACount; ++i)
+    if (IsDamaged(p[i])) return true;
+  return false;
+}
+
+template <class T>
+int64_t SilenceDamaged(uint8_t* AData, size_t ACount) {
+  T* p = reinterpret_cast<T*>(AData);
+  int64_t n = 0;
+  for (size_t i = 0; i < ACount; ++i)
+    if (IsDamaged(p[i])) {
+      p[i] = 0;
+      ++n;
+    }
+  return n;
+}
+
+// No encoder, and no resampler (which would smear them over their
+// neighbours), may see such samples: they become silence.
+bool HasDamagedSamples(const uint8_t* const* APlanes, int APlaneCount, size_t APerPlane, AVSampleFormat APacked) {
+  for (int c = 0; c < APlaneCount; ++c) {
+    if (APacked == AV_SAMPLE_FMT_FLT && AnyDamaged<float>(APlanes[c], APerPlane)) return true;
+    if (APacked == AV_SAMPLE_FMT_DBL && AnyDamaged<double>(APlanes[c], APerPlane)) return true;
+  }
+  return false;
+}
+
+int64_t SilenceDamagedSamples(uint8_t* const* APlanes, int APlaneCount, size_t APerPlane, AVSampleFormat APacked) {
+  int64_t n = 0;
+  for (int c = 0; c < APlaneCount; ++c) {
+    if (APacked == AV_SAMPLE_FMT_FLT) n += SilenceDamaged<float>(APlanes[c], APerPlane);
+    if (APacked == AV_SAMPLE_FMT_DBL) n += SilenceDamaged<double>(APlanes[c], APerPlane);
+  }
+  return n;
+}
+
+bool IsFloatFormat(AVSampleFormat APacked) { return APacked == AV_SAMPLE_FMT_FLT || APacked == AV_SAMPLE_FMT_DBL; }
 
 // A layout the converter can use: a layout that only tells the channel
 // count becomes the usual one for that count.
@@ -141,23 +196,53 @@ void TCustomFFmpeg::handle_decoded_audio(TAVInputStream& ist, AVFrame* frame) {
   }
   if (first >= count) return;
 
-  const bool changes = OnAudioHook || Faudio_volume != 256;
-  if (changes && avutil.av_frame_make_writable(frame) < 0) throw FFmpegException("Out of memory in do_audio_out");
-
   AVSampleFormat format = static_cast<AVSampleFormat>(frame->format);
   const int bps = avutil.av_get_bytes_per_sample(format);
   const bool planar = avutil.av_sample_fmt_is_planar(format);
-  uint8_t* planes[kMaxChannels] = {};
   const int planeCount = planar ? channels : 1;
-  for (int c = 0; c < planeCount; ++c)
-    planes[c] = frame->extended_data[c] + static_cast<size_t>(first) * bps * (planar ? 1 : channels);
   const int samples = count - first;
+  const auto locate = [&](uint8_t** APlanes) {
+    for (int c = 0; c < planeCount; ++c)
+      APlanes[c] = frame->extended_data[c] + static_cast<size_t>(first) * bps * (planar ? 1 : channels);
+  };
+  uint8_t* planes[kMaxChannels] = {};
+  locate(planes);
+  const size_t perPlane = static_cast<size_t>(samples) * (planar ? 1 : channels);
+  const bool floating = IsFloatFormat(avutil.av_get_packed_sample_fmt(format));
+
+  const bool changes = OnAudioHook || Faudio_volume != 256;
+  const bool damaged =
+      floating && HasDamagedSamples(planes, planeCount, perPlane, avutil.av_get_packed_sample_fmt(format));
+  if (changes || damaged) {
+    if (avutil.av_frame_make_writable(frame) < 0) throw FFmpegException("Out of memory in do_audio_out");
+    locate(planes);
+  }
   ist.pts += static_cast<int64_t>(first) * AV_TIME_BASE / rate;
 
+  // Before the hook and the volume (whose clipping would pass such a value
+  // on as full scale), and again after a hook, which may write some itself.
+  const auto silence = [&] {
+    const bool nowPlanar = avutil.av_sample_fmt_is_planar(format);
+    const int64_t silenced =
+        SilenceDamagedSamples(planes, nowPlanar ? channels : 1,
+                              static_cast<size_t>(samples) * (nowPlanar ? 1 : channels),
+                              avutil.av_get_packed_sample_fmt(format));
+    if (silenced > 0 && !ist.warned_damaged) {
+      ist.warned_damaged = true;
+      const AVFormatContext* ic = Finput_files[static_cast<size_t>(ist.file_index)].ctx.get();
+      FFLogger().Log(this, llWarning,
+                     "Input stream #%d.%d of %s holds samples that are not numbers (NaN or infinite) or lie "
+                     "far beyond full scale; they are converted as silence",
+                     ist.file_index, ist.index, URLToFileName(ic && ic->url ? ic->url : "").c_str());
+    }
+  };
+  if (damaged) silence();
   if (changes) audio_hook_and_volume(ist, planes, samples, format);
+  if (OnAudioHook && floating) silence();
 
   for (TAVOutputStream* ost : FTables.ostreams)
-    if (ost->source == &ist && ost->encoding_needed) do_audio_out(encoder_record(*ost), ist, planes, samples, format);
+    if (ost->source == &ist && ost->encoding_needed)
+      do_audio_out(encoder_record(*ost), ist, ost->sync_ist ? *ost->sync_ist : ist, planes, samples, format);
 }
 
 void TCustomFFmpeg::audio_hook_and_volume(TAVInputStream& ist, uint8_t** AData, int ASamples,
@@ -237,6 +322,9 @@ void TCustomFFmpeg::prepare_audio_converter(TAVOutputStream& ost, TAVInputStream
       const double up[2] = {1.0, 1.0};
       error = avcore.swr_set_matrix(swr, up, 1);
     }
+    // Drift compensation needs the resampler even at equal rates; made
+    // later, it would start over and lose what it holds.
+    if (error >= 0 && Faudio_sync_method > 1) error = avutil.av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0);
     if (error >= 0) error = avcore.swr_init(swr);
     if (error < 0)
       throw FFmpegException(Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", inLayout.nb_channels,
@@ -250,8 +338,8 @@ void TCustomFFmpeg::prepare_audio_converter(TAVOutputStream& ost, TAVInputStream
   ost.converter_ready = true;
 }
 
-void TCustomFFmpeg::do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const uint8_t* const* AData, int ASamples,
-                                 AVSampleFormat AFormat) {
+void TCustomFFmpeg::do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const TAVInputStream& sync,
+                                 const uint8_t* const* AData, int ASamples, AVSampleFormat AFormat) {
   AVCodecContext* enc = ost.Encoder();
   prepare_audio_converter(ost, ist, AFormat);
   const int inRate = ost.resample_sample_rate;
@@ -265,10 +353,12 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, cons
   for (int c = 0; c < planeCount; ++c) planes[c] = AData[c];
   int samples = ASamples;
 
-  // Synchronisation with the input clock.
+  // Synchronisation with the clock of the sync stream (the feeding stream
+  // unless a map names another): the output position is the samples that
+  // went to the FIFO plus those the converter still holds.
   if (Faudio_sync_method != 0) {
     const int64_t buffered = ost.resample ? avcore.swr_get_delay(ost.resample.get(), encRate) : 0;
-    const double delta = static_cast<double>(ist.pts - Fstart_time) / 1000000.0 * encRate -
+    const double delta = (static_cast<double>(sync.pts) - static_cast<double>(Fstart_time)) / 1000000.0 * encRate -
                          static_cast<double>(ost.sync_opts + buffered);
     if (std::fabs(delta) > 50) {
       if (ist.is_start || std::fabs(delta) > Faudio_drift_threshold * encRate) {
@@ -276,38 +366,41 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, cons
           const int drop = static_cast<int>(std::min<double>(-delta * inRate / encRate, samples));
           for (int c = 0; c < planeCount; ++c) planes[c] += static_cast<size_t>(drop) * bps * (planar ? 1 : channels);
           samples -= drop;
-          if (Fverbose > 2) FFLogger().Log(this, llVerbose, "discarding %d audio samples", static_cast<int>(-delta));
+          if (Fverbose > 2) FFLogger().Log(this, llVerbose, "discarding %lld audio samples", static_cast<long long>(-delta));
           ist.is_start = false;
           if (samples <= 0) return;
         } else {
-          const int silence = static_cast<int>(delta);
-          EnsureSamples(ost.conv_frame, enc, silence);
-          avutil.av_samples_set_silence(ost.conv_frame->extended_data, 0, silence, enc->ch_layout.nb_channels,
-                                        enc->sample_fmt);
-          if (avutil.av_audio_fifo_write(ost.fifo.get(), reinterpret_cast<void**>(ost.conv_frame->extended_data),
-                                         silence) < silence)
-            throw FFmpegException("av_fifo_realloc2() failed");
-          ost.sync_opts += silence;
+          // Silence in the input's own format goes in ahead of this block,
+          // behind whatever the converter still holds.
+          const int64_t silence = static_cast<int64_t>(delta * inRate / encRate);
+          const double bytes = (static_cast<double>(silence) + samples) * bps * channels;
+          if (bytes > INT_MAX) throw FFmpegException("Buffer sizes too large in do_audio_out");
+          push_silence(ost, AFormat, silence);
           ist.is_start = false;
           if (Fverbose > 2)
-            FFLogger().Log(this, llVerbose, "adding %d audio samples of silence", static_cast<int>(delta));
+            FFLogger().Log(this, llVerbose, "adding %lld audio samples of silence", static_cast<long long>(delta));
         }
       } else if (Faudio_sync_method > 1 && ost.resample) {
-        const int comp = std::clamp(static_cast<int>(delta), -Faudio_sync_method, Faudio_sync_method);
+        const int comp = static_cast<int>(std::clamp<double>(delta, -Faudio_sync_method, Faudio_sync_method));
         if (Fverbose > 2)
           FFLogger().Log(this, llVerbose, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
                          encRate);
-        avcore.swr_set_compensation(ost.resample.get(), comp, encRate);
+        if (avcore.swr_set_compensation(ost.resample.get(), comp, encRate) < 0)
+          FFLogger().Log(this, llWarning, "audio timestamp drift compensation failed");
       }
     }
   }
+  push_audio(ost, planes, samples);
+  encode_audio_fifo(ost, false);
+}
 
-  // Conversion into the encoder's format, then the FIFO.
+void TCustomFFmpeg::push_audio(TAVOutputStream& ost, const uint8_t* const* APlanes, int ASamples) {
+  AVCodecContext* enc = ost.Encoder();
   if (ost.convert_needed) {
-    const int room = avcore.swr_get_out_samples(ost.resample.get(), samples);
+    const int room = avcore.swr_get_out_samples(ost.resample.get(), ASamples);
     EnsureSamples(ost.conv_frame, enc, std::max(room, 1));
     const int got = avcore.swr_convert(ost.resample.get(), ost.conv_frame->extended_data, ost.conv_frame->nb_samples,
-                                       planes, samples);
+                                       const_cast<const uint8_t**>(APlanes), ASamples);
     if (got < 0) {
       if (Fexit_on_error) throw FFmpegException("av_audio_convert() failed");
       FFLogger().Log(this, llError, "av_audio_convert() failed");
@@ -318,12 +411,35 @@ void TCustomFFmpeg::do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, cons
     ost.sync_opts += got;
   } else {
     void* data[kMaxChannels];
-    for (int c = 0; c < planeCount; ++c) data[c] = const_cast<uint8_t*>(planes[c]);
-    if (avutil.av_audio_fifo_write(ost.fifo.get(), data, samples) < samples)
+    const int planeCount = avutil.av_sample_fmt_is_planar(enc->sample_fmt) ? enc->ch_layout.nb_channels : 1;
+    for (int c = 0; c < planeCount; ++c) data[c] = const_cast<uint8_t*>(APlanes[c]);
+    if (avutil.av_audio_fifo_write(ost.fifo.get(), data, ASamples) < ASamples)
       throw FFmpegException("av_fifo_realloc2() failed");
-    ost.sync_opts += samples;
+    ost.sync_opts += ASamples;
   }
-  encode_audio_fifo(ost, false);
+}
+
+void TCustomFFmpeg::push_silence(TAVOutputStream& ost, AVSampleFormat AFormat, int64_t ASamples) {
+  // In steps, each encoded before the next, so that a long gap needs no
+  // more memory than a short one.
+  constexpr int kStep = 16384;
+  const int channels = ost.resample_channels;
+  const bool planar = avutil.av_sample_fmt_is_planar(AFormat);
+  const int bps = avutil.av_get_bytes_per_sample(AFormat);
+  // One buffer serves every plane of a planar format (silence is the same
+  // on all channels).
+  const int perStep = kStep * (planar ? 1 : channels);
+  if (ost.silence.size() < static_cast<size_t>(perStep) * bps) ost.silence.resize(static_cast<size_t>(perStep) * bps);
+  uint8_t* fill = ost.silence.data();
+  avutil.av_samples_set_silence(&fill, 0, perStep, 1, avutil.av_get_packed_sample_fmt(AFormat));
+  const uint8_t* planes[kMaxChannels];
+  for (int c = 0; c < (planar ? channels : 1); ++c) planes[c] = ost.silence.data();
+  for (int64_t left = ASamples; left > 0;) {
+    const int n = static_cast<int>(std::min<int64_t>(left, kStep));
+    push_audio(ost, planes, n);
+    encode_audio_fifo(ost, false);
+    left -= n;
+  }
 }
 
 void TCustomFFmpeg::encode_audio_fifo(TAVOutputStream& ost, bool AFinal) {

@@ -249,8 +249,14 @@ protected:
   void report_progress(bool AIsLast, int AFileIndex);
   // audio path
   void audio_hook_and_volume(TAVInputStream& ist, uint8_t** AData, int ASamples, AVSampleFormat& AFormat);
-  void do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const uint8_t* const* AData, int ASamples,
-                    AVSampleFormat AFormat);
+  // sync: the stream whose clock the output follows (in join mode the
+  // record that feeds, not the one that encodes, tells it).
+  void do_audio_out(TAVOutputStream& ost, TAVInputStream& ist, const TAVInputStream& sync, const uint8_t* const* AData,
+                    int ASamples, AVSampleFormat AFormat);
+  // Converts a block (or passes it as it is) into the output's FIFO.
+  void push_audio(TAVOutputStream& ost, const uint8_t* const* APlanes, int ASamples);
+  // ASamples of silence in the input format AFormat, through the same way.
+  void push_silence(TAVOutputStream& ost, AVSampleFormat AFormat, int64_t ASamples);
   void encode_audio_fifo(TAVOutputStream& ost, bool AFinal);
   void drain_audio_encoder(TAVOutputStream& ost);
   void prepare_audio_converter(TAVOutputStream& ost, TAVInputStream& ist, AVSampleFormat AFormat);
@@ -336,8 +342,9 @@ protected:
   // Start of the blocking call under way (µs); INT64_MAX: none; 0: the job
   // was stopped. Written by the configuring thread and by Stop.
   std::atomic<int64_t> FLastRead{INT64_MAX};
-  // The stop request of the run: raised by Stop (any thread), withdrawn by
-  // StartConvert; tested by the run and its interrupt callback.
+  // The stop request of the run: raised by Stop (any thread), never
+  // withdrawn (a job runs once, and a request racing its start must hold);
+  // tested by the run and its interrupt callback.
   TCancelToken FBroken;
   bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;

@@ -165,6 +165,7 @@ struct TAVOutputStream {
   bool convert_needed = false;
   TFramePtr enc_frame;           // one encoder frame, reused
   TFramePtr conv_frame;          // converted samples, grown only
+  std::vector<uint8_t> silence;  // silence in the input's format for sync gaps, grown only
   int64_t enc_pts = 0;           // samples sent to the encoder (time stamp of the next frame)
   int64_t written_packets = 0;
   int64_t last_mux_end = 0;      // end of the last packet written, in the stream's time base

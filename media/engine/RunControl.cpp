@@ -53,20 +53,22 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool AUseThread, TThreadPriority /*A
     do_terminate();
     return nullptr;
   }
-  FConverting = true;
-  FBroken.Reset();
+  // A job runs once, so FBroken is still down unless a stop request has
+  // come already: one made while this start is under way (seen as
+  // converting by another thread) must survive it, so it is never withdrawn.
   FFinished = false;
   FTerminated = false;
-  FLastRead = INT64_MAX;
+  if (!FBroken.Cancelled()) FLastRead = INT64_MAX;
+  FConverting = true;
   if (!AUseThread) {
     run();
     return nullptr;
   }
-  {
-    std::lock_guard<std::mutex> lock(FRunLock);
-    FRunning = true;
-    FPauseRequested = false;
-  }
+  // Pause, Resume and Stop read FThread from other threads (the encoder
+  // starts a task from the worker of the one that ended).
+  std::lock_guard<std::mutex> lock(FRunLock);
+  FRunning = true;
+  FPauseRequested = false;
   FThread = std::make_unique<TConvertThread>(*this);
   return FThread.get();
 }
@@ -123,14 +125,16 @@ void TCustomFFmpeg::Stop(bool AWaitForStop) {
   FBroken.Cancel();
   // No worker thread: give up whatever blocking call the job's thread is in.
   FLastRead = 0;
+  TConvertThread* worker = nullptr;
   {
     std::lock_guard<std::mutex> lock(FRunLock);
     FPauseRequested = false;
     FRunChanged.notify_all();
+    worker = FThread.get();  // once made, it lives as long as the job
   }
-  if (!FThread) return;
-  FThread->Resume();
-  if (AWaitForStop && std::this_thread::get_id() != FThread->Id()) {
+  if (!worker) return;
+  worker->Resume();
+  if (AWaitForStop && std::this_thread::get_id() != worker->Id()) {
     // On the main thread the window stays alive meanwhile.
     std::unique_lock<std::mutex> lock(FRunLock);
     WaitServing(lock, FRunChanged, [this] { return !FRunning; }, TMainThreadWait::QueuedCallsAndEvents);
@@ -143,9 +147,9 @@ void TCustomFFmpeg::Pause() {
 }
 
 void TCustomFFmpeg::Resume() {
+  std::lock_guard<std::mutex> lock(FRunLock);
   if (!FThread) return;
   FThread->Resume();
-  std::lock_guard<std::mutex> lock(FRunLock);
   FPauseRequested = false;
   FRunChanged.notify_all();
 }
@@ -164,6 +168,7 @@ void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
     Stop(AWaitForStop);
     return;
   }
+  std::thread::id termThread;
   {
     std::lock_guard<std::mutex> lock(FRunLock);
     if (FTerminated || FTermRunning || FTermThread.joinable()) {
@@ -181,8 +186,9 @@ void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
         FRunChanged.notify_all();
       });
     }
+    termThread = FTermThread.get_id();
   }
-  if (AWaitForStop && std::this_thread::get_id() != FTermThread.get_id()) {
+  if (AWaitForStop && std::this_thread::get_id() != termThread) {
     std::unique_lock<std::mutex> lock(FRunLock);
     WaitServing(lock, FRunChanged, [this] { return !FTermRunning; }, TMainThreadWait::QueuedCallsAndEvents);
   }

@@ -29,6 +29,7 @@ struct TAVInputStream {
   bool is_start = true;
   bool is_past_recording_time = false;
   bool showed_multi_packet_warning = false;
+  bool warned_damaged = false;  // damaged samples (NaN, infinite, huge) were silenced
   // Decode errors seen and blocks decoded; a stream that only ever failed
   // ends the run as a failure instead of producing an empty output.
   int64_t decode_errors = 0;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLoad.h"
 #include "support/DecodeBack.h"
 #include "support/TestPaths.h"
@@ -153,6 +154,8 @@ TEST_F(CliRunTest, ProfilesAndOverridesShapeTheOutput) {
       {{"--profile", "WAV", "--volume", "50"}, "a.wav", "pcm_s16le", 44100, 2, kSineRms / 2},
       {{"--profile", "OGG - Ogg Vorbis (*.ogg)", "--volume", "200"}, "a.ogg", "vorbis", 44100, 2, kSineRms * 2},
       {{"--profile", "aac", "--bitrate", "96000", "--samplerate", "48000"}, "a.m4a", "aac", 48000, 2, kSineRms},
+      // An extension the libraries do not know; the profile names the format.
+      {{"--profile", "m4r"}, "a.m4r", "aac", 44100, 2, kSineRms},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.File);
@@ -240,6 +243,34 @@ TEST_F(CliRunTest, ExistingFilesInputsAndTwinNamesAreNeverWrittenOver) {
   const TResult over = Convert({"--profile", "mp3", "--overwrite", "-o", "out", a});
   ASSERT_EQ(over.Status, 0) << over.Out << over.Err;
   EXPECT_NEAR(Decode(out + "/a.mp3").Seconds, 1.0, 0.1);
+}
+
+TEST_F(CliRunTest, AFileWithoutAudioSaysSoPlainly) {
+  // The picture track of a shared video, alone in its own file.
+  ASSERT_TRUE(FFLoader().Load(kEncoderLibraries)) << FFLoader().LastErrMsg();
+  const std::string video = dir + "/picture-only.mp4";
+  {
+    TCustomFFmpeg job(2);
+    ASSERT_TRUE(job.open_input_file(test::SharedMedia("golang-github-gabriel-vasile-mimetype-dev__mp4.mp4")));
+    job.SetExtOption("an", "");
+    job.SetExtOption("vcodec", "copy");
+    ASSERT_EQ(job.open_output_file(video, false), 1) << job.LastErrMsg();
+    job.StartConvert(false);
+    ASSERT_FALSE(job.FatalException()) << job.FatalMessage();
+  }
+  const std::string a = Wav("a.wav", 1);
+  for (const bool merge : {false, true}) {
+    SCOPED_TRACE(merge ? "merge" : "one by one");
+    fs::remove_all(out);
+    fs::create_directory(out);
+    std::vector<std::string> args = {"-p", "mp3", "-o", "out", "picture-only.mp4", a};
+    if (merge) args.insert(args.begin(), "--merge");
+    const TResult r = Convert(args);
+    EXPECT_EQ(r.Status, 1) << r.Out << r.Err;
+    EXPECT_CONTAINS(r.Err, "error: picture-only.mp4: the file has no audio to convert");
+    EXPECT_EQ(r.Err.find("does not contain any stream"), std::string::npos) << r.Err;
+    EXPECT_EQ(Outputs(), merge ? std::vector<std::string>{} : std::vector<std::string>{"a.mp3"});
+  }
 }
 
 TEST_F(CliRunTest, CommandLineMistakesNameTheProblem) {

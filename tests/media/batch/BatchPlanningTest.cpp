@@ -132,7 +132,7 @@ TEST(BatchPlanning, ARowsTrimAndFormatFillTheRecords) {
     SCOPED_TRACE(::testing::Message() << c.Start << " " << c.End << " " << c.Merge);
     TBatchRow row;
     row.Source = "in.wav";
-    row.Format = {".ogg", "libvorbis", 1, 22050, 96000};
+    row.Format = {".ogg", "libvorbis", 1, 22050, 96000, {}};
     row.TimeStart = c.Start;
     row.TimeEnd = c.End;
     TInputOptions in;
@@ -163,7 +163,7 @@ TEST(BatchPlanning, ABatchThatNeverRunsLeavesNoOutput) {
   for (size_t i = 0; i < rows.size(); ++i) {
     rows[i].Source = i == 1 ? dir + "/missing.wav" : wav;
     rows[i].Title = "r" + std::to_string(i);
-    rows[i].Format = {".wav", "pcm_s16le", 2, 44100, 0};
+    rows[i].Format = {".wav", "pcm_s16le", 2, 44100, 0, {}};
   }
   TBatch batch(settings, rows);
   TFFEncoder encoder;

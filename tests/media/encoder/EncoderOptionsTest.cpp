@@ -264,9 +264,15 @@ TEST_F(TaskOptionsTest, PropertiesKeepTheirRules) {
   encoder.Pause();  // not working: nothing happens
   EXPECT_FALSE(encoder.Paused());
   Task();
+  TFFmpeg* const first = encoder.Tasks(0);
+  TFFmpeg* const second = encoder.Tasks(1);
   encoder.Exchange(0, 1);
+  EXPECT_EQ(encoder.Tasks(0), second);
+  EXPECT_EQ(encoder.Tasks(1), first);
+  EXPECT_EQ(encoder.GetTaskIndex(first), 1);
   encoder.RemoveTask(0);
   EXPECT_EQ(encoder.TasksCount(), 1);
+  EXPECT_EQ(encoder.Tasks(0), first);
   EXPECT_THROW(encoder.RemoveTask(3), Exception);
 }
 

@@ -2,6 +2,8 @@
 // the calling-thread mode, stop, pause, refusals while working, and a
 // stop/restart stress run.
 #include <algorithm>
+#include <atomic>
+#include <iterator>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -22,6 +24,7 @@ struct TEvents {
   std::vector<std::thread::id> EndThreads;   // Lock
   std::vector<int> HookTasks;                // Lock: task of every audio block, in order
   std::vector<std::thread::id> ProgressThreads;  // Lock
+  std::vector<TProgressInfo> Progress;       // Lock: every report, in order
   bool FinalSeen = false;                    // Lock
   bool OverlapSeen = false;                  // Lock: an event started while another ran
   int InEvent = 0;                           // Lock
@@ -64,6 +67,7 @@ protected:
       EXPECT_GE(AInfo->TaskIndex, 0);
       std::lock_guard<std::mutex> lock(events.Lock);
       events.ProgressThreads.push_back(std::this_thread::get_id());
+      events.Progress.push_back(*AInfo);
     };
     encoder.OnAudioHook = [this](TObject*, int ATaskIndex, int64_t, uint8_t*, int, int, int, AVSampleFormat) {
       {
@@ -147,6 +151,28 @@ TEST_F(EncoderRunTest, OneWorkerRunsTasksInTurnAndEndsWithTheFinalEvent) {
   ASSERT_FALSE(events.ProgressThreads.empty());
   for (const auto& id : events.ProgressThreads) EXPECT_EQ(id, mainThread);
   EXPECT_TRUE(std::is_sorted(events.HookTasks.begin(), events.HookTasks.end()));
+  // Each task reports its own conversion: the output position grows to
+  // the input's second, with the bytes written, and the task's last report
+  // says it is the last.
+  const auto& p = events.Progress;
+  EXPECT_TRUE(std::is_sorted(p.begin(), p.end(), [](const auto& a, const auto& b) { return a.TaskIndex < b.TaskIndex; }));
+  for (int task = 0; task < 3; ++task) {
+    SCOPED_TRACE(task);
+    std::vector<TProgressInfo> own;
+    std::copy_if(p.begin(), p.end(), std::back_inserter(own), [&](const auto& i) { return i.TaskIndex == task; });
+    ASSERT_FALSE(own.empty());
+    for (size_t i = 1; i < own.size(); ++i) {
+      EXPECT_GE(own[i].CurrentDuration, own[i - 1].CurrentDuration);
+      EXPECT_GE(own[i].CurrentSize, own[i - 1].CurrentSize);
+    }
+    const TProgressInfo& last = own.back();
+    EXPECT_EQ(last.FileIndex, -1);
+    EXPECT_EQ(std::count_if(own.begin(), own.end(), [](const auto& i) { return i.FileIndex == -1; }), 1);
+    EXPECT_EQ(last.TotalDuration, 1000000);
+    EXPECT_NEAR(static_cast<double>(last.CurrentDuration) / 1e6, 1.0, 0.05);
+    EXPECT_GT(last.CurrentSize, 10000);  // 1 s of MP3 at its default rate
+    EXPECT_GT(last.BitRate, 0.0f);
+  }
   EXPECT_TRUE(encoder.Terminated());
   EXPECT_TRUE(encoder.Working());
 }
@@ -292,6 +318,60 @@ TEST_F(EncoderRunTest, StoppingAndRestartingNeverLosesOrDoublesAnEvent) {
     ASSERT_TRUE(WaitFinal()) << round;
     ExpectOneEndPerTask(20);
     encoder.ClearTasks();
+  }
+}
+
+// --- races between the owner's thread and the workers ---
+
+// The owner pauses, resumes and changes the properties while workers end
+// tasks and start the next ones on their own threads. (A ThreadSanitizer
+// build reports any unguarded access to what both sides use.)
+TEST_F(EncoderRunTest, OwnerCallsDuringARunNeverRaceTheWorkersStartingTasks) {
+  const std::string shortInput = test::MakeWav(dir, "short.wav", 0.2);
+  hookDelayMs = 0;
+  AddTasks(8, shortInput);
+  encoder.Start(1);
+  int round = 0;
+  ASSERT_TRUE(PumpUntil([&] {
+    ++round;
+    encoder.Pause();
+    encoder.SetProgressInterval(100 + round % 7);
+    encoder.ThreadPriority = round % 2 ? TThreadPriority::tpLower : TThreadPriority::tpNormal;
+    encoder.Resume();
+    std::lock_guard<std::mutex> lock(events.Lock);
+    return events.FinalSeen;
+  }));
+  EXPECT_EQ(events.EndIndexes(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, -1}));
+  std::lock_guard<std::mutex> lock(events.Lock);
+  for (const auto& e : events.Ends) EXPECT_TRUE(e.Finished) << e.TaskIndex << " " << e.ExceptionMsg;
+}
+
+// Destroying the encoder in the middle of a run: its hooks and previews
+// stop being delivered, and nothing the workers still test is changed
+// under them.
+TEST_F(EncoderRunTest, DestroyingTheEncoderDuringARunDetachesItsHooksSafely) {
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    std::atomic<int> hooked{0};
+    std::atomic<int> ended{0};
+    {
+      auto doomed = std::make_unique<TFFEncoder>();
+      doomed->OnAudioHook = [&](TObject*, int, int64_t, uint8_t*, int, int, int, AVSampleFormat) { ++hooked; };
+      doomed->OnPreviewBitmap = [](TObject*, const TPreviewInfo&) {};
+      doomed->OnTerminate = [&](TObject*, const TTerminateInfo&) { ++ended; };
+      for (int i = 0; i < 3; ++i) {
+        const int t = doomed->AddTask(input);
+        ASSERT_GE(t, 0) << doomed->LastErrMsg();
+        TOutputOptions o;
+        o.AudioCodec = "libmp3lame";
+        o.AudioHook = true;
+        ASSERT_TRUE(doomed->SetOutputFile(t, dir + "/doomed" + std::to_string(serial++) + ".mp3", &o));
+      }
+      doomed->Start(threads);
+      ASSERT_TRUE(PumpUntil([&] { return hooked.load() > 5; }));
+    }
+    // Every task and the run reported their end before the encoder went.
+    EXPECT_EQ(ended.load(), 4);
   }
 }
 

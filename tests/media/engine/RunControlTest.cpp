@@ -179,6 +179,7 @@ TEST_F(RunControlTest, StopWhilePausedResumesAndEnds) {
   watch.WaitForReports(1);
   job->Pause();
   while (!job->Paused() && watch.TerminationCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(job->Paused());
   job->Stop(true);
   EXPECT_FALSE(job->Paused());
   EXPECT_FALSE(job->Finished());
@@ -200,20 +201,67 @@ TEST_F(RunControlTest, StopOrTerminateEndsAJobThatNeverRanOnAThreadOfItsOwn) {
 }
 
 TEST_F(RunControlTest, StopsAndTerminationsFromSeveralThreadsEndTheJobOnce) {
-  auto job = LongJob();
-  job->StartConvert(true)->Resume();
-  watch.WaitForReports(1);
-  std::vector<std::thread> stoppers;
-  for (int i = 0; i < 4; ++i)
-    stoppers.emplace_back([&job, i] {
-      if (i % 2)
-        job->Stop(true);
-      else
-        job->stop_or_terminate(true);
-    });
-  for (std::thread& t : stoppers) t.join();
-  job.reset();
-  EXPECT_EQ(watch.TerminationCount(), 1);
+  // A running job, and one that never ran (ended by a termination thread
+  // that the callers race to make and to wait for).
+  for (const bool started : {true, false}) {
+    SCOPED_TRACE(started ? "running" : "never started");
+    TRunWatch runWatch;
+    auto job = std::make_unique<TCustomFFmpeg>(2);
+    ASSERT_TRUE(job->open_input_file(input)) << job->LastErrMsg();
+    job->SetExtOption("acodec", "libmp3lame");
+    ASSERT_EQ(job->open_output_file(out, false), 1) << job->LastErrMsg();
+    runWatch.Attach(*job);
+    if (started) {
+      job->StartConvert(true)->Resume();
+      runWatch.WaitForReports(1);
+    }
+    std::vector<std::thread> stoppers;
+    for (int i = 0; i < 4; ++i)
+      stoppers.emplace_back([&job, i, started] {
+        if (i % 2 && started)
+          job->Stop(true);
+        else
+          job->stop_or_terminate(true);
+      });
+    for (std::thread& t : stoppers) t.join();
+    EXPECT_EQ(runWatch.TerminationCount(), 1);
+    job.reset();
+    EXPECT_EQ(runWatch.TerminationCount(), 1);
+  }
+}
+
+TEST_F(RunControlTest, AStopRequestMadeAsTheRunStartsIsNotLost) {
+  // The request comes before the start has cleared the job's flags (here:
+  // before the start at all, the latest such moment being the same); the
+  // run still stops at its first round and ends unfinished.
+  for (const bool worker : {true, false}) {
+    SCOPED_TRACE(worker ? "worker" : "caller's thread");
+    TRunWatch runWatch;
+    auto job = std::make_unique<TCustomFFmpeg>(2);
+    ASSERT_TRUE(job->open_input_file(input)) << job->LastErrMsg();
+    job->SetExtOption("acodec", "libmp3lame");
+    ASSERT_EQ(job->open_output_file(out, false), 1) << job->LastErrMsg();
+    runWatch.Attach(*job);
+    job->Stop(false);
+    if (worker) {
+      TConvertThread* thread = job->StartConvert(true);
+      ASSERT_NE(thread, nullptr);
+      thread->Resume();
+      runWatch.WaitForEnd();
+    } else {
+      EXPECT_EQ(job->StartConvert(false), nullptr);
+    }
+    job->Stop(true);
+    EXPECT_FALSE(job->Finished());
+    EXPECT_FALSE(job->FatalException()) << job->FatalMessage();
+    EXPECT_EQ(runWatch.TerminationCount(), 1);
+    job.reset();
+    // The 20 s input was not converted to its end.
+    const TDecodedAudio back = DecodeAudio(out);
+    if (back.Ok) {
+      EXPECT_LT(back.Seconds, 10.0);
+    }
+  }
 }
 
 TEST_F(RunControlTest, DestroyingARunningJobStopsItFirst) {

@@ -2,10 +2,12 @@
 // inputs (also the audio track of video files), volume, trims, join mode,
 // lossless 24-bit, the audio hook and progress reports, and inputs that
 // cannot be converted.
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <limits>
 
 #include "RunTestSupport.h"
 
@@ -472,10 +474,16 @@ TEST_F(RunTest, AnOutputThatIsOneOfTheInputsIsRefusedBeforeAnythingIsWritten) {
 TEST_F(RunTest, AnInputThatCannotBeDecodedEndsTheRunWithAClearFatalMessage) {
   // An unreadable file is refused when it is opened, with the system's reason.
   const std::string locked = MakeTone(dir, "locked.wav", 8000, 1, 0.2);
-  if (::geteuid() != 0) {
+  {
     ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    // An administrator reads everything: take a plain user's file access
+    // for this thread while opening.
+    const bool root = ::geteuid() == 0;
+    if (root) ::setfsuid(65534);
     auto refused = std::make_unique<TCustomFFmpeg>(2);
-    EXPECT_FALSE(refused->open_input_file(locked));
+    const bool opened = refused->open_input_file(locked);
+    if (root) ::setfsuid(0);
+    EXPECT_FALSE(opened);
     EXPECT_EQ(refused->LastErrMsg(), locked + ": Permission denied");
   }
 
@@ -542,6 +550,237 @@ TEST_F(RunTest, AStreamCopyKeepsThePacketsAndRefusesAVolume) {
   EXPECT_TRUE(refused->FatalException());
   EXPECT_EQ(refused->FatalMessage(), "-acodec copy and -vol are incompatible (frames are not decoded)");
   EXPECT_FALSE(test::FileExists(dir + "/copy2.mp3"));
+}
+
+// --- damaged samples ---
+
+// A 32-bit float stereo WAV at 44.1 kHz: a 440 Hz sine at half scale with
+// stretches of NaN, +inf, -inf, of a value no signal has (1e30, which
+// overflows the encoders' arithmetic) and of 1.5 (beyond full scale, and a
+// sample still).
+struct TDamagedStretch {
+  double From, To;  // seconds
+  float Value;
+  bool Kept;
+};
+const TDamagedStretch kDamagedStretches[] = {{0.4, 0.7, std::nanf(""), false},
+                                             {1.0, 1.3, std::numeric_limits<float>::infinity(), false},
+                                             {1.6, 1.9, -std::numeric_limits<float>::infinity(), false},
+                                             {2.2, 2.5, 1.5f, true},
+                                             {2.8, 3.1, -1e30f, false}};
+
+std::string WriteDamagedFloatWav(const std::string& ADir) {
+  const std::string path = ADir + "/damaged.wav";
+  const int rate = 44100, channels = 2;
+  const uint32_t frames = 4 * rate;
+  std::vector<float> samples(static_cast<size_t>(frames) * channels);
+  for (uint32_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    float v = static_cast<float>(0.5 * std::sin(2 * M_PI * 440.0 * t));
+    for (const auto& d : kDamagedStretches)
+      if (t >= d.From && t < d.To) v = d.Value;
+    samples[2 * i] = samples[2 * i + 1] = v;
+  }
+  const uint32_t bytes = static_cast<uint32_t>(samples.size() * 4);
+  std::ofstream f(path, std::ios::binary);
+  const auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+  const auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  f.write("RIFF", 4);
+  u32(36 + bytes);
+  f.write("WAVEfmt ", 8);
+  u32(16);
+  u16(3);  // IEEE float
+  u16(channels);
+  u32(rate);
+  u32(rate * channels * 4);
+  u16(channels * 4);
+  u16(32);
+  f.write("data", 4);
+  u32(bytes);
+  f.write(reinterpret_cast<const char*>(samples.data()), bytes);
+  return path;
+}
+
+TEST_F(RunTest, SamplesThatAreNotNumbersBecomeSilenceForEveryEncoder) {
+  const std::string input = WriteDamagedFloatWav(dir);
+  const struct {
+    const char* Codec;
+    const char* File;
+    bool Lossless;
+  } cases[] = {{"libmp3lame", "out.mp3", false}, {"aac", "out.m4a", false}, {"libvorbis", "out.ogg", false},
+               {"libopus", "out.opus", false},   {"wmav2", "out.wma", false}, {"ac3", "out.ac3", false},
+               {"mp2", "out.mp2", false},        {"pcm_f32le", "out.wav", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Codec);
+    test::TLogCapture log;
+    const std::string out = dir + "/" + c.File;
+    auto job = Convert({input}, out, {{"acodec", c.Codec}});
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    const std::vector<std::string> lines = log.Texts();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& l) {
+                              return l.find("not numbers") != std::string::npos && l.find(input) != std::string::npos;
+                            }),
+              1);
+
+    const TDecodedAudio back = DecodeAudio(out, true);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    EXPECT_NEAR(back.Seconds, 4.0, 0.1);
+    const int bps = avutil.av_get_bytes_per_sample(back.SampleFormat);
+    bool finite = true;
+    for (size_t i = 0; i + bps <= back.Raw.size(); i += bps)
+      finite = finite && std::isfinite(test::SampleValue(back.Raw.data() + i, back.SampleFormat));
+    EXPECT_TRUE(finite);
+    // The middle of each stretch, away from the encoders' smearing.
+    for (const auto& d : kDamagedStretches) {
+      const double from = d.From + 0.1, to = d.To - 0.1;
+      const TDecodedAudio part = DecodeAudio(out, false, from, to);
+      if (d.Kept) {
+        if (c.Lossless) {
+          EXPECT_FLOAT_EQ(part.Peak, 1.5);  // beyond full scale, and kept
+        }
+      } else {
+        EXPECT_LT(part.Peak, 0.01) << "at " << d.From;
+      }
+    }
+    EXPECT_NEAR(DecodeAudio(out, false, 3.3, 3.9).Rms, 0.5 / std::sqrt(2.0), 0.05);
+  }
+}
+
+// --- synchronisation with the input clock ---
+
+// Writes 16-bit PCM blocks at chosen time stamps into a NUT file, whose
+// time stamps the demuxer hands on as they are: the blocks as (position in
+// samples, length in samples, tone or digital silence).
+struct TPcmBlock {
+  int64_t Position;
+  int Samples;
+  bool Tone;
+};
+
+std::string WriteTimedPcm(const std::string& APath, int ARate, const std::vector<TPcmBlock>& ABlocks) {
+  const int channels = 2;
+  AVFormatContext* oc = nullptr;
+  EXPECT_GE(avformat.avformat_alloc_output_context2(&oc, nullptr, "nut", APath.c_str()), 0);
+  if (!oc) return APath;
+  AVStream* st = avformat.avformat_new_stream(oc, nullptr);
+  st->time_base = AVRational{1, ARate};
+  AVCodecParameters* par = st->codecpar;
+  par->codec_type = AVMEDIA_TYPE_AUDIO;
+  par->codec_id = AV_CODEC_ID_PCM_S16LE;
+  par->sample_rate = ARate;
+  avutil.av_channel_layout_default(&par->ch_layout, channels);
+  par->format = AV_SAMPLE_FMT_S16;
+  par->bits_per_coded_sample = 16;
+  par->block_align = 2 * channels;
+  EXPECT_GE(avformat.avio_open2(&oc->pb, APath.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr), 0);
+  EXPECT_GE(avformat.avformat_write_header(oc, nullptr), 0);
+  TPacketPtr pkt(avcodec.av_packet_alloc());
+  int64_t phase = 0;
+  for (const TPcmBlock& b : ABlocks) {
+    avcodec.av_new_packet(pkt.get(), b.Samples * channels * 2);
+    auto* data = reinterpret_cast<int16_t*>(pkt->data);
+    for (int i = 0; i < b.Samples; ++i, ++phase)
+      data[2 * i] = data[2 * i + 1] =
+          b.Tone ? static_cast<int16_t>(16000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(phase) / ARate)) : 0;
+    pkt->pts = pkt->dts = b.Position;
+    pkt->duration = b.Samples;
+    pkt->stream_index = 0;
+    EXPECT_GE(avformat.av_write_frame(oc, pkt.get()), 0);
+    avcodec.av_packet_unref(pkt.get());
+  }
+  avformat.av_write_trailer(oc);
+  avformat.avio_closep(&oc->pb);
+  avformat.avformat_free_context(oc);
+  return APath;
+}
+
+// ASeconds of blocks of 1024 samples from APosition on.
+void AddBlocks(std::vector<TPcmBlock>& ABlocks, int ARate, int64_t APosition, double ASeconds, bool ATone = true,
+               double AClockRatio = 1.0) {
+  const int64_t total = static_cast<int64_t>(ASeconds * ARate);
+  for (int64_t done = 0; done < total; done += 1024)
+    ABlocks.push_back({APosition + std::llround(static_cast<double>(done) * AClockRatio),
+                       static_cast<int>(std::min<int64_t>(1024, total - done)), ATone});
+}
+
+TEST_F(RunTest, TheSyncMethodsFillGapsAndFollowDriftAsAsked) {
+  const int r = 44100;
+  std::vector<TPcmBlock> gap, small, drift;
+  AddBlocks(gap, r, 0, 1.0);
+  AddBlocks(gap, r, 2 * r, 1.0);  // a gap of one second
+  AddBlocks(small, r, 0, 1.0);
+  AddBlocks(small, r, r + 40, 1.0);  // 40 samples late: within the tolerance
+  // Time stamps that run 0.2 % fast over 5 s: 441 samples, within the
+  // drift threshold (0.1 s).
+  AddBlocks(drift, r, 0, 5.0, true, 1.002);
+  const std::string gapFile = WriteTimedPcm(dir + "/gap.nut", r, gap);
+  const std::string smallFile = WriteTimedPcm(dir + "/small.nut", r, small);
+  const std::string driftFile = WriteTimedPcm(dir + "/drift.nut", r, drift);
+
+  const struct {
+    const char* Name;
+    std::string Input;
+    const char* Async;
+    int64_t InputSamples;
+    int64_t MinAdded, MaxAdded;  // samples the output has beyond the input's
+    bool SilentSecond;           // 1 s to 2 s is silence
+  } cases[] = {
+      {"one second gap, async 1", gapFile, "1", 2 * r, r, r, true},
+      {"one second gap, async 0", gapFile, "0", 2 * r, 0, 0, false},
+      {"40 samples, async 1", smallFile, "1", 2 * r, 0, 0, false},
+      // The first deviation beyond 50 samples is made up at once (the
+      // stream's start is aligned); after that, drift within the threshold
+      // is left alone...
+      {"drift, async 1", driftFile, "1", 5 * r, 50, 53, false},
+      // ...or compensated by at most 2 samples per second of output...
+      {"drift, async 2", driftFile, "2", 5 * r, 51 + 1, 53 + 2 * 5, false},
+      // ...or, with a large allowance, followed closely.
+      {"drift, async 1000", driftFile, "1000", 5 * r, 300, 441, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = dir + "/sync.wav";
+    auto job = Convert({c.Input}, out, {{"acodec", "pcm_s16le"}, {"ar", "44100"}, {"ac", "2"}, {"async", c.Async}});
+    ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+    const TDecodedAudio back = DecodeAudio(out);
+    ASSERT_TRUE(back.Ok) << back.Error;
+    EXPECT_GE(back.Samples - c.InputSamples, c.MinAdded);
+    EXPECT_LE(back.Samples - c.InputSamples, c.MaxAdded);
+    if (c.SilentSecond) {
+      EXPECT_EQ(DecodeAudio(out, false, 1.0, 2.0).Peak, 0.0);
+      EXPECT_GT(DecodeAudio(out, false, 2.0, 2.1).Peak, 0.4);
+    }
+  }
+}
+
+TEST_F(RunTest, SilenceForAGapFollowsWhatTheResamplerStillHolds) {
+  // A tone, a gap of one second, then one second of digital silence, at
+  // 48 kHz into 44.1 kHz: after the tone's end nothing but silence.
+  std::vector<TPcmBlock> blocks;
+  AddBlocks(blocks, 48000, 0, 1.0);
+  AddBlocks(blocks, 48000, 2 * 48000, 1.0, false);
+  const std::string input = WriteTimedPcm(dir + "/gap48.nut", 48000, blocks);
+  const std::string out = dir + "/out.wav";
+  auto job = Convert({input}, out, {{"acodec", "pcm_s16le"}, {"ar", "44100"}, {"ac", "2"}, {"async", "1"}});
+  ASSERT_FALSE(job->FatalException()) << job->FatalMessage();
+  const TDecodedAudio back = DecodeAudio(out);
+  ASSERT_TRUE(back.Ok) << back.Error;
+  EXPECT_NEAR(static_cast<double>(back.Samples), 3 * 44100.0, 64);
+  EXPECT_GT(DecodeAudio(out, false, 0.9, 1.0).Peak, 0.4);
+  EXPECT_LT(DecodeAudio(out, false, 1.01, 3.0).Peak, 0.001);
+}
+
+TEST_F(RunTest, AGapTooLargeForTheBuffersEndsTheRunWithItsMessage) {
+  // Ten hours of gap: more silence than the sample buffers may hold.
+  std::vector<TPcmBlock> blocks;
+  AddBlocks(blocks, 44100, 0, 0.5);
+  AddBlocks(blocks, 44100, int64_t{36000} * 44100, 0.5);
+  const std::string input = WriteTimedPcm(dir + "/huge.nut", 44100, blocks);
+  const std::string out = dir + "/out.wav";
+  auto job = Convert({input}, out, {{"acodec", "pcm_s16le"}, {"async", "1"}});
+  EXPECT_TRUE(job->FatalException());
+  EXPECT_EQ(job->FatalMessage(), "Buffer sizes too large in do_audio_out");
 }
 
 }  // namespace

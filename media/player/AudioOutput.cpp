@@ -85,7 +85,9 @@ void TCustomPlayer::FillAudio(TVideoState* is, uint8_t* AStream, int ALen) {
         is->audio_buf = is->audio_buf1.data();
         std::memset(is->audio_buf, 0, kSilenceBytes);
         is->audio_buf_size = kSilenceBytes;
+        is->audio_buf_silent = 1;
       } else {
+        is->audio_buf_silent = 0;
         CallAudioHook(is, is->audio_buf, size, pts);
         if (is->show_audio) StoreDisplaySamples(*is, is->audio_buf, size);
         size = SyncAudio(*is, is->audio_buf, size, static_cast<int>(is->audio_buf2.size()));

@@ -1,5 +1,6 @@
 // Starting and shutting down the player's SDL for a host window.
 #include <cstdlib>
+#include <cstring>
 
 #include "media/player/FFPlay.h"
 #include "media/runtime/Format.h"
@@ -59,10 +60,21 @@ bool TCustomPlayer::InitSDL(TScreenHost* AHost) {
     result = FSDL.SDL_Init(kSDLInitFlags);
     SetSDLEnv("SDL_VIDEODRIVER", saved);
   }
+  char name[256] = {};
+  if (result == 0 && FSDL.SDL_VideoDriverName(name, sizeof(name)) &&
+      (std::strcmp(name, "caca") == 0 || std::strcmp(name, "aalib") == 0)) {
+    // SDL fell back to drawing characters on the terminal (no display): that
+    // would scribble over the program's own output. Play without a surface.
+    const std::string saved = GetSDLEnv("SDL_VIDEODRIVER");
+    FSDL.SDL_Quit();
+    SetSDLEnv("SDL_VIDEODRIVER", "dummy");
+    result = FSDL.SDL_Init(kSDLInitFlags);
+    SetSDLEnv("SDL_VIDEODRIVER", saved);
+  }
   if (result != 0) return false;
   FSDLStarted = true;
 
-  char name[256] = {};
+  name[0] = '\0';
   LogLine(llDebug, "using audio driver: %s", FSDL.SDL_AudioDriverName(name, sizeof(name)) ? name : "");
   name[0] = '\0';
   LogLine(llDebug, "using video driver: %s", FSDL.SDL_VideoDriverName(name, sizeof(name)) ? name : "");

@@ -43,7 +43,7 @@ int64_t GuessCorrectPts(TPtsCorrectionContext& ctx, int64_t reordered_pts, int64
 double GetAudioClock(const TVideoState& is) {
   const int bytesPerSecond = is.audio_st.load() ? is.audio_out.BytesPerSecond() : 0;
   const double clock = is.audio_clock.load();
-  if (bytesPerSecond <= 0) return clock;
+  if (bytesPerSecond <= 0 || is.audio_buf_silent) return clock;
   const double unplayed = static_cast<double>(is.audio_buf_size.load()) - is.audio_buf_index.load();
   return clock - unplayed / bytesPerSecond;
 }

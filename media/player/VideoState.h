@@ -118,6 +118,8 @@ struct TVideoState {
   uint8_t* audio_buf = nullptr;         // the buffer being handed out
   std::atomic<uint32_t> audio_buf_size{0};
   std::atomic<int> audio_buf_index{0};
+  // audio_buf holds silence, not decoded audio: it does not delay the clock.
+  std::atomic<int> audio_buf_silent{0};
   AVPacket* audio_pkt = nullptr;        // the packet whose frames are being received (taken from audioq)
   AVFrame* audio_frame = nullptr;
   SwrContext* reformat_ctx = nullptr;   // decoded format -> device format

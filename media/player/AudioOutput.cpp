@@ -71,7 +71,37 @@ void SDLCALL TCustomPlayer::AudioCallback(void* AUserData, Uint8* AStream, int A
 }
 
 void TCustomPlayer::FillAudio(TVideoState* is, uint8_t* AStream, int ALen) {
+  const int64_t start = avutil.av_gettime_relative();
   Faudio_callback_time = avutil.av_gettime();
+  FillAudioBuffer(is, AStream, ALen);
+  const int64_t step = (avutil.av_gettime_relative() - start) / TCallbackStats::kStepMicroseconds;
+  FCallbackDurations[std::min<int64_t>(step, TCallbackStats::kSteps - 1)].fetch_add(1, std::memory_order_relaxed);
+  FCallbacks.fetch_add(1, std::memory_order_relaxed);
+}
+
+TCustomPlayer::TCallbackStats TCustomPlayer::CallbackStats() const {
+  TCallbackStats stats;
+  stats.Callbacks = FCallbacks.load(std::memory_order_relaxed);
+  stats.Starved = FStarvedCallbacks.load(std::memory_order_relaxed);
+  for (int i = 0; i < TCallbackStats::kSteps; ++i)
+    stats.Durations[i] = FCallbackDurations[i].load(std::memory_order_relaxed);
+  return stats;
+}
+
+int64_t TCustomPlayer::TCallbackStats::Percentile(double AFraction) const {
+  uint64_t total = 0;
+  for (uint64_t d : Durations) total += d;
+  if (total == 0) return 0;
+  const auto wanted = static_cast<uint64_t>(std::ceil(AFraction * static_cast<double>(total)));
+  uint64_t seen = 0;
+  for (int i = 0; i < kSteps; ++i) {
+    seen += Durations[i];
+    if (seen >= wanted) return int64_t{i + 1} * kStepMicroseconds;
+  }
+  return int64_t{kSteps} * kStepMicroseconds;
+}
+
+void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen) {
   // The callback that handed out the last samples has returned, so the
   // device has them.
   if (is->audio_tail_handed) is->audio_tail_played = 1;
@@ -81,7 +111,10 @@ void TCustomPlayer::FillAudio(TVideoState* is, uint8_t* AStream, int ALen) {
       int size = DecodeAudioFrame(is, pts);
       if (is->audioq.abort_request) return;
       if (size < 0) {
-        if (is->audio_drained) is->audio_tail_handed = true;
+        if (is->audio_drained)
+          is->audio_tail_handed = true;
+        else if (!is->paused && !is->eof_packet_queued)
+          FStarvedCallbacks.fetch_add(1, std::memory_order_relaxed);
         is->audio_buf = is->audio_buf1.data();
         std::memset(is->audio_buf, 0, kSilenceBytes);
         is->audio_buf_size = kSilenceBytes;

@@ -129,6 +129,21 @@ public:
   // The device format granted for the playing audio, zeros without one.
   TAudioOutFormat AudioOutFormat() const;
 
+  // How the audio callbacks of this player went (since it was created):
+  // their number, the ones that found nothing decoded while playing (the
+  // device got silence that should have been sound), and their durations in
+  // 50 µs steps (the last step counts everything from 10 ms on).
+  struct TCallbackStats {
+    static constexpr int kSteps = 200;
+    static constexpr int kStepMicroseconds = 50;
+    uint64_t Callbacks = 0;
+    uint64_t Starved = 0;
+    uint64_t Durations[kSteps] = {};
+    // The duration below which AFraction of the callbacks stayed (µs).
+    int64_t Percentile(double AFraction) const;
+  };
+  TCallbackStats CallbackStats() const;
+
   int AudioStreamIndex() const;
   void SetAudioStreamIndex(int AValue);
   int VideoStreamIndex() const;
@@ -268,6 +283,7 @@ private:
   bool OpenAudioDevice(TVideoState* is, const AVCodecContext* ACodec);
   static void SDLCALL AudioCallback(void* AUserData, Uint8* AStream, int ALen);
   void FillAudio(TVideoState* is, uint8_t* AStream, int ALen);
+  void FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen);
   int DecodeAudioFrame(TVideoState* is, double& APts);
   int ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, bool AFlush);
   void CallAudioHook(TVideoState* is, uint8_t* ASamples, int ASize, double APts);
@@ -353,6 +369,10 @@ private:
   std::atomic<bool> FMute{false};
   std::atomic<bool> FAudioHook{false};
   std::atomic<int64_t> Faudio_callback_time{0};
+  // Written by SDL's audio thread only, read by anyone.
+  std::atomic<uint64_t> FCallbacks{0};
+  std::atomic<uint64_t> FStarvedCallbacks{0};
+  std::atomic<uint64_t> FCallbackDurations[TCallbackStats::kSteps] = {};
   bool FDisableAudio = false, FDisableVideo = false, FDisableDisplay = false;
   int FFrameWidth = 0, FFrameHeight = 0;
   std::atomic<int> FScreenWidth{0}, FScreenHeight{0};

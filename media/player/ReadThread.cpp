@@ -190,6 +190,7 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
           avcodec.av_packet_free(&empty);
         }
         is->eof_packet_sent = true;
+        is->eof_packet_queued = 1;
       }
       if (is->video_stream >= 0) FPictEvent.Set();
       SleepMs(10);
@@ -304,6 +305,7 @@ void TCustomPlayer::ExecuteSeek(TVideoState* is, bool& AEof) {
   is->EventEOF = 0;
   is->audio_tail_played = 0;
   is->eof_packet_sent = false;
+  is->eof_packet_queued = 0;
   is->seek_req = 0;
   is->seek_done = 1;
   FSeekEvent.Set();

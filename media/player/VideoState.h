@@ -130,6 +130,7 @@ struct TVideoState {
   bool audio_drained = false;           // ... and gave its last frame; the converter was flushed
   std::mutex stream_lock;               // stream open/close against the read thread's routing and seek flushes
   bool eof_packet_sent = false;         // read thread: the end of the input was queued for the decoders
+  std::atomic<int> eof_packet_queued{0};  // the same, for the audio thread (no starvation at the end)
   // The end of the audio: the drained decoder's last samples were handed to
   // the device in one callback (tail_handed), and a later callback started,
   // so the device has taken them (tail_played). Cleared by a flush.

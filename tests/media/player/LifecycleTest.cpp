@@ -248,7 +248,14 @@ TEST_F(LifecycleTest, StepToNextFrameTwiceGivesOneStepThenPause) {
   ASSERT_TRUE(player.Open(source, nullptr, true)) << player.LastErrMsg();
   ASSERT_TRUE(events.WaitFor(psPlay));
   player.StepToNextFrame();
+  ASSERT_TRUE(events.WaitFor(psStep));
   player.StepToNextFrame();
+  // Positions posted after the second step arrive: a state it had posted
+  // would have arrived before them (the ring keeps states and positions apart).
+  const size_t positions = events.Positions().size();
+  ASSERT_TRUE(events.WaitUntil([&](const std::vector<TPlayState>&, const std::vector<int64_t>& APositions) {
+    return APositions.size() >= positions + 2;
+  }));
   player.Pause();
   ASSERT_TRUE(events.WaitFor(psPause));
   player.Stop(true);

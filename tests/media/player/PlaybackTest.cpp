@@ -272,6 +272,29 @@ TEST_F(PlaybackTest, SeekByByteOnAnMp3) {
   EXPECT_TRUE(PlayedExactly(ReadSamples(device), want, 2, 1));
 }
 
+// Without a known duration nothing limits the target.
+TEST_F(PlaybackTest, SeekInAFileOfUnknownDuration) {
+  const std::string flac = MakeSweep(Dir, "sweep.flac", 44100, 2, 5.0, "-b 16");
+  const std::string source = RemuxLive(flac, Dir + "/live.mkv");
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  const std::string device = UseDiskDevice(Dir + "/device.raw");
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(source, nullptr, true)) << player.LastErrMsg();
+  ASSERT_EQ(player.Duration(), -1);
+  ASSERT_TRUE(player.Seek(int64_t{3000000}, 0, true));
+  player.Resume();
+  ASSERT_TRUE(events.WaitFor(psEnd));
+  player.Stop(true);
+  const auto got = ReadSamples(device);
+  const auto want = DecodeSource(flac, 2, 44100);
+  // A FLAC frame holds 4608 samples here.
+  const int64_t target = 3 * 44100;
+  const int64_t found = FindContinuation(got, FirstSound(got, 2), want, target - 3 * 4608, target + 3 * 4608, 4096, 2, 0);
+  ASSERT_GE(found, 0);
+  EXPECT_LE(std::llabs(found - target), 4608);
+}
+
 TEST_F(PlaybackTest, SeekPastTheEndEndsAndASeekBackPlaysAgain) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 2.0, 440, 0.5, "-b 16");
   TFFPlayer player;

@@ -228,6 +228,46 @@ std::string MakeSweep(const std::string& ADir, const std::string& AName, int ARa
   return path;
 }
 
+std::string RemuxLive(const std::string& ASource, const std::string& APath) {
+  AVFormatContext* in = nullptr;
+  AVFormatContext* out = nullptr;
+  AVPacket* pkt = avcodec.av_packet_alloc();
+  bool ok = avformat.avformat_open_input(&in, ASource.c_str(), nullptr, nullptr) >= 0 &&
+            avformat.avformat_find_stream_info(in, nullptr) >= 0 &&
+            avformat.avformat_alloc_output_context2(&out, nullptr, "matroska", APath.c_str()) >= 0;
+  const int index = ok ? avformat.av_find_best_stream(in, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) : -1;
+  AVStream* st = nullptr;
+  if (ok && index >= 0) {
+    st = avformat.avformat_new_stream(out, nullptr);
+    ok = avcodec.avcodec_parameters_copy(st->codecpar, in->streams[index]->codecpar) >= 0;
+    st->codecpar->codec_tag = 0;
+    st->time_base = in->streams[index]->time_base;
+  }
+  AVDictionary* options = nullptr;
+  avutil.av_dict_set(&options, "live", "1", 0);
+  ok = ok && st && avformat.avio_open2(&out->pb, APath.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) >= 0 &&
+       avformat.avformat_write_header(out, &options) >= 0;
+  avutil.av_dict_free(&options);
+  while (ok && avformat.av_read_frame(in, pkt) >= 0) {
+    if (pkt->stream_index == index) {
+      avcodec.av_packet_rescale_ts(pkt, in->streams[index]->time_base, st->time_base);
+      pkt->stream_index = st->index;
+      pkt->pos = -1;
+      ok = avformat.av_interleaved_write_frame(out, pkt) >= 0;
+    }
+    avcodec.av_packet_unref(pkt);
+  }
+  if (ok) avformat.av_write_trailer(out);
+  EXPECT_TRUE(ok) << "remuxing " << ASource;
+  avcodec.av_packet_free(&pkt);
+  if (out) {
+    avformat.avio_closep(&out->pb);
+    avformat.avformat_free_context(out);
+  }
+  avformat.avformat_close_input(&in);
+  return APath;
+}
+
 // ---- two streams ----
 
 std::string WriteTwoToneFile(const std::string& APath, double AFirstHz, double ASecondHz, double ASeconds) {

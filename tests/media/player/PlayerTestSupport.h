@@ -93,6 +93,11 @@ class EventRecorder {
 std::string MakeSweep(const std::string& ADir, const std::string& AName, int ARate, int AChannels, double ASeconds,
                       const std::string& AEncoding);
 
+// ASource's first audio stream copied into a Matroska file written as a live
+// stream: no duration, no index. With a codec of no fixed bit rate (FLAC)
+// its duration is unknown to the reader.
+std::string RemuxLive(const std::string& ASource, const std::string& APath);
+
 // A file with two 16-bit PCM audio streams (NUT): tones of AFirstHz and
 // ASecondHz, ASeconds long, 44100 Hz stereo.
 std::string WriteTwoToneFile(const std::string& APath, double AFirstHz, double ASecondHz, double ASeconds);

@@ -102,6 +102,10 @@ int64_t TCustomPlayer::TCallbackStats::Percentile(double AFraction) const {
 }
 
 void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen) {
+  if (!is->audio_ready.load(std::memory_order_acquire)) {
+    std::memset(AStream, 0, ALen);
+    return;
+  }
   // The callback that handed out the last samples has returned, so the
   // device has them.
   if (is->audio_tail_handed) is->audio_tail_played = 1;
@@ -113,7 +117,7 @@ void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen)
       if (size < 0) {
         if (is->audio_drained)
           is->audio_tail_handed = true;
-        else if (!is->paused && !is->eof_packet_queued)
+        else if (!is->paused && !is->eof_packet_queued && !is->audio_prebuffering)
           FStarvedCallbacks.fetch_add(1, std::memory_order_relaxed);
         is->audio_buf = is->audio_buf1.data();
         std::memset(is->audio_buf, 0, kSilenceBytes);
@@ -184,6 +188,12 @@ int TCustomPlayer::DecodeAudioFrame(TVideoState* is, double& APts) {
         avutil.av_frame_unref(is->audio_frame);
       }
     }
+    if (is->audio_prebuffering) {
+      if (is->audioq.nb_packets < kAudioPrebufferPackets && is->audioq.size < kMinAudioQueueSize &&
+          !is->eof_packet_queued)
+        return -1;
+      is->audio_prebuffering = false;
+    }
     // The audio thread never waits for packets: with none queued the device
     // gets silence.
     avcodec.av_packet_free(&is->audio_pkt);
@@ -196,6 +206,7 @@ int TCustomPlayer::DecodeAudioFrame(TVideoState* is, double& APts) {
       is->audio_drained = false;
       is->audio_tail_handed = false;
       is->audio_tail_played = 0;
+      is->audio_prebuffering = true;
       continue;
     }
     if (is->audio_pkt->size == 0) {
@@ -296,6 +307,7 @@ int TCustomPlayer::ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, boo
 
 void TCustomPlayer::CallAudioHook(TVideoState* is, uint8_t* ASamples, int ASize, double APts) {
   if (!FAudioHook) return;
+  std::lock_guard<std::mutex> call(FHookCallLock);
   TAudioHookEvent handler;
   {
     std::lock_guard<std::mutex> lock(FHandlerLock);

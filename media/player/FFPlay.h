@@ -403,6 +403,12 @@ private:
 
   // ---- events ----
   mutable std::mutex FHandlerLock;  // guards the handlers below (set on the main thread, read by player threads)
+  // Held while OnPosition / OnState run, and by their setters: once a setter
+  // returns, the handler it replaced is not running any more. Recursive: a
+  // handler may set handlers.
+  std::recursive_mutex FDeliveryLock;
+  // The same for OnAudioHook and the audio thread (held only for the call).
+  std::mutex FHookCallLock;
   TFileOpenEvent FOnFileOpen;
   TPositionEvent FOnPosition;
   TPlayStateEvent FOnState;

@@ -29,12 +29,9 @@ TCustomPlayer::TCustomPlayer(TObject* /*AOwner*/) : TFFBaseComponent("3.0"), FDe
 }
 
 TCustomPlayer::~TCustomPlayer() {
-  {
-    std::lock_guard<std::mutex> lock(FHandlerLock);
-    FOnPosition = nullptr;
-    FOnState = nullptr;
-    FOnAudioHook = nullptr;
-  }
+  SetOnPosition(nullptr);
+  SetOnState(nullptr);
+  SetOnAudioHook(nullptr);
   Stop(true);
   EndEventThread();
   RetireFormatContext();
@@ -150,10 +147,12 @@ void TCustomPlayer::SetOnFileOpen(TFileOpenEvent AValue) {
   FOnFileOpen = std::move(AValue);
 }
 void TCustomPlayer::SetOnPosition(TPositionEvent AValue) {
+  std::lock_guard delivery(FDeliveryLock);
   std::lock_guard<std::mutex> lock(FHandlerLock);
   FOnPosition = std::move(AValue);
 }
 void TCustomPlayer::SetOnState(TPlayStateEvent AValue) {
+  std::lock_guard delivery(FDeliveryLock);
   std::lock_guard<std::mutex> lock(FHandlerLock);
   FOnState = std::move(AValue);
 }
@@ -162,6 +161,7 @@ void TCustomPlayer::SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent AValue)
   FOnBeforeFindStreamInfo = std::move(AValue);
 }
 void TCustomPlayer::SetOnAudioHook(TAudioHookEvent AValue) {
+  std::lock_guard<std::mutex> call(FHookCallLock);
   std::lock_guard<std::mutex> lock(FHandlerLock);
   FOnAudioHook = std::move(AValue);
 }
@@ -622,6 +622,7 @@ void TCustomPlayer::EventThreadProc() {
     if (item.Kind == pekPosition) {
       const int64_t pts = item.Value;
       deliver([this, pts] {
+        std::lock_guard delivery(FDeliveryLock);
         TPositionEvent handler;
         {
           std::lock_guard<std::mutex> lock(FHandlerLock);
@@ -632,6 +633,7 @@ void TCustomPlayer::EventThreadProc() {
     } else if (item.Kind == pekState) {
       const auto state = static_cast<TPlayState>(item.Value);
       deliver([this, state] {
+        std::lock_guard delivery(FDeliveryLock);
         TPlayStateEvent handler;
         {
           std::lock_guard<std::mutex> lock(FHandlerLock);

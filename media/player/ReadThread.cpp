@@ -412,8 +412,10 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   is->audio_drained = false;
   is->audio_tail_handed = false;
   is->audio_tail_played = 0;
+  is->audio_prebuffering = true;
   QueueInit(is->audioq, &FFlushPkt);
   QueuePut(is->audioq, &FFlushPkt);
+  is->audio_ready.store(1, std::memory_order_release);
   FSDL.SDL_PauseAudio(0);
   return 0;
 }
@@ -425,6 +427,7 @@ void TCustomPlayer::CloseStreamComponent(TVideoState* is, int AStreamIndex) {
   if (AStreamIndex != is->audio_stream) return;
   QueueAbort(is->audioq);
   CloseAudio(is);
+  is->audio_ready = 0;
   QueueEnd(is->audioq);
   st->discard = AVDISCARD_ALL;
   {

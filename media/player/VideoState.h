@@ -43,6 +43,7 @@ constexpr int kAudioDiffAvgNb = 20;            // differences averaged before au
 constexpr int kSampleCorrectionPercentMax = 10;
 constexpr int kSDLAudioBufferSize = 1024;      // sample frames of the device buffer
 constexpr int kSilenceBytes = 1024;            // silence handed out when nothing is decoded
+constexpr int kAudioPrebufferPackets = 8;      // packets queued before the audio starts (or a seek takes effect)
 constexpr int kSampleArraySize = 0x20000;      // int16 values of the visualisation ring
 constexpr int kAudioBufferBytes = 288000;      // initial size of each audio work buffer
 constexpr int kRefreshPeriodMs = 5;
@@ -104,6 +105,10 @@ struct TVideoState {
 
   // ---- audio (SDL's audio thread, opened and closed by the stream's owner) ----
   std::atomic<AVStream*> audio_st{nullptr};
+  // Set (release) once the stream's fields are in place, before the device
+  // starts: SDL's audio thread exists from the device's opening on and reads
+  // nothing of the stream before it sees this (acquire).
+  std::atomic<int> audio_ready{0};
   AVCodecContext* audio_dec = nullptr;  // the audio decoder, owned (freed by CloseStreamComponent)
   TPacketQueue audioq;
   TAudioOutFormat audio_out;            // what the device granted
@@ -128,6 +133,10 @@ struct TVideoState {
   AVChannelLayout reformat_in_layout{};
   bool audio_draining = false;          // the decoder was sent the end of the input
   bool audio_drained = false;           // ... and gave its last frame; the converter was flushed
+  // At the start and after a seek the audio thread waits (handing out
+  // silence) until a few packets are queued, so that a reader that is slow
+  // to get going does not leave gaps between the first packets.
+  bool audio_prebuffering = true;
   std::mutex stream_lock;               // stream open/close against the read thread's routing and seek flushes
   bool eof_packet_sent = false;         // read thread: the end of the input was queued for the decoders
   std::atomic<int> eof_packet_queued{0};  // the same, for the audio thread (no starvation at the end)

@@ -200,6 +200,7 @@ void TBatchConversion::ConvertButtonClick() {
         },
         Qt::QueuedConnection);
   };
+  FCancelled = false;
   FReport.AddLogLine(QStringLiteral("-> Started conversion"));
   TConvForm& form = ConvForm();
   if (!form.property("wired").toBool()) {
@@ -238,16 +239,18 @@ void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   if (AInfo.TaskIndex < 0 && AInfo.Finished) {
     FInputOptionsList.clear();
     FOutputOptionsList.clear();
-    const bool shutDown = form.cbShutdownPC->isChecked();
+    // A batch the user stopped has not succeeded, and what he asked for at
+    // its end (the folder, a shut-down) was meant for a finished batch: the
+    // cancel line already says what happened.
+    const bool shutDown = !FCancelled && form.cbShutdownPC->isChecked();
     if (shutDown) {
       FSaveSettings();
       ShutDownWindows();
-    } else {
+    } else if (!FCancelled) {
       FReport.AddLogLine(QStringLiteral("-> Conversion successfully done."));
     }
     form.done(QDialog::Accepted);
-    if (form.cbOpenOutput->isChecked() && !shutDown && FServices.Desktop)
-      FServices.Desktop->OpenUrl(QUrl::fromLocalFile(FOutputFolderInUse));
+    if (!FCancelled && form.cbOpenOutput->isChecked() && !shutDown) OpenFolder(FOutputFolderInUse);
   }
   if (AInfo.Exception) {
     const QString msg = QString::fromStdString(AInfo.ExceptionMsg);
@@ -258,14 +261,22 @@ void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
 }
 
 void TBatchConversion::HandlePendingTerminations() {
+  // The handling of one termination may wait in a dialog (the error report,
+  // a shut-down message), whose event loop delivers the next queued events:
+  // those wait here until the one in hand is done, so that nothing (the
+  // success line, closing the dialog, opening the folder) happens behind it.
+  if (FHandlingTermination) return;
+  FHandlingTermination = true;
   while (!FInStop && !FPendingTerminations.empty()) {
     const TTerminateInfo info = FPendingTerminations.front();
     FPendingTerminations.erase(FPendingTerminations.begin());
     RunGuarded([&] { FFEncoderTerminate(info); });
   }
+  FHandlingTermination = false;
 }
 
 void TBatchConversion::CancelButtonClick() {
+  FCancelled = true;
   FInStop = true;
   try {
     FFFEncoder.Stop(true);
@@ -299,7 +310,12 @@ void TBatchConversion::BrowseClick() {
 
 void TBatchConversion::FindTargetClick() {
   const QString folder = FDestinationFolder.text();
-  if (FServices.Desktop && QFileInfo(folder).isDir()) FServices.Desktop->OpenUrl(QUrl::fromLocalFile(folder));
+  if (QFileInfo(folder).isDir()) OpenFolder(folder);
+}
+
+void TBatchConversion::OpenFolder(const QString& AFolder) {
+  OpenOrLog(FServices.Desktop, QUrl::fromLocalFile(AFolder), "the folder " + QDir::toNativeSeparators(AFolder),
+            FReport);
 }
 
 void TBatchConversion::ShutDownWindows() {

@@ -72,6 +72,8 @@ public:
 
 private:
   void HandlePendingTerminations();
+  // Opens AFolder in the file manager; a failure is logged.
+  void OpenFolder(const QString& AFolder);
 
   QWidget& FWindow;
   TFFEncoder& FFFEncoder;
@@ -96,6 +98,8 @@ private:
   // that the cancel is logged before the run's end.
   std::vector<TTerminateInfo> FPendingTerminations;
   bool FInStop = false;
+  bool FHandlingTermination = false;  // one termination is handled at a time
+  bool FCancelled = false;            // the user stopped the running batch
 };
 
 }  // namespace quorvel

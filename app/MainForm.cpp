@@ -48,7 +48,8 @@ struct TSourceFormat {
   const char* Pattern;
 };
 
-// The media the open dialog offers, in the order it lists them.
+// The media the open dialog offers, in the order it lists them: the video
+// containers first, then the audio formats the decoder opens.
 constexpr TSourceFormat kSourceFormats[] = {
     {"MOD files", "*.mod"},
     {"High-definition files", "*.mts; *.ts; *m2ts; *.tp"},
@@ -67,6 +68,29 @@ constexpr TSourceFormat kSourceFormats[] = {
     {"Raw h.264 video files", "*.h.264"},
     {"Nullsoft Stream Video", "*.nsv"},
     {"Video Object files", "*.vob"},
+    // The program's main job is audio: without these rows the default entry
+    // would hide every audio file.
+    {"WAV files", "*.wav; *.w64"},
+    {"MP3 files", "*.mp3"},
+    {"FLAC files", "*.flac"},
+    {"Ogg files", "*.ogg; *.oga"},
+    {"Opus files", "*.opus"},
+    {"MPEG-4 Audio files", "*.m4a; *.m4b; *.aac"},
+    {"Windows Media Audio", "*.wma"},
+    {"AIFF files", "*.aif; *.aiff; *.aifc"},
+    {"Sun Audio files", "*.au; *.snd"},
+    {"Matroska Audio files", "*.mka"},
+    {"WebM files", "*.webm"},
+    {"MPEG Audio files", "*.mp2; *.mpa"},
+    {"AC-3 and DTS files", "*.ac3; *.dts"},
+    {"Monkey's Audio files", "*.ape"},
+    {"WavPack files", "*.wv"},
+    {"AMR files", "*.amr"},
+    {"Musepack files", "*.mpc"},
+    {"Core Audio files", "*.caf"},
+    {"Real Audio files", "*.ra"},
+    {"True Audio files", "*.tta"},
+    {"Creative Voice files", "*.voc"},
 };
 
 const char* const kProfileFolder = "mp3-converter-profiles";
@@ -80,6 +104,8 @@ QString BuildOpenFilter() {
   for (const TSourceFormat& f : kSourceFormats)
     filter += u'|' + QLatin1String(f.Description) + " (" + QLatin1String(f.Pattern) + ")|" +
               QLatin1String(f.Pattern) + u';';
+  // The decoder may open what no row names; the user can still pick it.
+  filter += QStringLiteral("|All files (*)|*;");
   return filter;
 }
 
@@ -100,6 +126,23 @@ QStringList QtNameFilters(const QString& AOpenFilter) {
   return result;
 }
 
+QStringList TypedFileNames(const QString& AText) {
+  QStringList names;
+  const QString text = AText.trimmed();
+  if (text.contains(u'"')) {
+    // "a.wav" "b.mp3": the quoted parts
+    const QStringList parts = text.split(u'"');
+    for (qsizetype i = 1; i < parts.size(); i += 2) names << parts.at(i);
+  } else if (!text.isEmpty()) {
+    names << text;
+  }
+  QStringList result;
+  // A pattern there is a filter the dialog applied, not a file.
+  for (const QString& n : names)
+    if (!n.trimmed().isEmpty() && !n.contains(u'*') && !n.contains(u'?')) result << n;
+  return result;
+}
+
 // ---------------------------------------------------------------- the list
 
 bool TMainForm::AddMediaFile(const QString& AMediaFile) {
@@ -109,9 +152,11 @@ bool TMainForm::AddMediaFile(const QString& AMediaFile) {
 void TMainForm::AddButtonClick() {
   const QStringList files = ExecuteOpenDialog();
   if (files.isEmpty()) return;
-  PrepareSourceList();
+  // Without its runtime the list cannot be shown: the getting-started panel
+  // stays in front (with its Add button) and the next add tries again.
+  const bool prepared = PrepareSourceList();
   for (const QString& f : files) AddMediaFile(f);
-  FUi.stkList->setCurrentWidget(FSourceList->Grid());
+  if (prepared) FUi.stkList->setCurrentWidget(FSourceList->Grid());
   if (FSourceList->RowCount() > 0) {
     FProfilePanel->SetAddedByDialog(true);
     if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
@@ -134,7 +179,12 @@ void TMainForm::sgListClick() {
 }
 
 void TMainForm::Remove1Click() {
-  if (!FSourceList->Remove()) ClearAll1Click();
+  if (!FSourceList->Remove()) {
+    ClearAll1Click();
+    return;
+  }
+  // The selected row number may stay while another file moved into it.
+  sgListClick();
 }
 
 void TMainForm::ClearAll1Click() {
@@ -353,6 +403,7 @@ void TMainForm::ApplySkinPictures() {
   FUi.btnStop->SetImages(s.Picture("stop.png"), {});
   FUi.btnLike->SetImages(s.Picture("like.png"), s.Picture("like_over.png"));
   FUi.btnTweet->SetImages(s.Picture("tweet.png"), s.Picture("tweet_over.png"));
+  FSourceList->SetPictures(s.Picture("tablerow.bmp"), s.Picture("filmicon.bmp"));
   FUi.imgDragDrop->setPixmap(s.Picture("dragdrop2.png"));
   FUi.btnOpenForGs->SetImages(s.Picture("open_for_gs2.png"), {});
   FUi.lblGettingStarted->setText(tr("Drag & drop your movies here"));
@@ -428,21 +479,46 @@ void TMainForm::ConnectCommands() {
   connect(FUi.btnFindTarget, &QAbstractButton::clicked, conversion,
           Guarded([conversion](bool) { conversion->FindTargetClick(); }));
   connect(FSourceList->Grid(), &QTableWidget::cellClicked, this, Guarded([this](int, int) { sgListClick(); }));
+  // A new current row, however it came (arrow keys, Move, Remove), shows
+  // its own profile and trim points: Enter in Start/End must not write the
+  // previous row's times into it.
+  connect(FSourceList->Grid(), &QTableWidget::currentCellChanged, this, [this](int ARow, int, int APreviousRow, int) {
+    if (ARow == APreviousRow) return;
+    // The grid also moves the current row from inside setRowCount, while
+    // it removes rows: the handling, which repaints the list, waits until
+    // the grid and the rows agree again.
+    if (FSourceList->Grid()->rowCount() == FSourceList->RowCount())
+      RunGuarded([this] { sgListClick(); });
+    else
+      QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { sgListClick(); }); }, Qt::QueuedConnection);
+  });
   // SEAMS: the trim dialog and the preview player's commands stay idle
   // until those parts arrive.
 }
 
 void TMainForm::OpenAddress(const QUrl& AUrl) {
-  if (!AUrl.isEmpty() && FServices.Desktop) FServices.Desktop->OpenUrl(AUrl);
+  OpenOrLog(FServices.Desktop, AUrl, "the address " + AUrl.toString(), FReport);
 }
 
 QStringList TMainForm::ExecuteOpenDialog() {
-  QFileDialog dialog(this, tr("Add audio files"), FOpenDialogFolder);
+  QFileDialog dialog(this, tr("Open file"), FOpenDialogFolder);
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setFileMode(QFileDialog::ExistingFiles);
   dialog.setNameFilters(QtNameFilters(FOpenFilter));
   if (dialog.exec() != QDialog::Accepted) return {};
-  const QStringList files = dialog.selectedFiles();
+  QStringList files = dialog.selectedFiles();
+  // When some typed names are shown in the list, the dialog returns only
+  // those and drops the others (names the filter hides) without a word:
+  // they are taken too, and a name that is no media file gets the list's
+  // usual message.
+  const QLineEdit* typed = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  const QDir folder = dialog.directory();
+  for (const QString& name : TypedFileNames(typed ? typed->text() : QString())) {
+    const QString path = QDir::cleanPath(folder.absoluteFilePath(name));
+    bool known = false;
+    for (const QString& f : files) known = known || QDir::cleanPath(f) == path;
+    if (!known && !QFileInfo(path).isDir()) files << path;
+  }
   if (!files.isEmpty()) {
     FOpenDialogFiles = files;
     FOpenDialogFolder = QFileInfo(files.first()).absolutePath();

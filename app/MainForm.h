@@ -35,6 +35,9 @@ class TSourceList;
 QString BuildOpenFilter();
 // The same filter in Qt's "description (pattern pattern)" form.
 QStringList QtNameFilters(const QString& AOpenFilter);
+// The names typed into the open dialog's name field: one name, or several
+// each in double quotes. Patterns are no names.
+QStringList TypedFileNames(const QString& AText);
 
 class TMainForm : public QMainWindow {
   Q_OBJECT

@@ -23,29 +23,36 @@ namespace {
 // Thin vertical lines between the columns, in the list's own grey.
 const QColor kSeparatorColour(209, 209, 209);
 
-// Every cell is drawn here: white (or the selection colour) behind black
-// text cut with an ellipsis, the film icon before the source name, and a
-// separator line at the right edge of each column.
+}  // namespace
+
+// Every cell is drawn here: white (or the skin's selected-row picture)
+// behind black text cut with an ellipsis, the skin's film icon before the
+// source name, and a separator line at the right edge of each column.
 class TListDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
+  QPixmap SelectedRow;  // stretched over each cell of the selected row
+  QPixmap FilmIcon;     // at the start of every row
   void paint(QPainter* P, const QStyleOptionViewItem& AOption, const QModelIndex& AIndex) const override {
     const QRect r = AOption.rect;
     const bool selected = AOption.state & QStyle::State_Selected;
     P->save();
-    P->fillRect(r, selected ? AOption.palette.color(QPalette::Highlight).lighter(160) : QColor(Qt::white));
+    if (!selected)
+      P->fillRect(r, Qt::white);
+    else if (!SelectedRow.isNull())
+      P->drawPixmap(r, SelectedRow);
+    else
+      P->fillRect(r, AOption.palette.color(QPalette::Highlight).lighter(160));
     P->setPen(Qt::black);
     const QString text = AIndex.data().toString();
     QRect textRect;
     int align = Qt::AlignVCenter;
     switch (AIndex.column()) {
-      case 0: {
-        const QIcon film = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
-        film.paint(P, QRect(r.left() + 2, r.top() + 1, 18, 18));
+      case 0:
+        if (!FilmIcon.isNull()) P->drawPixmap(r.left() + 2, r.top() + 1, FilmIcon);
         textRect = QRect(QPoint(r.left() + 23, r.top() + 2), r.bottomRight());
         align = Qt::AlignTop | Qt::AlignLeft;
         break;
-      }
       case 1:
         textRect = r;
         align = Qt::AlignCenter;
@@ -62,8 +69,6 @@ public:
     P->restore();
   }
 };
-
-}  // namespace
 
 QString FormatMediaTime(int64_t ATime) {
   const int64_t seconds = ATime / 1000000;
@@ -88,7 +93,8 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
   FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   FGrid->setShowGrid(false);
-  FGrid->setItemDelegate(new TListDelegate(FGrid));
+  FDelegate = new TListDelegate(FGrid);
+  FGrid->setItemDelegate(FDelegate);
   FGrid->verticalHeader()->hide();
   FGrid->verticalHeader()->setDefaultSectionSize(20);
   FGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
@@ -106,6 +112,12 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
     if (AColumn == 2) BeginRename();
   });
+}
+
+void TSourceList::SetPictures(const QPixmap& ASelectedRow, const QPixmap& AFilmIcon) {
+  FDelegate->SelectedRow = ASelectedRow;
+  FDelegate->FilmIcon = AFilmIcon;
+  FGrid->viewport()->update();
 }
 
 bool TSourceList::eventFilter(QObject* AWatched, QEvent* AEvent) {
@@ -130,9 +142,19 @@ const TProfile* TSourceList::ProfileOf(const TAudioFile& AFile) const {
 bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, int AProfileInd,
                                TReportSink& AReport) {
   const QString name = QFileInfo(AMediaFile).fileName();
-  if (!ADecoder.LoadFile(AMediaFile.toStdString())) {
+  bool loaded = false;
+  QString error;
+  try {
+    loaded = ADecoder.LoadFile(AMediaFile.toStdString());
+    if (!loaded) error = QString::fromStdString(ADecoder.LastErrMsg());
+  } catch (const std::exception& e) {
+    // Without its libraries (a failed runtime load) the decoder throws: the
+    // file cannot be read, and the other files of the add go on.
+    error = QString::fromUtf8(e.what());
+  }
+  if (!loaded) {
     AReport.AppendLogText(QString());
-    AReport.AddLogLine("-> File load error: " + QString::fromStdString(ADecoder.LastErrMsg()));
+    AReport.AddLogLine("-> File load error: " + error);
     AReport.AppendLogText(QString());
     QMessageBox::information(FGrid->window(), QApplication::applicationDisplayName(),
                              "File " + name + " is not a valid media file or its format is not supported.",

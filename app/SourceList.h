@@ -17,6 +17,7 @@
 #include "app/Profile.h"
 
 class QLineEdit;
+class QPixmap;
 class QTableWidget;
 class QTimeEdit;
 class QWidget;
@@ -24,6 +25,7 @@ class QWidget;
 namespace quorvel {
 
 class TFFDecoder;
+class TListDelegate;
 class TReportSink;
 
 struct TAudioFile {
@@ -56,6 +58,9 @@ public:
     FTimeStart = AStart;
     FTimeEnd = AEnd;
   }
+
+  // The skin's pictures of the selected row and of the film icon.
+  void SetPictures(const QPixmap& ASelectedRow, const QPixmap& AFilmIcon);
 
   QTableWidget* Grid() const { return FGrid; }
   QLineEdit* NameEditor() const { return FNameEditor; }
@@ -100,6 +105,7 @@ private:
 
   const TProfiles* FProfiles = nullptr;
   QTableWidget* FGrid = nullptr;
+  TListDelegate* FDelegate = nullptr;  // owned by the grid
   QLineEdit* FNameEditor = nullptr;
   QTimeEdit* FTimeStart = nullptr;
   QTimeEdit* FTimeEnd = nullptr;

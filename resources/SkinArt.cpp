@@ -229,9 +229,10 @@ void ListPictures() {
   QImage bar(16, 20, QImage::Format_RGB32);
   {
     QPainter p(&bar);
+    // Light, so that the black captions over it stay readable.
     QLinearGradient g(0, 0, 0, 20);
-    g.setColorAt(0, kDeep.lighter(140));
-    g.setColorAt(1, kDeep);
+    g.setColorAt(0, Qt::white);
+    g.setColorAt(1, kAccent.lighter(150));
     p.fillRect(bar.rect(), g);
     p.setPen(kAccent);
     p.drawLine(0, 19, 15, 19);

@@ -1,6 +1,8 @@
 // The probe: opening or attaching a file and describing it.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -145,11 +147,13 @@ bool TCustomDecoder::CheckFileLoaded() {
 
 // ---- read deadline ----
 
-TCustomDecoder::TIOStep::TIOStep(TCustomDecoder& ADecoder) : FDecoder(ADecoder) {
+TCustomDecoder::TIOStep::TIOStep(TCustomDecoder& ADecoder, const AVFormatContext* AContext) : FDecoder(ADecoder) {
   // Only the outermost step of a thread's call chain holds the deadline.
   if (FDecoder.FIOStepDepth++ > 0) return;
   FDecoder.FIOTimedOut.store(false);
   if (FDecoder.FReadTimeout <= 0) return;
+  FDecoder.FIOContext = AContext;
+  FDecoder.FIOBytesRead = AContext && AContext->pb ? AContext->pb->bytes_read : -1;
   FDecoder.FIODeadline.store(MonotonicMicro() + static_cast<int64_t>(FDecoder.FReadTimeout) * 1000);
   InterruptCB().Add(CurrentThreadID(), &FDecoder,
                     TInterruptProc::Of<TCustomDecoder, &TCustomDecoder::ReadTimedOut>(&FDecoder));
@@ -162,13 +166,39 @@ TCustomDecoder::TIOStep::~TIOStep() {
   InterruptCB().Remove(CurrentThreadID(), &FDecoder,
                        TInterruptProc::Of<TCustomDecoder, &TCustomDecoder::ReadTimedOut>(&FDecoder));
   FDecoder.FIODeadline.store(0);
+  FDecoder.FIOContext = nullptr;
 }
 
+// Asked by the library, on the thread of the step, whenever it may give up.
 bool TCustomDecoder::ReadTimedOut(TObject* /*ASender*/) {
   const int64_t deadline = FIODeadline.load();
-  if (deadline == 0 || MonotonicMicro() < deadline) return false;
+  if (deadline == 0) return false;
+  const int64_t now = MonotonicMicro();
+  // Data arrived since the last look: the input is alive, its clock starts
+  // again. (During the open the I/O context appears only once the file is.)
+  const AVIOContext* pb = FIOContext ? FIOContext->pb : nullptr;
+  const int64_t bytesRead = pb ? pb->bytes_read : -1;
+  if (bytesRead != FIOBytesRead) {
+    FIOBytesRead = bytesRead;
+    FIODeadline.store(now + static_cast<int64_t>(FReadTimeout) * 1000);
+    return false;
+  }
+  if (now < deadline) return false;
   FIOTimedOut.store(true);
   return true;
+}
+
+std::string TCustomDecoder::TimedOutText(const std::string& AName) const {
+  // A name with a scheme of its own ("tcp:", "http:", ...) goes over a
+  // connection; files, pipes and the "unicode" path are local.
+  const size_t colon = AName.find(':');
+  std::string scheme = colon == std::string::npos ? std::string() : AName.substr(0, colon);
+  const bool schemeLike = scheme.size() > 1 && std::all_of(scheme.begin(), scheme.end(), [](char c) {
+                            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+                          });
+  const bool local = !schemeLike || scheme == "file" || scheme == "unicode" || scheme == "pipe" || scheme == "fd";
+  if (!local) return ErrorText(AName, AVERROR(ETIMEDOUT));
+  return Format("%s: no data could be read for %d ms", AName.c_str(), FReadTimeout);
 }
 
 // ---- open, attach, close ----
@@ -211,11 +241,11 @@ bool TCustomDecoder::LoadFile(const std::string& AFileName, const std::string& A
   ctx->flags |= AVFMT_FLAG_NONBLOCK;
   int result;
   {
-    TIOStep step(*this);
-    result = StepResult(OpenInputURL(&ctx, url, format, nullptr));  // frees ctx on failure
+    TIOStep step(*this, ctx);
+    result = OpenInputURL(&ctx, url, format, nullptr);  // frees ctx on failure
   }
   if (result < 0) {
-    Report(llError, ErrorText(AFileName, result));
+    Report(llError, IOTimedOut() ? TimedOutText(AFileName) : ErrorText(AFileName, result));
     CloseFile();
     return false;
   }
@@ -223,8 +253,16 @@ bool TCustomDecoder::LoadFile(const std::string& AFileName, const std::string& A
   FOwnHandle = true;
 
   {
-    TIOStep step(*this);
+    TIOStep step(*this, ctx);
     result = avformat.avformat_find_stream_info(ctx, nullptr);
+  }
+  // The library answers success for an analysis it was made to give up, as
+  // long as every stream had some parameters by then: what it has is partial
+  // (a guessed duration, a missing rate), and must not pass for the file's.
+  if (IOTimedOut()) {
+    Report(llError, TimedOutText(AFileName));
+    CloseFile();
+    return false;
   }
   if (result < 0) {
     const std::string msg = Format("%s: could not find codec parameters", AFileName.c_str());
@@ -511,7 +549,10 @@ std::string TCustomDecoder::StreamLine(int AIndex) {
     rate(st->avg_frame_rate, "fps");
     rate(st->r_frame_rate, "tbr");
     rate(av_inv_q(st->time_base), "tbn");
-    if (cc) rate(av_inv_q(cc->time_base), "tbc");
+    // The codec's time base is kept inside today's libraries (a context
+    // made from the stream's parameters has none): the stream's tick is its
+    // real base frame rate, the rate every frame time is a whole step of.
+    rate(st->r_frame_rate.num != 0 && st->r_frame_rate.den != 0 ? st->r_frame_rate : st->avg_frame_rate, "tbc");
   }
 
   if (st->start_time != AV_NOPTS_VALUE)

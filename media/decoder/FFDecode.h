@@ -144,9 +144,12 @@ class TCustomDecoder : public TFFBaseComponent {
   int FirstVideoStreamIndex() const { return FFirstVideoStreamIndex; }
   int FirstSubtitleStreamIndex() const { return FFirstSubtitleStreamIndex; }
 
-  // One blocking library call on the opened file (opening, analysing, one
-  // read, one seek) gives up after this many milliseconds (0: waits for
-  // ever). Default 10000.
+  // A blocking library call on the file (opening, analysing, reading,
+  // seeking) gives up when no read has completed for this many milliseconds
+  // (0: waits for ever). Default 10000. The clock restarts with every read
+  // that brings data, so a slow but steady input is never cut off; an
+  // analysis cut off by it is a failure, never a success with partial
+  // stream information.
   int ReadTimeout() const { return FReadTimeout; }
   void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds < 0 ? 0 : AMilliseconds; }
 
@@ -183,15 +186,22 @@ class TCustomDecoder : public TFFBaseComponent {
   // A failed library call's code, or ETIMEDOUT when the call gave up on the
   // read deadline (the library only says it was interrupted).
   int StepResult(int AResult) const { return AResult < 0 && FIOTimedOut.load() ? AVERROR(ETIMEDOUT) : AResult; }
+  // The last I/O step gave up on the read deadline.
+  bool IOTimedOut() const { return FIOTimedOut.load(); }
+  // The message for an input of that name that gave up on the read
+  // deadline: a network input's connection timed out; a local one (a file,
+  // a pipe) is only slow, and is not said to have a connection.
+  std::string TimedOutText(const std::string& AName) const;
   // Throws Exception naming the first needed library that is not loaded.
   static void CheckLibraries();
 
-  // Holds the read deadline for one blocking library call on the owned
-  // context: registered with the interrupt registry for the calling thread,
-  // so the library gives up once ReadTimeout has passed.
+  // Holds the read deadline for one blocking library call on AContext (the
+  // owned context, or the one being opened): registered with the interrupt
+  // registry for the calling thread, so the library gives up once no read
+  // on the context's I/O has completed for ReadTimeout.
   class TIOStep {
    public:
-    explicit TIOStep(TCustomDecoder& ADecoder);
+    TIOStep(TCustomDecoder& ADecoder, const AVFormatContext* AContext);
     ~TIOStep();
     TIOStep(const TIOStep&) = delete;
     TIOStep& operator=(const TIOStep&) = delete;
@@ -229,6 +239,10 @@ class TCustomDecoder : public TFFBaseComponent {
   std::atomic<int64_t> FIODeadline{0};
   std::atomic<bool> FIOTimedOut{false};  // the last step gave up on its deadline
   int FIOStepDepth = 0;
+  // The context of the step under way and the byte count its I/O had read
+  // when the deadline was last set (owner thread only).
+  const AVFormatContext* FIOContext = nullptr;
+  int64_t FIOBytesRead = -1;
 };
 
 // ---- the decoder ----

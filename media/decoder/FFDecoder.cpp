@@ -291,12 +291,20 @@ int TFFDecoder::ReadPacket(bool* AEnd) {
   AVFormatContext* ctx = FileHandle();
   int result;
   {
-    TIOStep step(*this);
+    TIOStep step(*this, ctx);
     result = StepResult(avformat.av_read_frame(ctx, FPacket.get()));
   }
   if (result >= 0) return result;
-  if (result == AVERROR(EAGAIN)) {
+  // The I/O context flags the end of its input also when a read failed:
+  // only its error field tells a broken input from a finished one.
+  const int ioError = ctx->pb ? ctx->pb->error : 0;
+  if (IOTimedOut()) {
+    Report(llError, TimedOutText(FileName()));
+  } else if (result == AVERROR(EAGAIN)) {
     Report(llInfo, "no data, please try again.");
+  } else if (ioError < 0 && ioError != AVERROR_EOF) {
+    Report(llError, ErrorText(FileName(), ioError));
+    result = ioError;
   } else if (result == AVERROR_EOF || result == AVERROR(EPIPE) || (ctx->pb && avformat.avio_feof(ctx->pb))) {
     *AEnd = true;  // the caller drains the decoder first
   } else {
@@ -348,7 +356,7 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
 
   int result;
   {
-    TIOStep step(*this);
+    TIOStep step(*this, ctx);
     if (pts > 0) {
       result = avformat.av_seek_frame(ctx, FSeekIndex, target, ASeekFlags);
     } else {
@@ -480,20 +488,32 @@ bool TFFDecoder::DecodeNextKeyFrame(int AStreamIndex) {
 }
 
 bool TFFDecoder::DecodePreviousKeyFrameFrom(int AIndex, int64_t AReference) {
+  // Key-frame seeking lands on a key frame at or before the target; a
+  // demuxer without a key-frame index lands on whatever frame is near the
+  // target (or later), and then the step back goes further. The stride
+  // doubles each time, so a key frame an hour back is reached in a few dozen
+  // seeks rather than one seek per frame; a landing point that repeats shows
+  // the demuxer cannot go further back from here, and only the very start
+  // is left to try. At the start any frame will do: nothing is earlier.
   const int64_t duration = FrameDuration(AIndex);
   std::string reason;
-  for (int64_t k = 1;; ++k) {
-    int64_t target = AReference - k * duration;
+  int64_t stride = duration;
+  int64_t lastPTS = AV_NOPTS_VALUE, lastPosition = -1;
+  for (;;) {
+    int64_t target = AReference - stride;
     const bool atStart = target <= 0;
     if (atStart) target = 0;
     if (!Seek(target, sfBackward) || !Decode(AIndex)) {
       reason = LastErrMsg();
       break;
     }
-    // Keyframe seeking lands on a key frame at or before the target; a
-    // demuxer without an index may land later, then step further back.
-    if (FPicture.PTS < AReference || FPicture.PTS <= 0) return true;
+    const bool earlier = FPicture.PTS < AReference || FPicture.PTS <= 0;
+    if (earlier && (FPicture.IsKeyFrame || atStart)) return true;
     if (atStart) break;
+    const bool repeated = FPicture.PTS == lastPTS && FPicture.Position == lastPosition;
+    lastPTS = FPicture.PTS;
+    lastPosition = FPicture.Position;
+    stride = repeated ? AReference : stride * 2;
   }
   Report(llError, "Could not seek to the previous key-frame. " + reason);
   return false;
@@ -536,11 +556,17 @@ bool TFFDecoder::CopyToBitmap(TBitmap& ABitmap) {
   }
   if (!FFormatConv.PictureToRGB(FPicture.Picture, static_cast<AVPixelFormat>(FPicture.PixFmt), true, FPicture.Height,
                                 FPicture.Width)) {
-    // The caller still gets a picture of the right size: a black one.
-    ABitmap.SetPixelFormat(FFormatConv.BMPPixFmt());
-    ABitmap.Resize(FPicture.Width, FPicture.Height);
-    if (ABitmap.Bits()) std::memset(ABitmap.Bits(), 0, ABitmap.SizeBytes());
-    Report(llError, FFormatConv.LastErrMsg());
+    // The caller still gets a picture of the right size, a black one, when
+    // one can be made; the answer is false either way.
+    const std::string reason = FFormatConv.LastErrMsg();
+    try {
+      ABitmap.SetPixelFormat(FFormatConv.BMPPixFmt());
+      ABitmap.Resize(FPicture.Width, FPicture.Height);
+      if (ABitmap.Bits()) std::memset(ABitmap.Bits(), 0, ABitmap.SizeBytes());
+    } catch (const std::exception&) {
+      // A size no bitmap can take (or no memory for it): left as it was.
+    }
+    Report(llError, reason);
     return false;
   }
   const TBitmap& source = FFormatConv.Bitmap();

@@ -1,7 +1,6 @@
 // The task queue: starting tasks on workers or on the calling thread,
 // pausing, resuming and stopping them, and turning the jobs' callbacks into
 // the encoder's events.
-#include <chrono>
 #include <utility>
 
 #include "media/encoder/FFEncode.h"
@@ -25,21 +24,6 @@ public:
   TEventScope(const TEventScope&) = delete;
   TEventScope& operator=(const TEventScope&) = delete;
 };
-
-// Waits on ACondition until ADone, in 20 ms steps; on the main thread the
-// queued main-thread calls and the host's events run between the steps, so
-// an event a worker hands to the main thread cannot deadlock the wait.
-void WaitPumping(std::mutex& ALock, std::condition_variable& ACondition, const std::function<bool()>& ADone,
-                 const std::function<void()>& AStep = nullptr) {
-  std::unique_lock<std::mutex> lock(ALock);
-  while (!ADone()) {
-    if (ACondition.wait_for(lock, std::chrono::milliseconds(20), ADone)) break;
-    lock.unlock();
-    if (IsMainThread()) ProcessMessages();
-    if (AStep) AStep();
-    lock.lock();
-  }
-}
 
 }  // namespace
 
@@ -337,11 +321,9 @@ void TCustomEncoder::WaitForDeliveries() {
     bool onDelivery = false;
     for (const std::thread& thread : FDeliveries) onDelivery = onDelivery || thread.get_id() == self;
     // A delivery thread waits for those before its own, which have returned.
-    if (!onDelivery) {
-      lock.unlock();
-      WaitPumping(FDeliveryLock, FDeliveryChanged, [this] { return FServedTicket == FNextTicket; });
-      lock.lock();
-    }
+    if (!onDelivery)
+      WaitServing(lock, FDeliveryChanged, [this] { return FServedTicket == FNextTicket; },
+                  TMainThreadWait::QueuedCallsAndEvents);
     for (auto it = FDeliveries.begin(); it != FDeliveries.end();) {
       if (it->get_id() == self) {
         ++it;
@@ -358,11 +340,11 @@ void TCustomEncoder::WaitForDeliveries() {
 void TCustomEncoder::WaitForRunEnd() {
   // A job that Start(0) was just beginning resets its stop request when it
   // starts converting: repeat the request until the run has ended.
-  WaitPumping(FDeliveryLock, FDeliveryChanged, [this] { return FRunEnded; },
-              [this] {
-                TFFmpeg* job = FInlineJob.load();
-                if (job && job->Converting()) job->Stop(false);
-              });
+  std::unique_lock<std::mutex> lock(FDeliveryLock);
+  WaitServing(lock, FDeliveryChanged, [this] { return FRunEnded; }, TMainThreadWait::QueuedCallsAndEvents, [this] {
+    TFFmpeg* job = FInlineJob.load();
+    if (job && job->Converting()) job->Stop(false);
+  });
 }
 
 // --- the jobs' callbacks ---

@@ -25,6 +25,7 @@
 #include "media/engine/Previewer.h"
 #include "media/engine/RunTables.h"
 #include "media/runtime/Bitmap.h"
+#include "media/runtime/CancelToken.h"
 #include "media/runtime/FFBaseComponent.h"
 #include "media/runtime/FormatConverter.h"
 
@@ -335,7 +336,9 @@ protected:
   // Start of the blocking call under way (µs); INT64_MAX: none; 0: the job
   // was stopped. Written by the configuring thread and by Stop.
   std::atomic<int64_t> FLastRead{INT64_MAX};
-  std::atomic<bool> FBroken{false};
+  // The stop request of the run: raised by Stop (any thread), withdrawn by
+  // StartConvert; tested by the run and its interrupt callback.
+  TCancelToken FBroken;
   bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;
 

@@ -42,7 +42,7 @@ private:
 
 }  // namespace
 
-bool TCustomFFmpeg::broken_cb(TObject* Sender) { return Sender == this && FBroken.load(); }
+bool TCustomFFmpeg::broken_cb(TObject* Sender) { return Sender == this && FBroken.Cancelled(); }
 
 // The output position of a stream in seconds.
 static double OutputTime(const TAVOutputStream& ost) {
@@ -79,9 +79,9 @@ void TCustomFFmpeg::packet_loop() {
   for (TAVInputFile& file : FTables.files) file.no_packet = false;
   FTables.no_packet_count = 0;
 
-  while (!FBroken) {
+  while (!FBroken.Cancelled()) {
     wait_while_paused();
-    if (FBroken) break;
+    if (FBroken.Cancelled()) break;
 
     // 1. the input whose outputs lag most
     int fileIndex = -1;
@@ -126,7 +126,7 @@ void TCustomFFmpeg::packet_loop() {
       if (FJoinMode || FTables.no_packet_count == 0) break;
       for (TAVInputFile& file : FTables.files) file.no_packet = false;
       FTables.no_packet_count = 0;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      FBroken.WaitFor(std::chrono::milliseconds(10));
       continue;
     }
 
@@ -148,7 +148,7 @@ void TCustomFFmpeg::packet_loop() {
     }
     if (result < 0) {
       // A stop makes the library give up a read; that is no input error.
-      if (result != AVERROR_EOF && result != AVERROR_INVALIDDATA && result != AVERROR_EXIT && !FBroken)
+      if (result != AVERROR_EOF && result != AVERROR_INVALIDDATA && result != AVERROR_EXIT && !FBroken.Cancelled())
         throw FFmpegException(ErrorText(Format("Error while reading input #%d", fileIndex), result));
       file.eof_reached = 1;
       if (Fopt_shortest && !FJoinMode) break;
@@ -495,7 +495,7 @@ void TCustomFFmpeg::end_run() {
   // 3.
   report_progress(true, -1);
   // 5.
-  FFinished = !FBroken;
+  FFinished = !FBroken.Cancelled();
 }
 
 void TCustomFFmpeg::report_progress(bool AIsLast, int AFileIndex) {

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/MainThread.h"
@@ -56,7 +54,7 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool AUseThread, TThreadPriority /*A
     return nullptr;
   }
   FConverting = true;
-  FBroken = false;
+  FBroken.Reset();
   FFinished = false;
   FTerminated = false;
   FLastRead = INT64_MAX;
@@ -121,27 +119,8 @@ void TCustomFFmpeg::do_terminate() {
 
 // --- stopping, pausing ---
 
-namespace {
-
-// Waits in 20 ms steps until ADone; the main thread keeps running queued
-// main-thread calls and its messages meanwhile, so a worker that hands a
-// callback to it cannot deadlock the wait.
-void WaitPumping(std::mutex& ALock, std::condition_variable& AChanged, const std::function<bool()>& ADone) {
-  std::unique_lock<std::mutex> lock(ALock);
-  while (!ADone()) {
-    if (AChanged.wait_for(lock, std::chrono::milliseconds(20), ADone)) break;
-    if (IsMainThread()) {
-      lock.unlock();
-      ProcessMessages();
-      lock.lock();
-    }
-  }
-}
-
-}  // namespace
-
 void TCustomFFmpeg::Stop(bool AWaitForStop) {
-  FBroken = true;
+  FBroken.Cancel();
   // No worker thread: give up whatever blocking call the job's thread is in.
   FLastRead = 0;
   {
@@ -151,8 +130,11 @@ void TCustomFFmpeg::Stop(bool AWaitForStop) {
   }
   if (!FThread) return;
   FThread->Resume();
-  if (AWaitForStop && std::this_thread::get_id() != FThread->Id())
-    WaitPumping(FRunLock, FRunChanged, [this] { return !FRunning; });
+  if (AWaitForStop && std::this_thread::get_id() != FThread->Id()) {
+    // On the main thread the window stays alive meanwhile.
+    std::unique_lock<std::mutex> lock(FRunLock);
+    WaitServing(lock, FRunChanged, [this] { return !FRunning; }, TMainThreadWait::QueuedCallsAndEvents);
+  }
 }
 
 void TCustomFFmpeg::Pause() {
@@ -173,7 +155,7 @@ void TCustomFFmpeg::wait_while_paused() {
   if (!FPauseRequested) return;
   FPauseHeld = true;
   FRunChanged.notify_all();
-  FRunChanged.wait(lock, [this] { return !FPauseRequested || FBroken.load(); });
+  FRunChanged.wait(lock, [this] { return !FPauseRequested || FBroken.Cancelled(); });
   FPauseHeld = false;
 }
 
@@ -200,8 +182,10 @@ void TCustomFFmpeg::stop_or_terminate(bool AWaitForStop) {
       });
     }
   }
-  if (AWaitForStop && std::this_thread::get_id() != FTermThread.get_id())
-    WaitPumping(FRunLock, FRunChanged, [this] { return !FTermRunning; });
+  if (AWaitForStop && std::this_thread::get_id() != FTermThread.get_id()) {
+    std::unique_lock<std::mutex> lock(FRunLock);
+    WaitServing(lock, FRunChanged, [this] { return !FTermRunning; }, TMainThreadWait::QueuedCallsAndEvents);
+  }
 }
 
 }  // namespace quorvel

@@ -216,7 +216,7 @@ void TCustomFFmpeg::encode_video_frame(TAVOutputStream& ost, TAVInputStream& ist
   }
   if (!ost.hooks_stopped) run_output_video_hooks(ost, picture);
 
-  for (int i = 0; i < copies && !FBroken; ++i) {
+  for (int i = 0; i < copies && !FBroken.Cancelled(); ++i) {
     picture->pts = ost.video_next_pts++;
     picture->pict_type = AV_PICTURE_TYPE_NONE;
     if (avcodec.avcodec_send_frame(enc, picture) < 0) throw FFmpegException("Video encoding failed");

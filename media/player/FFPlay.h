@@ -34,6 +34,7 @@
 #include "media/player/ScreenHost.h"
 #include "media/player/VideoState.h"
 #include "media/player/libsdl.h"
+#include "media/runtime/CancelToken.h"
 #include "media/runtime/FFBaseComponent.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
@@ -313,10 +314,6 @@ private:
   // A line without touching LastErrMsg.
   void LogLine(TLogLevel ALevel, const char* AFormat, ...) __attribute__((format(printf, 3, 4)));
   void SetLastErrMsg(const std::string& AMsg);
-  // Waits until ADone() holds, in slices of ASliceMs; on the main thread it
-  // runs queued main-thread calls and the event pump between slices, so that
-  // deliveries to the main thread go on while it waits.
-  static void WaitPumping(const std::function<bool()>& ADone, int ASliceMs = 10);
 
   // ---- SDL ----
   TSDLLoader FSDLLoader;
@@ -350,7 +347,7 @@ private:
   std::atomic<bool> FStep{false};
   std::atomic<bool> FSeeking{false};
   std::atomic<int64_t> FLastRead{INT64_MAX};  // start of the opening step under way (µs)
-  std::atomic<bool> FOpenCanceled{false};     // Stop during an Open: the opening gives up
+  TCancelToken FOpenCancel;  // Stop during an Open: the opening gives up (reset by each Open)
   mutable std::mutex FErrLock;  // guards FLastErrMsg (the read thread writes it during Open)
   std::string FLastErrMsg;
 

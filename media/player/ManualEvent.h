@@ -5,7 +5,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+
+#include "media/runtime/MainThread.h"
 
 namespace quorvel {
 
@@ -28,7 +31,15 @@ public:
     std::lock_guard<std::mutex> lock(FLock);
     return FSignalled;
   }
-  // True when signalled within AMilliseconds.
+  // Waits until signalled. On the main thread it serves the queued
+  // main-thread calls and the window events meanwhile (WaitServing), so a
+  // delivery to the main thread cannot deadlock against it; AStep runs about
+  // every 20 ms (any thread), without the event's lock.
+  void Wait(const std::function<void()>& AStep = nullptr) {
+    std::unique_lock<std::mutex> lock(FLock);
+    WaitServing(lock, FCond, [this] { return FSignalled; }, TMainThreadWait::QueuedCallsAndEvents, AStep);
+  }
+  // True when signalled within AMilliseconds (no serving: for short waits).
   bool WaitFor(int AMilliseconds) {
     std::unique_lock<std::mutex> lock(FLock);
     return FCond.wait_for(lock, std::chrono::milliseconds(AMilliseconds), [this] { return FSignalled; });

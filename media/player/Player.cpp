@@ -104,16 +104,15 @@ void TCustomPlayer::LogLine(TLogLevel ALevel, const char* AFormat, ...) {
 
 // ---- waiting on the main thread ----
 
-void TCustomPlayer::WaitPumping(const std::function<bool()>& ADone, int ASliceMs) {
-  while (!ADone()) {
-    if (IsMainThread()) {
-      ProcessMessages();
-      DeliverPostedLogLines();
-    }
-    if (ADone()) return;
-    SleepMs(ASliceMs);
-  }
+namespace {
+
+// What the player's waits do between their slices: the main thread hands
+// out the lines the player's real-time threads queued.
+void DeliverQueuedLines() {
+  if (IsMainThread()) DeliverPostedLogLines();
 }
+
+}  // namespace
 
 // ---- state ----
 
@@ -244,7 +243,7 @@ bool TCustomPlayer::StreamOpen(const std::string& AFileName, const AVInputFormat
   is->filename = AFileName;
   is->iformat = AFormat;
   is->av_sync_type = Fav_sync_type;
-  FOpenCanceled = false;
+  FOpenCancel.Reset();
   try {
     is->parse_tid = std::thread([this, is] { ReadThreadProc(is); });
   } catch (const std::exception&) {
@@ -252,7 +251,7 @@ bool TCustomPlayer::StreamOpen(const std::string& AFileName, const AVInputFormat
     delete is;
     return false;
   }
-  WaitPumping([is] { return is->Opened != 0; });
+  is->OpenDone.Wait(DeliverQueuedLines);
   if (is->Opened > 0) {
     if (!is->video_st.load() && !FDisableDisplay) is->show_audio = FShowAudio.load();
     {
@@ -262,7 +261,6 @@ bool TCustomPlayer::StreamOpen(const std::string& AFileName, const AVInputFormat
     is->refresh_tid = std::thread([this, is] { RefreshThreadProc(is); });
     return true;
   }
-  WaitPumping([is] { return is->Opened == -2; });
   is->parse_tid.join();
   delete is;
   return false;
@@ -318,7 +316,7 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
   if (!playing) {
     // An Open may be waiting for its reader: make the opening give up,
     // whatever the deadline (also without one).
-    FOpenCanceled = true;
+    FOpenCancel.Cancel();
     FLastRead = 0;
     if (TVideoState* cb = FVideoStateCB) cb->abort_request = 1;
   }
@@ -330,44 +328,43 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
 }
 
 void TCustomPlayer::WaitForStop() {
-  int counter = 1;
-  for (;;) {
-    if (FStopEvent.WaitFor(100)) return;
-    if (IsMainThread()) {
-      ProcessMessages();
-      DeliverPostedLogLines();
-    }
-    if (!FVideoState.load()) return;
-    if (!FPlayThread.joinable()) {
-      // Stopped before the event loop started (from OnFileOpen): nobody
-      // else will close the playback.
-      CloseAll();
-      FStopEvent.Set();
-      return;
-    }
-    if (!FDataLock.try_lock_for(std::chrono::milliseconds(100))) continue;
-    TVideoState* is = FVideoState;
-    if (!is) {
-      FDataLock.unlock();
-      return;
-    }
-    ++counter;
-    if ((counter > 10 && is->Reading) || counter > 20) {
-      // The event loop does not end: close the playback from here. The loop
-      // finds it gone at its next event and shuts SDL down.
-      CloseVideoState();
-      PushUserEvent(kQuitEvent, nullptr);
-      FDataLock.unlock();
-      return;
-    }
-    PushQuitEvent(is);
-    FDataLock.unlock();
+  if (!FPlayThread.joinable()) {
+    // Stopped before the event loop started (from OnFileOpen): nobody else
+    // will close the playback.
+    CloseAll();
+    FStopEvent.Set();
+    return;
   }
+  int counter = 1;
+  int ticks = 0;
+  // The event loop closes the playback on the quit event and then signals
+  // FStopEvent. Every 100 ms without that, the quit event is posted again;
+  // a loop that does not end is relieved of the playback here after about
+  // 1 s when the reader is blocked in a read, after about 2 s in any case.
+  FStopEvent.Wait([&] {
+    DeliverQueuedLines();
+    if (++ticks % 5 != 0) return;
+    if (!FVideoState.load()) return;
+    if (!FDataLock.try_lock_for(std::chrono::milliseconds(100))) return;
+    TVideoState* is = FVideoState;
+    if (is) {
+      ++counter;
+      if ((counter > 10 && is->Reading) || counter > 20) {
+        // The loop finds the playback gone at its next event and shuts SDL
+        // down; FStopEvent follows.
+        CloseVideoState();
+        PushUserEvent(kQuitEvent, nullptr);
+      } else {
+        PushQuitEvent(is);
+      }
+    }
+    FDataLock.unlock();
+  });
 }
 
 void TCustomPlayer::JoinPlayThread() {
   if (!FPlayThread.joinable() || FPlayThread.get_id() == std::this_thread::get_id()) return;
-  WaitPumping([this] { return FStopEvent.IsSet(); });
+  FStopEvent.Wait(DeliverQueuedLines);
   FPlayThread.join();
 }
 
@@ -658,7 +655,7 @@ void TCustomPlayer::EndEventThread() {
   if (!FEventThread.joinable() || FEventThread.get_id() == std::this_thread::get_id()) return;
   FEventThreadTerminated = true;
   FPlayEvent.Wake();
-  WaitPumping([this] { return FEventThreadDone.IsSet(); });
+  FEventThreadDone.Wait(DeliverQueuedLines);
   FEventThread.join();
 }
 

@@ -32,7 +32,7 @@ void ClearIOError(AVFormatContext* ic) {
 // ---- interrupt callbacks ----
 
 bool TCustomPlayer::ReadTimeoutInterrupt(TObject* /*ASender*/) {
-  if (FOpenCanceled || FLastRead == 0) {
+  if (FOpenCancel.Cancelled() || FLastRead == 0) {
     LogLine(llInfo, "connecting/reading canceled");
     return true;
   }
@@ -58,6 +58,7 @@ void TCustomPlayer::ReadThreadProc(TVideoState* is) {
     result = ReadOpen(is);
     if (result == 0) {
       is->Opened = 1;
+      is->OpenDone.Set();
       ReadLoop(is);
       // Leave only when the playback closes (also after CheckIOERR ended
       // the reading: the playback stays until it is stopped).
@@ -84,7 +85,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   AVFormatContext* ic = avformat.avformat_alloc_context();
   int err = ic ? OpenInputURL(&ic, FileNameToURL(is->filename), is->iformat, &options) : AVERROR(ENOMEM);
   avutil.av_dict_free(&options);
-  if (err < 0 || FOpenCanceled) {
+  if (err < 0 || FOpenCancel.Cancelled()) {
     if (err >= 0) CloseInputURL(&ic);
     SetLastErrMsg(ErrorText(is->filename, err < 0 ? err : AVERROR_EXIT));
     return -1;
@@ -100,7 +101,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   if (before) before(this, ic);
 
   FLastRead = avutil.av_gettime();
-  if (avformat.avformat_find_stream_info(ic, nullptr) < 0 || FOpenCanceled) {
+  if (avformat.avformat_find_stream_info(ic, nullptr) < 0 || FOpenCancel.Cancelled()) {
     SetLastErrMsg(Format("%s: could not find codec parameters", is->filename.c_str()));
     return -1;
   }
@@ -132,7 +133,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   InterruptCB().Remove(thread, this, timeoutProc);
   FVideoStateCB = is;
   InterruptCB().Add(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::AbortInterrupt>(this));
-  if (FOpenCanceled) {
+  if (FOpenCancel.Cancelled()) {
     SetLastErrMsg(ErrorText(is->filename, AVERROR_EXIT));
     return -1;
   }
@@ -330,7 +331,10 @@ void TCustomPlayer::ReadClose(TVideoState* is, int AResult) {
   // the player retires it; a failed one has nobody to describe it.
   if (is->Opened != 1) CloseInputURL(&is->ic);
   if (AResult != 0) PushQuitEvent(is);
-  if (is->Opened == -1) is->Opened = -2;
+  if (is->Opened == -1) {
+    is->Opened = -2;
+    is->OpenDone.Set();
+  }
 }
 
 // ---- streams ----
@@ -548,8 +552,8 @@ bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekE
     }
   }
   if (posted && AWaitForSeekEnd) {
-    WaitPumping([this] { return FSeekEvent.IsSet(); }, 100);
-    if (video) WaitPumping([this] { return FPictEvent.IsSet(); }, 100);
+    FSeekEvent.Wait();
+    if (video) FPictEvent.Wait();
   }
   return posted;
 }
@@ -573,8 +577,8 @@ bool TCustomPlayer::Seek(double ADelta, TSeekFlags ASeekFlags, bool AWaitForSeek
     }
   }
   if (posted && AWaitForSeekEnd) {
-    WaitPumping([this] { return FSeekEvent.IsSet(); }, 100);
-    if (video) WaitPumping([this] { return FPictEvent.IsSet(); }, 100);
+    FSeekEvent.Wait();
+    if (video) FPictEvent.Wait();
   }
   return posted;
 }

@@ -21,6 +21,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "media/player/ManualEvent.h"
 #include "media/player/PacketQueue.h"
 
 struct SwrContext;
@@ -170,6 +171,7 @@ struct TVideoState {
   std::string filename;  // UTF-8, as given to Open
   TCustomPlayer* Owner = nullptr;
   std::atomic<int> Opened{0};  // 0 pending, 1 opened, -1 failed and cleaning up, -2 failed and finished
+  TManualEvent OpenDone{false};  // set when Opened becomes 1 or -2
   std::atomic<int64_t> StartTime{0};
   std::atomic<int64_t> Duration{-1};
   std::atomic<int64_t> AudioDuration{-1};

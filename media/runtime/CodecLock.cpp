@@ -1,39 +1,129 @@
 #include "media/runtime/CodecLock.h"
 
-#include <chrono>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 #include "media/runtime/FFLog.h"
+#include "media/runtime/FFUtils.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/MainThread.h"
 #include "media/runtime/MediaRuntime.h"
 
 namespace quorvel {
 
-namespace {
-
 // The codec mutex. Recursive: a thread that already holds it (a codec opened
-// inside another codec's open) must not deadlock on itself.
-struct CodecMutex {
-  std::recursive_mutex Mutex;
-  int Number;  // shown in the log lines in place of a handle value
+// inside another codec's open) must not deadlock on itself. It knows its
+// owner, so that a release by any other thread is refused instead of undoing
+// someone else's hold.
+class TCodecMutex {
+public:
+  explicit TCodecMutex(int ANumber) : FNumber(ANumber) {}
+  int Number() const { return FNumber; }
+
+  void Lock() {
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> lock(FLock);
+    // A worker holding the mutex may be waiting for the main thread (a log
+    // line of the codec it is opening): on the main thread the wait runs
+    // such calls, and nothing else.
+    WaitServing(lock, FFree, [&] { return FDepth == 0 || FOwner == self; }, TMainThreadWait::QueuedCalls);
+    FOwner = self;
+    ++FDepth;
+  }
+
+  // False when the calling thread does not hold the mutex.
+  bool Unlock() {
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      if (FDepth == 0 || FOwner != std::this_thread::get_id()) return false;
+      if (--FDepth > 0) return true;
+      FOwner = std::thread::id();
+    }
+    FFree.notify_all();
+    return true;
+  }
+
+private:
+  const int FNumber;  // shown in the log lines in place of a handle value
+  std::mutex FLock;   // guards FOwner and FDepth
+  std::condition_variable FFree;
+  std::thread::id FOwner;
+  int FDepth = 0;
 };
 
-// Ownership: g_handle and g_libraryPointer are written by the loader on the
-// main thread (create at load, destroy at unload); while a mutex exists the
-// components only obtain and release it.
-CodecMutex* g_handle = nullptr;      // the process-wide mutex
-void* g_libraryPointer = nullptr;    // the "library's" mutex pointer: &g_handle once created
-int g_nextNumber = 1;
+namespace {
+
+// The process-wide mutex (the "handle"); null when none exists. Written by
+// the loader's thread (create at load, destroy at unload), read by every
+// thread that obtains it.
+std::atomic<TCodecMutex*> g_handle{nullptr};
+// The "library's" mutex pointer: &g_handle once created. Only the loader's
+// thread touches it.
+void* g_libraryPointer = nullptr;
+
+// Every mutex ever created. A destroyed mutex may still be held by a thread
+// that is about to release it, so none is freed before the process ends.
+struct TMutexStore {
+  std::mutex Lock;  // guards All and NextNumber
+  std::vector<std::unique_ptr<TCodecMutex>> All;
+  int NextNumber = 1;
+};
+
+TMutexStore& Store() {
+  static TMutexStore store;
+  return store;
+}
+
+TCodecMutex* NewMutex() {
+  TMutexStore& s = Store();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  s.All.push_back(std::make_unique<TCodecMutex>(s.NextNumber++));
+  return s.All.back().get();
+}
 
 // The lock manager's lines go to the log collector with no sender.
 void LogLine(TLogLevel level, const std::string& text) { FFLogger().Log(nullptr, level, text); }
 
-CodecMutex* MutexOf(void** AMutex) {
+TCodecMutex* MutexOf(void** AMutex) {
   if (!AMutex || !*AMutex) return nullptr;
-  return *static_cast<CodecMutex**>(*AMutex);
+  return static_cast<std::atomic<TCodecMutex*>*>(*AMutex)->load();
+}
+
+int Obtain(TCodecMutex* AMutex) {
+  if (!AMutex) {
+    LogLine(llError, "error, codec mutex not available.");
+    return -1;
+  }
+  // The line goes out before the wait: a log line may be delivered on the
+  // main thread, which must never wait for it while this thread holds a
+  // mutex the main thread may be waiting for.
+  LogLine(llDebug, Format("obtain codec mutex [%d].", AMutex->Number()));
+  AMutex->Lock();
+  return 0;
+}
+
+int Release(TCodecMutex* AMutex) {
+  if (!AMutex) {
+    LogLine(llError, "error, codec mutex not available.");
+    return -1;
+  }
+  if (!AMutex->Unlock()) {
+    LogLine(llError, Format("error, could not release codec mutex [%d]: %s.", AMutex->Number(),
+                            ErrorMessage(AVERROR(EPERM)).c_str()));
+    return -1;
+  }
+  LogLine(llDebug, Format("release codec mutex [%d].", AMutex->Number()));
+  return 0;
 }
 
 }  // namespace
@@ -42,57 +132,29 @@ int CodecLockManager(void** AMutex, int AOp) {
   if (Finalizing()) return 0;
   switch (AOp) {
     case lopCreate: {
-      if (CodecMutex* existing = MutexOf(AMutex)) {
-        LogLine(llError, Format("error, codec mutex [%d] already exist.", existing->Number));
+      if (TCodecMutex* existing = MutexOf(AMutex)) {
+        LogLine(llError, Format("error, codec mutex [%d] already exist.", existing->Number()));
         return -1;
       }
-      if (g_handle) {
-        LogLine(llWarning, Format("warning, local codec mutex [%d] not destroyed.", g_handle->Number));
-        delete g_handle;
-        g_handle = nullptr;
+      if (TCodecMutex* old = g_handle.load()) {
+        // Forgotten, not freed: a thread may still hold it.
+        LogLine(llWarning, Format("warning, local codec mutex [%d] not destroyed.", old->Number()));
+        g_handle.store(nullptr);
       }
-      g_handle = new CodecMutex{{}, g_nextNumber++};
-      LogLine(llDebug, Format("create codec mutex [%d].", g_handle->Number));
+      TCodecMutex* mutex = NewMutex();
+      g_handle.store(mutex);
+      LogLine(llDebug, Format("create codec mutex [%d].", mutex->Number()));
       *AMutex = &g_handle;
       return 0;
     }
-    case lopObtain: {
-      CodecMutex* mutex = MutexOf(AMutex);
-      if (!mutex) {
-        LogLine(llError, "error, codec mutex not available.");
-        return -1;
-      }
-      // The line goes out before the wait: a log line may be delivered on
-      // the main thread, which must never wait for it while this thread
-      // holds a mutex the main thread may be waiting for.
-      LogLine(llDebug, Format("obtain codec mutex [%d].", mutex->Number));
-      if (IsMainThread()) {
-        // A worker holding the mutex may be waiting for the main thread (a
-        // log line of the codec it is opening): keep serving it meanwhile.
-        while (!mutex->Mutex.try_lock()) {
-          ProcessMessages();
-          std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-      } else {
-        mutex->Mutex.lock();
-      }
-      return 0;
-    }
-    case lopRelease: {
-      CodecMutex* mutex = MutexOf(AMutex);
-      if (!mutex) {
-        LogLine(llError, "error, codec mutex not available.");
-        return -1;
-      }
-      mutex->Mutex.unlock();
-      LogLine(llDebug, Format("release codec mutex [%d].", mutex->Number));
-      return 0;
-    }
+    case lopObtain:
+      return Obtain(MutexOf(AMutex));
+    case lopRelease:
+      return Release(MutexOf(AMutex));
     case lopDestroy: {
-      if (CodecMutex* mutex = MutexOf(AMutex)) {
-        LogLine(llDebug, Format("destory codec mutex [%d].", mutex->Number));
-        delete mutex;
-        g_handle = nullptr;
+      if (TCodecMutex* mutex = MutexOf(AMutex)) {
+        LogLine(llDebug, Format("destory codec mutex [%d].", mutex->Number()));
+        g_handle.store(nullptr);
         *AMutex = nullptr;
       }
       return 0;
@@ -111,10 +173,17 @@ void InstallCodecLock() {
 
 void RemoveCodecLock() { CodecLockManager(&g_libraryPointer, lopDestroy); }
 
-TCodecLock::TCodecLock() : FOk(CodecLockManager(&g_libraryPointer, lopObtain) == 0) {}
+TCodecLock::TCodecLock() {
+  if (Finalizing()) {
+    FOk = false;
+    return;
+  }
+  FMutex = g_handle.load();
+  FOk = Obtain(FMutex) == 0;
+}
 
 TCodecLock::~TCodecLock() {
-  if (FOk) CodecLockManager(&g_libraryPointer, lopRelease);
+  if (FOk) Release(FMutex);
 }
 
 }  // namespace quorvel

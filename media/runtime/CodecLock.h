@@ -17,8 +17,14 @@ int CodecLockManager(void** AMutex, int AOp);
 void InstallCodecLock();
 void RemoveCodecLock();
 
+class TCodecMutex;
+
 // Holds the codec mutex for a scope. Ok() is false when no mutex exists
 // (avcodec not loaded): the caller goes on unserialised, as the library would.
+// The main thread, while it waits for the mutex, runs the components' queued
+// main-thread calls (a worker holding the mutex may be waiting for one) but
+// no window event, so nothing of the program is re-entered in the middle of
+// a codec open or close.
 class TCodecLock {
 public:
   TCodecLock();
@@ -28,6 +34,7 @@ public:
   bool Ok() const { return FOk; }
 
 private:
+  TCodecMutex* FMutex = nullptr;  // the one obtained; released even if destroyed meanwhile
   bool FOk;
 };
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <strings.h>
 #include <deque>
+#include <thread>
 #include <vector>
 
 #include "media/runtime/Exception.h"
@@ -79,9 +80,15 @@ TLogState& LogState() {
 
 // The process-wide collector. Recursive: creating a collector may destroy
 // the automatic one, and FFLogger() constructs one, under the same lock.
+//
+// The automatic collector may be replaced by the application's only while
+// no other thread can hold it: before any line was logged and before any
+// thread but the one that caused it to be created asked for it. Afterwards a
+// second collector is refused, as it is while the application's exists.
 struct TInstanceState {
   std::recursive_mutex Lock;
   TFFLogger* Instance = nullptr;  // guarded by Lock
+  std::thread::id AutoCreator;    // the thread FFLogger() made the automatic one for; guarded by Lock
   // The automatically created collector. Declared last so that at exit it
   // goes before the lock it needs.
   std::unique_ptr<TFFLogger> AutoOwner;  // guarded by Lock
@@ -91,6 +98,10 @@ TInstanceState& InstanceState() {
   static TInstanceState state;
   return state;
 }
+
+// A line went through the collector (or another thread got hold of the
+// automatic one): from now on it stays until the process ends.
+std::atomic<bool> g_collectorInUse{false};
 
 struct TLevelName {
   const char* Name;
@@ -255,7 +266,9 @@ TLogLevel AVToLogLevel(int AAVLevel) {
 TFFLogger::TFFLogger(TObject* /*AOwner*/) {
   TInstanceState& s = InstanceState();
   std::lock_guard<std::recursive_mutex> lock(s.Lock);
-  if (s.Instance && s.Instance->FAutoCreated) s.AutoOwner.reset();
+  if (s.Instance && s.Instance->FAutoCreated && !g_collectorInUse.load() &&
+      s.AutoCreator == std::this_thread::get_id())
+    s.AutoOwner.reset();
   if (s.Instance) throw Exception("Allow creating only one instance of TFFLogger.");
   FLogLevel = AVToLogLevel(g_avLogLevel.load());
   s.Instance = this;
@@ -273,6 +286,9 @@ TFFLogger& FFLogger() {
   if (!s.Instance) {
     s.AutoOwner = std::make_unique<TFFLogger>();
     s.AutoOwner->FAutoCreated = true;
+    s.AutoCreator = std::this_thread::get_id();
+  } else if (s.Instance->FAutoCreated && s.AutoCreator != std::this_thread::get_id()) {
+    g_collectorInUse = true;
   }
   return *s.Instance;
 }
@@ -309,6 +325,7 @@ void TFFLogger::SetOnLog(TLogEvent AValue) {
 }
 
 void TFFLogger::Log(TObject* Sender, TLogLevel ALogLevel, const std::string& ALogMsg) {
+  g_collectorInUse = true;
   const TLogEvent handler = OnLog();
   if (!handler) return;
   const TLogLevel level = FLogLevel.load();
@@ -340,6 +357,7 @@ void TFFLogger::InstallAVLogCallback() {
 
 void FFLogCallback(void* APtr, int ALevel, const char* AFormat, va_list AArgs) {
   if (ALevel > g_avLogLevel.load()) return;
+  g_collectorInUse = true;
   try {
     const uint32_t threadID = CurrentThreadID();
     std::vector<std::string> lines;  // completed under the lock, delivered after it
@@ -421,6 +439,8 @@ void FinalizeFFLogger() {
     TInstanceState& s = InstanceState();
     std::lock_guard<std::recursive_mutex> lock(s.Lock);
     s.AutoOwner.reset();
+    s.AutoCreator = std::thread::id();
+    g_collectorInUse = false;
   }
   TLogState& s = LogState();
   std::lock_guard<std::mutex> lock(s.Lock);

@@ -6,7 +6,10 @@
 //
 // There is one collector per process: the application creates one before the
 // media libraries are loaded; when none exists, FFLogger() creates one the
-// first time it is needed.
+// first time it is needed. Other threads hold the collector while they log,
+// so it is never replaced under them: the automatic one gives way to the
+// application's only while nothing has been logged and no other thread has
+// asked for it; after that, creating a collector fails.
 #pragma once
 
 #include <atomic>
@@ -40,8 +43,8 @@ using TLogEvent =
 
 class TFFLogger : public TFFBaseComponent {
 public:
-  // Replaces an automatically created collector; throws Exception when
-  // another collector exists already.
+  // Replaces an automatically created collector that nothing has logged
+  // through yet; throws Exception when another collector exists already.
   explicit TFFLogger(TObject* AOwner = nullptr);
   ~TFFLogger() override;
   TFFLogger(const TFFLogger&) = delete;

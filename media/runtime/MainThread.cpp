@@ -1,11 +1,13 @@
 #include "media/runtime/MainThread.h"
 
-#include <condition_variable>
+#include <algorithm>
+#include <chrono>
 #include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace quorvel {
 
@@ -26,6 +28,10 @@ struct TMainThreadState {
   bool Installed = false;
   std::thread::id MainID;
   std::deque<std::shared_ptr<TQueuedCall>> Queue;
+  // The conditions the main thread's waits (WaitServing, nested when a
+  // served call waits again) sleep on; a newly queued call notifies them.
+  // Guarded by Lock; an entry lives as long as its wait.
+  std::vector<std::condition_variable*> Waiters;
 
   // Guards Host. WakeUp runs under it so that uninstalling cannot free the
   // host under a waker's feet; it is never held while a call runs.
@@ -117,6 +123,7 @@ void CallInMainThread(const std::function<void()>& ACall) {
     if (s.Installed && s.MainID != std::this_thread::get_id()) {
       item->Call = ACall;
       s.Queue.push_back(item);
+      for (std::condition_variable* waiter : s.Waiters) waiter->notify_all();
     } else {
       item.reset();
     }
@@ -144,9 +151,9 @@ void ProcessMainThreadCalls() {
   while (std::shared_ptr<TQueuedCall> item = PopCall(s)) RunQueued(s, std::move(item));
 }
 
-void ProcessMessages() {
-  ProcessMainThreadCalls();
-  if (!IsMainThread()) return;
+namespace {
+
+void PumpHostEvents() {
   TMainThreadHost* host;
   {
     std::lock_guard<std::mutex> hostLock(State().HostLock);
@@ -155,6 +162,74 @@ void ProcessMessages() {
   // Not under HostLock: the pump runs arbitrary handlers, which may even
   // uninstall the main thread.
   if (host) host->PumpEvents();
+}
+
+bool HasQueuedCalls() {
+  TMainThreadState& s = State();
+  std::lock_guard<std::mutex> lock(s.Lock);
+  return !s.Queue.empty();
+}
+
+// Registers a main-thread wait's condition for the time of the wait.
+class TWaiterEntry {
+public:
+  explicit TWaiterEntry(std::condition_variable& ACondition) : FCondition(ACondition) {
+    std::lock_guard<std::mutex> lock(State().Lock);
+    State().Waiters.push_back(&FCondition);
+  }
+  ~TWaiterEntry() {
+    std::lock_guard<std::mutex> lock(State().Lock);
+    std::vector<std::condition_variable*>& waiters = State().Waiters;
+    waiters.erase(std::find(waiters.begin(), waiters.end(), &FCondition));
+  }
+  TWaiterEntry(const TWaiterEntry&) = delete;
+  TWaiterEntry& operator=(const TWaiterEntry&) = delete;
+
+private:
+  std::condition_variable& FCondition;
+};
+
+}  // namespace
+
+void ProcessMessages() {
+  ProcessMainThreadCalls();
+  if (IsMainThread()) PumpHostEvents();
+}
+
+void WaitServing(std::unique_lock<std::mutex>& ALock, std::condition_variable& ACondition,
+                 const std::function<bool()>& ADone, TMainThreadWait AMode, const std::function<void()>& AStep) {
+  constexpr auto kStep = std::chrono::milliseconds(20);
+  if (!IsMainThread()) {
+    if (!AStep) {
+      ACondition.wait(ALock, ADone);
+      return;
+    }
+    while (!ACondition.wait_for(ALock, kStep, ADone)) {
+      ALock.unlock();
+      AStep();
+      ALock.lock();
+    }
+    return;
+  }
+
+  TWaiterEntry entry(ACondition);
+  auto nextStep = std::chrono::steady_clock::now() + kStep;
+  while (!ADone()) {
+    ALock.unlock();
+    ProcessMainThreadCalls();
+    if (AMode == TMainThreadWait::QueuedCallsAndEvents) PumpHostEvents();
+    if (AStep && std::chrono::steady_clock::now() >= nextStep) {
+      AStep();
+      nextStep = std::chrono::steady_clock::now() + kStep;
+    }
+    ALock.lock();
+    if (ADone()) break;
+    // A call queued after the calls above ran: serve it before sleeping. One
+    // queued between this look and the sleep notifies too early to be seen;
+    // the step's time-out bounds that delay.
+    if (HasQueuedCalls()) continue;
+    ACondition.wait_for(ALock, kStep);
+  }
 }
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 
@@ -41,6 +42,16 @@ void ResetUserState() {
   const QString home = TestHome();
   for (const char* sub : {"config/Sabrivo", "Documents", "Music", "tmp"}) QDir(home + "/" + sub).removeRecursively();
   for (const char* sub : {"Documents", "Music", "tmp"}) QDir().mkpath(home + "/" + sub);
+}
+
+TMessageCatcher::TMessageCatcher() {
+  QObject::connect(&FTimer, &QTimer::timeout, [this] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Texts << box->text();
+      box->accept();
+    }
+  });
+  FTimer.start(5);
 }
 
 void OnNextModal(std::function<void(QWidget*)> AAction) {

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -40,16 +41,20 @@ class TRecordingDesktop : public TDesktop {
 public:
   bool OpenUrl(const QUrl& AUrl) override {
     Opened.push_back(AUrl);
-    return true;
+    return Succeeds;
   }
   std::vector<QUrl> Opened;
+  bool Succeeds = true;  // false: as without a browser or file manager
 };
 
 class TRecordingSink : public TReportSink {
 public:
   void ReportError(const QString& AErrorText, const QString& AMark) override {
     Reports.emplace_back(AErrorText, AMark);
+    // Stands for the time the error dialog is open.
+    if (WhileReporting) WhileReporting();
   }
+  std::function<void()> WhileReporting;
   void AddLogLine(const QString& AText) override { Log << "[t]" + AText; }
   void AppendLogText(const QString& AText) override { Log << AText; }
   void FFLoggerLog(uint32_t, TLogLevel, const std::string& AMessage) override {
@@ -58,6 +63,16 @@ public:
   std::vector<std::pair<QString, QString>> Reports;
   QStringList Log;
   QStringList History;
+};
+
+// Answers every message box while it lives, keeping their texts.
+class TMessageCatcher {
+public:
+  TMessageCatcher();
+  QStringList Texts;
+
+private:
+  QTimer FTimer;
 };
 
 // Runs AAction on the next modal dialog once it is shown (polling the event

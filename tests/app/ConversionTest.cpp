@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,6 +22,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include "AppTestSupport.h"
@@ -41,6 +43,7 @@ namespace quorvel {
 namespace {
 
 using test::SharedMedia;
+using test::TMessageCatcher;
 
 // Profiles of the shipped set used below.
 constexpr int kMp3 = 0;
@@ -86,24 +89,6 @@ public:
     return true;
   }
   int Calls = 0;
-};
-
-// Answers every message box while it runs, keeping their texts.
-class TMessageCatcher {
-public:
-  TMessageCatcher() {
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        Texts << box->text();
-        box->accept();
-      }
-    });
-    FTimer.start(5);
-  }
-  QStringList Texts;
-
-private:
-  QTimer FTimer;
 };
 
 struct TDecoded {
@@ -395,22 +380,123 @@ TEST_F(ListWindowTest, RefusesToMergeMoreThanTwentyFiles) {
   EXPECT_FALSE(Logged("-> Started conversion"));
 }
 
-TEST_F(ListWindowTest, CancelStopsTheRunAndTheFinalEventStillComes) {
+TEST_F(ListWindowTest, ACancelledBatchIsNoSuccessAndDoesNothingAtItsEnd) {
   const QString tone = Tone("long.wav", 4);
   constexpr int kRows = 6;
   for (int i = 0; i < kRows; ++i) Add(tone);
   for (int i = 0; i < kRows; ++i) Row(i).DestinationTitle = QString("c%1").arg(i);
+  TConvForm& form = FForm->Conversion().ConvForm();
+  form.cbOpenOutput->setChecked(true);
+  form.cbShutdownPC->setChecked(true);
   test::ClickOnNextModal("CancelButton");
   FForm->Conversion().ConvertButtonClick();
-  const qsizetype cancelled = FSink.Log.indexOf("[t]-> Conversion cancelled by user");
-  ASSERT_GE(cancelled, 0) << FSink.Log.join("\n").toStdString();
-  // The final event is handled after the cancel, from the event loop.
-  QTRY_VERIFY_WITH_TIMEOUT(Logged("-> Conversion successfully done."), 20000);
-  EXPECT_GT(FSink.Log.indexOf("[t]-> Conversion successfully done."), cancelled);
+  // Cancel waited for the run's end; what it held back is handled next.
+  ASSERT_TRUE(FForm->FFEncoder().Terminated());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(FSink.Log.filter("-> Conversion").join("\n"), "[t]-> Conversion cancelled by user");
+  EXPECT_EQ(FPower.Calls, 0);
+  EXPECT_TRUE(FDesktop.Opened.empty());
   // Less than the whole batch was written.
   double written = 0;
   for (int i = 0; i < kRows; ++i) written += DecodeFile(Out(QString("c%1.mp3").arg(i))).Seconds;
   EXPECT_LT(written, kRows * 4.0 - 1.0);
+
+  // The next batch that runs to its end is a success again.
+  FForm->ClearAll1Click();
+  Add(Tone("short.wav", 0.3));
+  form.cbShutdownPC->setChecked(false);
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  ASSERT_EQ(FDesktop.Opened.size(), 1u);
+  EXPECT_EQ(FDesktop.Opened[0], QUrl::fromLocalFile(FDir + "/out"));
+}
+
+TEST_F(ListWindowTest, AnErrorEndIsHandledWholeBeforeTheRunsEnd) {
+  // Every write to /dev/full fails: the task ends with an error, and the
+  // run's final event follows at once.
+  Add(Tone("a.wav", 2));
+  ASSERT_TRUE(QFile::link("/dev/full", Out("a.mp3")));
+  TConvForm& form = FForm->Conversion().ConvForm();
+  QStringList logWhileReporting;
+  size_t openedWhileReporting = 0;
+  bool dialogOpenWhileReporting = false;
+  FSink.WhileReporting = [&] {
+    // The user reads the report while the run ends behind it.
+    FForm->FFEncoder().Stop(true);
+    QCoreApplication::processEvents();
+    logWhileReporting = FSink.Log;
+    openedWhileReporting = FDesktop.Opened.size();
+    dialogOpenWhileReporting = form.isVisible();
+  };
+  FForm->Conversion().ConvertButtonClick();
+  QCoreApplication::processEvents();
+  FSink.WhileReporting = nullptr;
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_EQ(FSink.Reports[0].second, "CLM_Terminate");
+  EXPECT_TRUE(FSink.Reports[0].first.startsWith("Conversion terminated with error: "));
+  EXPECT_FALSE(logWhileReporting.contains("[t]-> Conversion successfully done."));
+  EXPECT_EQ(openedWhileReporting, 0u);
+  EXPECT_TRUE(dialogOpenWhileReporting);
+  // Afterwards, in order: the error line, then the run's end.
+  const qsizetype error = FSink.Log.indexOf("[t]-> " + FSink.Reports[0].first);
+  const qsizetype done = FSink.Log.indexOf("[t]-> Conversion successfully done.");
+  ASSERT_GE(error, 0);
+  EXPECT_GT(done, error);
+  EXPECT_EQ(FDesktop.Opened.size(), 1u);
+  EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(ListWindowTest, KeyboardAndRemoveShowTheNewRowsProfileAndTrim) {
+  const QString tone = Tone("a.wav", 3);
+  FForm->ProfilePanel().chApplyToAll->setChecked(false);
+  const struct {
+    int Profile;
+    QTime Start, End;
+  } rows[] = {{kMp3, QTime(0, 0, 0), QTime(0, 0, 1)},
+              {kOgg, QTime(0, 0, 1), QTime(0, 0, 2)},
+              {kWav, QTime(0, 0, 2), QTime(0, 0, 3)}};
+  for (int i = 0; i < 3; ++i) {
+    Add(tone);
+    Row(i).ProfileInd = rows[i].Profile;
+    Row(i).DestinationTitle = QString("r%1").arg(i);
+    Trim(i, rows[i].Start, rows[i].End);
+  }
+  // What the window shows for the row of the original index ARow.
+  auto expectShows = [&](int AOriginal, const char* AWhen) {
+    SCOPED_TRACE(AWhen);
+    EXPECT_EQ(FForm->ProfilePanel().cmbProfile->currentIndex(), rows[AOriginal].Profile);
+    EXPECT_EQ(FForm->Ui().edTimeStart->time(), rows[AOriginal].Start);
+    EXPECT_EQ(FForm->Ui().edTimeEnd->time(), rows[AOriginal].End);
+  };
+  Select(0);
+  QTableWidget* grid = List().Grid();
+  const struct {
+    Qt::Key Key;
+    int Shown;
+  } keys[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 2}, {Qt::Key_Up, 1}};
+  for (const auto& k : keys) {
+    QTest::keyClick(grid, k.Key);
+    ASSERT_EQ(List().SelectedIndex(), k.Shown);
+    expectShows(k.Shown, k.Key == Qt::Key_Down ? "Down" : "Up");
+  }
+  // Enter now keeps the row's own times.
+  QTest::keyClick(FForm->Ui().edTimeEnd, Qt::Key_Return);
+  EXPECT_EQ(Row(1).TimeStart, 1'000'000);
+  EXPECT_EQ(Row(1).TimeEnd, 2'000'000);
+  EXPECT_EQ(Row(1).ProfileInd, kOgg);
+
+  // Removing row 0: row r1 moves into the selected place.
+  Select(0);
+  FForm->Remove1Click();
+  ASSERT_EQ(List().SelectedIndex(), 0);
+  ASSERT_EQ(Row(0).DestinationTitle, "r1");
+  expectShows(1, "Remove moved a row into the selection");
+  // Removing the last row: the selection moves up to r1.
+  Select(1);
+  expectShows(2, "select r2");
+  FForm->Remove1Click();
+  ASSERT_EQ(List().SelectedIndex(), 0);
+  expectShows(1, "Remove of the last row");
 }
 
 TEST_F(ListWindowTest, PauseAndResumeToggleTheRun) {
@@ -526,6 +612,46 @@ TEST_F(ListWindowTest, FileInformationShowsTheAudioStream) {
 }
 
 // ------------------------------------------------------------ pictures
+
+int ColourDistance(const QColor& A, const QColor& B) {
+  return std::max({std::abs(A.red() - B.red()), std::abs(A.green() - B.green()), std::abs(A.blue() - B.blue())});
+}
+
+TEST_F(ListWindowTest, DrawsTheSkinsRowPictureFilmIconAndBlackCaptions) {
+  const QString tone = Tone("a.wav", 0.3);
+  Add(tone);
+  Add(tone);
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  Select(0);
+  QTableWidget* grid = List().Grid();
+  const QImage shot = grid->viewport()->grab().toImage();
+  const QImage rowPicture = FForm->Skin().Picture("tablerow.bmp").toImage();
+  const QImage film = FForm->Skin().Picture("filmicon.bmp").toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_FALSE(rowPicture.isNull());
+  ASSERT_FALSE(film.isNull());
+  for (int r = 0; r < 2; ++r) {
+    SCOPED_TRACE(r == 0 ? "selected row" : "other row");
+    // Between the centred size text and the column's right edge only the
+    // background shows: the row picture stretched over the cell, or white.
+    const QRect cell = grid->visualRect(grid->model()->index(r, 1));
+    for (int y = 0; y < cell.height(); y += 3) {
+      const QColor want = r == 0 ? rowPicture.pixelColor(rowPicture.width() / 2, y * rowPicture.height() / cell.height())
+                                 : QColor(Qt::white);
+      EXPECT_LE(ColourDistance(shot.pixelColor(cell.right() - 3, cell.top() + y), want), 8) << "y " << y;
+    }
+    const QRect first = grid->visualRect(grid->model()->index(r, 0));
+    EXPECT_TRUE(shot.copy(first.left() + 2, first.top() + 1, film.width(), film.height())
+                    .convertToFormat(QImage::Format_RGB32) == film)
+        << "the film icon";
+  }
+  // The captions are written in black over the caption picture.
+  const QImage header = grid->horizontalHeader()->grab().toImage();
+  int black = 0;
+  for (int y = 0; y < header.height(); ++y)
+    for (int x = 0; x < header.width(); ++x) black += ColourDistance(header.pixelColor(x, y), Qt::black) < 40;
+  EXPECT_GT(black, 0);
+}
 
 void Shot(QWidget& AWidget, const QString& AName) {
   const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);

@@ -8,14 +8,17 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTableWidget>
+#include <QTest>
 #include <QUrlQuery>
 
 #include "AppTestSupport.h"
+#include "app/BatchConversion.h"
 #include "app/ExceptionGuard.h"
 #include "app/MainForm.h"
 #include "app/ProfilePanel.h"
@@ -263,6 +266,45 @@ TEST_F(MainFormTest, MenusCarryTheirCaptions) {
   EXPECT_EQ(form->Ui().btnConvert->toolTip(), "Convert all");
 }
 
+TEST_F(MainFormTest, ShareButtonsNeedTheirAddresses) {
+  TEndpoints homeOnly;
+  homeOnly.HomePage = "https://home.example/q";
+  TEndpoints both = homeOnly;
+  both.FacebookShare = "https://share.example/fb";
+  both.TwitterShare = "https://share.example/tw";
+  const struct {
+    const char* Name;
+    TEndpoints Endpoints;
+    bool Enabled;
+  } cases[] = {{"nothing configured", {}, false}, {"no share pages", homeOnly, false}, {"both", both, true}};
+  QImage looks[2][2];  // [enabled][Like, Tweet]
+  for (const auto& c : cases) {
+    auto form = NewForm(c.Endpoints);
+    form->FormCreate();
+    form->show();
+    const QWidget* buttons[] = {form->Ui().btnLike, form->Ui().btnTweet};
+    for (int b = 0; b < 2; ++b) {
+      EXPECT_EQ(buttons[b]->isEnabled(), c.Enabled) << c.Name << " " << buttons[b]->objectName().toStdString();
+      looks[c.Enabled][b] = const_cast<QWidget*>(buttons[b])->grab().toImage();
+    }
+    EXPECT_EQ(form->Ui().actOnTwitter->isEnabled(), c.Enabled) << c.Name;
+  }
+  // A greyed button looks unlike an active one.
+  for (int b = 0; b < 2; ++b) EXPECT_FALSE(looks[0][b] == looks[1][b]) << b;
+}
+
+TEST_F(MainFormTest, AnAddressOrFolderThatCannotBeOpenedIsLogged) {
+  TEndpoints e;
+  e.OnlineGuide = "https://home.example/guide";
+  auto form = NewForm(e);
+  form->FormCreate();
+  FDesktop.Succeeds = false;  // no browser, no file manager
+  form->Ui().actOnlineGuide->trigger();
+  form->Conversion().FindTargetClick();
+  EXPECT_EQ(FSink.Log, (QStringList{"[t]-> Could not open the address https://home.example/guide",
+                                    "[t]-> Could not open the folder " + OutputFolder()}));
+}
+
 TEST_F(MainFormTest, HelpLinksOpenTheConfiguredAddresses) {
   TEndpoints e;
   e.HomePage = "https://home.example/q";
@@ -285,15 +327,163 @@ TEST_F(MainFormTest, HelpLinksOpenTheConfiguredAddresses) {
 TEST(OpenFilterTest, IsBuiltFromTheSourceFormats) {
   const QString filter = BuildOpenFilter();
   EXPECT_TRUE(filter.startsWith("All Supported Formats|*.mod;*.mts; *.ts; *m2ts; *.tp;*.avi;")) << filter.toStdString();
-  EXPECT_TRUE(filter.contains("|MOD files (*.mod)|*.mod;|High-definition files (*.mts; *.ts; *m2ts; *.tp)|"
-                              "*.mts; *.ts; *m2ts; *.tp;|"));
-  EXPECT_TRUE(filter.endsWith("|Video Object files (*.vob)|*.vob;"));
-  EXPECT_EQ(filter.count('|'), 1 + 2 * 17);
+  // The video rows come first, as they always did.
+  EXPECT_TRUE(filter.contains(
+      "|MOD files (*.mod)|*.mod;|High-definition files (*.mts; *.ts; *m2ts; *.tp)|*.mts; *.ts; *m2ts; *.tp;|"
+      "AVI files (*.avi)|*.avi;|MPEG-4 files (*.mp4; *.m4v)|*.mp4; *.m4v;|MPEG files (*.mpg; *.mpeg)|*.mpg; *.mpeg;|"
+      "3GP files (*.3gp; *.3g2)|*.3gp; *.3g2;|Windows Media Video (*.wmv; *.asf)|*.wmv; *.asf;|"
+      "Real Media files (*.rm; *.rmvb)|*.rm; *.rmvb;|Video CD files (*.dat)|*.dat;|Quick Time files (*.mov)|*.mov;|"
+      "Flash Video files (*.flv; *.f4v)|*.flv; *.f4v;|Matroska files (*.mkv)|*.mkv;|Digital Video files (*.dv)|*.dv;|"
+      "NUT files (*.nut)|*.nut;|Raw h.264 video files (*.h.264)|*.h.264;|Nullsoft Stream Video (*.nsv)|*.nsv;|"
+      "Video Object files (*.vob)|*.vob;|"))
+      << filter.toStdString();
+  EXPECT_TRUE(filter.endsWith("|All files (*)|*;"));
   const QStringList qt = QtNameFilters(filter);
-  ASSERT_EQ(qt.size(), 18);
+  ASSERT_GT(qt.size(), 19);
   EXPECT_TRUE(qt[0].startsWith("All Supported Formats (*.mod *.mts *.ts *m2ts *.tp *.avi "));
-  EXPECT_TRUE(qt[0].endsWith(" *.vob)"));
   EXPECT_EQ(qt[2], "High-definition files (*.mts *.ts *m2ts *.tp)");
+  EXPECT_EQ(qt[17], "Video Object files (*.vob)");
+  EXPECT_EQ(qt.last(), "All files (*)");
+  // The default entry matches every row's patterns (and not "*", which
+  // would make it no filter).
+  QStringList rowPatterns;
+  for (qsizetype i = 1; i + 1 < qt.size(); ++i) {
+    const QString& row = qt[i];
+    const qsizetype open = row.lastIndexOf(u'(');
+    rowPatterns << row.mid(open + 1, row.size() - open - 2).split(u' ');
+  }
+  const QString all = qt[0].mid(qt[0].indexOf(u'(') + 1).chopped(1);
+  EXPECT_EQ(all.split(u' '), rowPatterns);
+  for (const char* audio : {"*.wav", "*.mp3", "*.flac", "*.ogg", "*.oga", "*.opus", "*.m4a", "*.wma", "*.aiff", "*.au"})
+    EXPECT_TRUE(rowPatterns.contains(audio)) << audio;
+}
+
+TEST(OpenFilterTest, TypedNames) {
+  const struct {
+    const char* Text;
+    QStringList Names;
+  } cases[] = {{"", {}},
+               {"song.wav", {"song.wav"}},
+               {"  my song.wav ", {"my song.wav"}},
+               {"\"a.wav\" \"b c.xyz\"", {"a.wav", "b c.xyz"}},
+               {"\"a.wav\" \"\"", {"a.wav"}},
+               {"*.xyz", {}},
+               {"/abs/path/x.mp3", {"/abs/path/x.mp3"}}};
+  for (const auto& c : cases) EXPECT_EQ(TypedFileNames(c.Text), c.Names) << c.Text;
+}
+
+class OpenDialogTest : public MainFormTest {
+protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    FFolder = TestHome() + "/Music/mixed";
+    QDir().mkpath(FFolder);
+    // The shared media under other names: a WAV, an MP3, a FLAC, a video,
+    // one the filter does not know, and a text.
+    const struct {
+      const char* Shared;
+      const char* Name;
+    } files[] = {{"linphone-common__hello16000.wav", "speech.wav"},
+                 {"emacspeak__emacspeak.mp3", "voice.mp3"},
+                 {"sonic-pi-samples__loop_tabla.flac", "tabla.flac"},
+                 {"golang-github-gabriel-vasile-mimetype-dev__mp4.mp4", "clip.mp4"},
+                 {"linphone-common__hello16000.wav", "speech-copy.xyz"}};
+    for (const auto& f : files)
+      ASSERT_TRUE(QFile::copy(QString::fromStdString(test::SharedMedia(f.Shared)), FFolder + "/" + f.Name));
+    QFile notes(FFolder + "/notes.txt");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+  }
+  // The names the dialog's list shows, once it has read the folder.
+  static QStringList Shown(QFileDialog* ADialog, const QStringList& AWaitFor) {
+    auto* view = ADialog->findChild<QListView*>("listView");
+    QStringList names;
+    auto read = [&] {
+      names.clear();
+      const QModelIndex root = view->rootIndex();
+      for (int r = 0; r < view->model()->rowCount(root); ++r) names << view->model()->index(r, 0, root).data().toString();
+      for (const QString& n : AWaitFor)
+        if (!names.contains(n)) return false;
+      return true;
+    };
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(read(), 10000); }();
+    names.sort();
+    return names;
+  }
+  QString FFolder;
+};
+
+TEST_F(OpenDialogTest, ShowsAudioFilesUnderItsDefaultEntry) {
+  auto form = NewForm();
+  form->FormCreate();
+  QString title, filter;
+  QStringList shown;
+  test::OnNextModal([&](QWidget* AModal) {
+    auto* dialog = qobject_cast<QFileDialog*>(AModal);
+    ASSERT_NE(dialog, nullptr);
+    title = dialog->windowTitle();
+    filter = dialog->selectedNameFilter();
+    dialog->setDirectory(FFolder);
+    shown = Shown(dialog, {"speech.wav", "voice.mp3", "tabla.flac", "clip.mp4"});
+    dialog->reject();
+  });
+  EXPECT_TRUE(form->ExecuteOpenDialog().isEmpty());
+  EXPECT_EQ(title, "Open file");
+  EXPECT_TRUE(filter.startsWith("All Supported Formats (")) << filter.toStdString();
+  EXPECT_EQ(shown, (QStringList{"clip.mp4", "speech.wav", "tabla.flac", "voice.mp3"}));
+}
+
+TEST_F(OpenDialogTest, TypedNamesTheFilterDoesNotMatchAreTaken) {
+  auto form = NewForm();
+  form->FormCreate();
+  const struct {
+    const char* Typed;
+    QStringList Files;
+  } cases[] = {{"speech-copy.xyz", {FFolder + "/speech-copy.xyz"}},
+               {"\"speech.wav\" \"speech-copy.xyz\"", {FFolder + "/speech.wav", FFolder + "/speech-copy.xyz"}},
+               {"\"clip.mp4\" \"speech-copy.xyz\"", {FFolder + "/clip.mp4", FFolder + "/speech-copy.xyz"}}};
+  for (const auto& c : cases) {
+    test::OnNextModal([&](QWidget* AModal) {
+      auto* dialog = qobject_cast<QFileDialog*>(AModal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(FFolder);
+      Shown(dialog, {"clip.mp4"});
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      ASSERT_NE(name, nullptr);
+      // Typed as the user does, in the focused name field.
+      dialog->activateWindow();
+      name->setFocus();
+      [&] { QTRY_VERIFY_WITH_TIMEOUT(name->hasFocus(), 5000); }();
+      name->clear();
+      QTest::keyClicks(name, c.Typed);
+      EXPECT_EQ(name->text(), c.Typed);
+      QTest::keyClick(name, Qt::Key_Return);
+      if (dialog->isVisible()) dialog->reject();  // the dialog refused the names
+    });
+    EXPECT_EQ(form->ExecuteOpenDialog().join(u'|'), c.Files.join(u'|')) << c.Typed;
+  }
+}
+
+TEST_F(OpenDialogTest, AddAfterAFailedRuntimeLoadKeepsTheGettingStartedPanel) {
+  auto form = NewForm();
+  form->FormCreate();
+  FFLoader().Unload(kAllLibraries);
+  TLibraryStatus& avutil = TFFLoader::Status(TLibrary::avUtil);
+  avutil.Name = "libavutil-missing.so.57";
+  test::OnNextModal([&](QWidget* AModal) {
+    auto* dialog = qobject_cast<QFileDialog*>(AModal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(FFolder + "/speech.wav");
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  test::TMessageCatcher messages;
+  form->AddButtonClick();
+  avutil.Name.clear();
+  ASSERT_FALSE(FSink.Reports.empty());
+  EXPECT_EQ(FSink.Reports[0].second, "CLM_FFLoadAVLib2");
+  EXPECT_EQ(form->Ui().stkList->currentWidget(), form->Ui().pnlGettingStarted);
+  // The add went on: the file could not be read without the libraries.
+  EXPECT_EQ(messages.Texts, QStringList{"File speech.wav is not a valid media file or its format is not supported."});
+  EXPECT_EQ(form->SourceList().RowCount(), 0);
 }
 
 TEST(SdlCopyTest, MakesACopyOnceAndReusesIt) {

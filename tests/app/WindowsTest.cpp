@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "AppTestSupport.h"
@@ -19,6 +22,8 @@
 #include "app/MainForm.h"
 #include "app/ProfilePanel.h"
 #include "app/SourceList.h"
+#include "media/runtime/CodecLock.h"
+#include "media/runtime/FFLoad.h"
 #include "media/runtime/MainThread.h"
 
 namespace quorvel {
@@ -49,6 +54,56 @@ TEST(AppWindowsTest, WorkerCallsRunOnTheQtMainThread) {
   QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
   worker.join();
   EXPECT_TRUE(ranOnMain);
+}
+
+// While a worker holds the codec lock, the main thread waiting for it runs
+// the worker's queued media call (the worker waits for it and would never
+// let go otherwise) but no window event: a click queued meanwhile comes only
+// after the main thread got the lock, not in the middle of its codec open.
+TEST(AppWindowsTest, CodecLockWaitRunsMediaCallsButNoClick) {
+  ASSERT_TRUE(FFLoader().Load(TLibrary::avCodec)) << FFLoader().LastErrMsg();
+  QPushButton button("Convert");
+  button.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&button));
+  std::atomic<bool> clicked{false};
+  QObject::connect(&button, &QPushButton::clicked, [&] { clicked = true; });
+
+  std::mutex lock;
+  std::condition_variable changed;
+  bool holding = false;  // guarded by lock
+  std::atomic<bool> mediaCallRan{false};
+  std::atomic<bool> clickedBeforeMediaCall{false};
+  std::thread worker([&] {
+    TCodecLock codec;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      holding = true;
+    }
+    changed.notify_all();
+    // A line of the codec being opened, delivered on the main thread.
+    CallInMainThread([&] {
+      clickedBeforeMediaCall = clicked.load();
+      mediaCallRan = true;
+    });
+  });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return holding; });
+  }
+  // A click queued while the worker holds the lock.
+  QMetaObject::invokeMethod(&button, &QPushButton::click, Qt::QueuedConnection);
+  bool clickedInsideTheWait;
+  {
+    TCodecLock codec;  // waits for the worker
+    EXPECT_TRUE(codec.Ok());
+    clickedInsideTheWait = clicked.load();
+  }
+  worker.join();
+  EXPECT_TRUE(mediaCallRan);
+  EXPECT_FALSE(clickedBeforeMediaCall);
+  EXPECT_FALSE(clickedInsideTheWait);
+  // Nothing is lost: the click comes with the next round of the event loop.
+  QTRY_VERIFY_WITH_TIMEOUT(clicked.load(), 10000);
 }
 
 void SaveShot(QWidget& AWidget, const QString& AName) {

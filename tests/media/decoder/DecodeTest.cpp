@@ -12,6 +12,7 @@
 
 #include "DecoderTestSupport.h"
 #include "media/decoder/FFDecode.h"
+#include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/Stubs.h"
 #include "support/TestPaths.h"
@@ -407,6 +408,56 @@ TEST_F(DecodeTest, StepsBetweenFramesAndKeyFrames) {
   ASSERT_TRUE(d.Decode());
   EXPECT_FALSE(d.DecodeNextKeyFrame());
   EXPECT_FALSE(d.LastErrMsg().empty());
+}
+
+// A long video made by the engine: the shared clip stretched to ten minutes,
+// tiny 16x16 frames at 5 a second, and one key frame, at the start.
+std::string MakeLongVideo(const std::string& AOutput) {
+  const std::string input = SharedMedia("python3-mecavideo__balle1-vp9.avi");
+  TCustomFFmpeg job(2);
+  job.SetExtOption("itsscale", "0:600");  // about ten minutes of the ~1.1 s clip
+  EXPECT_TRUE(job.open_input_file(input)) << job.LastErrMsg();
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"vcodec", "mpeg4"}, {"s", "16x16"}, {"r", "5"}, {"vsync", "1"}, {"g", "100000"},
+           {"sc_threshold", "1000000000"}, {"strict", "-2"}, {"an", ""}, {"t", "600"}})
+    job.SetExtOption(name, value);
+  EXPECT_EQ(job.open_output_file(AOutput, false), 1) << job.LastErrMsg();
+  job.StartConvert(false);
+  EXPECT_FALSE(job.FatalException()) << job.FatalMessage();
+  return AOutput;
+}
+
+// Stepping back to the key frame from the last frame of a ten-minute video
+// (3000 frames) whose only key frame is its first. Where the container
+// indexes its key frames one seek finds it; where seeking lands on any
+// frame near the target (program and transport streams), the step back
+// doubles until it reaches the key frame: a few seeks, not one per frame.
+TEST_F(DecodeTest, PreviousKeyFrameFarBackTakesFewSeeks) {
+  const std::string dir = test::ScratchDir();
+  for (const char* name : {"long.avi", "long.mpg", "long.ts"}) {
+    SCOPED_TRACE(name);
+    const std::string file = MakeLongVideo(dir + "/" + name);
+    TFFDecoder d;
+    ASSERT_TRUE(d.LoadFile(file)) << d.LastErrMsg();
+    const std::vector<FrameMark> marks = AllFrames(file);
+    ASSERT_GT(marks.size(), 2900u);
+    ASSERT_EQ(std::count_if(marks.begin(), marks.end(), [](const FrameMark& m) { return m.Key; }), 1);
+
+    // Stand on the last frame.
+    ASSERT_TRUE(d.Seek(marks.back().PTS - 2000000, sfBackward)) << d.LastErrMsg();
+    while (d.Decode()) {
+    }
+    ASSERT_EQ(d.FrameInfo().PTS, marks.back().PTS);
+
+    LogCapture log;
+    ASSERT_TRUE(d.DecodePreviousKeyFrame()) << d.LastErrMsg();
+    int seeks = 0;
+    for (const auto& line : log.From(&d)) seeks += line.Text.rfind("current position", 0) == 0;
+    EXPECT_TRUE(d.FrameInfo().IsKeyFrame);
+    EXPECT_EQ(d.FrameInfo().PTS, marks.front().PTS);
+    // Strides of 1, 2, 4 ... 2048 frames, then the start: 13 at most.
+    EXPECT_LE(seeks, 13);
+  }
 }
 
 TEST_F(DecodeTest, StillPictures) {

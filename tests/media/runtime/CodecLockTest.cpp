@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -116,6 +118,77 @@ TEST_F(CodecLockTest, SerialisesCodecOpensAcrossThreads) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(overlaps, 0);
+}
+
+TEST_F(CodecLockTest, OnlyTheHolderReleases) {
+  void* mutex = nullptr;
+  ASSERT_EQ(CodecLockManager(&mutex, lopCreate), 0);
+  ASSERT_EQ(CodecLockManager(&mutex, lopObtain), 0);
+  const std::string n = Lines()[0].second.substr(Lines()[0].second.find('['));  // "[N]."
+  ClearLines();
+  // Another thread's release is refused and leaves the hold as it was.
+  int foreign = 0;
+  std::thread([&] { foreign = CodecLockManager(&mutex, lopRelease); }).join();
+  EXPECT_EQ(foreign, -1);
+  // Still held: another thread cannot get in until the holder lets go.
+  std::atomic<bool> entered{false};
+  std::thread waiter([&] {
+    CodecLockManager(&mutex, lopObtain);
+    entered = true;
+    CodecLockManager(&mutex, lopRelease);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(entered);
+  EXPECT_EQ(CodecLockManager(&mutex, lopRelease), 0);
+  waiter.join();
+  EXPECT_TRUE(entered);
+  // Releasing what nobody holds is refused as well.
+  EXPECT_EQ(CodecLockManager(&mutex, lopRelease), -1);
+  EXPECT_EQ(CodecLockManager(&mutex, lopDestroy), 0);
+
+  const auto lines = Lines();
+  const std::string refused =
+      "error, could not release codec mutex " + n.substr(0, n.size() - 1) + ": Operation not permitted.";
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0], std::make_pair(llError, refused));
+  EXPECT_EQ(lines[lines.size() - 2], std::make_pair(llError, refused));
+}
+
+// Unloading avcodec destroys the mutex while a worker still holds it, and
+// loading it again creates a new one: the worker's hold stays valid to its
+// end (the sanitizers see any use of freed memory), and the new mutex is
+// free for others meanwhile.
+TEST_F(CodecLockTest, DestroyAndCreateNeverFreeAHeldMutex) {
+  ASSERT_TRUE(FFLoader().Load(TLibrary::avCodec));
+  FFLogger().SetLogLevel(llInfo);
+  std::mutex m;
+  std::condition_variable cv;
+  bool holding = false, letGo = false;
+  std::thread worker([&] {
+    TCodecLock lock;
+    EXPECT_TRUE(lock.Ok());
+    std::unique_lock<std::mutex> guard(m);
+    holding = true;
+    cv.notify_all();
+    cv.wait(guard, [&] { return letGo; });
+  });
+  {
+    std::unique_lock<std::mutex> guard(m);
+    cv.wait(guard, [&] { return holding; });
+  }
+  FFLoader().Unload(TLibrary::avCodec);
+  ASSERT_TRUE(FFLoader().Load(TLibrary::avCodec));
+  {
+    TCodecLock fresh;  // the new mutex, not the one the worker holds
+    EXPECT_TRUE(fresh.Ok());
+  }
+  {
+    std::lock_guard<std::mutex> guard(m);
+    letGo = true;
+  }
+  cv.notify_all();
+  worker.join();
+  for (const auto& line : Lines()) EXPECT_NE(line.first, llError) << line.second;
 }
 
 }  // namespace

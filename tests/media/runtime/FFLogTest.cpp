@@ -331,15 +331,44 @@ TEST_F(FFLogTest, OnlyOneCollector) {
   }
   EXPECT_EQ(&FFLogger(), FLogger.get());
 
-  // Without the application's collector an automatic one takes the lines;
-  // creating a collector replaces it.
+  // Without the application's collector an automatic one is made when asked
+  // for; a collector created before anything was logged replaces it.
   FLogger.reset();
   TFFLogger& automatic = FFLogger();
   EXPECT_TRUE(automatic.AutoCreated());
   EXPECT_EQ(&FFLogger(), &automatic);
-  Lib(nullptr, AV_LOG_INFO, "to the automatic one\n");
   FLogger = std::make_unique<TFFLogger>();
   EXPECT_EQ(&FFLogger(), FLogger.get());
+}
+
+// Once a line went through the automatic collector, or another thread got
+// hold of it, that thread may still be using it: it is never replaced, and a
+// second collector is refused instead.
+TEST_F(FFLogTest, AutomaticCollectorInUseIsNeverReplaced) {
+  const struct {
+    const char* Name;
+    void (*Use)();
+  } cases[] = {
+      {"a library line", [] { Lib(nullptr, AV_LOG_INFO, "to the automatic one\n"); }},
+      {"a component line", [] { FFLogger().Log(nullptr, llInfo, std::string("a component's line")); }},
+      {"another thread", [] { std::thread([] { FFLogger().SetLogLevel(llInfo); }).join(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FLogger.reset();
+    FinalizeFFLogger();  // a fresh process, as far as the collector knows
+    TFFLogger& automatic = FFLogger();
+    c.Use();
+    try {
+      TFFLogger second;
+      ADD_FAILURE() << "the automatic collector was replaced while in use";
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), "Allow creating only one instance of TFFLogger.");
+    }
+    EXPECT_EQ(&FFLogger(), &automatic);
+    EXPECT_TRUE(FFLogger().AutoCreated());
+  }
+  FinalizeFFLogger();
 }
 
 TEST(FFLogInstallTest, InstallingNeedsAVUtil) {

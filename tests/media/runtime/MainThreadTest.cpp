@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/runtime/CancelToken.h"
 #include "media/runtime/MainThread.h"
 
 namespace quorvel {
@@ -199,6 +200,84 @@ TEST_F(MainThreadTest, ProcessMessagesRunsCallsThenPumpsEvents) {
   // Off the main thread it neither runs calls nor pumps.
   std::thread([] { ProcessMessages(); }).join();
   EXPECT_EQ(FHost.FPumps.load(), 1);
+}
+
+// The main thread's wait for a worker runs the worker's queued call in both
+// modes; the host's events only when asked to.
+TEST_F(MainThreadTest, WaitServingRunsQueuedCallsAndPumpsOnlyWhenAsked) {
+  const struct {
+    TMainThreadWait Mode;
+    bool Pumps;
+  } cases[] = {{TMainThreadWait::QueuedCalls, false}, {TMainThreadWait::QueuedCallsAndEvents, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Pumps ? "calls and events" : "calls only");
+    FHost.FPumps = 0;
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;  // guarded by lock
+    bool callRan = false;  // main thread only
+    std::thread worker([&] {
+      // Ends only after the main thread ran its call: a wait that did not
+      // serve it would never return.
+      CallInMainThread([&] { callRan = IsMainThread(); });
+      std::lock_guard<std::mutex> guard(lock);
+      done = true;
+      changed.notify_all();
+    });
+    {
+      std::unique_lock<std::mutex> guard(lock);
+      WaitServing(guard, changed, [&] { return done; }, c.Mode);
+      EXPECT_TRUE(guard.owns_lock());
+    }
+    worker.join();
+    EXPECT_TRUE(callRan);
+    EXPECT_EQ(FHost.FPumps.load() > 0, c.Pumps);
+  }
+}
+
+// A wait whose request may be missed repeats it (AStep) until it is taken
+// up, on the main thread and on any other.
+TEST_F(MainThreadTest, WaitServingRepeatsItsStep) {
+  for (const bool onMain : {true, false}) {
+    SCOPED_TRACE(onMain ? "main thread" : "other thread");
+    std::mutex lock;
+    std::condition_variable changed;
+    std::atomic<int> requests{0};
+    bool done = false;  // guarded by lock
+    std::thread answerer([&] {
+      // Answers only the third request.
+      while (requests.load() < 3) std::this_thread::yield();
+      std::lock_guard<std::mutex> guard(lock);
+      done = true;
+      changed.notify_all();
+    });
+    const auto wait = [&] {
+      std::unique_lock<std::mutex> guard(lock);
+      WaitServing(guard, changed, [&] { return done; }, TMainThreadWait::QueuedCalls, [&] { ++requests; });
+    };
+    if (onMain)
+      wait();
+    else
+      std::thread(wait).join();
+    answerer.join();
+    EXPECT_GE(requests.load(), 3);
+  }
+}
+
+TEST(CancelTokenTest, CancelWakesSleepersAndResetWithdraws) {
+  TCancelToken token;
+  EXPECT_FALSE(token.Cancelled());
+  EXPECT_FALSE(token.WaitFor(std::chrono::milliseconds(1)));
+  std::atomic<bool> woke{false};
+  std::thread sleeper([&] { woke = token.WaitFor(std::chrono::hours(1)); });
+  token.Cancel();
+  sleeper.join();  // an hour's sleep ends with the request
+  EXPECT_TRUE(woke);
+  EXPECT_TRUE(token.Cancelled());
+  EXPECT_TRUE(token.WaitFor(std::chrono::hours(1)));  // raised already: no sleep at all
+  token.Reset();
+  EXPECT_FALSE(token.Cancelled());
+  EXPECT_FALSE(token.WaitFor(std::chrono::milliseconds(1)));
 }
 
 TEST(MainThreadUninstallTest, QueuedCallRunsWhenMainThreadGoes) {

@@ -22,9 +22,9 @@
 namespace quorvel::test {
 namespace {
 
-using LifecycleTest = PlayerTest;
+using PlayerLifecycleTest = PlayerTest;
 
-TEST(LifecycleRefusalTest, OpenNeedsTheLibraries) {
+TEST(PlayerRefusalTest, OpenNeedsTheLibraries) {
   TFFPlayer player;
   EventRecorder events(player);
   // Nothing loaded yet in this test process.
@@ -38,7 +38,7 @@ TEST(LifecycleRefusalTest, OpenNeedsTheLibraries) {
   EXPECT_TRUE(events.States().empty());
 }
 
-TEST_F(LifecycleTest, OpenRefusalsGiveTheReadersTextAndNoEvents) {
+TEST_F(PlayerLifecycleTest, OpenRefusalsGiveTheReadersTextAndNoEvents) {
   const std::string text = Dir + "/notes.txt";
   ASSERT_EQ(test::Run(Format("printf 'not media at all\\n' > '%s'", text.c_str())), 0);
   const std::string subtitles = Dir + "/words.srt";
@@ -68,7 +68,7 @@ TEST_F(LifecycleTest, OpenRefusalsGiveTheReadersTextAndNoEvents) {
   EXPECT_TRUE(events.States().empty());
 }
 
-TEST_F(LifecycleTest, OpenReportsTheDurationAndPlays) {
+TEST_F(PlayerLifecycleTest, OpenReportsTheDurationAndPlays) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 1.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -89,7 +89,7 @@ TEST_F(LifecycleTest, OpenReportsTheDurationAndPlays) {
   player.Stop(true);
 }
 
-TEST_F(LifecycleTest, OpenWhilePlayingStopsThePlaybackFirst) {
+TEST_F(PlayerLifecycleTest, OpenWhilePlayingStopsThePlaybackFirst) {
   const std::string first = MakeTone(Dir, "a.wav", 44100, 2, 5.0, 440, 0.5, "-b 16");
   const std::string second = MakeTone(Dir, "b.wav", 44100, 2, 1.0, 660, 0.5, "-b 16");
   TFFPlayer player;
@@ -111,7 +111,7 @@ TEST_F(LifecycleTest, OpenWhilePlayingStopsThePlaybackFirst) {
   EXPECT_TRUE(PlayedExactly(ReadSamples(device), DecodeSource(second, 2, 44100), 2, 0));
 }
 
-TEST_F(LifecycleTest, StopWithoutWaitingReturnsAndStopArrivesLater) {
+TEST_F(PlayerLifecycleTest, StopWithoutWaitingReturnsAndStopArrivesLater) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 5.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -125,7 +125,7 @@ TEST_F(LifecycleTest, StopWithoutWaitingReturnsAndStopArrivesLater) {
   EXPECT_TRUE(player.Paused()) << "no playback";
 }
 
-TEST_F(LifecycleTest, StopAndWaitResetsThePlaybackOptions) {
+TEST_F(PlayerLifecycleTest, StopAndWaitResetsThePlaybackOptions) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 5.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -167,7 +167,7 @@ TEST_F(LifecycleTest, StopAndWaitResetsThePlaybackOptions) {
 
 // The application stops on psEnd from its OnState handler, on the main
 // thread, while the player's event thread waits for that very delivery.
-TEST_F(LifecycleTest, StopAndWaitFromInsideOnStateOnTheMainThread) {
+TEST_F(PlayerLifecycleTest, StopAndWaitFromInsideOnStateOnTheMainThread) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 0.5, 440, 0.5, "-b 16");
   InstallMainThread(nullptr);
   {
@@ -199,7 +199,7 @@ TEST_F(LifecycleTest, StopAndWaitFromInsideOnStateOnTheMainThread) {
   UninstallMainThread();
 }
 
-TEST_F(LifecycleTest, PlayTimeLoopsOrStops) {
+TEST_F(PlayerLifecycleTest, PlayTimeLoopsOrStops) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
   {
     SCOPED_TRACE("loop");
@@ -239,7 +239,7 @@ TEST_F(LifecycleTest, PlayTimeLoopsOrStops) {
   }
 }
 
-TEST_F(LifecycleTest, StepToNextFrameTwiceGivesOneStepThenPause) {
+TEST_F(PlayerLifecycleTest, StepToNextFrameTwiceGivesOneStepThenPause) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -286,7 +286,7 @@ class SilentServer {
   int FPort = 0;
 };
 
-TEST_F(LifecycleTest, NetworkOpenTimesOutAfterReadTimeout) {
+TEST_F(PlayerLifecycleTest, NetworkOpenTimesOutAfterReadTimeout) {
   SilentServer server;
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -298,7 +298,7 @@ TEST_F(LifecycleTest, NetworkOpenTimesOutAfterReadTimeout) {
   EXPECT_TRUE(log.Has(&player, llInfo, "connecting/reading timeout"));
 }
 
-TEST_F(LifecycleTest, StopCancelsABlockedOpen) {
+TEST_F(PlayerLifecycleTest, StopCancelsABlockedOpen) {
   for (const int timeout : {60000, 0}) {
     SCOPED_TRACE(timeout);
     SilentServer server;

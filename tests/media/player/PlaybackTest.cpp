@@ -16,7 +16,7 @@
 namespace quorvel::test {
 namespace {
 
-class PlaybackTest : public PlayerTest {
+class PlayerPlaybackTest : public PlayerTest {
  protected:
   struct TPlayed {
     std::vector<int16_t> Device;
@@ -66,7 +66,7 @@ const TFormatCase kFormats[] = {
 
 void PrintTo(const TFormatCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
 
-class FormatTest : public PlaybackTest, public ::testing::WithParamInterface<TFormatCase> {};
+class FormatTest : public PlayerPlaybackTest, public ::testing::WithParamInterface<TFormatCase> {};
 
 TEST_P(FormatTest, PlaysEverySampleOfTheSource) {
   const std::string source = GetParam().Make(Dir);
@@ -96,7 +96,7 @@ const TLevelCase kLevels[] = {
 
 void PrintTo(const TLevelCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
 
-class LevelTest : public PlaybackTest, public ::testing::WithParamInterface<TLevelCase> {};
+class LevelTest : public PlayerPlaybackTest, public ::testing::WithParamInterface<TLevelCase> {};
 
 TEST_P(LevelTest, DeviceGetsTheScaledSamples) {
   const TLevelCase& c = GetParam();
@@ -129,7 +129,7 @@ TEST_P(LevelTest, DeviceGetsTheScaledSamples) {
 INSTANTIATE_TEST_SUITE_P(Player, LevelTest, ::testing::ValuesIn(kLevels),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
-TEST_F(PlaybackTest, VolumeChangeTakesEffectAtOneCallbackBoundary) {
+TEST_F(PlayerPlaybackTest, VolumeChangeTakesEffectAtOneCallbackBoundary) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -153,7 +153,7 @@ TEST_F(PlaybackTest, VolumeChangeTakesEffectAtOneCallbackBoundary) {
   EXPECT_TRUE(SameFrames(got, gotStart + same, halved, wantStart + same, want.size() / 2 - wantStart - same, 2, 0));
 }
 
-TEST_F(PlaybackTest, PauseInsertsOneRunOfSilenceAndLosesNothing) {
+TEST_F(PlayerPlaybackTest, PauseInsertsOneRunOfSilenceAndLosesNothing) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 2.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -208,7 +208,7 @@ const TSeekCase kSeeks[] = {
 
 void PrintTo(const TSeekCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
 
-class SeekTest : public PlaybackTest, public ::testing::WithParamInterface<TSeekCase> {};
+class SeekTest : public PlayerPlaybackTest, public ::testing::WithParamInterface<TSeekCase> {};
 
 TEST_P(SeekTest, PlaysOnFromTheTarget) {
   const TSeekCase& c = GetParam();
@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(Player, SeekTest, ::testing::ValuesIn(kSeeks),
 
 // By byte: the demuxer lands on the first frame after the byte position; the
 // decoder seeking to the same byte decodes what the device must get.
-TEST_F(PlaybackTest, SeekByByteOnAnMp3) {
+TEST_F(PlayerPlaybackTest, SeekByByteOnAnMp3) {
   const std::string source = MakeSweep(Dir, "sweep.mp3", 44100, 2, 5.0, "-C 128");
   const int64_t position = 32000;  // about 2 s at 128 kbit/s
   TFFPlayer player;
@@ -273,7 +273,7 @@ TEST_F(PlaybackTest, SeekByByteOnAnMp3) {
 }
 
 // Without a known duration nothing limits the target.
-TEST_F(PlaybackTest, SeekInAFileOfUnknownDuration) {
+TEST_F(PlayerPlaybackTest, SeekInAFileOfUnknownDuration) {
   const std::string flac = MakeSweep(Dir, "sweep.flac", 44100, 2, 5.0, "-b 16");
   const std::string source = RemuxLive(flac, Dir + "/live.mkv");
   TFFPlayer player;
@@ -295,7 +295,7 @@ TEST_F(PlaybackTest, SeekInAFileOfUnknownDuration) {
   EXPECT_LE(std::llabs(found - target), 4608);
 }
 
-TEST_F(PlaybackTest, SeekPastTheEndEndsAndASeekBackPlaysAgain) {
+TEST_F(PlayerPlaybackTest, SeekPastTheEndEndsAndASeekBackPlaysAgain) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 2.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -317,7 +317,7 @@ TEST_F(PlaybackTest, SeekPastTheEndEndsAndASeekBackPlaysAgain) {
   player.Stop(true);
 }
 
-TEST_F(PlaybackTest, RelativeSeeksMoveByTheirDistance) {
+TEST_F(PlayerPlaybackTest, RelativeSeeksMoveByTheirDistance) {
   const std::string source = MakeSweep(Dir, "sweep.wav", 44100, 2, 6.0, "-b 16");
   for (const double delta : {2.0, -2.0}) {
     SCOPED_TRACE(delta);
@@ -353,7 +353,7 @@ TEST_F(PlaybackTest, RelativeSeeksMoveByTheirDistance) {
 }
 
 // A second seek while one is pending is ignored.
-TEST_F(PlaybackTest, SecondPendingSeekIsIgnored) {
+TEST_F(PlayerPlaybackTest, SecondPendingSeekIsIgnored) {
   const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -368,7 +368,7 @@ TEST_F(PlaybackTest, SecondPendingSeekIsIgnored) {
   player.Stop(true);
 }
 
-TEST_F(PlaybackTest, TruncatedFilePlaysToItsCutThenEnds) {
+TEST_F(PlayerPlaybackTest, TruncatedFilePlaysToItsCutThenEnds) {
   const std::string full = MakeTone(Dir, "tone.mp3", 44100, 2, 3.0, 440, 0.5, "-C 128");
   const std::string cut = Dir + "/cut.mp3";
   ASSERT_EQ(test::Run(Format("head -c 24000 '%s' > '%s'", full.c_str(), cut.c_str())), 0);
@@ -393,7 +393,7 @@ double DominantFrequency(const std::vector<int16_t>& ASamples, size_t AFrom, siz
   return crossings * 44100.0 / 2 / AFrames;
 }
 
-TEST_F(PlaybackTest, SwitchingTheAudioStreamChangesTheTone) {
+TEST_F(PlayerPlaybackTest, SwitchingTheAudioStreamChangesTheTone) {
   const std::string source = WriteTwoToneFile(Dir + "/two.nut", 440, 880, 4.0);
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -424,7 +424,7 @@ struct TRefusalCase {
   const char* Text;
 };
 
-TEST_F(PlaybackTest, StreamSwitchRefusals) {
+TEST_F(PlayerPlaybackTest, StreamSwitchRefusals) {
   const std::string source = WriteTwoToneFile(Dir + "/two.nut", 440, 880, 2.0);
   TFFPlayer player;
   LoadCopy(player, 0);
@@ -451,7 +451,7 @@ TEST_F(PlaybackTest, StreamSwitchRefusals) {
 
 // ---- two players ----
 
-TEST_F(PlaybackTest, TwoPlayersPlayAtOnceOnTheirOwnCopies) {
+TEST_F(PlayerPlaybackTest, TwoPlayersPlayAtOnceOnTheirOwnCopies) {
   const std::string first = MakeTone(Dir, "a.wav", 44100, 2, 2.0, 440, 0.5, "-b 16");
   const std::string second = MakeTone(Dir, "b.wav", 48000, 1, 2.0, 660, 0.4, "-b 16");
   TFFPlayer a, b;
@@ -471,7 +471,7 @@ TEST_F(PlaybackTest, TwoPlayersPlayAtOnceOnTheirOwnCopies) {
   EXPECT_TRUE(PlayedExactly(ReadSamples(deviceB), DecodeSource(second, 1, 48000), 1, 0));
 }
 
-TEST_F(PlaybackTest, StoppingOnePlayerLeavesTheOtherIntact) {
+TEST_F(PlayerPlaybackTest, StoppingOnePlayerLeavesTheOtherIntact) {
   const std::string first = MakeTone(Dir, "a.wav", 44100, 2, 4.0, 440, 0.5, "-b 16");
   const std::string second = MakeTone(Dir, "b.wav", 44100, 2, 2.0, 660, 0.4, "-b 16");
   TFFPlayer a, b;

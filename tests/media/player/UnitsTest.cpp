@@ -16,7 +16,7 @@ namespace {
 
 // ---- packet queues ----
 
-class QueueTest : public PlayerTest {
+class PlayerQueueTest : public PlayerTest {
  protected:
   void SetUp() override {
     PlayerTest::SetUp();
@@ -36,7 +36,7 @@ class QueueTest : public PlayerTest {
   TPacketQueue Q;
 };
 
-TEST_F(QueueTest, CountsPacketsAndBytesWithTheNodeOverhead) {
+TEST_F(PlayerQueueTest, CountsPacketsAndBytesWithTheNodeOverhead) {
   EXPECT_EQ(PutBytes(100), 0);
   EXPECT_EQ(PutBytes(28), 0);
   EXPECT_EQ(Q.nb_packets, 2);
@@ -48,7 +48,7 @@ TEST_F(QueueTest, CountsPacketsAndBytesWithTheNodeOverhead) {
   EXPECT_EQ(Q.size, 28 + kPacketOverhead);
 }
 
-TEST_F(QueueTest, FlushThenFlushPacketLeavesOneNodeOfOverheadOnly) {
+TEST_F(PlayerQueueTest, FlushThenFlushPacketLeavesOneNodeOfOverheadOnly) {
   PutBytes(500);
   QueueFlush(Q);
   QueuePut(Q, &Flush);
@@ -61,13 +61,13 @@ TEST_F(QueueTest, FlushThenFlushPacketLeavesOneNodeOfOverheadOnly) {
   FreeQueuedPacket(Q, &pkt);
 }
 
-TEST_F(QueueTest, NonBlockingGetOnAnEmptyQueueReturnsAtOnce) {
+TEST_F(PlayerQueueTest, NonBlockingGetOnAnEmptyQueueReturnsAtOnce) {
   AVPacket* pkt = nullptr;
   EXPECT_EQ(QueueGet(Q, &pkt, false), 0);
   EXPECT_EQ(pkt, nullptr);
 }
 
-TEST_F(QueueTest, BlockingGetWaitsForAPut) {
+TEST_F(PlayerQueueTest, BlockingGetWaitsForAPut) {
   std::atomic<int> result{-2};
   std::thread consumer([&] {
     AVPacket* pkt = nullptr;
@@ -79,7 +79,7 @@ TEST_F(QueueTest, BlockingGetWaitsForAPut) {
   EXPECT_EQ(result, 1);
 }
 
-TEST_F(QueueTest, AbortWakesAWaiterAndRefusesQueuedPackets) {
+TEST_F(PlayerQueueTest, AbortWakesAWaiterAndRefusesQueuedPackets) {
   std::atomic<int> result{-2};
   std::thread consumer([&] {
     AVPacket* pkt = nullptr;
@@ -95,7 +95,7 @@ TEST_F(QueueTest, AbortWakesAWaiterAndRefusesQueuedPackets) {
 
 // ---- timestamp correction ----
 
-TEST(GuessCorrectPtsTest, PicksTheLessFaultyTimestamp) {
+TEST(PlayerPtsCorrectionTest, PicksTheLessFaultyTimestamp) {
   struct TStep {
     int64_t Pts, Dts, Want;
   };
@@ -170,7 +170,7 @@ TEST_F(PlayerTest, VideoClockBeforeTheFirstPictureIsTheStartTime) {
 
 // ---- audio length correction ----
 
-class SyncAudioTest : public PlayerTest {
+class PlayerSyncAudioTest : public PlayerTest {
  protected:
   // Audio 0.5 s behind (or ADiff ahead of) a paused video clock.
   void Prepare(double ADiff) {
@@ -196,13 +196,13 @@ class SyncAudioTest : public PlayerTest {
   std::vector<uint8_t> Buffer;
 };
 
-TEST_F(SyncAudioTest, AudioMasterNeverChangesTheSize) {
+TEST_F(PlayerSyncAudioTest, AudioMasterNeverChangesTheSize) {
   Prepare(-0.5);
   is.av_sync_type = AV_SYNC_AUDIO_MASTER;
   for (int i = 0; i < 30; ++i) EXPECT_EQ(Run(1000), 4000);
 }
 
-TEST_F(SyncAudioTest, FirstTwentyMeasurementsChangeNothingThenBounded) {
+TEST_F(PlayerSyncAudioTest, FirstTwentyMeasurementsChangeNothingThenBounded) {
   for (const double diff : {-0.5, 0.5}) {
     SCOPED_TRACE(diff);
     Prepare(diff);
@@ -219,7 +219,7 @@ TEST_F(SyncAudioTest, FirstTwentyMeasurementsChangeNothingThenBounded) {
   }
 }
 
-TEST_F(SyncAudioTest, DifferenceOfTenSecondsEitherWayRestartsTheAveraging) {
+TEST_F(PlayerSyncAudioTest, DifferenceOfTenSecondsEitherWayRestartsTheAveraging) {
   for (const double diff : {12.0, -12.0}) {
     SCOPED_TRACE(diff);
     Prepare(diff);
@@ -243,7 +243,7 @@ TEST_F(PlayerTest, DisplaySamplesWrapAroundTheRing) {
 
 // ---- event ring ----
 
-TEST(PlayEventTest, CoalescesPositionsAndKeepsStates) {
+TEST(PlayerEventRingTest, CoalescesPositionsAndKeepsStates) {
   struct {
     const char* Name;
     std::vector<TPlayEventItem> Posted;
@@ -268,7 +268,7 @@ TEST(PlayEventTest, CoalescesPositionsAndKeepsStates) {
   }
 }
 
-TEST(PlayEventTest, FullRingDropsPositionsNeverStates) {
+TEST(PlayerEventRingTest, FullRingDropsPositionsNeverStates) {
   TPlayEvent ring;
   // Alternating kinds: nothing coalesces, the ring overflows.
   for (int i = 0; i < 3 * TPlayEvent::kSlots; ++i) {

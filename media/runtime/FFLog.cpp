@@ -8,6 +8,7 @@
 #include <memory>
 #include <algorithm>
 #include <strings.h>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -185,8 +186,40 @@ std::string ContextPrefix(void* AContext) {
   return prefix;
 }
 
-// Raises OnLog, on the main thread when asked to.
+thread_local bool t_realTimeThread = false;
+
+// Lines of real-time threads waiting for delivery. Bounded: a thread that
+// logs without pause while nobody delivers must not eat the memory; the
+// lines beyond the bound are counted and reported as lost.
+struct TPostedLines {
+  static constexpr size_t kMaxLines = 4096;
+  std::mutex Lock;  // guards Lines and Lost; held only to push or to take
+  std::deque<TLogInfo> Lines;
+  int Lost = 0;
+};
+
+TPostedLines& PostedLines() {
+  static TPostedLines posted;
+  return posted;
+}
+
+void PostLine(const TLogInfo& AInfo) {
+  TPostedLines& p = PostedLines();
+  std::lock_guard<std::mutex> lock(p.Lock);
+  if (p.Lines.size() < TPostedLines::kMaxLines)
+    p.Lines.push_back(AInfo);
+  else
+    ++p.Lost;
+}
+
+// Raises OnLog, on the main thread when asked to. A real-time thread's line
+// is queued instead (DeliverPostedLogLines).
 void RaiseLog(const TLogEvent& AHandler, bool AInMainThread, const TLogInfo& AInfo) {
+  if (t_realTimeThread) {
+    PostLine(AInfo);
+    return;
+  }
+  DeliverPostedLogLines();
   auto call = [&] { AHandler(AInfo.Sender, AInfo.ThreadID, AInfo.LogLevel, AInfo.LogMsg); };
   if (AInMainThread)
     CallInMainThread(call);
@@ -367,6 +400,40 @@ void FFLogCallback(void* APtr, int ALevel, const char* AFormat, va_list AArgs) {
   }
 }
 
+void SetRealTimeThread(bool AValue) { t_realTimeThread = AValue; }
+
+bool IsRealTimeThread() { return t_realTimeThread; }
+
+void DeliverPostedLogLines() {
+  if (t_realTimeThread) return;
+  TPostedLines& p = PostedLines();
+  for (;;) {
+    TLogInfo info;
+    {
+      std::lock_guard<std::mutex> lock(p.Lock);
+      if (p.Lines.empty()) {
+        if (p.Lost == 0) return;
+        info = TLogInfo{nullptr, 0, llWarning, Format("    %d log lines lost", p.Lost)};
+        p.Lost = 0;
+      } else {
+        info = std::move(p.Lines.front());
+        p.Lines.pop_front();
+      }
+    }
+    const TLogEvent handler = FFLogger().OnLog();
+    if (!handler) continue;
+    try {
+      auto call = [&] { handler(info.Sender, info.ThreadID, info.LogLevel, info.LogMsg); };
+      if (FFLogger().TriggerEventInMainThread())
+        CallInMainThread(call);
+      else
+        call();
+    } catch (...) {
+      // A handler's failure must not stop the lines after it.
+    }
+  }
+}
+
 void FinalizeFFLogger() {
   {
     TInstanceState& s = InstanceState();
@@ -380,6 +447,10 @@ void FinalizeFFLogger() {
   s.List.Clear();
   s.PrevText.clear();
   s.RepeatCount = 0;
+  TPostedLines& p = PostedLines();
+  std::lock_guard<std::mutex> postedLock(p.Lock);
+  p.Lines.clear();
+  p.Lost = 0;
 }
 
 }  // namespace quorvel

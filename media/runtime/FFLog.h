@@ -93,6 +93,20 @@ TFFLogger& FFLogger();
 // The media library's log callback (av_log_set_callback's signature).
 void FFLogCallback(void* APtr, int ALevel, const char* AFormat, va_list AArgs);
 
+// Threads that keep time (an audio callback, a player's read or refresh
+// thread) must never wait for the main thread, not even for a log line. Such a
+// thread marks itself; its lines (its own and the media libraries') are then
+// queued instead of delivered, in order, and handed to OnLog later by
+// DeliverPostedLogLines. The mark is per thread and off by default.
+void SetRealTimeThread(bool AValue);
+bool IsRealTimeThread();
+// Hands the queued lines of real-time threads to OnLog, oldest first, on the
+// calling thread's usual path (through the main thread when the collector
+// asks for it). Does nothing on a real-time thread. Every ordinary log line
+// delivers the queued ones before itself, so the order of lines is kept;
+// threads that wait on real-time threads call this while they wait.
+void DeliverPostedLogLines();
+
 // Process end: frees an automatically created collector, the per-thread
 // pending lines and the repeat state.
 void FinalizeFFLogger();

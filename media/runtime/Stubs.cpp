@@ -27,13 +27,7 @@ std::string LookupError() {
 template <class Slot>
 void ResolveFunction(void* handle, const std::string& libName, const char* name, Slot* slot,
                      bool optional) {
-  dlerror();
-  void* address = dlsym(handle, name);
-  if (!address && !optional) {
-    throw Exception(Format("Load function %s@%s error: %s", name, libName.c_str(),
-                           LookupError().c_str()));
-  }
-  *slot = reinterpret_cast<Slot>(address);
+  *slot = reinterpret_cast<Slot>(ResolveEntry(handle, libName, name, optional));
 }
 
 void ResolveVariable(void* handle, const std::string& libName, const char* name,
@@ -48,6 +42,16 @@ void ResolveVariable(void* handle, const std::string& libName, const char* name,
 }
 
 }  // namespace
+
+void* ResolveEntry(void* AHandle, const std::string& ALibName, const char* AName, bool AOptional) {
+  dlerror();
+  void* address = dlsym(AHandle, AName);
+  if (!address && !AOptional) {
+    throw Exception(Format("Load function %s@%s error: %s", AName, ALibName.c_str(),
+                           LookupError().c_str()));
+  }
+  return address;
+}
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"

@@ -90,6 +90,11 @@ extern MyUtilStubs myutil;      // the C library
 // an opened module; throw Exception with the loader's texts when a required
 // entry is missing. Unfix procedures set every slot back to null.
 using TFixupProc = void (*)(const std::string& ALibName, void* AHandle);
+
+// Resolves one function export of an opened module (the rule every entry
+// table follows): its address, or null for a missing optional entry; a
+// missing required entry throws Exception "Load function %s@%s error: %s".
+void* ResolveEntry(void* AHandle, const std::string& ALibName, const char* AName, bool AOptional);
 using TUnfixProc = void (*)();
 
 void FixupAVCodec(const std::string& ALibName, void* AHandle);

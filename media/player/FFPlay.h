@@ -1,0 +1,426 @@
+// The media player: plays one file at a time through the player's own SDL
+// copy, reports its length, position and state, pauses, seeks, switches
+// streams and stops.
+//
+// Threads of one playback:
+//   caller (the main thread)  Open, Stop, controls, properties
+//   read thread               opens the file, fills the packet queues, seeks
+//   SDL's audio thread        decodes audio on demand into the device
+//   event loop (TPlayThread)  SDL events: refresh, quit; closes the playback
+//   refresh thread            wakes the event loop every few milliseconds
+//   event thread              delivers OnPosition / OnState from the ring
+// The audio thread, the read thread and the refresh thread keep time: they
+// never wait for the main thread (their log lines are queued, see
+// SetRealTimeThread). Only the event thread (and Open on the caller's thread,
+// for OnFileOpen) calls into the main thread; every wait the player performs
+// on the main thread keeps running queued main-thread calls.
+//
+// Video streams are not opened yet (the player behaves as if DisableVideo
+// were set); the clocks, the refresh thread and the event ring are the ones
+// the picture path will use.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "media/decoder/FFDecode.h"
+#include "media/player/ManualEvent.h"
+#include "media/player/PlayEvent.h"
+#include "media/player/ScreenHost.h"
+#include "media/player/VideoState.h"
+#include "media/player/libsdl.h"
+#include "media/runtime/CancelToken.h"
+#include "media/runtime/FFBaseComponent.h"
+#include "media/runtime/FFLoad.h"
+#include "media/runtime/FFLog.h"
+
+namespace quorvel {
+
+enum TPlayState { psPlay = 0, psPause = 1, psResume = 2, psStep = 3, psStop = 4, psEnd = 5 };
+enum TRepeatType { rtNone = 0, rtStop = 1, rtLoop = 2 };
+enum TShowAudio { saNone = 0, saWave = 1, saRDFT = 2 };
+enum TAudioDriver { adDefault, adDirectSound, adWaveOut };
+enum TVideoDriver { vdDefault, vdDirectDraw, vdGDI };
+
+// The values SDL_AUDIODRIVER / SDL_VIDEODRIVER take for a driver choice;
+// empty: the environment is left as it is.
+const char* AudioDriverName(TAudioDriver ADriver);
+const char* VideoDriverName(TVideoDriver ADriver);
+
+using TFileOpenEvent = std::function<void(TObject* Sender, int64_t ADuration, int AFrameWidth, int AFrameHeight,
+                                          int& AScreenWidth, int& AScreenHeight)>;
+using TPositionEvent = std::function<void(TObject* Sender, int64_t APTS)>;
+using TPlayStateEvent = std::function<void(TObject* Sender, TPlayState APlayState)>;
+using TBeforeFindStreamInfoEvent = std::function<void(TObject* Sender, void* AFormatContext)>;
+// Runs on SDL's audio thread with the decoded samples (interleaved signed
+// 16-bit in the device format) before they are played; may change them in
+// place. Must return quickly and must not wait for the main thread.
+using TAudioHookEvent = std::function<void(TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
+                                           int ASampleRate, int AChannels)>;
+
+// SDL's user events of the player.
+constexpr int kAllocEvent = SDL_USEREVENT;
+constexpr int kRefreshEvent = SDL_USEREVENT + 1;
+constexpr int kQuitEvent = SDL_USEREVENT + 2;
+constexpr int kVideoModeEvent = SDL_USEREVENT + 3;
+
+class TCustomPlayer : public TFFBaseComponent, private TScreenClient {
+public:
+  explicit TCustomPlayer(TObject* AOwner = nullptr);
+  ~TCustomPlayer() override;
+  TCustomPlayer(const TCustomPlayer&) = delete;
+  TCustomPlayer& operator=(const TCustomPlayer&) = delete;
+
+  // ---- libraries ----
+  static constexpr TLibraries kLibraries = kPlayerLibraries;
+  bool AVLibLoaded() const;
+  // Sets the loader's folder and loads the player's set; with AAutoLoadSDL
+  // also this player's SDL from that folder ("libSDL-1.2.so.0").
+  bool LoadAVLib(const std::string& APath, bool AAutoLoadSDL);
+  void UnloadAVLib();
+  bool SDLLibLoaded() const { return FSDLLoader.Loaded(); }
+  // Loads this player's own SDL copy (see TSDLLoader).
+  bool LoadSDLLib(const std::string& APath, const std::string& AFile);
+  void UnloadSDLLib();
+  // The player's SDL entry table (null slots without SDL).
+  const TSDLStubs& SDL() const { return FSDL; }
+
+  // ---- SDL and the host window ----
+  // Starts SDL for a host (or none): driver variables, the window id when
+  // the host has a native window, SDL_Init; without a display SDL is started
+  // with the dummy video driver so that audio still plays. Logs the drivers
+  // at llDebug. Open calls it; public for tests of the binding.
+  bool InitSDL(TScreenHost* AHost);
+  // SDL_Quit and the per-playback reset. Open and the event loop call it.
+  void ShutdownSDL();
+  // Tells SDL that the host window moved. Nothing to do with X11 embedding:
+  // SDL follows the window itself.
+  void UpdateScreenPosition() {}
+
+  // ---- playback ----
+  // AFileName: UTF-8. AScreenHandle may be null (no drawing surface).
+  bool Open(const std::string& AFileName, TScreenHost* AScreenHandle = nullptr, bool APaused = false);
+  void Stop(bool AWaitForStop);
+  void Pause();
+  void Resume();
+  void TogglePause();
+  void StepToNextFrame();
+  // APTS: µs from the start of the file (bytes with sfByte). Returns false
+  // when no request was posted (no playback, or a seek is pending).
+  bool Seek(int64_t APTS, TSeekFlags ASeekFlags = 0, bool AWaitForSeekEnd = false);
+  // Relative: ADelta seconds (or seconds' worth of bytes with sfByte).
+  bool Seek(double ADelta, TSeekFlags ASeekFlags, bool AWaitForSeekEnd);
+
+  // ---- state ----
+  TPlayState PlayState() const { return FState; }
+  bool Paused() const;
+  bool Seeking() const { return FSeeking; }
+  int64_t CurrentPTS() const { return FCurrentPTS; }
+  const std::string& FileName() const { return FFileName; }
+  TScreenHost* ScreenHandle() const { return FScreenHandle; }
+  std::string LastErrMsg() const;
+  TFFDecoder& Decoder() { return *FDecoder; }
+  // The playing file's duration in µs, -1 when unknown or without playback.
+  int64_t Duration() const;
+  // The device format granted for the playing audio, zeros without one.
+  TAudioOutFormat AudioOutFormat() const;
+
+  // How the audio callbacks of this player went (since it was created):
+  // their number, the ones that found nothing decoded while playing (the
+  // device got silence that should have been sound), and their durations in
+  // 50 µs steps (the last step counts everything from 10 ms on).
+  struct TCallbackStats {
+    static constexpr int kSteps = 200;
+    static constexpr int kStepMicroseconds = 50;
+    uint64_t Callbacks = 0;
+    uint64_t Starved = 0;
+    uint64_t Durations[kSteps] = {};
+    // The duration below which AFraction of the callbacks stayed (µs).
+    int64_t Percentile(double AFraction) const;
+  };
+  TCallbackStats CallbackStats() const;
+
+  int AudioStreamIndex() const;
+  void SetAudioStreamIndex(int AValue);
+  int VideoStreamIndex() const;
+  void SetVideoStreamIndex(int AValue);
+  int SubtitleStreamIndex() const;
+  void SetSubtitleStreamIndex(int AValue);
+
+  // ---- options (set before Open unless noted) ----
+  int AudioVolume() const { return FAudioVolume; }  // 0..128, any time
+  void SetAudioVolume(int AValue) { FAudioVolume = AValue < 0 ? 0 : AValue > 128 ? 128 : AValue; }
+  bool Mute() const { return FMute; }  // any time
+  void SetMute(bool AValue) { FMute = AValue; }
+  bool AudioHook() const { return FAudioHook; }  // any time
+  void SetAudioHook(bool AValue) { FAudioHook = AValue; }
+  TAudioDriver AudioDriver() const { return FAudioDriver; }
+  void SetAudioDriver(TAudioDriver AValue) { FAudioDriver = AValue; }
+  TVideoDriver VideoDriver() const { return FVideoDriver; }
+  void SetVideoDriver(TVideoDriver AValue) { FVideoDriver = AValue; }
+  bool DisableAudio() const { return FDisableAudio; }
+  void SetDisableAudio(bool AValue) { FDisableAudio = AValue; }
+  bool DisableVideo() const { return FDisableVideo; }
+  void SetDisableVideo(bool AValue) { FDisableVideo = AValue; }
+  bool DisableDisplay() const { return FDisableDisplay; }
+  void SetDisableDisplay(bool AValue) { FDisableDisplay = AValue; }
+  int FrameWidth() const { return FFrameWidth; }
+  void SetFrameWidth(int AValue) { FFrameWidth = AValue; }
+  int FrameHeight() const { return FFrameHeight; }
+  void SetFrameHeight(int AValue) { FFrameHeight = AValue; }
+  int ScreenWidth() const { return FScreenWidth; }
+  void SetScreenWidth(int AValue) { FScreenWidth = AValue; }
+  int ScreenHeight() const { return FScreenHeight; }
+  void SetScreenHeight(int AValue) { FScreenHeight = AValue; }
+  float AspectRatio() const { return FAspectRatio; }
+  void SetAspectRatio(float AValue) { FAspectRatio = AValue; }
+  bool is_full_screen() const { return FIsFullScreen; }
+  void set_is_full_screen(bool AValue) { FIsFullScreen = AValue; }
+  bool HijackWndProc() const { return FHijackWndProc; }
+  void SetHijackWndProc(bool AValue) { FHijackWndProc = AValue; }
+  // Reset at the end of every playback:
+  int64_t PlayTime() const { return FPlayTime; }  // µs of the play window, AV_NOPTS_VALUE: none
+  void SetPlayTime(int64_t AValue) { FPlayTime = AValue; }
+  TRepeatType RepeatType() const { return FRepeatType; }
+  void SetRepeatType(TRepeatType AValue) { FRepeatType = AValue; }
+  int64_t start_time() const { return Fstart_time; }  // µs from the start of the file, AV_NOPTS_VALUE: none
+  void set_start_time(int64_t AValue) { Fstart_time = AValue; }
+  int seek_by_bytes() const { return Fseek_by_bytes; }  // -1: decided by the format
+  void set_seek_by_bytes(int AValue) { Fseek_by_bytes = AValue; }
+  int wanted_audio_stream() const { return Fwanted_stream[AVMEDIA_TYPE_AUDIO]; }
+  void set_wanted_audio_stream(int AValue) { Fwanted_stream[AVMEDIA_TYPE_AUDIO] = AValue; }
+  int wanted_video_stream() const { return Fwanted_stream[AVMEDIA_TYPE_VIDEO]; }
+  void set_wanted_video_stream(int AValue) { Fwanted_stream[AVMEDIA_TYPE_VIDEO] = AValue; }
+  int wanted_subtitle_stream() const { return Fwanted_stream[AVMEDIA_TYPE_SUBTITLE]; }
+  void set_wanted_subtitle_stream(int AValue) { Fwanted_stream[AVMEDIA_TYPE_SUBTITLE] = AValue; }
+  bool VerticalFlip() const { return FVerticalFlip; }
+  void SetVerticalFlip(bool AValue) { FVerticalFlip = AValue; }
+  // Not reset:
+  int ReadTimeout() const { return FReadTimeout; }  // ms, 0: no deadline
+  void SetReadTimeout(int AValue) { FReadTimeout = AValue < 0 ? 0 : AValue; }
+  bool CheckIOEOF() const { return FCheckIOEOF; }
+  void SetCheckIOEOF(bool AValue) { FCheckIOEOF = AValue; }
+  bool CheckIOERR() const { return FCheckIOERR; }
+  void SetCheckIOERR(bool AValue) { FCheckIOERR = AValue; }
+  bool AutoAdjustFrameRate() const { return FAutoAdjustFrameRate; }
+  void SetAutoAdjustFrameRate(bool AValue) { FAutoAdjustFrameRate = AValue; }
+  const std::string& ForceFrameRate() const { return FForceFrameRate; }
+  // Throws Exception "Incorrect frame rate" for a text the library cannot read.
+  void SetForceFrameRate(const std::string& AValue);
+  std::string ForceFormat() const;
+  // Throws Exception "Unknown input format: %s"; reports "libav not loaded.".
+  void SetForceFormat(const std::string& AValue);
+  bool Deinterlace() const { return FDeinterlace; }
+  void SetDeinterlace(bool AValue) { FDeinterlace = AValue; }
+  TShowAudio ShowAudio() const { return FShowAudio; }
+  void SetShowAudio(TShowAudio AValue);
+  const std::string& VideoFilters() const { return FVideoFilters; }
+  void SetVideoFilters(const std::string& AValue) { FVideoFilters = AValue; }
+  bool TriggerEventInMainThread() const { return FTriggerEventInMainThread; }
+  void SetTriggerEventInMainThread(bool AValue) { FTriggerEventInMainThread = AValue; }
+  Tav_sync_type av_sync_type() const { return Fav_sync_type; }
+  void set_av_sync_type(Tav_sync_type AValue) { Fav_sync_type = AValue; }
+  int framedrop() const { return Fframedrop; }
+  void set_framedrop(int AValue) { Fframedrop = AValue; }
+  int rdftspeed() const { return Frdftspeed; }
+  void set_rdftspeed(int AValue) { Frdftspeed = AValue; }
+  int decoder_reorder_pts() const { return Fdecoder_reorder_pts; }
+  void set_decoder_reorder_pts(int AValue) { Fdecoder_reorder_pts = AValue; }
+  int workaround_bugs() const { return Fworkaround_bugs; }
+  void set_workaround_bugs(int AValue) { Fworkaround_bugs = AValue; }
+  int error_recognition() const { return Ferror_recognition; }
+  void set_error_recognition(int AValue) { Ferror_recognition = AValue; }
+  int error_concealment() const { return Ferror_concealment; }
+  void set_error_concealment(int AValue) { Ferror_concealment = AValue; }
+  int lowres() const { return Flowres; }
+  void set_lowres(int AValue) { Flowres = AValue; }
+  int idct_algo() const { return Fidct_algo; }
+  void set_idct_algo(int AValue) { Fidct_algo = AValue; }
+  int debug_mv() const { return Fdebug_mv; }
+  void set_debug_mv(int AValue) { Fdebug_mv = AValue; }
+  bool fast() const { return Ffast; }
+  void set_fast(bool AValue) { Ffast = AValue; }
+  bool genpts() const { return Fgenpts; }
+  void set_genpts(bool AValue) { Fgenpts = AValue; }
+
+  // ---- events (set on the main thread) ----
+  void SetOnFileOpen(TFileOpenEvent AValue);
+  void SetOnPosition(TPositionEvent AValue);
+  void SetOnState(TPlayStateEvent AValue);
+  void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent AValue);
+  void SetOnAudioHook(TAudioHookEvent AValue);
+
+  // ---- pieces of the audio path, public for their unit tests ----
+  // The length correction of decoded audio when audio is not the master
+  // clock: returns the new byte count (samples may be extended in place,
+  // up to ACapacity bytes).
+  static int SyncAudio(TVideoState& is, uint8_t* samples, int size, int ACapacity);
+  static void StoreDisplaySamples(TVideoState& is, const uint8_t* samples, int size);
+
+private:
+  friend class TPlayerTestAccess;
+
+  // ---- reading (ReadThread.cpp) ----
+  void ReadThreadProc(TVideoState* is);
+  int ReadOpen(TVideoState* is);
+  void ReadLoop(TVideoState* is);
+  void ReadClose(TVideoState* is, int AResult);
+  void ExecuteSeek(TVideoState* is, bool& AEof);
+  void HandleReadError(TVideoState* is, int AResult, bool& AEof, bool& ALeave);
+  int OpenStreamComponent(TVideoState* is, int AStreamIndex);
+  void CloseStreamComponent(TVideoState* is, int AStreamIndex);
+  bool SwitchStream(TVideoState* is, AVMediaType AType, int AStreamIndex);
+  bool RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSeekFlags AFlags, bool AWait);
+  bool ReadTimeoutInterrupt(TObject* ASender);
+  bool AbortInterrupt(TObject* ASender);
+  double FrameDelay(AVStream* AStream, const AVCodecContext* ACodec);
+
+  // ---- audio (AudioOutput.cpp) ----
+  bool OpenAudioDevice(TVideoState* is, const AVCodecContext* ACodec);
+  static void SDLCALL AudioCallback(void* AUserData, Uint8* AStream, int ALen);
+  void FillAudio(TVideoState* is, uint8_t* AStream, int ALen);
+  void FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen);
+  int DecodeAudioFrame(TVideoState* is, double& APts);
+  int ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, bool AFlush);
+  void CallAudioHook(TVideoState* is, uint8_t* ASamples, int ASize, double APts);
+  void CloseAudio(TVideoState* is);
+
+  // ---- control and threads (Player.cpp) ----
+  bool StreamOpen(const std::string& AFileName, const AVInputFormat* AFormat, bool APaused);
+  void TriggerFileOpen();
+  void WaitForStop();
+  void CloseAll();
+  void CloseVideoState();
+  void TogglePlaybackPause();
+  void SetState(TPlayState AState);
+  void UpdatePosition();
+  void RefreshThreadProc(TVideoState* is);
+  void RefreshVideo(TVideoState* is);
+  void PlayThreadProc();
+  void EventThreadProc();
+  void EndEventThread();
+  void JoinPlayThread();
+  void PushQuitEvent(TVideoState* is);
+  void PushUserEvent(int AType, void* AData);
+  void ScreenExposed() override;
+  // A failure of an operation: LastErrMsg and a line at llError.
+  void Report(const std::string& AMsg);
+  void Report(const char* AFormat, ...) __attribute__((format(printf, 2, 3)));
+  // A line without touching LastErrMsg.
+  void LogLine(TLogLevel ALevel, const char* AFormat, ...) __attribute__((format(printf, 3, 4)));
+  void SetLastErrMsg(const std::string& AMsg);
+
+  // ---- SDL ----
+  TSDLLoader FSDLLoader;
+  TSDLStubs FSDL;  // this player's copy of the entries; filled by LoadSDLLib
+  bool FSDLStarted = false;  // SDL_Init succeeded and SDL_Quit is due; Open and the event loop
+  TScreenHost* FScreenHandle = nullptr;  // main thread (Open)
+  std::atomic<TScreenHost*> FAttachedHost{nullptr};
+  bool FHijackWndProc = true;
+  TAudioDriver FAudioDriver = adDefault;
+  TVideoDriver FVideoDriver = vdDefault;
+  int FFullScreenWidth = 0, FFullScreenHeight = 0;
+
+  // ---- playback ----
+  // The playback. Set by StreamOpen, cleared and freed by CloseVideoState.
+  // FStateLock keeps it alive for a control that works on it (the controls
+  // run under the lock; the closing takes it to clear the pointer).
+  mutable std::recursive_mutex FStateLock;
+  std::atomic<TVideoState*> FVideoState{nullptr};
+  // The format context of the last playback, kept open after its end while
+  // Decoder describes it; closed by the caller's next Open, Stop(true) or
+  // the destructor (the decoder belongs to the caller's thread). FStateLock.
+  AVFormatContext* FRetiredIC = nullptr;
+  void RetireFormatContext();
+  std::atomic<TVideoState*> FVideoStateCB{nullptr};  // the playback the abort callback watches
+  AVPacket FFlushPkt{};
+  std::unique_ptr<TFFDecoder> FDecoder;
+  std::string FFileName;
+  std::atomic<TPlayState> FState{psPlay};
+  std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
+  std::atomic<int64_t> FCurrentPTS{-1};
+  std::atomic<bool> FStep{false};
+  std::atomic<bool> FSeeking{false};
+  std::atomic<int64_t> FLastRead{INT64_MAX};  // start of the opening step under way (µs)
+  TCancelToken FOpenCancel;  // Stop during an Open: the opening gives up (reset by each Open)
+  mutable std::mutex FErrLock;  // guards FLastErrMsg (the read thread writes it during Open)
+  std::string FLastErrMsg;
+
+  std::timed_mutex FDataLock;  // held by the event loop while it handles one event
+  TManualEvent FSeekEvent{true};
+  TManualEvent FPictEvent{true};
+  TManualEvent FStopEvent{true};
+  TPlayEvent FPlayEvent;
+  std::thread FPlayThread;   // the event loop of the current (or last) playback
+  std::thread FEventThread;  // delivers FPlayEvent
+  std::atomic<bool> FEventThreadTerminated{false};
+  TManualEvent FEventThreadDone{true};
+
+  // ---- options ----
+  std::atomic<int> FAudioVolume{128};
+  std::atomic<bool> FMute{false};
+  std::atomic<bool> FAudioHook{false};
+  std::atomic<int64_t> Faudio_callback_time{0};
+  // Written by SDL's audio thread only, read by anyone.
+  std::atomic<uint64_t> FCallbacks{0};
+  std::atomic<uint64_t> FStarvedCallbacks{0};
+  std::atomic<uint64_t> FCallbackDurations[TCallbackStats::kSteps] = {};
+  bool FDisableAudio = false, FDisableVideo = false, FDisableDisplay = false;
+  int FFrameWidth = 0, FFrameHeight = 0;
+  std::atomic<int> FScreenWidth{0}, FScreenHeight{0};
+  float FAspectRatio = 0;
+  bool FIsFullScreen = false;
+  std::atomic<int64_t> FPlayTime{AV_NOPTS_VALUE};
+  std::atomic<TRepeatType> FRepeatType{rtStop};
+  std::atomic<int64_t> Fstart_time{AV_NOPTS_VALUE};
+  std::atomic<int> Fseek_by_bytes{-1};
+  std::atomic<int> Fwanted_stream[AVMEDIA_TYPE_NB] = {-1, -1, -1, -1, -1};
+  std::atomic<bool> FVerticalFlip{false};
+  int FReadTimeout = 10000;
+  bool FCheckIOEOF = true, FCheckIOERR = true;
+  bool FAutoAdjustFrameRate = true;
+  std::string FForceFrameRate;
+  const AVInputFormat* FForceFormat = nullptr;
+  bool FDeinterlace = false;
+  std::atomic<TShowAudio> FShowAudio{saWave};
+  std::string FVideoFilters;
+  std::atomic<bool> FTriggerEventInMainThread{true};
+  Tav_sync_type Fav_sync_type = AV_SYNC_AUDIO_MASTER;
+  int Fframedrop = 0;
+  int Frdftspeed = 20;
+  int Fdecoder_reorder_pts = -1;
+  int Fworkaround_bugs = 1, Ferror_recognition = 1, Ferror_concealment = 3;
+  int Fdebug_mv = 0, Flowres = 0, Fidct_algo = 0;
+  bool Ffast = false, Fgenpts = false;
+
+  // ---- events ----
+  mutable std::mutex FHandlerLock;  // guards the handlers below (set on the main thread, read by player threads)
+  // Held while OnPosition / OnState run, and by their setters: once a setter
+  // returns, the handler it replaced is not running any more. Recursive: a
+  // handler may set handlers.
+  std::recursive_mutex FDeliveryLock;
+  // The same for OnAudioHook and the audio thread (held only for the call).
+  std::mutex FHookCallLock;
+  TFileOpenEvent FOnFileOpen;
+  TPositionEvent FOnPosition;
+  TPlayStateEvent FOnState;
+  TBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
+  TAudioHookEvent FOnAudioHook;
+};
+
+// The component as the application places it: no new behaviour.
+class TFFPlayer : public TCustomPlayer {
+public:
+  using TCustomPlayer::TCustomPlayer;
+};
+
+// The desktop's file list as a host window: nothing to find on this
+// platform (there is no desktop list view to draw on).
+inline TScreenHost* FindDesktopListView() { return nullptr; }
+
+}  // namespace quorvel

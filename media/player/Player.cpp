@@ -1,0 +1,667 @@
+// The player's control surface: creation, Open and Stop, the controls, the
+// state machine, the event ring's delivery and the event loop.
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "media/player/FFPlay.h"
+#include "media/runtime/Exception.h"
+#include "media/runtime/Format.h"
+#include "media/runtime/MainThread.h"
+#include "media/runtime/Stubs.h"
+#include "media/runtime/UnicodeProtocol.h"
+
+namespace quorvel {
+
+namespace {
+
+// What the flush packet's data points to: a marker, never media.
+const uint8_t kFlushMarker[] = "FLUSH";
+
+void SleepMs(int AMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds)); }
+
+}  // namespace
+
+// ---- creation ----
+
+TCustomPlayer::TCustomPlayer(TObject* /*AOwner*/) : TFFBaseComponent("3.0"), FDecoder(std::make_unique<TFFDecoder>()) {
+  FFlushPkt.data = const_cast<uint8_t*>(kFlushMarker);
+}
+
+TCustomPlayer::~TCustomPlayer() {
+  SetOnPosition(nullptr);
+  SetOnState(nullptr);
+  SetOnAudioHook(nullptr);
+  Stop(true);
+  EndEventThread();
+  RetireFormatContext();
+  DeliverPostedLogLines();
+}
+
+// ---- libraries ----
+
+bool TCustomPlayer::AVLibLoaded() const { return quorvel::AVLibLoaded(kLibraries); }
+
+bool TCustomPlayer::LoadAVLib(const std::string& APath, bool AAutoLoadSDL) {
+  std::string error;
+  if (!quorvel::LoadAVLib(kLibraries, APath, error)) {
+    SetLastErrMsg(error);
+    return false;
+  }
+  return AAutoLoadSDL ? LoadSDLLib(APath, "libSDL-1.2.so.0") : true;
+}
+
+void TCustomPlayer::UnloadAVLib() { quorvel::UnloadAVLib(kLibraries); }
+
+bool TCustomPlayer::LoadSDLLib(const std::string& APath, const std::string& AFile) {
+  if (FSDLLoader.Load(APath, AFile)) {
+    FSDL = FSDLLoader.Entries();
+    return true;
+  }
+  FSDL = TSDLStubs{};
+  SetLastErrMsg(FSDLLoader.LastErrMsg());
+  return false;
+}
+
+void TCustomPlayer::UnloadSDLLib() {
+  Stop(true);
+  FSDL = TSDLStubs{};
+  FSDLLoader.Unload();
+}
+
+// ---- texts ----
+
+std::string TCustomPlayer::LastErrMsg() const {
+  std::lock_guard<std::mutex> lock(FErrLock);
+  return FLastErrMsg;
+}
+
+void TCustomPlayer::SetLastErrMsg(const std::string& AMsg) {
+  std::lock_guard<std::mutex> lock(FErrLock);
+  FLastErrMsg = AMsg;
+}
+
+void TCustomPlayer::Report(const std::string& AMsg) {
+  SetLastErrMsg(AMsg);
+  FFLogger().Log(this, llError, AMsg);
+}
+
+void TCustomPlayer::Report(const char* AFormat, ...) {
+  va_list args;
+  va_start(args, AFormat);
+  std::string text = FormatV(AFormat, args);
+  va_end(args);
+  Report(text);
+}
+
+void TCustomPlayer::LogLine(TLogLevel ALevel, const char* AFormat, ...) {
+  va_list args;
+  va_start(args, AFormat);
+  std::string text = FormatV(AFormat, args);
+  va_end(args);
+  FFLogger().Log(this, ALevel, text);
+}
+
+// ---- waiting on the main thread ----
+
+namespace {
+
+// What the player's waits do between their slices: the main thread hands
+// out the lines the player's real-time threads queued.
+void DeliverQueuedLines() {
+  if (IsMainThread()) DeliverPostedLogLines();
+}
+
+}  // namespace
+
+// ---- state ----
+
+bool TCustomPlayer::Paused() const {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  return !is || is->paused;
+}
+
+int64_t TCustomPlayer::Duration() const {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  return is ? is->Duration.load() : -1;
+}
+
+TAudioOutFormat TCustomPlayer::AudioOutFormat() const {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  return is && is->audio_st.load() ? is->audio_out : TAudioOutFormat{};
+}
+
+void TCustomPlayer::SetShowAudio(TShowAudio AValue) {
+  FShowAudio = AValue;
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (is && is->audio_st.load() && !FDisableDisplay) is->show_audio = AValue;
+}
+
+void TCustomPlayer::SetOnFileOpen(TFileOpenEvent AValue) {
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  FOnFileOpen = std::move(AValue);
+}
+void TCustomPlayer::SetOnPosition(TPositionEvent AValue) {
+  std::lock_guard delivery(FDeliveryLock);
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  FOnPosition = std::move(AValue);
+}
+void TCustomPlayer::SetOnState(TPlayStateEvent AValue) {
+  std::lock_guard delivery(FDeliveryLock);
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  FOnState = std::move(AValue);
+}
+void TCustomPlayer::SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent AValue) {
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  FOnBeforeFindStreamInfo = std::move(AValue);
+}
+void TCustomPlayer::SetOnAudioHook(TAudioHookEvent AValue) {
+  std::lock_guard<std::mutex> call(FHookCallLock);
+  std::lock_guard<std::mutex> lock(FHandlerLock);
+  FOnAudioHook = std::move(AValue);
+}
+
+// ---- Open ----
+
+bool TCustomPlayer::Open(const std::string& AFileName, TScreenHost* AScreenHandle, bool APaused) {
+  if (!AVLibLoaded()) {
+    Report("libav not loaded.");
+    return false;
+  }
+  if (!SDLLibLoaded()) {
+    Report("sdl not loaded.");
+    return false;
+  }
+  Stop(true);
+  EndEventThread();
+  RetireFormatContext();
+
+  if (!InitSDL(AScreenHandle)) {
+    const unsigned long handle = AScreenHandle ? AScreenHandle->NativeWindowId() : 0;
+    Report("Could not initialize SDL with ScreenHandle(%lu): %s", handle, FSDL.SDL_GetError());
+    ShutdownSDL();
+    return false;
+  }
+  if (FDisableDisplay) {
+    FDisableVideo = true;
+  } else {
+    const SDL_VideoInfo* info = FSDL.SDL_GetVideoInfo();
+    if (!info) {
+      Report("SDL_GetVideoInfo() failed");
+      ShutdownSDL();
+      return false;
+    }
+    FFullScreenWidth = info->current_w;
+    FFullScreenHeight = info->current_h;
+  }
+  FFlushPkt = AVPacket{};
+  FFlushPkt.data = const_cast<uint8_t*>(kFlushMarker);
+  FSDL.SDL_EventState(SDL_ACTIVEEVENT, SDL_IGNORE);
+  FSDL.SDL_EventState(SDL_MOUSEMOTION, SDL_IGNORE);
+  FSDL.SDL_EventState(SDL_SYSWMEVENT, SDL_IGNORE);
+  FSDL.SDL_EventState(SDL_USEREVENT, SDL_IGNORE);
+
+  if (!StreamOpen(AFileName, FForceFormat, APaused)) {
+    FFLogger().Log(this, llError, LastErrMsg());
+    ShutdownSDL();
+    return false;
+  }
+  FFileName = AFileName;
+  FScreenHandle = AScreenHandle;
+  {
+    std::lock_guard lock(FStateLock);
+    TVideoState* is = FVideoState;
+    if (is) FDecoder->SetFileHandle(is->ic);
+  }
+  // From here a Stop waits for the event loop that is about to start.
+  FStopEvent.Reset();
+  TriggerFileOpen();
+
+  FEventThreadTerminated = false;
+  FEventThreadDone.Reset();
+  FEventThread = std::thread([this] { EventThreadProc(); });
+  FPlayThread = std::thread([this] { PlayThreadProc(); });
+  return true;
+}
+
+bool TCustomPlayer::StreamOpen(const std::string& AFileName, const AVInputFormat* AFormat, bool APaused) {
+  auto* is = new (std::nothrow) TVideoState();
+  if (!is) {
+    Report("av_mallocz() failed.");
+    return false;
+  }
+  is->Owner = this;
+  if (APaused) {
+    is->paused = 1;
+    is->open_paused = 1;
+    FStep = false;
+  }
+  is->filename = AFileName;
+  is->iformat = AFormat;
+  is->av_sync_type = Fav_sync_type;
+  FOpenCancel.Reset();
+  try {
+    is->parse_tid = std::thread([this, is] { ReadThreadProc(is); });
+  } catch (const std::exception&) {
+    Report("SDL_CreateThread() failed.");
+    delete is;
+    return false;
+  }
+  is->OpenDone.Wait(DeliverQueuedLines);
+  if (is->Opened > 0) {
+    if (!is->video_st.load() && !FDisableDisplay) is->show_audio = FShowAudio.load();
+    {
+      std::lock_guard lock(FStateLock);
+      FVideoState = is;
+    }
+    is->refresh_tid = std::thread([this, is] { RefreshThreadProc(is); });
+    return true;
+  }
+  is->parse_tid.join();
+  delete is;
+  return false;
+}
+
+void TCustomPlayer::TriggerFileOpen() {
+  TFileOpenEvent handler;
+  {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    handler = FOnFileOpen;
+  }
+  int64_t duration = -1;
+  {
+    std::lock_guard lock(FStateLock);
+    TVideoState* is = FVideoState;
+    if (!is) return;
+    duration = is->IsImage2 ? 0 : is->Duration.load();
+  }
+  if (handler) {
+    auto call = [&] {
+      int width = FScreenWidth, height = FScreenHeight;
+      handler(this, duration, -1, -1, width, height);
+      FScreenWidth = width;
+      FScreenHeight = height;
+    };
+    if (FTriggerEventInMainThread)
+      CallInMainThread(call);
+    else
+      call();
+  }
+  if (FScreenHandle && (FScreenWidth == 0 || FScreenHeight == 0)) {
+    int width = 0, height = 0;
+    FScreenHandle->ClientSize(width, height);
+    FScreenWidth = width;
+    FScreenHeight = height;
+  }
+}
+
+// ---- Stop ----
+
+void TCustomPlayer::Stop(bool AWaitForStop) {
+  bool playing = false;
+  {
+    std::lock_guard lock(FStateLock);
+    TVideoState* is = FVideoState;
+    if (is) {
+      playing = true;
+      if (is->paused) TogglePlaybackPause();
+      FStep = false;
+      PushQuitEvent(is);
+    }
+  }
+  if (!playing) {
+    // An Open may be waiting for its reader: make the opening give up,
+    // whatever the deadline (also without one).
+    FOpenCancel.Cancel();
+    FLastRead = 0;
+    if (TVideoState* cb = FVideoStateCB) cb->abort_request = 1;
+  }
+  if (AWaitForStop) {
+    if (playing) WaitForStop();
+    JoinPlayThread();
+    RetireFormatContext();
+  }
+}
+
+void TCustomPlayer::WaitForStop() {
+  if (!FPlayThread.joinable()) {
+    // Stopped before the event loop started (from OnFileOpen): nobody else
+    // will close the playback.
+    CloseAll();
+    FStopEvent.Set();
+    return;
+  }
+  int counter = 1;
+  int ticks = 0;
+  // The event loop closes the playback on the quit event and then signals
+  // FStopEvent. Every 100 ms without that, the quit event is posted again;
+  // a loop that does not end is relieved of the playback here after about
+  // 1 s when the reader is blocked in a read, after about 2 s in any case.
+  FStopEvent.Wait([&] {
+    DeliverQueuedLines();
+    if (++ticks % 5 != 0) return;
+    if (!FVideoState.load()) return;
+    if (!FDataLock.try_lock_for(std::chrono::milliseconds(100))) return;
+    TVideoState* is = FVideoState;
+    if (is) {
+      ++counter;
+      if ((counter > 10 && is->Reading) || counter > 20) {
+        // The loop finds the playback gone at its next event and shuts SDL
+        // down; FStopEvent follows.
+        CloseVideoState();
+        PushUserEvent(kQuitEvent, nullptr);
+      } else {
+        PushQuitEvent(is);
+      }
+    }
+    FDataLock.unlock();
+  });
+}
+
+void TCustomPlayer::JoinPlayThread() {
+  if (!FPlayThread.joinable() || FPlayThread.get_id() == std::this_thread::get_id()) return;
+  FStopEvent.Wait(DeliverQueuedLines);
+  FPlayThread.join();
+}
+
+void TCustomPlayer::CloseVideoState() {
+  TVideoState* is;
+  {
+    std::lock_guard lock(FStateLock);
+    is = FVideoState;
+    if (!is) return;
+    FVideoState = nullptr;
+  }
+  is->abort_request = 1;
+  if (is->parse_tid.joinable()) is->parse_tid.join();
+  if (is->refresh_tid.joinable()) is->refresh_tid.join();
+  {
+    std::lock_guard lock(FStateLock);
+    if (is->ic) {
+      // Kept for Decoder, which still describes this file.
+      if (FRetiredIC) CloseInputURL(&FRetiredIC);
+      FRetiredIC = is->ic;
+      is->ic = nullptr;
+    }
+  }
+  delete is;
+}
+
+void TCustomPlayer::RetireFormatContext() {
+  std::lock_guard lock(FStateLock);
+  if (!FRetiredIC) return;
+  if (FDecoder->FileHandle() == FRetiredIC) FDecoder->SetFileHandle(nullptr);
+  CloseInputURL(&FRetiredIC);
+}
+
+void TCustomPlayer::CloseAll() {
+  CloseVideoState();
+  ShutdownSDL();
+}
+
+// ---- controls ----
+
+void TCustomPlayer::TogglePlaybackPause() {
+  if (!FSeekEvent.WaitFor(250)) FSeekEvent.Set();
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (!is) return;
+  const double now = avutil.av_gettime() / 1000000.0;
+  if (is->paused) {
+    is->frame_timer += now + is->video_current_pts_drift - is->video_current_pts;
+    if (is->read_pause_return != AVERROR(ENOSYS)) is->video_current_pts = is->video_current_pts_drift + now;
+    is->video_current_pts_drift = is->video_current_pts - now;
+    is->paused = 0;
+  } else {
+    if (is->video_st.load() && !FPictEvent.WaitFor(250)) FPictEvent.Set();
+    is->paused = 1;
+  }
+}
+
+void TCustomPlayer::Pause() {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (!is || is->paused) return;
+  TogglePlaybackPause();
+  FStep = false;
+  SetState(psPause);
+}
+
+void TCustomPlayer::Resume() {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (!is || !is->paused) return;
+  TogglePlaybackPause();
+  FStep = false;
+  SetState(psResume);
+}
+
+void TCustomPlayer::TogglePause() {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (!is) return;
+  TogglePlaybackPause();
+  FStep = false;
+  SetState(is->paused ? psPause : psResume);
+}
+
+void TCustomPlayer::StepToNextFrame() {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (!is) return;
+  if (is->paused) TogglePlaybackPause();
+  const bool wasStepping = FStep.exchange(true);
+  if (!wasStepping) SetState(psStep);
+}
+
+void TCustomPlayer::SetState(TPlayState AState) {
+  FState = AState;
+  bool hasHandler;
+  {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    hasHandler = static_cast<bool>(FOnState);
+  }
+  if (hasHandler)
+    FPlayEvent.Post({pekState, AState});
+  else if (AState == psStop)
+    FPlayEvent.Post({pekEndThread, 0});
+}
+
+// ---- position ----
+
+void TCustomPlayer::UpdatePosition() {
+  TVideoState* is = FVideoState;
+  if (!is || is->IsImage2) return;
+  int64_t t;
+  const int64_t start = is->StartTime;
+  const int64_t duration = is->Duration;
+  if (is->video_st.load()) {
+    t = std::llround(GetVideoClock(*is) * 1000000) - start;
+  } else if (is->audio_st.load()) {
+    t = std::llround(GetAudioClock(*is) * 1000000) - start;
+    const int64_t audioDuration = is->AudioDuration;
+    if (audioDuration > 0 && t >= audioDuration && duration > t) t = duration;
+  } else {
+    return;
+  }
+  FCurrentPTS = t;
+  if (duration > 0 && t >= duration) {
+    t = duration;
+    if (FLastPTS != duration) FLastPTS = 0;
+  }
+  const int64_t last = FLastPTS;
+  if (last == AV_NOPTS_VALUE || std::llabs(t - last) > kPositionGranularity) {
+    FLastPTS = t;
+    bool hasHandler;
+    {
+      std::lock_guard<std::mutex> lock(FHandlerLock);
+      hasHandler = static_cast<bool>(FOnPosition);
+    }
+    if (hasHandler) FPlayEvent.Post({pekPosition, t});
+  }
+  if (!is->IsDevice && !is->EventEOF && is->ReachEOF) {
+    if (is->video_st.load()) is->EventEOF = 1;
+    SetState(psEnd);
+  }
+  const int64_t playTime = FPlayTime;
+  if (playTime != AV_NOPTS_VALUE) {
+    const int64_t startTime = Fstart_time;
+    const int64_t end = (startTime != AV_NOPTS_VALUE ? startTime : 0) + playTime;
+    if (t >= end) {
+      switch (FRepeatType.load()) {
+        case rtStop:
+          Stop(false);
+          break;
+        case rtLoop:
+          if (startTime != AV_NOPTS_VALUE)
+            Seek(startTime, 0, false);
+          else
+            Seek(int64_t{0}, sfAny, false);
+          break;
+        case rtNone:
+          break;
+      }
+    }
+  }
+}
+
+// ---- threads ----
+
+void TCustomPlayer::PushUserEvent(int AType, void* AData) {
+  if (!FSDL.SDL_PushEvent) return;
+  SDL_Event event{};
+  event.type = static_cast<Uint8>(AType);
+  event.user.type = static_cast<Uint8>(AType);
+  event.user.data1 = AData;
+  FSDL.SDL_PushEvent(&event);
+}
+
+void TCustomPlayer::PushQuitEvent(TVideoState* is) { PushUserEvent(kQuitEvent, is); }
+
+void TCustomPlayer::RefreshThreadProc(TVideoState* is) {
+  SetRealTimeThread(true);
+  while (!is->abort_request) {
+    if (is->refresh != 1) {
+      is->refresh = 1;
+      PushUserEvent(kRefreshEvent, is);
+    }
+    const bool visual = is->audio_st.load() && is->show_audio != 0;
+    SleepMs(visual ? Frdftspeed : kRefreshPeriodMs);
+  }
+}
+
+void TCustomPlayer::RefreshVideo(TVideoState* is) {
+  // Pictures come with the video path; for audio the refresh moves the
+  // position.
+  if (is->audio_st.load()) UpdatePosition();
+}
+
+void TCustomPlayer::PlayThreadProc() {
+  SetState(psPlay);
+  try {
+    for (;;) {
+      SDL_Event event{};
+      if (!FSDL.SDL_WaitEvent(&event)) {
+        // SDL's queue is not running (SDL failed underneath): poll for the
+        // playback's end instead.
+        SleepMs(10);
+        event.type = SDL_NOEVENT;
+      }
+      std::unique_lock<std::timed_mutex> lock(FDataLock);
+      TVideoState* is = FVideoState;
+      if (!is) {
+        ShutdownSDL();
+        break;
+      }
+      bool quit = false;
+      switch (event.type) {
+        case SDL_QUIT:
+        case kQuitEvent:
+          CloseAll();
+          quit = true;
+          break;
+        case kRefreshEvent:
+          RefreshVideo(is);
+          is->refresh = 0;
+          break;
+        default:
+          break;
+      }
+      if (quit) break;
+    }
+  } catch (const std::exception& e) {
+    LogLine(llFatal, "PlayThread Exception: %s", e.what());
+    std::lock_guard<std::timed_mutex> lock(FDataLock);
+    CloseAll();
+  }
+  SetState(psStop);
+  FStopEvent.Set();
+}
+
+void TCustomPlayer::EventThreadProc() {
+  const auto deliver = [this](const std::function<void()>& ACall) {
+    try {
+      if (FTriggerEventInMainThread)
+        CallInMainThread(ACall);
+      else
+        ACall();
+    } catch (const std::exception& e) {
+      LogLine(llError, "%s", e.what());
+    }
+  };
+  for (;;) {
+    DeliverPostedLogLines();
+    const TPlayEventItem item = FPlayEvent.Take();
+    if (item.Kind == pekPosition) {
+      const int64_t pts = item.Value;
+      deliver([this, pts] {
+        std::lock_guard delivery(FDeliveryLock);
+        TPositionEvent handler;
+        {
+          std::lock_guard<std::mutex> lock(FHandlerLock);
+          handler = FOnPosition;
+        }
+        if (handler) handler(this, pts);
+      });
+    } else if (item.Kind == pekState) {
+      const auto state = static_cast<TPlayState>(item.Value);
+      deliver([this, state] {
+        std::lock_guard delivery(FDeliveryLock);
+        TPlayStateEvent handler;
+        {
+          std::lock_guard<std::mutex> lock(FHandlerLock);
+          handler = FOnState;
+        }
+        if (handler) handler(this, state);
+      });
+      if (state == psStop) break;
+    } else if (item.Kind == pekEndThread) {
+      break;
+    } else {
+      // Terminated: what was queued has been delivered.
+      if (FEventThreadTerminated) break;
+      FPlayEvent.WaitFor(100);
+    }
+  }
+  DeliverPostedLogLines();
+  FEventThreadDone.Set();
+}
+
+void TCustomPlayer::EndEventThread() {
+  if (!FEventThread.joinable() || FEventThread.get_id() == std::this_thread::get_id()) return;
+  FEventThreadTerminated = true;
+  FPlayEvent.Wake();
+  FEventThreadDone.Wait(DeliverQueuedLines);
+  FEventThread.join();
+}
+
+void TCustomPlayer::ScreenExposed() {
+  TVideoState* is = FVideoState;
+  if (is) PushUserEvent(SDL_VIDEOEXPOSE, nullptr);
+}
+
+}  // namespace quorvel

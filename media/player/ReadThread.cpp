@@ -1,0 +1,614 @@
+// The read thread: opens the file, chooses and opens the streams, feeds the
+// packet queues, follows pause and seek requests, and closes the streams at
+// the end. Also the stream switch and the seek requests of the callers.
+#include <chrono>
+#include <climits>
+#include <cmath>
+
+#include "media/player/FFPlay.h"
+#include "media/runtime/CodecLock.h"
+#include "media/runtime/Exception.h"
+#include "media/runtime/FFUtils.h"
+#include "media/runtime/Format.h"
+#include "media/runtime/InterruptCB.h"
+#include "media/runtime/Stubs.h"
+#include "media/runtime/UnicodeProtocol.h"
+
+namespace quorvel {
+
+namespace {
+
+void SleepMs(int AMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds)); }
+
+void ClearIOError(AVFormatContext* ic) {
+  if (ic && ic->pb) {
+    ic->pb->eof_reached = 0;
+    ic->pb->error = 0;
+  }
+}
+
+}  // namespace
+
+// ---- interrupt callbacks ----
+
+bool TCustomPlayer::ReadTimeoutInterrupt(TObject* /*ASender*/) {
+  if (FOpenCancel.Cancelled() || FLastRead == 0) {
+    LogLine(llInfo, "connecting/reading canceled");
+    return true;
+  }
+  const int64_t last = FLastRead;
+  if (FReadTimeout > 0 && last != INT64_MAX && avutil.av_gettime() - last > int64_t{FReadTimeout} * 1000) {
+    LogLine(llInfo, "connecting/reading timeout");
+    return true;
+  }
+  return false;
+}
+
+bool TCustomPlayer::AbortInterrupt(TObject* /*ASender*/) {
+  TVideoState* is = FVideoStateCB;
+  return is && is->abort_request == 1;
+}
+
+// ---- the thread ----
+
+void TCustomPlayer::ReadThreadProc(TVideoState* is) {
+  SetRealTimeThread(true);
+  int result = -1;
+  try {
+    result = ReadOpen(is);
+    if (result == 0) {
+      is->Opened = 1;
+      is->OpenDone.Set();
+      ReadLoop(is);
+      // Leave only when the playback closes (also after CheckIOERR ended
+      // the reading: the playback stays until it is stopped).
+      while (!is->abort_request) SleepMs(10);
+    }
+  } catch (const std::exception& e) {
+    SetLastErrMsg(e.what());
+    LogLine(llError, "%s", e.what());
+    result = -1;
+  }
+  ReadClose(is, result);
+}
+
+int TCustomPlayer::ReadOpen(TVideoState* is) {
+  const uint32_t thread = CurrentThreadID();
+  const auto timeoutProc = TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::ReadTimeoutInterrupt>(this);
+  FLastRead = INT64_MAX;
+  InterruptCB().Add(thread, this, timeoutProc);
+
+  AVDictionary* options = nullptr;
+  if (FFrameWidth > 0 && FFrameHeight > 0)
+    avutil.av_dict_set(&options, "video_size", Format("%dx%d", FFrameWidth, FFrameHeight).c_str(), 0);
+  FLastRead = avutil.av_gettime();
+  AVFormatContext* ic = avformat.avformat_alloc_context();
+  int err = ic ? OpenInputURL(&ic, FileNameToURL(is->filename), is->iformat, &options) : AVERROR(ENOMEM);
+  avutil.av_dict_free(&options);
+  if (err < 0 || FOpenCancel.Cancelled()) {
+    if (err >= 0) CloseInputURL(&ic);
+    SetLastErrMsg(ErrorText(is->filename, err < 0 ? err : AVERROR_EXIT));
+    return -1;
+  }
+  is->ic = ic;
+  if (Fgenpts) ic->flags |= AVFMT_FLAG_GENPTS;
+
+  TBeforeFindStreamInfoEvent before;
+  {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    before = FOnBeforeFindStreamInfo;
+  }
+  if (before) before(this, ic);
+
+  FLastRead = avutil.av_gettime();
+  if (avformat.avformat_find_stream_info(ic, nullptr) < 0 || FOpenCancel.Cancelled()) {
+    SetLastErrMsg(Format("%s: could not find codec parameters", is->filename.c_str()));
+    return -1;
+  }
+  ClearIOError(ic);
+  if (Fseek_by_bytes < 0) Fseek_by_bytes = (ic->iformat->flags & AVFMT_TS_DISCONT) ? 1 : 0;
+  const std::string formatName = ic->iformat->name ? ic->iformat->name : "";
+  is->IsImage2 = formatName == "image2";
+  is->IsDevice = formatName == "vfwcap" || formatName == "vfwcapture";
+  if (ic->start_time != AV_NOPTS_VALUE) is->StartTime = ic->start_time;
+  is->Duration = ic->duration != AV_NOPTS_VALUE ? ic->duration : -1;
+
+  const int64_t startTime = Fstart_time;
+  if (startTime != AV_NOPTS_VALUE) {
+    int64_t target = startTime;
+    if (ic->start_time != AV_NOPTS_VALUE) target += ic->start_time;
+    FLastRead = avutil.av_gettime();
+    if (avformat.avformat_seek_file(ic, -1, INT64_MIN, target, INT64_MAX, 0) < 0)
+      LogLine(llError, "%s: could not seek to position %0.3f", is->filename.c_str(), target / 1000000.0);
+  }
+  for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->discard = AVDISCARD_ALL;
+
+  // Video and subtitles are not played yet: only an audio stream is chosen.
+  int audioIndex = -1;
+  if (!FDisableAudio)
+    audioIndex = avformat.av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, Fwanted_stream[AVMEDIA_TYPE_AUDIO], -1,
+                                              nullptr, 0);
+
+  FLastRead = INT64_MAX;
+  InterruptCB().Remove(thread, this, timeoutProc);
+  FVideoStateCB = is;
+  InterruptCB().Add(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::AbortInterrupt>(this));
+  if (FOpenCancel.Cancelled()) {
+    SetLastErrMsg(ErrorText(is->filename, AVERROR_EXIT));
+    return -1;
+  }
+
+  if (audioIndex >= 0) {
+    std::lock_guard<std::mutex> lock(is->stream_lock);
+    OpenStreamComponent(is, audioIndex);
+  }
+  if (!is->video_st.load() && !FDisableDisplay) is->show_audio = saRDFT;
+  if (is->audio_stream < 0 && is->video_stream < 0) {
+    SetLastErrMsg(Format("%s: could not open codecs, no stream to play.", is->filename.c_str()));
+    return -1;
+  }
+  return 0;
+}
+
+void TCustomPlayer::ReadLoop(TVideoState* is) {
+  AVFormatContext* ic = is->ic;
+  AVPacket* pkt = avcodec.av_packet_alloc();
+  if (!pkt) throw Exception("av_packet_alloc() failed.");
+  bool eof = false;
+  while (!is->abort_request) {
+    if (is->paused != is->last_paused) {
+      is->last_paused = is->paused;
+      is->read_pause_return = is->paused ? avformat.av_read_pause(ic) : avformat.av_read_play(ic);
+    }
+    if (is->seek_req) ExecuteSeek(is, eof);
+
+    const bool audio = is->audio_stream >= 0;
+    const bool video = is->video_stream >= 0;
+    const bool subtitle = is->subtitle_stream >= 0;
+    const int total = is->audioq.size + is->videoq.size + is->subtitleq.size;
+    const bool needed = (audio && is->audioq.size <= kMinAudioQueueSize) ||
+                        (video && is->videoq.nb_packets <= kMinFrames) ||
+                        (subtitle && is->subtitleq.nb_packets <= kMinFrames);
+    if (total > kMaxQueueSize || !needed) {
+      SleepMs(10);
+      continue;
+    }
+    if (eof) {
+      if (!is->eof_packet_sent) {
+        // An empty packet tells the decoders the input ended: they give
+        // out what they still hold.
+        std::lock_guard<std::mutex> lock(is->stream_lock);
+        AVPacket* empty = avcodec.av_packet_alloc();
+        if (empty) {
+          if (is->audio_stream >= 0) {
+            empty->stream_index = is->audio_stream;
+            QueuePut(is->audioq, empty);
+          }
+          if (is->video_stream >= 0) {
+            empty->stream_index = is->video_stream;
+            QueuePut(is->videoq, empty);
+          }
+          avcodec.av_packet_free(&empty);
+        }
+        is->eof_packet_sent = true;
+        is->eof_packet_queued = 1;
+      }
+      if (is->video_stream >= 0) FPictEvent.Set();
+      SleepMs(10);
+      // The end is reached when nothing is queued any more and the audio
+      // device has taken the last samples of the drained decoder.
+      if (is->audioq.size + is->videoq.size + is->subtitleq.size == 0 &&
+          (is->audio_stream < 0 || is->audio_tail_played))
+        is->ReachEOF = 1;
+      continue;
+    }
+    is->Reading = 1;
+    int result;
+    try {
+      result = avformat.av_read_frame(ic, pkt);
+    } catch (...) {
+      is->Reading = 0;
+      throw;
+    }
+    is->Reading = 0;
+    if (is->abort_request) {
+      avcodec.av_packet_unref(pkt);
+      break;
+    }
+    if (result < 0) {
+      bool leave = false;
+      HandleReadError(is, result, eof, leave);
+      if (leave) break;
+      SleepMs(100);
+      continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(is->stream_lock);
+      if (pkt->stream_index == is->audio_stream)
+        QueuePut(is->audioq, pkt);
+      else if (pkt->stream_index == is->video_stream)
+        QueuePut(is->videoq, pkt);
+      else if (pkt->stream_index == is->subtitle_stream)
+        QueuePut(is->subtitleq, pkt);
+    }
+    avcodec.av_packet_unref(pkt);
+  }
+  avcodec.av_packet_free(&pkt);
+}
+
+void TCustomPlayer::HandleReadError(TVideoState* is, int AResult, bool& AEof, bool& ALeave) {
+  AVFormatContext* ic = is->ic;
+  if (is->video_stream >= 0) FPictEvent.Set();
+  const auto endOfFile = [&] {
+    AEof = true;
+    if (!is->IsImage2 && !is->IOEOFLog) {
+      is->IOEOFLog = 1;
+      LogLine(llInfo, "reach end of file: %s", is->filename.c_str());
+    }
+  };
+  if (AResult == AVERROR(EAGAIN)) {
+    ClearIOError(ic);
+  } else if (AResult == AVERROR_EOF) {
+    endOfFile();
+  } else if (ic->pb && ic->pb->error == AVERROR(EAGAIN)) {
+    ClearIOError(ic);
+  } else if (ic->pb && avformat.avio_feof(ic->pb)) {
+    if (FCheckIOEOF)
+      endOfFile();
+    else
+      ClearIOError(ic);
+  } else if (!is->IsImage2 && !is->IOERRLog) {
+    is->IOERRLog = 1;
+    LogLine(llError, "error #%d while reading file: %s", AResult, is->filename.c_str());
+  }
+  if (ic->pb && ic->pb->error) {
+    if (FCheckIOERR)
+      ALeave = true;
+    else
+      ClearIOError(ic);
+  }
+}
+
+void TCustomPlayer::ExecuteSeek(TVideoState* is, bool& AEof) {
+  AVFormatContext* ic = is->ic;
+  const int64_t target = is->seek_pos;
+  const int64_t rel = is->seek_rel;
+  const int flags = is->seek_flags;
+  const int64_t lower = rel > 0 ? target - rel + 2 : INT64_MIN;
+  const int64_t upper = rel < 0 ? target - rel - 2 : INT64_MAX;
+  int result = avformat.avformat_seek_file(ic, -1, lower, target, upper, flags);
+  if (result < 0) result = avformat.av_seek_frame(ic, -1, target, flags);
+  if (result < 0) result = avformat.av_seek_frame(ic, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
+  if (result < 0) {
+    LogLine(llError, "%s: error while seeking", is->filename.c_str());
+    if (is->video_stream >= 0) FPictEvent.Set();
+  } else {
+    std::lock_guard<std::mutex> lock(is->stream_lock);
+    if (is->audio_stream >= 0) {
+      QueueFlush(is->audioq);
+      QueuePut(is->audioq, &FFlushPkt);
+    }
+    if (is->subtitle_stream >= 0) {
+      QueueFlush(is->subtitleq);
+      QueuePut(is->subtitleq, &FFlushPkt);
+    }
+    if (is->video_stream >= 0) {
+      is->seek_flushed = 0;
+      QueueFlush(is->videoq);
+      QueuePut(is->videoq, &FFlushPkt);
+      FPictEvent.Reset();
+    }
+  }
+  ClearIOError(ic);
+  is->IOEOFLog = 0;
+  is->IOERRLog = 0;
+  is->ReachEOF = 0;
+  is->EventEOF = 0;
+  is->audio_tail_played = 0;
+  is->eof_packet_sent = false;
+  is->eof_packet_queued = 0;
+  is->seek_req = 0;
+  is->seek_done = 1;
+  FSeekEvent.Set();
+  if (is->video_stream < 0) FSeeking = false;
+  AEof = false;
+}
+
+void TCustomPlayer::ReadClose(TVideoState* is, int AResult) {
+  if (is->Opened != 1) is->Opened = -1;
+  const uint32_t thread = CurrentThreadID();
+  FLastRead = INT64_MAX;
+  InterruptCB().Remove(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::ReadTimeoutInterrupt>(this));
+  FVideoStateCB = nullptr;
+  InterruptCB().Remove(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::AbortInterrupt>(this));
+  {
+    std::lock_guard<std::mutex> lock(is->stream_lock);
+    if (is->audio_stream >= 0) CloseStreamComponent(is, is->audio_stream);
+    if (is->video_stream >= 0) CloseStreamComponent(is, is->video_stream);
+    if (is->subtitle_stream >= 0) CloseStreamComponent(is, is->subtitle_stream);
+  }
+  // A playback that opened keeps its context for the decoder binding until
+  // the player retires it; a failed one has nobody to describe it.
+  if (is->Opened != 1) CloseInputURL(&is->ic);
+  if (AResult != 0) PushQuitEvent(is);
+  if (is->Opened == -1) {
+    is->Opened = -2;
+    is->OpenDone.Set();
+  }
+}
+
+// ---- streams ----
+
+double TCustomPlayer::FrameDelay(AVStream* AStream, const AVCodecContext* ACodec) {
+  AVRational forced{0, 0};
+  if (!FForceFrameRate.empty() && avutil.av_parse_video_rate(&forced, FForceFrameRate.c_str()) >= 0 &&
+      forced.num > 0) {
+    LogLine(llInfo, "Force stream %d frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)", AStream->index,
+            ACodec->time_base.num ? static_cast<double>(ACodec->time_base.den) / ACodec->time_base.num : 0.0,
+            ACodec->time_base.den, ACodec->time_base.num, static_cast<double>(forced.num) / forced.den, forced.num,
+            forced.den);
+    return static_cast<double>(forced.den) / forced.num;
+  }
+  const AVRational r = AStream->r_frame_rate;
+  const AVRational tb = ACodec->time_base;
+  if (FAutoAdjustFrameRate && r.num > 0 && r.den > 0 &&
+      (tb.num != r.den || int64_t{r.num} * ACodec->ticks_per_frame != tb.den)) {
+    LogLine(llInfo, "Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
+            AStream->index, tb.num ? static_cast<double>(tb.den) / tb.num : 0.0, tb.den, tb.num,
+            static_cast<double>(r.num) / r.den, r.num, r.den);
+    return static_cast<double>(r.den) / r.num;
+  }
+  return tb.den ? static_cast<double>(tb.num) / tb.den : 0;
+}
+
+int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
+  AVFormatContext* ic = is->ic;
+  if (AStreamIndex < 0 || AStreamIndex >= static_cast<int>(ic->nb_streams)) return -1;
+  AVStream* st = ic->streams[AStreamIndex];
+  // Pictures and subtitles come with the video path.
+  if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return -1;
+
+  const AVCodec* codec = avcodec.avcodec_find_decoder(st->codecpar->codec_id);
+  AVCodecContext* ctx = codec ? avcodec.avcodec_alloc_context3(codec) : nullptr;
+  int result = ctx ? avcodec.avcodec_parameters_to_context(ctx, st->codecpar) : -1;
+  if (result >= 0) {
+    ctx->pkt_timebase = st->time_base;
+    ctx->workaround_bugs = Fworkaround_bugs;
+    ctx->lowres = Flowres;
+    ctx->idct_algo = Fidct_algo;
+    if (Ffast) ctx->flags2 |= AV_CODEC_FLAG2_FAST;
+    ctx->err_recognition = Ferror_recognition;
+    ctx->error_concealment = Ferror_concealment;
+    ctx->thread_count = 1;
+    TCodecLock lock;
+    result = avcodec.avcodec_open2(ctx, codec, nullptr);
+  }
+  if (result < 0) {
+    LogLine(llError, "avcodec_open() failed.");
+    if (ctx) {
+      TCodecLock lock;
+      avcodec.avcodec_free_context(&ctx);
+    }
+    return -1;
+  }
+  if (!OpenAudioDevice(is, ctx)) {
+    LogLine(llError, "SDL_OpenAudio() failed: %s", FSDL.SDL_GetError());
+    TCodecLock lock;
+    avcodec.avcodec_free_context(&ctx);
+    return -1;
+  }
+  st->discard = AVDISCARD_DEFAULT;
+
+  is->audio_dec = ctx;
+  is->audio_stream = AStreamIndex;
+  is->audio_st = st;
+  is->AudioDuration =
+      st->duration != AV_NOPTS_VALUE ? avutil.av_rescale_q(st->duration, st->time_base, AVRational{1, 1000000}) : -1;
+  is->audio_buf_size = 0;
+  is->audio_buf_index = 0;
+  // The running average of the audio-minus-master difference weighs the
+  // last 20 measurements down to 1 %.
+  is->audio_diff_avg_coef = std::exp(std::log10(0.01) / kAudioDiffAvgNb);
+  is->audio_diff_avg_count = 0;
+  is->audio_diff_cum = 0;
+  is->audio_diff_threshold = 2.0 * kSDLAudioBufferSize / is->audio_out.Freq;
+  is->audio_draining = false;
+  is->audio_drained = false;
+  is->audio_tail_handed = false;
+  is->audio_tail_played = 0;
+  is->audio_prebuffering = true;
+  QueueInit(is->audioq, &FFlushPkt);
+  QueuePut(is->audioq, &FFlushPkt);
+  is->audio_ready.store(1, std::memory_order_release);
+  FSDL.SDL_PauseAudio(0);
+  return 0;
+}
+
+void TCustomPlayer::CloseStreamComponent(TVideoState* is, int AStreamIndex) {
+  AVFormatContext* ic = is->ic;
+  if (AStreamIndex < 0 || AStreamIndex >= static_cast<int>(ic->nb_streams)) return;
+  AVStream* st = ic->streams[AStreamIndex];
+  if (AStreamIndex != is->audio_stream) return;
+  QueueAbort(is->audioq);
+  CloseAudio(is);
+  is->audio_ready = 0;
+  QueueEnd(is->audioq);
+  st->discard = AVDISCARD_ALL;
+  {
+    TCodecLock lock;
+    avcodec.avcodec_free_context(&is->audio_dec);
+  }
+  is->audio_st = nullptr;
+  is->audio_stream = -1;
+  is->AudioDuration = -1;
+}
+
+bool TCustomPlayer::SwitchStream(TVideoState* is, AVMediaType AType, int AStreamIndex) {
+  int current = -1;
+  switch (AType) {
+    case AVMEDIA_TYPE_VIDEO: current = is->video_stream; break;
+    case AVMEDIA_TYPE_AUDIO: current = is->audio_stream; break;
+    case AVMEDIA_TYPE_SUBTITLE: current = is->subtitle_stream; break;
+    default: break;
+  }
+  const bool subtitle = AType == AVMEDIA_TYPE_SUBTITLE;
+  if (subtitle ? current < -1 : current < 0) {
+    Report("the current stream is not valid.");
+    return false;
+  }
+  if ((subtitle ? AStreamIndex < -1 : AStreamIndex < 0) || AStreamIndex >= static_cast<int>(is->ic->nb_streams)) {
+    Report("the stream index is not valid.");
+    return false;
+  }
+  if (AStreamIndex == current) return true;
+  if (AStreamIndex >= 0) {
+    const AVCodecParameters* par = is->ic->streams[AStreamIndex]->codecpar;
+    if (AType != AVMEDIA_TYPE_VIDEO && AType != AVMEDIA_TYPE_AUDIO && AType != AVMEDIA_TYPE_SUBTITLE) {
+      Report("the stream type is invalid.");
+      return false;
+    }
+    if (par->codec_type != AType) {
+      Report("the stream type is not matched.");
+      return false;
+    }
+    if (AType == AVMEDIA_TYPE_AUDIO && (par->sample_rate == 0 || par->ch_layout.nb_channels == 0)) {
+      Report("the audio stream is not invalid.");
+      return false;
+    }
+  }
+  // Under the stream lock the read thread routes no packet meanwhile.
+  std::lock_guard<std::mutex> lock(is->stream_lock);
+  CloseStreamComponent(is, current);
+  OpenStreamComponent(is, AStreamIndex);
+  return true;
+}
+
+int TCustomPlayer::AudioStreamIndex() const {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  return is ? is->audio_stream.load() : -1;
+}
+
+void TCustomPlayer::SetAudioStreamIndex(int AValue) {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (is && AValue != is->audio_stream) SwitchStream(is, AVMEDIA_TYPE_AUDIO, AValue);
+}
+
+int TCustomPlayer::VideoStreamIndex() const {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  return is ? is->video_stream.load() : -1;
+}
+
+void TCustomPlayer::SetVideoStreamIndex(int AValue) {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (is && AValue != is->video_stream) SwitchStream(is, AVMEDIA_TYPE_VIDEO, AValue);
+}
+
+int TCustomPlayer::SubtitleStreamIndex() const {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  return is ? is->subtitle_stream.load() : -1;
+}
+
+void TCustomPlayer::SetSubtitleStreamIndex(int AValue) {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (is && AValue != is->subtitle_stream) SwitchStream(is, AVMEDIA_TYPE_SUBTITLE, AValue);
+}
+
+// ---- seeking ----
+
+bool TCustomPlayer::RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSeekFlags AFlags, bool /*AWait*/) {
+  if (is->seek_req) return false;
+  FSeeking = true;
+  is->seek_paused = is->paused.load();
+  is->seek_pos = APos;
+  is->seek_rel = ARel;
+  is->seek_flags = AFlags & (AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE | AVSEEK_FLAG_ANY | AVSEEK_FLAG_FRAME);
+  FSeekEvent.Reset();
+  is->seek_req = 1;
+  return true;
+}
+
+bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
+  bool posted = false;
+  bool video = false;
+  {
+    std::lock_guard lock(FStateLock);
+    TVideoState* is = FVideoState;
+    if (!is) return false;
+    video = is->video_stream >= 0;
+    if (ASeekFlags & sfByte) {
+      posted = RequestSeek(is, APTS, 0, ASeekFlags, AWaitForSeekEnd);
+    } else {
+      int64_t target = APTS;
+      const int64_t duration = is->Duration;
+      if (duration >= 0 && target > duration) target = duration;
+      if (is->ic->start_time != AV_NOPTS_VALUE) target += is->ic->start_time;
+      posted = RequestSeek(is, target, APTS <= 0 ? 1 : 0, ASeekFlags, AWaitForSeekEnd);
+    }
+  }
+  if (posted && AWaitForSeekEnd) {
+    FSeekEvent.Wait();
+    if (video) FPictEvent.Wait();
+  }
+  return posted;
+}
+
+bool TCustomPlayer::Seek(double ADelta, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
+  bool posted = false;
+  bool video = false;
+  {
+    std::lock_guard lock(FStateLock);
+    TVideoState* is = FVideoState;
+    if (!is) return false;
+    video = is->video_stream >= 0;
+    if (ASeekFlags & sfByte) {
+      const int64_t pos = is->ic->pb ? avformat.avio_seek(is->ic->pb, 0, SEEK_CUR) : 0;
+      const double increment = ADelta * (is->ic->bit_rate ? is->ic->bit_rate / 8.0 : 180000.0);
+      posted = RequestSeek(is, std::llround(pos + increment), std::llround(increment), ASeekFlags, AWaitForSeekEnd);
+    } else {
+      const double pos = GetMasterClock(*is);
+      posted = RequestSeek(is, std::llround((pos + ADelta) * 1000000), std::llround(ADelta * 1000000), ASeekFlags,
+                           AWaitForSeekEnd);
+    }
+  }
+  if (posted && AWaitForSeekEnd) {
+    FSeekEvent.Wait();
+    if (video) FPictEvent.Wait();
+  }
+  return posted;
+}
+
+// ---- option setters ----
+
+std::string TCustomPlayer::ForceFormat() const { return FForceFormat ? FForceFormat->name : ""; }
+
+void TCustomPlayer::SetForceFormat(const std::string& AValue) {
+  if (!AVLibLoaded()) {
+    Report("libav not loaded.");
+    return;
+  }
+  if (AValue.empty()) {
+    FForceFormat = nullptr;
+    return;
+  }
+  const AVInputFormat* format = avformat.av_find_input_format(AValue.c_str());
+  if (!format) throw Exception(Format("Unknown input format: %s", AValue.c_str()));
+  FForceFormat = format;
+}
+
+void TCustomPlayer::SetForceFrameRate(const std::string& AValue) {
+  if (AValue == FForceFrameRate) return;
+  if (!AValue.empty()) {
+    AVRational rate{0, 0};
+    if (!AVLibLoaded() || avutil.av_parse_video_rate(&rate, AValue.c_str()) < 0)
+      throw Exception("Incorrect frame rate");
+  }
+  FForceFrameRate = AValue;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,74 @@
+#include "media/player/VideoState.h"
+
+#include "media/runtime/CodecLock.h"
+#include "media/runtime/Stubs.h"
+
+namespace quorvel {
+
+TVideoState::TVideoState()
+    : audio_buf1(kSilenceBytes, 0), audio_buf2(kAudioBufferBytes, 0), sample_array(kSampleArraySize, 0) {}
+
+TVideoState::~TVideoState() {
+  // The player joins the threads and closes the streams before the record
+  // goes; this only makes sure that nothing of a failed opening stays behind.
+  if (audio_pkt && !IsFlushPacket(audioq, audio_pkt)) avcodec.av_packet_free(&audio_pkt);
+  if (audio_frame) avutil.av_frame_free(&audio_frame);
+  if (reformat_ctx) avcore.swr_free(&reformat_ctx);
+  if (avutil.av_channel_layout_uninit) avutil.av_channel_layout_uninit(&reformat_in_layout);
+  if (audio_dec) {
+    TCodecLock lock;
+    avcodec.avcodec_free_context(&audio_dec);
+  }
+  QueueEnd(audioq);
+  QueueEnd(videoq);
+  QueueEnd(subtitleq);
+}
+
+void ResetPtsCorrection(TPtsCorrectionContext& ctx) { ctx = TPtsCorrectionContext{}; }
+
+int64_t GuessCorrectPts(TPtsCorrectionContext& ctx, int64_t reordered_pts, int64_t dts) {
+  if (dts != AV_NOPTS_VALUE) {
+    if (dts <= ctx.last_dts) ++ctx.num_faulty_dts;
+    ctx.last_dts = dts;
+  }
+  if (reordered_pts != AV_NOPTS_VALUE) {
+    if (reordered_pts <= ctx.last_pts) ++ctx.num_faulty_pts;
+    ctx.last_pts = reordered_pts;
+  }
+  if ((ctx.num_faulty_pts <= ctx.num_faulty_dts || dts == AV_NOPTS_VALUE) && reordered_pts != AV_NOPTS_VALUE)
+    return reordered_pts;
+  return dts;
+}
+
+double GetAudioClock(const TVideoState& is) {
+  const int bytesPerSecond = is.audio_st.load() ? is.audio_out.BytesPerSecond() : 0;
+  const double clock = is.audio_clock.load();
+  if (bytesPerSecond <= 0 || is.audio_buf_silent) return clock;
+  const double unplayed = static_cast<double>(is.audio_buf_size.load()) - is.audio_buf_index.load();
+  return clock - unplayed / bytesPerSecond;
+}
+
+double GetVideoClock(const TVideoState& is) {
+  if (is.paused) return is.video_current_pts;
+  const double drift = is.video_current_pts_drift;
+  if (drift != 0) return avutil.av_gettime() / 1000000.0 + drift;
+  return is.StartTime / 1000000.0;
+}
+
+double GetExternalClock(const TVideoState& is) {
+  return is.external_clock + (avutil.av_gettime() - is.external_clock_time) * 0.000001;
+}
+
+double GetMasterClock(const TVideoState& is) {
+  switch (is.av_sync_type) {
+    case AV_SYNC_VIDEO_MASTER:
+      return is.video_st.load() ? GetVideoClock(is) : GetAudioClock(is);
+    case AV_SYNC_AUDIO_MASTER:
+      return is.audio_st.load() ? GetAudioClock(is) : GetVideoClock(is);
+    case AV_SYNC_EXTERNAL_CLOCK:
+    default:
+      return GetExternalClock(is);
+  }
+}
+
+}  // namespace quorvel

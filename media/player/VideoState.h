@@ -1,0 +1,198 @@
+// One playback: the record every thread of a playback works on, the
+// timestamp correction and the clocks by which audio and video keep in step.
+//
+// Threads (see FFPlay.h): the read thread owns the format context and is the
+// one producer of the packet queues; SDL's audio thread owns the audio
+// decoder and the audio buffers; the event loop owns the picture side. The
+// int flags are single words set by one thread and polled by others
+// (relaxed atomics); the clock inputs are read without a lock by other
+// threads (a slightly stale value is fine there).
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include "media/player/ManualEvent.h"
+#include "media/player/PacketQueue.h"
+
+struct SwrContext;
+
+namespace quorvel {
+
+class TCustomPlayer;
+
+enum Tav_sync_type { AV_SYNC_AUDIO_MASTER, AV_SYNC_VIDEO_MASTER, AV_SYNC_EXTERNAL_CLOCK };
+
+// The player's constants.
+constexpr int kMaxQueueSize = 15728640;        // all queues together: above this the reader pauses
+constexpr int kMinAudioQueueSize = 327680;     // audio queue bytes at or below which the reader reads
+constexpr int kMinFrames = 5;                  // video/subtitle packets at or below which the reader reads
+constexpr int kPictureQueueSize = 2;
+constexpr int kSubPictureQueueSize = 4;
+constexpr double kSyncThreshold = 0.01;        // s, minimum delay for the frame-skip decision
+constexpr double kNoSyncThreshold = 10.0;      // s, no correction beyond this difference
+constexpr int kAudioDiffAvgNb = 20;            // differences averaged before audio correction
+constexpr int kSampleCorrectionPercentMax = 10;
+constexpr int kSDLAudioBufferSize = 1024;      // sample frames of the device buffer
+constexpr int kSilenceBytes = 1024;            // silence handed out when nothing is decoded
+constexpr int kAudioPrebufferPackets = 8;      // packets queued before the audio starts (or a seek takes effect)
+constexpr int kSampleArraySize = 0x20000;      // int16 values of the visualisation ring
+constexpr int kAudioBufferBytes = 288000;      // initial size of each audio work buffer
+constexpr int kRefreshPeriodMs = 5;
+constexpr int kFallbackScreenWidth = 640;
+constexpr int kFallbackScreenHeight = 480;
+constexpr int64_t kPositionGranularity = 10000;  // µs of change before a position is reported
+
+struct TPtsCorrectionContext {
+  int64_t num_faulty_pts = 0;
+  int64_t num_faulty_dts = 0;
+  int64_t last_pts = AV_NOPTS_VALUE;
+  int64_t last_dts = AV_NOPTS_VALUE;
+};
+
+void ResetPtsCorrection(TPtsCorrectionContext& ctx);
+// The better of a frame's reordered pts and its dts, by which of the two has
+// gone backwards less often (stream time base units).
+int64_t GuessCorrectPts(TPtsCorrectionContext& ctx, int64_t reordered_pts, int64_t dts);
+
+// The output format of the audio device as granted: interleaved signed
+// 16-bit, Channels channels at Freq Hz. Every count of the audio path (the
+// clock, the sync correction, the visualisation ring) is in this format.
+struct TAudioOutFormat {
+  int Freq = 0;
+  int Channels = 0;
+  int BytesPerFrame() const { return 2 * Channels; }
+  int BytesPerSecond() const { return Freq * 2 * Channels; }
+};
+
+struct TVideoState {
+  TVideoState();
+  ~TVideoState();
+  TVideoState(const TVideoState&) = delete;
+  TVideoState& operator=(const TVideoState&) = delete;
+
+  // ---- threads ----
+  std::thread parse_tid;    // the read thread
+  std::thread refresh_tid;  // the refresh thread
+  const AVInputFormat* iformat = nullptr;
+
+  // ---- control flags (one writer, polled by others) ----
+  std::atomic<int> abort_request{0};
+  std::atomic<int> paused{0};
+  int last_paused = 0;  // read thread
+  std::atomic<int> seek_req{0};
+  std::atomic<int> seek_flags{0};
+  std::atomic<int64_t> seek_pos{0};
+  std::atomic<int64_t> seek_rel{0};
+  std::atomic<int> read_pause_return{0};
+
+  // ---- the file (read thread) ----
+  AVFormatContext* ic = nullptr;
+  std::atomic<int> audio_stream{-1};
+  std::atomic<int> video_stream{-1};
+  std::atomic<int> subtitle_stream{-1};
+  Tav_sync_type av_sync_type = AV_SYNC_AUDIO_MASTER;
+  double external_clock = 0;
+  int64_t external_clock_time = 0;
+
+  // ---- audio (SDL's audio thread, opened and closed by the stream's owner) ----
+  std::atomic<AVStream*> audio_st{nullptr};
+  // Set (release) once the stream's fields are in place, before the device
+  // starts: SDL's audio thread exists from the device's opening on and reads
+  // nothing of the stream before it sees this (acquire).
+  std::atomic<int> audio_ready{0};
+  AVCodecContext* audio_dec = nullptr;  // the audio decoder, owned (freed by CloseStreamComponent)
+  TPacketQueue audioq;
+  TAudioOutFormat audio_out;            // what the device granted
+  int audio_hw_buf_size = 0;
+  std::atomic<double> audio_clock{0};
+  double audio_diff_cum = 0;
+  double audio_diff_avg_coef = 0;
+  double audio_diff_threshold = 0;
+  int audio_diff_avg_count = 0;
+  std::vector<uint8_t> audio_buf1;      // silence
+  std::vector<uint8_t> audio_buf2;      // decoded audio in the device format
+  uint8_t* audio_buf = nullptr;         // the buffer being handed out
+  std::atomic<uint32_t> audio_buf_size{0};
+  std::atomic<int> audio_buf_index{0};
+  // audio_buf holds silence, not decoded audio: it does not delay the clock.
+  std::atomic<int> audio_buf_silent{0};
+  AVPacket* audio_pkt = nullptr;        // the packet whose frames are being received (taken from audioq)
+  AVFrame* audio_frame = nullptr;
+  SwrContext* reformat_ctx = nullptr;   // decoded format -> device format
+  int reformat_in_format = -1;
+  int reformat_in_rate = 0;
+  AVChannelLayout reformat_in_layout{};
+  bool audio_draining = false;          // the decoder was sent the end of the input
+  bool audio_drained = false;           // ... and gave its last frame; the converter was flushed
+  // At the start and after a seek the audio thread waits (handing out
+  // silence) until a few packets are queued, so that a reader that is slow
+  // to get going does not leave gaps between the first packets.
+  bool audio_prebuffering = true;
+  std::mutex stream_lock;               // stream open/close against the read thread's routing and seek flushes
+  bool eof_packet_sent = false;         // read thread: the end of the input was queued for the decoders
+  std::atomic<int> eof_packet_queued{0};  // the same, for the audio thread (no starvation at the end)
+  // The end of the audio: the drained decoder's last samples were handed to
+  // the device in one callback (tail_handed), and a later callback started,
+  // so the device has taken them (tail_played). Cleared by a flush.
+  bool audio_tail_handed = false;
+  std::atomic<int> audio_tail_played{0};
+  std::atomic<int> show_audio{0};
+  std::vector<int16_t> sample_array;
+  int sample_array_index = 0;
+  int last_i_start = 0;
+
+  // ---- subtitles and video (the video issue fills these in) ----
+  std::atomic<AVStream*> subtitle_st{nullptr};
+  TPacketQueue subtitleq;
+  std::atomic<AVStream*> video_st{nullptr};
+  TPacketQueue videoq;
+  double frame_timer = 0;
+  double frame_last_pts = 0;
+  double frame_last_delay = 0;
+  double video_clock = 0;
+  std::atomic<double> video_current_pts{0};
+  std::atomic<double> video_current_pts_drift{0};
+  int64_t video_current_pos = -1;
+  TPtsCorrectionContext pts_ctx;
+  int width = 0, height = 0, xleft = 0, ytop = 0;
+  std::atomic<int> refresh{0};
+
+  // ---- playback ----
+  std::string filename;  // UTF-8, as given to Open
+  TCustomPlayer* Owner = nullptr;
+  std::atomic<int> Opened{0};  // 0 pending, 1 opened, -1 failed and cleaning up, -2 failed and finished
+  TManualEvent OpenDone{false};  // set when Opened becomes 1 or -2
+  std::atomic<int64_t> StartTime{0};
+  std::atomic<int64_t> Duration{-1};
+  std::atomic<int64_t> AudioDuration{-1};
+  int IsImage2 = 0;
+  int IsDevice = 0;
+  int IOEOFLog = 0;
+  int IOERRLog = 0;
+  std::atomic<int> EventEOF{0};
+  std::atomic<int> ReachEOF{0};
+  std::atomic<int> Reading{0};
+  std::atomic<int> open_paused{0};
+  std::atomic<int> seek_paused{0};
+  std::atomic<int> seek_done{0};
+  std::atomic<int> seek_flushed{0};
+  double frame_delay = 0;
+};
+
+// The clocks, in seconds.
+double GetAudioClock(const TVideoState& is);
+double GetVideoClock(const TVideoState& is);
+double GetExternalClock(const TVideoState& is);
+double GetMasterClock(const TVideoState& is);
+
+}  // namespace quorvel

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include "media/decoder/FFDecode.h"
+#include "media/runtime/ChannelMix.h"
 #include "media/runtime/CodecLock.h"
 #include "media/runtime/Exception.h"
 #include "media/runtime/FFUtils.h"
@@ -645,15 +646,7 @@ bool TFFDecoder::AppendAudio(const AVFrame& AFrame) {
         outChannels > 0 && outRate > 0 && outBytes > 0
             ? avcore.swr_alloc_set_opts2(&swr, &outLayout, outFormat, outRate, &inLayout, inFormat, inRate, 0, nullptr)
             : AVERROR(EINVAL);
-    // Mono to stereo and back keep the level a listener hears: the same
-    // signal in both channels, and the average of the two. (The library's
-    // own mix would lower the one by 3 dB and raise the other by 3 dB.)
-    static const double kMonoToStereo[] = {1.0, 1.0};
-    static const double kStereoToMono[] = {0.5, 0.5};
-    if (result >= 0 && inChannels == 1 && outChannels == 2)
-      result = avcore.swr_set_matrix(swr, kMonoToStereo, 1);
-    else if (result >= 0 && inChannels == 2 && outChannels == 1)
-      result = avcore.swr_set_matrix(swr, kStereoToMono, 2);
+    if (result >= 0) result = KeepLevelWhenMixing(swr, inChannels, outChannels);
     if (result >= 0) result = avcore.swr_init(swr);
     avutil.av_channel_layout_uninit(&outLayout);
     if (result < 0) {

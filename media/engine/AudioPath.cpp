@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "media/engine/CustomFFmpeg.h"
+#include "media/runtime/ChannelMix.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/UnicodeProtocol.h"
@@ -312,16 +313,7 @@ void TCustomFFmpeg::prepare_audio_converter(TAVOutputStream& ost, TAVInputStream
     int error = avcore.swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &inLayout,
                                            AFormat, inRate, 0, nullptr);
     ost.resample.reset(swr);
-    // Stereo folded to mono is the average of the two, and mono spread to
-    // stereo is the same signal on both sides: either way a tone keeps its
-    // level (the library's own mixes move it by 3 dB).
-    if (error >= 0 && inLayout.nb_channels == 2 && enc->ch_layout.nb_channels == 1) {
-      const double down[2] = {0.5, 0.5};
-      error = avcore.swr_set_matrix(swr, down, 2);
-    } else if (error >= 0 && inLayout.nb_channels == 1 && enc->ch_layout.nb_channels == 2) {
-      const double up[2] = {1.0, 1.0};
-      error = avcore.swr_set_matrix(swr, up, 1);
-    }
+    if (error >= 0) error = KeepLevelWhenMixing(swr, inLayout.nb_channels, enc->ch_layout.nb_channels);
     // Drift compensation needs the resampler even at equal rates; made
     // later, it would start over and lose what it holds.
     if (error >= 0 && Faudio_sync_method > 1) error = avutil.av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0);

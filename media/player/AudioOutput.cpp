@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "media/player/FFPlay.h"
+#include "media/runtime/ChannelMix.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/Stubs.h"
 
@@ -267,14 +268,7 @@ int TCustomPlayer::ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, boo
     SwrContext* swr = nullptr;
     int result = avcore.swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, outRate, &inLayout, inFormat, inRate,
                                             0, nullptr);
-    // Mono spread to stereo keeps its level, and stereo folded to mono is
-    // the average, as the decoder does it.
-    static const double kMonoToStereo[] = {1.0, 1.0};
-    static const double kStereoToMono[] = {0.5, 0.5};
-    if (result >= 0 && inChannels == 1 && outChannels == 2)
-      result = avcore.swr_set_matrix(swr, kMonoToStereo, 1);
-    else if (result >= 0 && inChannels == 2 && outChannels == 1)
-      result = avcore.swr_set_matrix(swr, kStereoToMono, 2);
+    if (result >= 0) result = KeepLevelWhenMixing(swr, inChannels, outChannels);
     if (result >= 0) result = avcore.swr_init(swr);
     avutil.av_channel_layout_uninit(&outLayout);
     if (result < 0) {

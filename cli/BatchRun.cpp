@@ -14,6 +14,9 @@ namespace quorvel::cli {
 
 namespace {
 
+// A sample rate or channel count of the settings: 0 is the source's own.
+std::string OriginalOr(int AValue) { return AValue > 0 ? std::to_string(AValue) : std::string("original"); }
+
 // Ctrl-C presses since the handler was installed. Signals are the
 // process's, so this is too; the handler only touches this lock-free
 // counter and async-signal-safe calls.
@@ -207,10 +210,10 @@ int TBatchRun::Run() {
     weights.push_back(view.Expected);
   }
   if (!items.empty())
-    FDisplay.Line(Format("converting %zu file(s) to %s (%s, %d bit/s, %d Hz, %d channel(s)) with %d job(s)",
+    FDisplay.Line(Format("converting %zu file(s) to %s (%s, %d bit/s, %s Hz, %s channel(s)) with %d job(s)",
                          FOptions.Merge ? FOptions.Files.size() : items.size(), FSettings.Title.c_str(),
-                         FSettings.Codec.c_str(), FSettings.Bitrate, FSettings.SampleRate, FSettings.Channels,
-                         FOptions.Jobs));
+                         FSettings.Codec.c_str(), FSettings.Bitrate, OriginalOr(FSettings.SampleRate).c_str(),
+                         OriginalOr(FSettings.Channels).c_str(), FOptions.Jobs));
   FDisplay.Begin(names, weights);
   {
     TInterruptGuard interrupts;

@@ -160,8 +160,12 @@ Profile and format:
   --codec NAME           audio codec, one of the profile's codecs
   --bitrate RATE         bit rate in bit/s or kbit/s (128000 or 128k), one of
                          the profile's bit rates
-  --samplerate HZ        sample rate, one of the profile's sample rates
-  --channels N           channel count (or Mono/Stereo), one of the profile's
+  --samplerate HZ        sample rate, one of the profile's sample rates, or
+                         "original" (the source's own, or the nearest the
+                         codec takes)
+  --channels N           channel count (Mono, Stereo or "original": the
+                         source's layout, folded down where the codec takes
+                         fewer channels), one of the profile's
 
 Sound and time:
   --volume PERCENT       volume, 1 to 5000 (default 100: unchanged)

@@ -11,7 +11,14 @@ namespace {
 
 std::string Std(const QString& AText) { return AText.toStdString(); }
 
-std::string ValuesText(const QString& AList) { return Std(SplitChoiceList(AList, true).join(", ")); }
+// A choice list's values for a message; a sample rate or channel count of
+// 0 is the source's own, typed as "original".
+std::string ValuesText(const QString& AList) {
+  QStringList values = SplitChoiceList(AList, true);
+  for (QString& value : values)
+    if (value.trimmed() == "0") value = QStringLiteral("original");
+  return Std(values.join(", "));
+}
 
 // The profile value of AWhat (a choice value or a caption, or for a bit rate
 // "<n>k"), or EUsage.
@@ -35,14 +42,18 @@ QString MatchChoice(const TProfile& AProfile, const QString& AList, const char* 
                       ValuesText(AList).c_str()));
 }
 
-int ProfileNumber(const TProfile& AProfile, const QString& AValue, const char* AWhat) {
+// AOriginal: 0 is allowed and means the source's own value.
+int ProfileNumber(const TProfile& AProfile, const QString& AValue, const char* AWhat, bool AOriginal = false) {
   bool ok = false;
   const int value = AValue.toInt(&ok, 10);
-  if (!ok || value <= 0)
+  if (!ok || value < 0 || (value == 0 && !AOriginal))
     throw EUsage(Format("profile \"%s\": %s \"%s\" is not a positive whole number", Std(AProfile.Title).c_str(), AWhat,
                         Std(AValue).c_str()));
   return value;
 }
+
+// A sample rate or channel count for the listing: 0 is the source's own.
+std::string ValueText(const QString& AValue) { return AValue.trimmed() == "0" ? "original" : Std(AValue); }
 
 std::string TitlesText(const TProfiles& AProfiles) {
   std::string text;
@@ -115,8 +126,8 @@ TConversionSettings ResolveSettings(const TProfile& AProfile, const TCliOptions&
                                : AProfile.Channel;
   s.Codec = Std(codec);
   s.Bitrate = ProfileNumber(AProfile, bitrate, "bit rate");
-  s.SampleRate = ProfileNumber(AProfile, rate, "sample rate");
-  s.Channels = ProfileNumber(AProfile, channels, "channel count");
+  s.SampleRate = ProfileNumber(AProfile, rate, "sample rate", true);
+  s.Channels = ProfileNumber(AProfile, channels, "channel count", true);
   s.Format = Std(ProfileContainer(AProfile));
   return s;
 }
@@ -126,9 +137,9 @@ std::string ProfileListText(const TProfiles& AProfiles) {
   for (size_t i = 0; i < AProfiles.size(); ++i) {
     const TProfile& p = AProfiles[i];
     text += Format("%s%s\n", Std(p.Title).c_str(), i == 0 ? "  (default)" : "");
-    text += Format("    extension %s, codec %s, %s bit/s, %s Hz, %s channel(s)\n", Std(p.FormatExt).c_str(),
-                   Std(p.AudioCodecName).c_str(), Std(p.AudioBitRate).c_str(), Std(p.SampleRate).c_str(),
-                   Std(p.Channel).c_str());
+    text += Format("    extension %s, codec %s, %s bit/s, sample rate %s, channels %s\n", Std(p.FormatExt).c_str(),
+                   Std(p.AudioCodecName).c_str(), Std(p.AudioBitRate).c_str(), ValueText(p.SampleRate).c_str(),
+                   ValueText(p.Channel).c_str());
     text += Format("    codecs: %s\n    bit rates: %s\n    sample rates: %s\n    channels: %s\n",
                    ValuesText(p.AudioCodecs).c_str(), ValuesText(p.AudioBitRates).c_str(),
                    ValuesText(p.SampleRates).c_str(), ValuesText(p.Channels).c_str());

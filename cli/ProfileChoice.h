@@ -16,8 +16,8 @@ struct TConversionSettings {
   std::string Ext;  // with its leading dot
   std::string Codec;
   int Bitrate = 0;  // bit/s
-  int SampleRate = 0;
-  int Channels = 0;
+  int SampleRate = 0;  // 0: the source's own (the profile's "Original")
+  int Channels = 0;    // 0: the source's own
   // The container, when the profile names one ("format=NAME" among its
   // extra parameters): an extension like ".m4r" that the libraries do not
   // know still gets its format.

@@ -115,4 +115,28 @@ QString ProfileContainer(const TProfile& AProfile) {
   return {};
 }
 
+double ProfileOutputBitRate(const TProfile& AProfile, const TSourceAudio& ASource) {
+  bool ok = false;
+  const double profileRate = AProfile.AudioBitRate.trimmed().toDouble(&ok);
+  if (!ok) return -1;
+  const QString codec = AProfile.AudioCodecName.trimmed().toLower();
+  const bool pcm = codec.startsWith("pcm_") || codec == "original";
+  if (!pcm && codec != "flac" && codec != "alac") return profileRate;
+  const auto chosen = [](const QString& AValue, int ASource, int AUnknown) {
+    bool valid = false;
+    const int value = AValue.trimmed().toInt(&valid);
+    if (valid && value > 0) return value;
+    return ASource > 0 ? ASource : AUnknown;
+  };
+  const int rate = chosen(AProfile.SampleRate, ASource.SampleRate, 44100);
+  const int channels = chosen(AProfile.Channel, ASource.Channels, 2);
+  // The depth the output keeps: 16 or 24 bits as the source has, unless the
+  // codec names one.
+  int bits = ASource.Bits > 16 ? 24 : 16;
+  if (codec.startsWith("pcm_s24")) bits = 24;
+  if (codec.startsWith("pcm_s16")) bits = 16;
+  const double output = static_cast<double>(rate) * channels * bits;
+  return pcm ? output : profileRate * output / (44100.0 * 2 * 16);
+}
+
 }  // namespace quorvel

@@ -44,6 +44,22 @@ QStringList SplitChoiceList(const QString& AList, bool AValues);
 // for an extension the media libraries do not know (".m4r"); empty when none.
 QString ProfileContainer(const TProfile& AProfile);
 
+// A source's own audio values: what a profile's "Original" choices (sample
+// rate or channels 0, codec "original") stand for. 0: unknown.
+struct TSourceAudio {
+  int SampleRate = 0;
+  int Channels = 0;
+  int Bits = 0;  // once decoded
+};
+
+// The bit rate (bit/s) of the profile's output for a source, for the size
+// estimate: uncompressed PCM is exact (rate x channels x depth of the
+// output); another lossless codec scales the profile's figure, which is for
+// 16-bit stereo at 44.1 kHz, to the output's values; a lossy codec takes the
+// profile's bit rate. Unknown source values count as 16-bit stereo at
+// 44.1 kHz. -1 when the profile's numbers are unusable.
+double ProfileOutputBitRate(const TProfile& AProfile, const TSourceAudio& ASource);
+
 // Position of AValue among the values of AList, letter case ignored; -1 when absent.
 int ChoiceValueIndex(const QString& AList, const QString& AValue);
 

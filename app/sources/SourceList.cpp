@@ -165,6 +165,8 @@ bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, 
   f.TimeStart = 0;
   f.TimeEnd = ADecoder.FileStreamInfo().Duration;
   f.ProfileInd = AProfileInd;
+  const TAudioStreamInfo audio = ADecoder.FirstAudioStreamInfo();
+  f.SourceAudio = {std::max(audio.SampleRate, 0), std::max(audio.Channels, 0), std::max(audio.BitsPerSample, 0)};
   FRows.Append(f);
   UpdateEstimatedSize(RowCount() - 1);
   ADecoder.CloseFile();

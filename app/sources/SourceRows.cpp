@@ -13,9 +13,8 @@ const TProfile* TSourceRows::ProfileOf(const TAudioFile& AFile) const {
 void TSourceRows::Estimate(TAudioFile& AFile) const {
   const TProfile* p = ProfileOf(AFile);
   if (!p) return;
-  bool ok = false;
-  const int rate = p->AudioBitRate.toInt(&ok);
-  if (!ok) return;
+  const double rate = ProfileOutputBitRate(*p, AFile.SourceAudio);
+  if (rate < 0) return;
   const int64_t seconds = AFile.TrimmedLength / 1000000;
   // An unknown length (-1 µs) counts as no seconds, not as a negative size.
   AFile.EstimatedSize = std::max(0.0, rate / 1000.0 / 8.0 * static_cast<double>(seconds) / 1024.0);

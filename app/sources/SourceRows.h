@@ -26,6 +26,7 @@ struct TAudioFile {
   int64_t TimeStart = 0;
   int64_t TimeEnd = 0;
   int ProfileInd = 0;
+  TSourceAudio SourceAudio;  // the first audio stream's values, for "Original"
 };
 
 class TSourceRows : public QObject {

@@ -18,6 +18,13 @@ bool HasAudio(const TCustomEncoder& AEncoder, int ATask, int AInput) {
   return false;
 }
 
+// What the encoder could not take of the row's choices, and what it uses
+// instead, for the front end to show with the row.
+void TellAudioFit(const TCustomEncoder& AEncoder, int ATask, const std::string& AName,
+                  const TBatch::TNoteHandler& AOnNote) {
+  for (const std::string& note : AEncoder.Tasks(ATask)->AudioFitNotes()) AOnNote(AName + ": " + note);
+}
+
 std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
   std::vector<std::string> sources;
   for (const TBatchRow& row : ARows) sources.push_back(row.Source);
@@ -77,6 +84,7 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
       continue;
     }
     if (!claim.Note.empty()) AOnNote(claim.Note);
+    TellAudioFit(AEncoder, task, row.Source, AOnNote);
     TBatchItem item;
     item.Rows = {i};
     item.Output = claim.Path;
@@ -129,6 +137,7 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
     return false;
   }
   if (!claim.Note.empty()) AOnNote(claim.Note);
+  TellAudioFit(AEncoder, 0, claim.Path, AOnNote);
   TBatchItem item;
   for (int i = 0; i < static_cast<int>(FRows.size()); ++i) item.Rows.push_back(i);
   item.Output = claim.Path;

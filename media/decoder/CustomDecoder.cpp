@@ -452,6 +452,7 @@ bool TCustomDecoder::GetAudioStreamInfo(int AStreamIndex, TAudioStreamInfo& AInf
   AInfo.Channels = par->ch_layout.nb_channels;
   AInfo.SampleRate = par->sample_rate;
   AInfo.SampleFormat = par->format;
+  AInfo.BitsPerSample = SourceBits(*par);
   return true;
 }
 

@@ -77,6 +77,7 @@ struct TAudioStreamInfo : TTimedStreamInfo {
   int Channels = -1;
   int SampleRate = -1;
   int SampleFormat = -1;  // AVSampleFormat
+  int BitsPerSample = -1;  // once decoded: the depth the stream keeps (SourceBits)
 };
 
 struct TVideoStreamInfo : TTimedStreamInfo {

@@ -646,7 +646,7 @@ bool TFFDecoder::AppendAudio(const AVFrame& AFrame) {
         outChannels > 0 && outRate > 0 && outBytes > 0
             ? avcore.swr_alloc_set_opts2(&swr, &outLayout, outFormat, outRate, &inLayout, inFormat, inRate, 0, nullptr)
             : AVERROR(EINVAL);
-    if (result >= 0) result = KeepLevelWhenMixing(swr, inChannels, outChannels);
+    if (result >= 0) result = KeepLevelWhenMixing(swr, inLayout, outLayout);
     if (result >= 0) result = avcore.swr_init(swr);
     avutil.av_channel_layout_uninit(&outLayout);
     if (result < 0) {

@@ -313,7 +313,7 @@ void TCustomFFmpeg::prepare_audio_converter(TAVOutputStream& ost, TAVInputStream
     int error = avcore.swr_alloc_set_opts2(&swr, &enc->ch_layout, enc->sample_fmt, enc->sample_rate, &inLayout,
                                            AFormat, inRate, 0, nullptr);
     ost.resample.reset(swr);
-    if (error >= 0) error = KeepLevelWhenMixing(swr, inLayout.nb_channels, enc->ch_layout.nb_channels);
+    if (error >= 0) error = KeepLevelWhenMixing(swr, inLayout, enc->ch_layout);
     // Drift compensation needs the resampler even at equal rates; made
     // later, it would start over and lose what it holds.
     if (error >= 0 && Faudio_sync_method > 1) error = avutil.av_opt_set_int(swr, "flags", SWR_FLAG_RESAMPLE, 0);

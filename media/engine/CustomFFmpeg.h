@@ -216,6 +216,10 @@ public:
   // by codec id when the run starts), and the decoder for each input stream.
   const std::vector<const AVCodec*>& OutputCodecs() const { return Foutput_codecs; }
   const std::vector<const AVCodec*>& InputCodecs() const { return Finput_codecs; }
+  // What the encoders could not take of the values asked for, and what was
+  // used instead ("libmp3lame takes no 96000 Hz: 48000 Hz used"), one line
+  // per change, as the output streams were made.
+  const std::vector<std::string>& AudioFitNotes() const { return FAudioFitNotes; }
 
 protected:
   friend class TConvertThread;
@@ -337,6 +341,7 @@ protected:
   bool FEnableFilter = false;
 
   std::string FLastErrMsg;
+  std::vector<std::string> FAudioFitNotes;  // owner's thread, while outputs are made
   int64_t FTotalOutputDuration = -1;
   std::atomic<int> FReadTimeout{10000};
   // Start of the blocking call under way (µs); INT64_MAX: none; 0: the job

@@ -48,6 +48,9 @@ struct TEngineSettings {
   float Faudio_qscale = -99999.0f;
   bool Faudio_disable = false;
   int Faudio_channels = 2;
+  // Bits per sample of the last audio stream opened (SourceBits): the depth
+  // of a PCM output whose codec asks for the source's.
+  int Faudio_source_bits = 16;
   std::string Faudio_codec_name;
   uint32_t Faudio_codec_tag = 0;
   std::string Faudio_language;

@@ -231,6 +231,7 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
         Faudio_channels = dec->ch_layout.nb_channels;
         Faudio_sample_rate = dec->sample_rate;
         Faudio_sample_fmt = dec->sample_fmt;
+        Faudio_source_bits = SourceBits(*st->codecpar);
         if (Faudio_disable) st->discard = AVDISCARD_ALL;
         if (dec->lowres) Faudio_sample_rate >>= dec->lowres;
         break;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "media/engine/AudioFit.h"
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/FFUtils.h"
@@ -124,6 +125,7 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext* AContext, int AFileIndex) 
   const AVCodec* codec = nullptr;
   AVCodecID id = AV_CODEC_ID_NONE;
   if (Faudio_stream_copy != 1) {
+    if (Faudio_codec_name == kSourceDepthCodec) Faudio_codec_name = SourceDepthPcm(AContext->oformat, Faudio_source_bits);
     if (!Faudio_codec_name.empty()) {
       int64_t strict = 0;
       avutil.av_opt_get_int(FOptions->CodecOptions(AVMEDIA_TYPE_AUDIO), "strict", 0, &strict);
@@ -181,13 +183,37 @@ void TCustomFFmpeg::new_audio_stream(AVFormatContext* AContext, int AFileIndex) 
         listed = listed || *f == enc->sample_fmt;
       if (!listed) enc->sample_fmt = codec->sample_fmts[0];
     }
-    if (codec && codec->supported_samplerates) {
-      int best = codec->supported_samplerates[0];
-      for (const int* r = codec->supported_samplerates; *r; ++r)
-        if (std::abs(*r - Faudio_sample_rate) < std::abs(best - Faudio_sample_rate)) best = *r;
-      if (best != Faudio_sample_rate)
-        FFLogger().Log(this, llWarning, "Requested sampling rate unsupported using closest supported (%d)", best);
-      enc->sample_rate = best;
+    // What the encoder cannot take (the source's 96 kHz in MP3, its 5.1 in
+    // WMA) becomes the nearest it can, and the job says so.
+    const std::string codecName = codec && codec->name ? codec->name : "the encoder";
+    const int rate = NearestSampleRate(codec, Faudio_sample_rate);
+    if (rate != Faudio_sample_rate) {
+      FFLogger().Log(this, llWarning, "Requested sampling rate unsupported using closest supported (%d)", rate);
+      FAudioFitNotes.push_back(Format("%s takes no %d Hz: %d Hz used", codecName.c_str(), Faudio_sample_rate, rate));
+      enc->sample_rate = rate;
+    }
+    AVChannelLayout fit{};
+    FitChannelLayout(codec, enc->ch_layout, fit);
+    if (avutil.av_channel_layout_compare(&fit, &enc->ch_layout) != 0) {
+      const std::string from = LayoutName(enc->ch_layout), to = LayoutName(fit);
+      const bool fewer = fit.nb_channels < enc->ch_layout.nb_channels;
+      const std::string note = Format("%s takes no %s: %s %s", codecName.c_str(), from.c_str(),
+                                      fewer ? "folded down to" : "written as", to.c_str());
+      FFLogger().Log(this, llWarning, "%s", note.c_str());
+      FAudioFitNotes.push_back(note);
+    }
+    avutil.av_channel_layout_uninit(&enc->ch_layout);
+    enc->ch_layout = fit;  // takes over the layout
+    const int64_t bitRate = FitBitRate(codec, *enc);
+    if (bitRate != enc->bit_rate) {
+      const std::string used = bitRate > 0 ? Format("%d kbit/s used", static_cast<int>(bitRate / 1000))
+                                           : std::string("its own choice of quality used");
+      const std::string note = Format("%s takes no %d kbit/s at %d Hz %s: %s", codecName.c_str(),
+                                      static_cast<int>(enc->bit_rate / 1000), enc->sample_rate,
+                                      LayoutName(enc->ch_layout).c_str(), used.c_str());
+      FFLogger().Log(this, llWarning, "%s", note.c_str());
+      FAudioFitNotes.push_back(note);
+      enc->bit_rate = bitRate;
     }
   }
   enc->time_base = AVRational{1, Faudio_sample_rate};

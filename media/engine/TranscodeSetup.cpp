@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "media/engine/CustomFFmpeg.h"
+#include "media/engine/TagMap.h"
 #include "media/runtime/CodecLock.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/FFUtils.h"
@@ -22,6 +23,22 @@ std::string KindName(AVMediaType AType) { return StreamKindName(static_cast<int>
 // Copies AFrom into *ATo, keeping the entries ATo already has.
 void CopyMetadata(AVDictionary** ATo, const AVDictionary* AFrom) {
   if (AFrom) avutil.av_dict_copy(ATo, AFrom, AV_DICT_DONT_OVERWRITE);
+}
+
+// Sets a FLAC or ALAC encoder to 16 bits for a source of up to 16 (the
+// codec's 16-bit format of the same layout), else to 24 in its 32-bit one.
+void KeepSourceDepth(const AVCodec* ACodec, AVCodecContext* AEncoder, int ASourceBits) {
+  if (!ACodec->sample_fmts) return;
+  const bool wide = ASourceBits > 16;
+  const bool planar = avutil.av_sample_fmt_is_planar(AEncoder->sample_fmt);
+  const AVSampleFormat wanted = wide ? (planar ? AV_SAMPLE_FMT_S32P : AV_SAMPLE_FMT_S32)
+                                     : (planar ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_S16);
+  for (const AVSampleFormat* f = ACodec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+    if (avutil.av_get_packed_sample_fmt(*f) != avutil.av_get_packed_sample_fmt(wanted)) continue;
+    AEncoder->sample_fmt = *f;
+    AEncoder->bits_per_raw_sample = wide ? 24 : 16;
+    return;
+  }
 }
 
 // A sample format is "better" for a target when it keeps at least the
@@ -348,6 +365,11 @@ void TCustomFFmpeg::open_encoders() {
       // format than the source holds only widened samples.
       const int bits = avutil.av_get_bytes_per_sample(enc->sample_fmt) * 8;
       if (enc->bits_per_raw_sample <= 0 || enc->bits_per_raw_sample > bits) enc->bits_per_raw_sample = bits;
+      // FLAC and ALAC keep the source's depth, 16 or 24 bits (a lossy or
+      // float source counts as 16), rather than the width of the decoder's
+      // samples.
+      if (ost.source && (codec->id == AV_CODEC_ID_FLAC || codec->id == AV_CODEC_ID_ALAC))
+        KeepSourceDepth(codec, enc, SourceBits(*ost.source->st->codecpar));
       if (enc->sample_rate <= 0) enc->sample_rate = ost.source ? ost.source->dec->sample_rate : 44100;
       if (!avutil.av_channel_layout_check(&enc->ch_layout) || enc->ch_layout.nb_channels <= 0)
         avutil.av_channel_layout_default(&enc->ch_layout, 2);
@@ -473,8 +495,7 @@ void TCustomFFmpeg::copy_metadata_maps() {
   }
   if (Fmetadata_global_autocopy == 1 && Fnb_input_files > 0) {
     const int outputs = FJoinMode ? 1 : Fnb_output_files;
-    for (int j = 0; j < outputs; ++j)
-      CopyMetadata(&Foutput_files[static_cast<size_t>(j)].ctx->metadata, Finput_files[0].ctx->metadata);
+    for (int j = 0; j < outputs; ++j) CarryTags(Finput_files[0].ctx.get(), Foutput_files[static_cast<size_t>(j)].ctx);
   }
 }
 

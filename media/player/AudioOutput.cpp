@@ -268,7 +268,7 @@ int TCustomPlayer::ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, boo
     SwrContext* swr = nullptr;
     int result = avcore.swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, outRate, &inLayout, inFormat, inRate,
                                             0, nullptr);
-    if (result >= 0) result = KeepLevelWhenMixing(swr, inChannels, outChannels);
+    if (result >= 0) result = KeepLevelWhenMixing(swr, inLayout, outLayout);
     if (result >= 0) result = avcore.swr_init(swr);
     avutil.av_channel_layout_uninit(&outLayout);
     if (result < 0) {

@@ -7,11 +7,19 @@
 extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/error.h>
+#include <libavcodec/codec_par.h>
 }
 
 #include "media/runtime/Format.h"
 
 namespace quorvel {
+
+int SourceBits(const AVCodecParameters& AParams) {
+  if (AParams.bits_per_raw_sample > 0) return AParams.bits_per_raw_sample;
+  const bool pcm = AParams.codec_id >= AV_CODEC_ID_FIRST_AUDIO && AParams.codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+  if (pcm && AParams.bits_per_coded_sample > 0) return AParams.bits_per_coded_sample;
+  return 16;
+}
 
 namespace {
 

@@ -6,7 +6,14 @@
 #include <span>
 #include <string>
 
+struct AVCodecParameters;
+
 namespace quorvel {
+
+// Bits per sample of an audio stream once decoded: the depth the stream
+// declares, a PCM stream's coded width, else 16 (a lossy stream has no
+// depth of its own, and 16 bits hold what it carries).
+int SourceBits(const AVCodecParameters& AParams);
 
 // One row of the fixed error table.
 struct TErrorEntry {

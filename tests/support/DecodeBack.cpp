@@ -38,6 +38,8 @@ TDecodedAudio DecodeAudio(const std::string& APath, bool AKeepRaw, double AFrom,
   r.CodecId = codec->id;
   r.SampleRate = dec->sample_rate;
   r.Channels = dec->ch_layout.nb_channels;
+  char layout[128] = {};
+  if (avutil.av_channel_layout_describe(&dec->ch_layout, layout, sizeof(layout)) >= 0) r.Layout = layout;
   r.BitsPerRawSample = st->codecpar->bits_per_raw_sample;
   TPacketPtr pkt(avcodec.av_packet_alloc());
   TFramePtr frame(avutil.av_frame_alloc());

@@ -23,6 +23,7 @@ struct TDecodedAudio {
   AVCodecID CodecId = AV_CODEC_ID_NONE;
   int SampleRate = 0;
   int Channels = 0;
+  std::string Layout;  // as the library names it: "stereo", "5.1(side)"
   int BitsPerRawSample = 0;
   AVSampleFormat SampleFormat = AV_SAMPLE_FMT_NONE;  // packed form of the decoder's format
   int64_t Samples = 0;                               // per channel

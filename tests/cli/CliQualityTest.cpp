@@ -1,0 +1,238 @@
+// What a careful listener checks in quorvel-convert's outputs: every shipped
+// profile on sources of several rates, depths and layouts, with the
+// profile's own defaults and with "original", each output decoded back and
+// compared with its source.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "media/engine/CustomFFmpeg.h"
+#include "media/runtime/FFLoad.h"
+#include "support/DecodeBack.h"
+#include "support/TestPaths.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TDecodedAudio;
+
+std::string Quote(const std::string& AText) {
+  std::string q = "'";
+  for (const char c : AText) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string TextOf(const std::string& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+// quorvel-convert in ADir with AArgs.
+TRun Convert(const std::string& ADir, const std::vector<std::string>& AArgs) {
+  std::string cmd = "cd " + Quote(ADir) + " && " + Quote(QUORVEL_CONVERT);
+  for (const std::string& a : AArgs) cmd += " " + Quote(a);
+  cmd += " >" + Quote(ADir + "/stdout.txt") + " 2>" + Quote(ADir + "/stderr.txt") + " </dev/null";
+  TRun r;
+  r.Status = test::Run(cmd);
+  r.Out = TextOf(ADir + "/stdout.txt");
+  r.Err = TextOf(ADir + "/stderr.txt");
+  return r;
+}
+
+// A test input made with sox; fails the test when sox cannot.
+std::string Sox(const std::string& ADir, const std::string& AName, const std::string& AArgs) {
+  const std::string path = ADir + "/" + AName;
+  const std::string cmd = "sox -n " + AArgs.substr(0, AArgs.find('|')) + " " + Quote(path) + " " +
+                          AArgs.substr(AArgs.find('|') + 1) + " 2>/dev/null";
+  EXPECT_EQ(test::Run(cmd), 0) << cmd;
+  return path;
+}
+
+// A layout by name; a file that tells only the count (a WAV without a
+// channel mask) means the usual layout for that count.
+std::string LayoutOf(const TDecodedAudio& A) {
+  if (A.Layout != std::to_string(A.Channels) + " channels") return A.Layout;
+  AVChannelLayout layout{};
+  avutil.av_channel_layout_default(&layout, A.Channels);
+  char text[64] = {};
+  avutil.av_channel_layout_describe(&layout, text, sizeof(text));
+  avutil.av_channel_layout_uninit(&layout);
+  return text;
+}
+
+// The depth a decoded stream keeps.
+int DepthOf(const TDecodedAudio& A) {
+  return A.BitsPerRawSample > 0 ? A.BitsPerRawSample : avutil.av_get_bytes_per_sample(A.SampleFormat) * 8;
+}
+
+// One shipped profile and what its encoder can take.
+struct TProfileCase {
+  const char* Profile;  // --profile
+  const char* Ext;
+  std::vector<int> Rates;  // in the encoder's order; empty: any rate
+  int MaxRate;             // 0: no limit
+  int MaxChannels;
+  bool Lossless;
+  int DecodedRate;  // 0: as written (Opus always decodes at 48 kHz)
+  const char* Layout51 = nullptr;  // the only 5.1 layout the format has; null: the source's
+};
+
+const TProfileCase kProfiles[] = {
+    {"mp3", ".mp3", {44100, 48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000}, 0, 2, false, 0},
+    {"AAC", ".m4a", {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350}, 0, 8, false, 0},
+    {"ogg", ".ogg", {}, 0, 8, false, 0},
+    {"opus", ".opus", {48000, 24000, 16000, 12000, 8000}, 0, 8, false, 48000},
+    {"flac", ".flac", {}, 0, 8, true, 0},
+    {"ALAC", ".m4a", {}, 0, 8, true, 0, "5.1"},
+    {"wav", ".wav", {}, 0, 8, true, 0},
+    {"aiff", ".aiff", {}, 0, 8, true, 0},
+    {"wma", ".wma", {}, 48000, 2, false, 0},
+    {"ac3", ".ac3", {48000, 44100, 32000}, 0, 6, false, 0},
+    {"mp2", ".mp2", {44100, 48000, 32000, 22050, 24000, 16000}, 0, 2, false, 0},
+    {"m4r", ".m4r", {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350}, 0, 8, false, 0},
+};
+
+int NearestRate(const TProfileCase& AProfile, int ARate) {
+  int best = ARate;
+  if (!AProfile.Rates.empty()) {
+    best = AProfile.Rates[0];
+    for (const int r : AProfile.Rates)
+      if (std::abs(r - ARate) < std::abs(best - ARate)) best = r;
+  }
+  if (AProfile.MaxRate > 0) best = std::min(best, AProfile.MaxRate);
+  return best;
+}
+
+class CliQualityTest : public ::testing::TestWithParam<TProfileCase> {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(FFLoader().Load(kDecoderLibraries)) << FFLoader().LastErrMsg();
+    dir = test::ScratchDir();
+    out = dir + "/out";
+    fs::create_directory(out);
+  }
+  std::string dir, out;
+};
+
+// With "original", every output keeps the source's rate, layout and (for a
+// lossless profile) depth, or takes the nearest its encoder can write, and
+// says so; a lossless output decodes to the source's very samples.
+TEST_P(CliQualityTest, OriginalKeepsTheSourceOrTheNearestTheEncoderTakes) {
+  const TProfileCase& p = GetParam();
+  struct TSource {
+    std::string Path;
+    bool Lossless;
+  };
+  const std::vector<TSource> sources = {
+      {Sox(dir, "hi96k24.flac", "-r 96000 -b 24 -c 2|synth 1 sine 440 sine 554 gain -6"), true},
+      {Sox(dir, "surround51.flac", "-r 48000 -b 16 -c 6|synth 1 sine 200 sine 300 sine 400 sine 50 sine 600 sine 700 gain -9"),
+       true},
+      {Sox(dir, "low22k.wav", "-r 22050 -b 16 -c 1|synth 1 sine 440 gain -6"), true},
+      {test::SharedMedia("libpython3.11-testsuite__pluck-pcm24.wav"), true},
+      {test::SharedMedia("lmms-common__lfo_trancegate_whole.flac"), true},
+      {test::SharedMedia("sonic-pi-samples__loop_tabla.flac"), true},
+      {test::SharedMedia("emacspeak__emacspeak.mp3"), false},
+  };
+  std::vector<std::string> args = {"--profile", p.Profile, "--samplerate", "original", "--channels", "original",
+                                   "--jobs", "2", "-o", "out"};
+  for (const TSource& s : sources) args.push_back(s.Path);
+  const TRun r = Convert(dir, args);
+  ASSERT_EQ(r.Status, 0) << r.Out << r.Err;
+
+  for (const TSource& s : sources) {
+    const std::string name = fs::path(s.Path).stem().string();
+    SCOPED_TRACE(name + p.Ext);
+    const TDecodedAudio src = test::DecodeAudio(s.Path, true);
+    ASSERT_TRUE(src.Ok) << src.Error;
+    const TDecodedAudio o = test::DecodeAudio(out + "/" + name + p.Ext, true);
+    ASSERT_TRUE(o.Ok) << o.Error;
+
+    const int rate = NearestRate(p, src.SampleRate);
+    EXPECT_EQ(o.SampleRate, p.DecodedRate ? p.DecodedRate : rate);
+    if (rate != src.SampleRate) {
+      EXPECT_NE(r.Out.find("note: " + s.Path + ": "), std::string::npos) << r.Out;
+      EXPECT_NE(r.Out.find(std::to_string(src.SampleRate) + " Hz: " + std::to_string(rate) + " Hz used"),
+                std::string::npos)
+          << r.Out;
+    }
+    if (src.Channels <= p.MaxChannels) {
+      EXPECT_EQ(o.Channels, src.Channels);
+      if (p.Lossless) {
+        EXPECT_EQ(LayoutOf(o), src.Channels == 6 && p.Layout51 ? p.Layout51 : LayoutOf(src));
+      }
+    } else {
+      EXPECT_EQ(o.Channels, 2);
+      EXPECT_NE(r.Out.find("folded down to stereo"), std::string::npos) << r.Out;
+    }
+    EXPECT_NEAR(o.Seconds, src.Seconds, 0.1);
+    if (!p.Lossless) continue;
+    // The source's depth, 16 or 24 bits.
+    EXPECT_EQ(DepthOf(o), s.Lossless && DepthOf(src) > 16 ? 24 : 16);
+    if (!s.Lossless) continue;
+    EXPECT_EQ(o.SampleFormat, src.SampleFormat);
+    EXPECT_EQ(o.Samples, src.Samples);
+    EXPECT_TRUE(o.Raw == src.Raw) << "the decoded samples differ from the source's";
+  }
+}
+
+// Folded down to stereo or mono, a sound on the front pair keeps the level it
+// has in a plain stereo file (the library's own fold-down is several dB
+// quieter); the lossless profiles keep 5.1 by default.
+TEST(CliFoldDownTest, KeepsTheLevelOfTheFrontPair) {
+  ASSERT_TRUE(FFLoader().Load(kDecoderLibraries)) << FFLoader().LastErrMsg();
+  const std::string dir = test::ScratchDir();
+  fs::create_directory(dir + "/out");
+  const std::string front = Sox(dir, "front.flac", "-r 48000 -b 16 -c 6|synth 1 sine 440 gain -8 remix 1 1 0 0 0 0");
+  const std::string stereo = Sox(dir, "stereo.wav", "-r 48000 -b 16 -c 2|synth 1 sine 440 gain -8");
+  const TDecodedAudio reference = test::DecodeAudio(stereo);
+  ASSERT_TRUE(reference.Ok) << reference.Error;
+  const struct {
+    std::vector<std::string> Args;
+    const char* File;
+    int Channels;
+  } cases[] = {
+      {{"-p", "mp3"}, "front.mp3", 2},
+      {{"-p", "mp3", "--channels", "mono"}, "front.mp3", 1},
+      {{"-p", "wav", "--channels", "stereo"}, "front.wav", 2},
+      {{"-p", "wma", "--channels", "original"}, "front.wma", 2},
+      {{"-p", "flac"}, "front.flac", 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
+    fs::remove_all(dir + "/out");
+    fs::create_directory(dir + "/out");
+    std::vector<std::string> args = c.Args;
+    args.insert(args.end(), {"-o", "out", front});
+    const TRun r = Convert(dir, args);
+    ASSERT_EQ(r.Status, 0) << r.Out << r.Err;
+    const TDecodedAudio o = test::DecodeAudio(dir + "/out/" + c.File);
+    ASSERT_TRUE(o.Ok) << o.Error;
+    EXPECT_EQ(o.Channels, c.Channels);
+    if (c.Channels <= 2) {
+      EXPECT_NEAR(o.RmsDb(), reference.RmsDb(), 0.5);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProfile, CliQualityTest, ::testing::ValuesIn(kProfiles),
+                         [](const ::testing::TestParamInfo<TProfileCase>& AInfo) {
+                           std::string name = std::string(AInfo.param.Profile) + AInfo.param.Ext;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace quorvel

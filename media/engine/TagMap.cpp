@@ -91,7 +91,8 @@ const TWriteNames& NamesOf(TTagFamily AFamily) {
                                      "DISCNUMBER", "DISCTOTAL", "DATE", "GENRE", "COMMENT", "COMPOSER"};
   static const TWriteNames asf = {"title", "author", "WM/AlbumTitle", "WM/AlbumArtist", "WM/TrackNumber", nullptr,
                                   "WM/PartOfSet", nullptr, "WM/Year", "WM/Genre", "comment", "WM/Composer"};
-  static const TWriteNames riff = {"INAM", "IART", "IPRD", nullptr, "IPRT", nullptr, nullptr,
+  // RIFF INFO has no album artist, disc or composer that readers know.
+  static const TWriteNames riff = {"INAM", "IART", "IPRD", nullptr, "ITRK", nullptr, nullptr,
                                    nullptr, "ICRD", "IGNR", "ICMT", nullptr};
   switch (AFamily) {
     case TTagFamily::Id3v2: return id3;
@@ -142,7 +143,7 @@ AVDictionary* MapTags(const AVDictionary* ASource, const AVDictionary* ASourceSt
     if (AName && !AValue.empty()) avutil.av_dict_set(&out, AName, AValue.c_str(), 0);
   };
   for (const TTag t : {tTitle, tArtist, tAlbum, tAlbumArtist, tDate, tGenre, tComment, tComposer}) put(names[t], tags[t]);
-  if (names[tTrackTotal]) {
+  if (names[tTrackTotal] || AFamily == TTagFamily::Asf) {  // ASF's track number is a number alone
     put(names[tTrack], tags[tTrack]);
     if (!tags[tTrack].empty()) put(names[tTrackTotal], tags[tTrackTotal]);
   } else {

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "media/engine/CoverArt.h"
 #include "media/engine/CustomFFmpeg.h"
 #include "media/engine/TagMap.h"
 #include "media/runtime/CodecLock.h"
@@ -649,8 +650,28 @@ void TCustomFFmpeg::setup_transcode() {
       }
     }
 
+    // The source's cover picture, as each output keeps one; a picture
+    // that cannot go along is left out, never failing the run.
+    const int outputs = FJoinMode ? 1 : Fnb_output_files;
+    std::vector<int> coverStreams(static_cast<size_t>(std::max(outputs, 0)), -1);
+    const AVStream* cover = Fnb_input_files > 0 && Fmetadata_global_autocopy == 1
+                                ? SourceCover(Finput_files[0].ctx.get())
+                                : nullptr;
+    for (int j = 0; cover && j < outputs; ++j) {
+      std::string warning;
+      coverStreams[static_cast<size_t>(j)] = AddCover(cover, Foutput_files[static_cast<size_t>(j)].ctx, warning);
+      if (!warning.empty()) FFLogger().Log(this, llWarning, "Output file #%d: %s", j, warning.c_str());
+    }
+
     // 8., 9.
     write_headers();
+    for (int j = 0; cover && j < outputs; ++j) {
+      const int error =
+          WriteCover(cover, Foutput_files[static_cast<size_t>(j)].ctx, coverStreams[static_cast<size_t>(j)]);
+      if (error < 0)
+        FFLogger().Log(this, llWarning, "Output file #%d: the cover picture was left out (%s)", j,
+                       ErrorMessage(error).c_str());
+    }
     dump_stream_mapping();
   } catch (...) {
     release_tables();

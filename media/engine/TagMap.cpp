@@ -45,6 +45,15 @@ bool IsTagName(const char* AKey, TTag* ATag) {
   return false;
 }
 
+// What a reader reports about the source's container rather than about the
+// recording: wrong in another container (an MP4 brand in a FLAC file) or
+// after a trim (ID3's length).
+bool IsContainerDetail(const char* AKey) {
+  for (const char* name : {"major_brand", "minor_version", "compatible_brands", "TLEN"})
+    if (strcasecmp(name, AKey) == 0) return true;
+  return false;
+}
+
 using TTags = std::array<std::string, kTagCount>;
 
 // Reads the tags of ADict into ATags (a later dictionary wins), and the
@@ -56,7 +65,7 @@ void Read(const AVDictionary* ADict, TTags& ATags, AVDictionary** AOther) {
     TTag tag = tTitle;
     if (IsTagName(e->key, &tag))
       ATags[tag] = e->value;
-    else
+    else if (!IsContainerDetail(e->key))
       avutil.av_dict_set(AOther, e->key, e->value, 0);
   }
 }

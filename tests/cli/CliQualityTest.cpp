@@ -9,11 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLoad.h"
+#include "media/runtime/Stubs.h"
 #include "support/DecodeBack.h"
 #include "support/TestPaths.h"
 
@@ -228,6 +231,182 @@ TEST(CliFoldDownTest, KeepsTheLevelOfTheFrontPair) {
 
 INSTANTIATE_TEST_SUITE_P(EveryProfile, CliQualityTest, ::testing::ValuesIn(kProfiles),
                          [](const ::testing::TestParamInfo<TProfileCase>& AInfo) {
+                           std::string name = std::string(AInfo.param.Profile) + AInfo.param.Ext;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+// --- tags and cover art, read back with mediainfo -------------------------
+
+// The general section of mediainfo's full report: each field's first value.
+std::map<std::string, std::string> MediaInfo(const std::string& ADir, const std::string& AFile) {
+  const std::string report = ADir + "/mediainfo.txt";
+  EXPECT_EQ(test::Run("mediainfo --Full --Cover_Data=base64 " + Quote(AFile) + " >" + Quote(report)), 0);
+  std::map<std::string, std::string> fields;
+  std::istringstream in(TextOf(report));
+  std::string line;
+  bool general = false;
+  while (std::getline(in, line)) {
+    if (line == "General") general = true;
+    if (line.empty() && general) break;
+    const size_t colon = line.find(" : ");
+    if (!general || colon == std::string::npos) continue;
+    std::string name = line.substr(0, colon);
+    name.erase(name.find_last_not_of(' ') + 1);
+    fields.emplace(name, line.substr(colon + 3));
+  }
+  return fields;
+}
+
+std::string Base64Decoded(const std::string& AText) {
+  std::vector<uint8_t> bytes(AText.size());
+  const int n = avutil.av_base64_decode(bytes.data(), AText.c_str(), static_cast<int>(bytes.size()));
+  return n > 0 ? std::string(bytes.begin(), bytes.begin() + n) : std::string();
+}
+
+enum class TCoverKind { None, Picture, PictureBlock };
+
+struct TTagCase {
+  const char* Profile;
+  const char* Ext;
+  // mediainfo's names of the tags as the format keeps them, with the values
+  // the source gave.
+  std::vector<std::pair<const char*, const char*>> Fields;
+  TCoverKind Cover;
+};
+
+// The usual tags as mediainfo names them in ID3v2, MP4 and Vorbis comments.
+std::vector<std::pair<const char*, const char*>> Usual(const char* AComment, const char* ADisc) {
+  return {{"Track name", "Song Title"},     {"Performer", "The Artist"},     {"Album", "The Album"},
+          {"Album/Performer", "Album Artist"}, {"Track name/Position", "3"}, {"Track name/Total", "12"},
+          {ADisc, "1"},                     {"Part/Total", "2"},             {"Recorded date", "2021"},
+          {"Genre", "Jazz"},                {AComment, "A comment"},         {"Composer", "The Composer"}};
+}
+
+const TTagCase kTagCases[] = {
+    {"mp3", ".mp3", Usual("comment", "Part/Position"), TCoverKind::Picture},
+    {"AAC", ".m4a", Usual("Comment", "Part/Position"), TCoverKind::Picture},
+    {"ogg", ".ogg", Usual("Description", "Part"), TCoverKind::PictureBlock},
+    {"opus", ".opus", Usual("Description", "Part"), TCoverKind::PictureBlock},
+    {"flac", ".flac", Usual("Description", "Part"), TCoverKind::Picture},
+    {"ALAC", ".m4a", Usual("Comment", "Part/Position"), TCoverKind::Picture},
+    // RIFF INFO has no album artist, disc or composer; mediainfo calls the
+    // artist (IART) "Director" and the album (IPRD) the original source.
+    {"wav", ".wav",
+     {{"Track name", "Song Title"}, {"Director", "The Artist"}, {"Original source form/Name", "The Album"},
+      {"ITRK", "3/12"}, {"Recorded date", "2021"}, {"Genre", "Jazz"}, {"Comment", "A comment"}},
+     TCoverKind::None},
+    {"aiff", ".aiff", Usual("Comment", "Part/Position"), TCoverKind::Picture},
+    // mediainfo files ASF's album artist as the performer and its author as
+    // the accompaniment; the muxer writes no picture.
+    {"wma", ".wma",
+     {{"Track name", "Song Title"}, {"Accompaniment", "The Artist"}, {"Album", "The Album"},
+      {"Performer", "Album Artist"}, {"Track name/Position", "3"}, {"WM/PartOfSet", "1/2"},
+      {"Recorded date", "2021"}, {"Genre", "Jazz"}, {"Description", "A comment"}, {"Composer", "The Composer"}},
+     TCoverKind::None},
+    // Raw AC-3 and layer II streams have no tags.
+    {"ac3", ".ac3", {}, TCoverKind::None},
+    {"mp2", ".mp2", {}, TCoverKind::None},
+    {"m4r", ".m4r", Usual("Comment", "Part/Position"), TCoverKind::Picture},
+};
+
+class CliTagTest : public ::testing::TestWithParam<TTagCase> {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(FFLoader().Load(kDecoderLibraries)) << FFLoader().LastErrMsg();
+    dir = test::ScratchDir();
+    fs::create_directory(dir + "/out");
+    // A small PNG (2 x 2 red pixels) as the cover.
+    cover = dir + "/cover.png";
+    static const unsigned char kPng[] = {
+        0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+        0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x08, 0x02, 0x00, 0x00, 0x00, 0xfd, 0xd4, 0x9a, 0x73, 0x00, 0x00, 0x00,
+        0x10, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0xf8, 0xcf, 0xc0, 0x00, 0x44, 0x0c, 0x10, 0x0a, 0x00, 0x1f,
+        0xee, 0x03, 0xfd, 0x8b, 0x5f, 0x14, 0xd4, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60,
+        0x82};
+    std::ofstream(cover, std::ios::binary).write(reinterpret_cast<const char*>(kPng), sizeof(kPng));
+    coverBytes = TextOf(cover);
+    // Every tag, and the cover as a FLAC picture block.
+    flac = Sox(dir, "tagged.flac", "-r 44100 -b 16 -c 2|synth 1 sine 440 gain -6");
+    std::string tags;
+    for (const char* t : {"TITLE=Song Title", "ARTIST=The Artist", "ALBUM=The Album", "ALBUMARTIST=Album Artist",
+                          "TRACKNUMBER=3", "TRACKTOTAL=12", "DISCNUMBER=1", "DISCTOTAL=2", "DATE=2021",
+                          "GENRE=Jazz", "COMMENT=A comment", "COMPOSER=The Composer"})
+      tags += " --set-tag=" + Quote(t);
+    ASSERT_EQ(test::Run("metaflac --remove-all-tags" + tags + " --import-picture-from=" + Quote(cover) + " " +
+                        Quote(flac)),
+              0);
+    // The same as an MP3 with an APIC frame, made by lame.
+    const std::string wav = Sox(dir, "plain.wav", "-r 44100 -b 16 -c 2|synth 1 sine 440 gain -6");
+    mp3 = dir + "/tagged.mp3";
+    ASSERT_EQ(test::Run("lame --quiet --id3v2-only --id3v2-latin1 --tt 'Song Title' --ta 'The Artist' --tl 'The Album' --tn 3/12 "
+                        "--ty 2021 --tg Jazz --tc 'A comment' --tv 'TPE2=Album Artist' --tv TPOS=1/2 "
+                        "--tv 'TCOM=The Composer' --ti " +
+                        Quote(cover) + " " + Quote(wav) + " " + Quote(mp3)),
+              0);
+    // And as an M4A with a "covr" atom, made by the program from the FLAC.
+    const TRun r = Convert(dir, {"-p", "AAC", "-o", "out", flac});
+    ASSERT_EQ(r.Status, 0) << r.Out << r.Err;
+    m4a = dir + "/tagged.m4a";
+    fs::rename(dir + "/out/tagged.m4a", m4a);
+  }
+  std::string dir, cover, coverBytes, flac, mp3, m4a;
+};
+
+// Every profile from sources that keep their tags and cover in FLAC
+// comments and a picture block, ID3v2 with an APIC frame and MP4 atoms with
+// "covr": each output keeps every tag its format has room for, under the
+// names its readers know, and the very cover picture.
+TEST_P(CliTagTest, EveryTagAndTheCoverInTheFormatsOwnSystem) {
+  const TTagCase& c = GetParam();
+  for (const std::string& source : {flac, mp3, m4a}) {
+    SCOPED_TRACE(source);
+    fs::remove_all(dir + "/out");
+    fs::create_directory(dir + "/out");
+    const TRun r = Convert(dir, {"-p", c.Profile, "-o", "out", source});
+    ASSERT_EQ(r.Status, 0) << r.Out << r.Err;
+    const std::string output = dir + "/out/" + fs::path(source).stem().string() + c.Ext;
+    // The picture is never a video stream of the output.
+    const TDecodedAudio d = test::DecodeAudio(output);
+    ASSERT_TRUE(d.Ok) << d.Error;
+    EXPECT_NEAR(d.Seconds, 1.0, 0.1);
+    const std::map<std::string, std::string> info = MediaInfo(dir, output);
+    for (const auto& [name, value] : c.Fields) {
+      const auto found = info.find(name);
+      if (found == info.end())
+        ADD_FAILURE() << name << " missing";
+      else
+        EXPECT_EQ(found->second, value) << name;
+    }
+    const auto data = info.find("Cover_Data");
+    switch (c.Cover) {
+      case TCoverKind::None:
+        EXPECT_EQ(data, info.end());
+        break;
+      case TCoverKind::Picture:
+        ASSERT_NE(data, info.end());
+        EXPECT_TRUE(Base64Decoded(data->second) == coverBytes) << "the picture differs from the source's";
+        break;
+      case TCoverKind::PictureBlock: {
+        // mediainfo gives the whole FLAC picture block of the comment.
+        ASSERT_NE(data, info.end());
+        const std::string block = Base64Decoded(data->second);
+        ASSERT_GT(block.size(), coverBytes.size());
+        EXPECT_TRUE(block.compare(block.size() - coverBytes.size(), coverBytes.size(), coverBytes) == 0)
+            << "the picture differs from the source's";
+        EXPECT_NE(block.find("image/png"), std::string::npos);
+        break;
+      }
+    }
+    if (c.Cover != TCoverKind::None) {
+      EXPECT_EQ(info.count("Cover"), 1u);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryProfile, CliTagTest, ::testing::ValuesIn(kTagCases),
+                         [](const ::testing::TestParamInfo<TTagCase>& AInfo) {
                            std::string name = std::string(AInfo.param.Profile) + AInfo.param.Ext;
                            for (char& c : name)
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';

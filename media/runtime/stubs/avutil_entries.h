@@ -13,6 +13,7 @@
   FN(av_audio_fifo_reset) \
   FN(av_audio_fifo_size) \
   FN(av_audio_fifo_write) \
+  FN(av_base64_decode) \
   FN(av_base64_encode) \
   FN(av_channel_layout_channel_from_index) \
   FN(av_channel_layout_check) \

@@ -474,40 +474,29 @@ bool TCustomPlayer::SwitchStream(TVideoState* is, AVMediaType AType, int AStream
   return true;
 }
 
-int TCustomPlayer::AudioStreamIndex() const {
+int TCustomPlayer::StreamIndex(std::atomic<int> TVideoState::*AField) const {
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
-  return is ? is->audio_stream.load() : -1;
+  return is ? (is->*AField).load() : -1;
 }
 
+void TCustomPlayer::ChangeStream(std::atomic<int> TVideoState::*AField, AVMediaType AType, int AValue) {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (is && AValue != is->*AField) SwitchStream(is, AType, AValue);
+}
+
+int TCustomPlayer::AudioStreamIndex() const { return StreamIndex(&TVideoState::audio_stream); }
 void TCustomPlayer::SetAudioStreamIndex(int AValue) {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  if (is && AValue != is->audio_stream) SwitchStream(is, AVMEDIA_TYPE_AUDIO, AValue);
+  ChangeStream(&TVideoState::audio_stream, AVMEDIA_TYPE_AUDIO, AValue);
 }
-
-int TCustomPlayer::VideoStreamIndex() const {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  return is ? is->video_stream.load() : -1;
-}
-
+int TCustomPlayer::VideoStreamIndex() const { return StreamIndex(&TVideoState::video_stream); }
 void TCustomPlayer::SetVideoStreamIndex(int AValue) {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  if (is && AValue != is->video_stream) SwitchStream(is, AVMEDIA_TYPE_VIDEO, AValue);
+  ChangeStream(&TVideoState::video_stream, AVMEDIA_TYPE_VIDEO, AValue);
 }
-
-int TCustomPlayer::SubtitleStreamIndex() const {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  return is ? is->subtitle_stream.load() : -1;
-}
-
+int TCustomPlayer::SubtitleStreamIndex() const { return StreamIndex(&TVideoState::subtitle_stream); }
 void TCustomPlayer::SetSubtitleStreamIndex(int AValue) {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  if (is && AValue != is->subtitle_stream) SwitchStream(is, AVMEDIA_TYPE_SUBTITLE, AValue);
+  ChangeStream(&TVideoState::subtitle_stream, AVMEDIA_TYPE_SUBTITLE, AValue);
 }
 
 // ---- seeking ----

@@ -144,6 +144,7 @@ int TBatchRun::Run() {
   settings.Merge = FOptions.Merge;
   settings.VolumePercent = FOptions.Volume;
   settings.RequireAudio = true;
+  settings.VerifyLossless = FOptions.Verify;
   TBatch batch(settings, std::move(rows));
 
   TFFEncoder encoder;
@@ -190,12 +191,14 @@ int TBatchRun::Run() {
       return;
     }
     if (static_cast<size_t>(AInfo.TaskIndex) >= views.size()) return;
-    batch.TaskEnded(AInfo);
+    const std::string failure = batch.TaskEnded(AInfo);
     // The views' texts and the items' outputs are not changed during the run.
     const std::string& inputs = views[AInfo.TaskIndex].Inputs;
     const std::string& output = items[AInfo.TaskIndex].Output;
     FDisplay.TaskEnded(AInfo.TaskIndex);
-    if (AInfo.Finished && !AInfo.Exception)
+    if (!failure.empty())
+      FDisplay.Error(ErrorLine(inputs, failure));
+    else if (AInfo.Finished && !AInfo.Exception)
       FDisplay.Line("done: " + inputs + " -> " + output);
     else if (AInfo.Exception)
       FDisplay.Error(ErrorLine(inputs, AInfo.ExceptionMsg));

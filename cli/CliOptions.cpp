@@ -107,6 +107,9 @@ TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
     } else if (arg == "--merge") {
       flag();
       o.Merge = true;
+    } else if (arg == "--verify") {
+      flag();
+      o.Verify = true;
     } else if (arg == "--overwrite") {
       flag();
       o.Overwrite = true;
@@ -180,6 +183,9 @@ Output:
   --merge                join all inputs (up to 20, in the order given) into
                          one file "Joined" + the profile's extension; the
                          inputs are used whole (no --start/--end)
+  --verify               decode each lossless output (FLAC, ALAC, WAV, AIFF)
+                         and compare it with its source; a difference fails
+                         the file (naming where) and removes its output
   --overwrite            replace existing files. Without it an existing file
                          is never replaced: a free name "NAME (2).EXT" is
                          taken instead, and the result line says so. Even

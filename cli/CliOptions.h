@@ -35,6 +35,7 @@ struct TCliOptions {
   int64_t End = kNoTime;    // µs
   std::string OutputDir = ".";
   bool Merge = false;
+  bool Verify = false;  // decode each lossless output and compare it with its source
   int Jobs = 0;  // 0: one per processor core
   bool Overwrite = false;
   std::vector<std::string> Files;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "media/batch/LosslessCheck.h"
 #include "media/encoder/FFEncode.h"
 
 namespace quorvel {
@@ -41,6 +42,16 @@ TBatch::TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows)
 bool TBatch::TooManyToJoin() const { return FSettings.Merge && FRows.size() > static_cast<size_t>(kMaxMergedFiles); }
 
 bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+  if (FSettings.VerifyLossless) {
+    bool lossy = false;
+    for (const TBatchRow& row : FRows) lossy = lossy || !IsLosslessCodec(row.Format.Codec);
+    if (FSettings.Merge)
+      AOnNote("a joined file is not verified (it has no one source to compare with)");
+    else if (FSettings.VolumePercent != 100)
+      AOnNote("outputs are not verified when the volume is changed");
+    else if (lossy)
+      AOnNote("lossy outputs are not verified");
+  }
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
 }
 
@@ -145,13 +156,35 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
   return true;
 }
 
-void TBatch::TaskEnded(const TTerminateInfo& AInfo) {
+std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
+  if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return {};
+  const size_t index = static_cast<size_t>(AInfo.TaskIndex);
+  const bool finished = AInfo.Finished && !AInfo.Exception;
+  // The item's rows and output are not changed once queued.
+  std::string error;
+  if (finished && Verified(FItems[index])) {
+    const TBatchItem& item = FItems[index];
+    if (FSettings.BeforeVerify) FSettings.BeforeVerify(item.Output);
+    const TBatchRow& row = FRows[static_cast<size_t>(item.Rows[0])];
+    int64_t length = kNoTime;
+    if (row.TimeEnd != kNoTime && row.TimeEnd >= 0)
+      length = row.TimeEnd - (row.TimeStart != kNoTime ? row.TimeStart : 0);
+    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, item.Output);
+    if (!check.Same) error = "verification failed: " + check.Reason;
+  }
   std::lock_guard<std::mutex> guard(FLock);
-  if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return;
-  TBatchItem& item = FItems[static_cast<size_t>(AInfo.TaskIndex)];
+  TBatchItem& item = FItems[index];
   item.Ended = true;
-  item.Ok = AInfo.Finished && !AInfo.Exception;
+  item.Ok = finished && error.empty();
   item.Stopped = !AInfo.Finished && !AInfo.Exception;
+  item.Error = error;
+  return error;
+}
+
+bool TBatch::Verified(const TBatchItem& AItem) const {
+  // One row, converted whole or trimmed: a joined file has no one source.
+  if (!FSettings.VerifyLossless || AItem.Rows.size() != 1 || FSettings.VolumePercent != 100) return false;
+  return IsLosslessCodec(FRows[static_cast<size_t>(AItem.Rows[0])].Format.Codec);
 }
 
 TBatchOutcome TBatch::Finish() {

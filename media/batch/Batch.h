@@ -31,6 +31,11 @@ struct TBatchSettings {
   // Refuse a source with no audio stream when it is queued, with a plain
   // reason, rather than let its run end with a message about output streams.
   bool RequireAudio = false;
+  // Decode each lossless output when its task has ended and compare it with
+  // its source; a difference fails the task (and its output goes).
+  bool VerifyLossless = false;
+  // Called with the output just before it is verified (tests change it).
+  std::function<void(const std::string&)> BeforeVerify;
 };
 
 // What could not be queued, and where it went wrong.
@@ -59,6 +64,7 @@ struct TBatchItem {
   bool Ended = false;
   bool Ok = false;
   bool Stopped = false;  // ended unfinished without an error
+  std::string Error;     // why the batch failed a task its run finished (verification)
 };
 
 struct TBatchOutcome {
@@ -91,13 +97,17 @@ public:
   // The queued tasks, by task index.
   const std::vector<TBatchItem>& Items() const { return FItems; }
   // The end of one task (any thread); the run's final event is ignored.
-  void TaskEnded(const TTerminateInfo& AInfo);
+  // With VerifyLossless, a finished lossless output is checked here (on the
+  // calling thread, outside the batch's lock); returns why a finished task
+  // failed after all, empty when it did not.
+  std::string TaskEnded(const TTerminateInfo& AInfo);
   // After the run, or instead of it: counts the ends and removes every
   // output whose task did not finish. Call once no task runs.
   TBatchOutcome Finish();
 
 private:
   bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  bool Verified(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
 
   const TBatchSettings FSettings;

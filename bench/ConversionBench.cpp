@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "media/batch/LosslessCheck.h"
+#include "media/encoder/EncoderOptions.h"
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
@@ -130,8 +132,18 @@ int LoadOnly() {
   return quorvel::FFLoader().Load(quorvel::kEncoderLibraries) ? 0 : 2;
 }
 
+// The check of a lossless output against its source, as --verify runs it.
+int VerifyInProcess(const std::string& ASource, const std::string& AOutput) {
+  quorvel::MediaRuntime runtime;
+  if (!quorvel::FFLoader().Load(quorvel::kEncoderLibraries)) return 2;
+  const quorvel::TLosslessCheck check = quorvel::CheckLossless(ASource, quorvel::kNoTime, quorvel::kNoTime, AOutput);
+  if (!check.Same) std::fprintf(stderr, "%s\n", check.Reason.c_str());
+  return check.Same ? 0 : 6;
+}
+
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--convert") == 0) return ConvertInProcess(argv[2], argv[3], argv[4]);
+  if (argc == 4 && std::strcmp(argv[1], "--verify") == 0) return VerifyInProcess(argv[2], argv[3]);
   if (argc == 2 && std::strcmp(argv[1], "--load-only") == 0) return LoadOnly();
 
   bool quick = false;
@@ -183,6 +195,20 @@ int main(int argc, char** argv) {
     }
     std::printf("%-22s %10.2f %10.2f %-6s %8.3f %12.1f %12.1f\n", p.Name, e.Seconds, q.Seconds, p.PeerName,
                 e.Seconds / q.Seconds, e.PeakKB / 1024.0, q.PeakKB / 1024.0);
+    std::fflush(stdout);
+  }
+
+  // What --verify adds to a lossless conversion: one decode of the output
+  // and one of the source, against the conversion itself.
+  {
+    const TMeasure convert = Best({self, "--convert", wav, out + "-verify.flac", "flac"}, runs);
+    const TMeasure verify = Best({self, "--verify", wav, out + "-verify.flac"}, runs);
+    if (convert.Ok && verify.Ok)
+      std::printf("\nverify WAV -> FLAC: conversion %.2f s, verification %.2f s, ratio %.3f (%.1f MB)\n",
+                  convert.Seconds, verify.Seconds, verify.Seconds / convert.Seconds, verify.PeakKB / 1024.0);
+    else
+      std::printf("\nverify WAV -> FLAC failed (conversion %s, verification %s)\n", convert.Ok ? "ok" : "failed",
+                  verify.Ok ? "ok" : "failed");
     std::fflush(stdout);
   }
 

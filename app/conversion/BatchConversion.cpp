@@ -162,6 +162,7 @@ void TBatchConversion::ConvertButtonClick() {
   settings.EarlierOutputs = TEarlierOutputs::Replace;
   settings.Merge = merge;
   settings.VolumePercent = FVolume.value();
+  settings.VerifyLossless = FVerify && FVerify->isChecked();
   settings.JoinedFormatRow = std::max(FSourceList.SelectedIndex(), 0);
   FBatch = std::make_unique<TBatch>(settings, BatchRows());
   const bool queued = FBatch->Queue(
@@ -223,7 +224,16 @@ void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
 
 void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   TConvForm& form = ConvForm();
-  if (AInfo.TaskIndex >= 0 && FBatch) FBatch->TaskEnded(AInfo);
+  if (AInfo.TaskIndex >= 0 && FBatch) {
+    const std::string failure = FBatch->TaskEnded(AInfo);
+    if (!failure.empty()) {
+      const size_t task = static_cast<size_t>(AInfo.TaskIndex);
+      const std::string output = task < FBatch->Items().size() ? FBatch->Items()[task].Output : std::string();
+      const QString text = QString::fromStdString(output + ": " + failure);
+      FReport.AddLogLine("-> " + text);
+      FReport.ReportError(text, QStringLiteral("CLM_VerifyOutput"));
+    }
+  }
   if (AInfo.TaskIndex < 0) FinishBatch();
   if (AInfo.TaskIndex < 0 && AInfo.Finished) {
     // A batch the user stopped has not succeeded, and what he asked for at

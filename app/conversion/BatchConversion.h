@@ -55,6 +55,8 @@ public:
 
   // The conversion dialog; without one the class makes its own on first use.
   void BindDialog(TConvForm* AConvForm) { FConvForm = AConvForm; }
+  // The "Verify lossless outputs" box read when a run starts.
+  void BindVerifyBox(QCheckBox* ABox) { FVerify = ABox; }
   TConvForm& ConvForm();
   const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
   // A batch has been started and its end not handled yet.
@@ -91,6 +93,7 @@ private:
   TProfilePanel& FProfilePanel;
   QLineEdit& FDestinationFolder;
   QCheckBox& FMerge;
+  QCheckBox* FVerify = nullptr;  // "Verify lossless outputs", when the window has it
   QSpinBox& FVolume;
   TReportSink& FReport;
   const TAppServices& FServices;

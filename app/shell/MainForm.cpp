@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QCheckBox>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTableWidget>
@@ -250,6 +251,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   FConversion = std::make_unique<TBatchConversion>(*this, *FFFEncoder, *FSourceList, *FProfilePanel,
                                                    *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
+  FConversion->BindVerifyBox(FUi.chVerify);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("Quorvel"));
@@ -384,6 +386,7 @@ void TMainForm::ReadStoredSettings() {
   if (s.OpenAudioDialogPath)
     FOpenDialogFolder = QFileInfo(*s.OpenAudioDialogPath).isDir() ? *s.OpenAudioDialogPath : QString();
   if (s.RecentProfile) FProfilePanel->SetRecentProfile(*s.RecentProfile);
+  if (s.VerifyLossless) FUi.chVerify->setChecked(*s.VerifyLossless);
   // An index the profile set no longer has would name a missing profile at close.
   if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
     FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
@@ -554,6 +557,7 @@ void TMainForm::SaveSettings() {
   if (!FOpenDialogFiles.isEmpty())
     v.OpenAudioDialogPath = QDir::toNativeSeparators(QFileInfo(FOpenDialogFiles.first()).absolutePath());
   v.RecentProfile = FProfilePanel->RecentProfile();
+  v.VerifyLossless = FUi.chVerify->isChecked();
   v.LastEditedProfile = FProfilePanel->LastEditedProfile();
   const TProfiles& profiles = FProfilePanel->Profiles();
   if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))

@@ -210,6 +210,10 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   chMerge = new QCheckBox(QObject::tr("Merge to one file"), settings);
   chMerge->setObjectName("chMerge");
   g->addWidget(chMerge, 0, 6);
+  chVerify = new QCheckBox(QObject::tr("Verify lossless outputs"), settings);
+  chVerify->setObjectName("chVerify");
+  chVerify->setToolTip(QObject::tr("Decode each FLAC, ALAC, WAV or AIFF output and compare it with its source"));
+  g->addWidget(chVerify, 0, 7);
   auto* vol = new QHBoxLayout;
   vol->addWidget(Caption(QObject::tr("Vol. (%):"), settings));
   edVolume = new QSpinBox(settings);

@@ -85,6 +85,7 @@ struct TMainFormUi {
 
   // Output
   QCheckBox* chMerge = nullptr;
+  QCheckBox* chVerify = nullptr;
   QSpinBox* edVolume = nullptr;
   QLineEdit* edDestinationFolder = nullptr;
   QPushButton* btnBrowse = nullptr;

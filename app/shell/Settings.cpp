@@ -34,6 +34,7 @@ TStoredSettings ReadSettings(QSettings& AStore) {
   s.OpenAudioDialogPath = ReadText(AStore, "OpenAudioDialogPath");
   s.RecentProfile = ReadInt(AStore, "recentprofileind");
   s.LastEditedProfile = ReadInt(AStore, "lasteditedprofileind");
+  if (AStore.contains("verifylossless")) s.VerifyLossless = AStore.value("verifylossless").toBool();
   // "audiocodecname", "audiobitrate", "samplerate" and "channels" are kept
   // for the record only: the profile set's own values apply at start.
   return s;
@@ -44,6 +45,7 @@ bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues) {
   AStore.setValue("OutputPath", AValues.OutputPath);
   if (AValues.OpenAudioDialogPath) AStore.setValue("OpenAudioDialogPath", *AValues.OpenAudioDialogPath);
   AStore.setValue("recentprofileind", AValues.RecentProfile);
+  AStore.setValue("verifylossless", AValues.VerifyLossless);
   if (AValues.LastEditedProfile >= 0 && AValues.LastEdited) {
     AStore.setValue("lasteditedprofileind", AValues.LastEditedProfile);
     AStore.setValue("audiocodecname", AValues.LastEdited->AudioCodecName);

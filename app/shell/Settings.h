@@ -23,6 +23,7 @@ struct TStoredSettings {
   std::optional<QString> OpenAudioDialogPath;
   std::optional<int> RecentProfile;
   std::optional<int> LastEditedProfile;
+  std::optional<bool> VerifyLossless;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -33,6 +34,7 @@ struct TSettingsToWrite {
   int RecentProfile = 0;
   int LastEditedProfile = -1;
   const TProfile* LastEdited = nullptr;  // the profile LastEditedProfile names, when valid
+  bool VerifyLossless = false;
 };
 
 // Writes and flushes; false when the store could not be written.

@@ -167,11 +167,50 @@ TEST(ShippedProfileSetTest, EveryProfileIsCompleteAndConsistent) {
     EXPECT_GE(ChoiceValueIndex(p.AudioCodecs, p.AudioCodecName), 0);
     for (const QString& list : {p.AudioBitRates, p.SampleRates, p.Channels, p.AudioCodecs})
       EXPECT_EQ(SplitChoiceList(list, true).size(), SplitChoiceList(list, false).size());
-    codecs << p.AudioCodecName;
+    codecs << SplitChoiceList(p.AudioCodecs, true);
+    // Every profile can keep the source's rate and channels ("0": Original);
+    // the lossless ones do unless told otherwise.
+    EXPECT_GE(ChoiceValueIndex(p.SampleRates, "0"), 0);
+    EXPECT_GE(ChoiceValueIndex(p.Channels, "0"), 0);
+    const bool lossless = QStringList{"flac", "alac", "original"}.contains(p.AudioCodecName);
+    EXPECT_EQ(p.SampleRate == "0" && p.Channel == "0", lossless);
   }
   for (const char* c : {"libmp3lame", "aac", "libvorbis", "libopus", "flac", "alac", "pcm_s16le", "pcm_s16be",
-                        "wmav2", "ac3", "mp2"})
+                        "pcm_s24le", "pcm_s24be", "original", "wmav2", "ac3", "mp2"})
     EXPECT_TRUE(codecs.contains(c)) << c;
+}
+
+// The size estimate of "Original" uses the source's values: exact for PCM,
+// the profile's figure scaled for another lossless codec, the bit rate for
+// a lossy one.
+TEST(ProfileOutputBitRateTest, OriginalUsesTheSourcesValues) {
+  const auto profile = [](const char* ACodec, const char* ABitRate, const char* ARate, const char* AChannels) {
+    TProfile p;
+    p.AudioCodecName = ACodec;
+    p.AudioBitRate = ABitRate;
+    p.SampleRate = ARate;
+    p.Channel = AChannels;
+    return p;
+  };
+  const TSourceAudio hiRes{96000, 2, 24}, cd{44100, 2, 16}, unknown{};
+  const struct {
+    TProfile Profile;
+    TSourceAudio Source;
+    double BitRate;
+  } cases[] = {
+      {profile("original", "1411200", "0", "0"), hiRes, 96000.0 * 2 * 24},
+      {profile("original", "1411200", "0", "0"), unknown, 1411200},
+      {profile("pcm_s16le", "1411200", "0", "0"), hiRes, 96000.0 * 2 * 16},
+      {profile("pcm_s24be", "1411200", "48000", "1"), cd, 48000.0 * 24},
+      {profile("flac", "700000", "0", "0"), hiRes, 700000.0 * 96000 * 2 * 24 / (44100.0 * 2 * 16)},
+      {profile("flac", "700000", "0", "0"), cd, 700000},
+      {profile("libmp3lame", "192000", "0", "0"), hiRes, 192000},
+      {profile("libmp3lame", "fast", "0", "0"), hiRes, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Profile.AudioCodecName.toStdString());
+    EXPECT_NEAR(ProfileOutputBitRate(c.Profile, c.Source), c.BitRate, 0.5);
+  }
 }
 
 // The choices on a small set of two profiles with a list of rows.

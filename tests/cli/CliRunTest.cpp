@@ -280,7 +280,7 @@ TEST_F(CliRunTest, CommandLineMistakesNameTheProblem) {
     const char* Message;
   } cases[] = {
       {{"--bitrate", "100k", a}, "offers 64000, 96000, 128000, 160000, 192000, 256000, 320000"},
-      {{"--profile", "mp3", "--channels", "6", a}, "offers 1, 2"},
+      {{"--profile", "mp3", "--channels", "6", a}, "offers original, 1, 2"},
       {{"--profile", "nothing", a}, "no such profile"},
       {{"--volume", "0", a}, "from 1 to 5000"},
       {{"--start", "1:99", a}, "HH:MM:SS[.mmm]"},

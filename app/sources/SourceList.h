@@ -89,6 +89,8 @@ public:
 
   // Brings the grid in line with the rows: one grid row per row.
   void Repaint();
+  // Writes rows AFirst to ALast again (the grid has a row for each).
+  void RepaintRows(int AFirst, int ALast);
 
   const TProfile* ProfileOf(const TAudioFile& AFile) const { return FRows.ProfileOf(AFile); }
 

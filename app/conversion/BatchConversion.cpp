@@ -169,7 +169,6 @@ void TBatchConversion::ConvertAgain(int AListRow) {
 }
 
 void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerge) {
-  const bool merge = AMerge;
   if (!ChooseOutputFolder()) return;
   // SEAM (preview player): a playing preview is stopped here.
 
@@ -179,7 +178,7 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
   settings.Folder = FOutputFolderInUse.toStdString();
   // A file left by an earlier run is written over, as the window always did.
   settings.EarlierOutputs = TEarlierOutputs::Replace;
-  settings.Merge = merge;
+  settings.Merge = AMerge;
   settings.VolumePercent = FVolume.value();
   settings.JoinedFormatRow = std::max(FSourceList.SelectedIndex(), 0);
   std::vector<TBatchRow> rows = BatchRows(AListRows);
@@ -217,7 +216,7 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
     connect(form.CancelButton, &QPushButton::clicked, this, Guarded([this](bool) { CancelButtonClick(); }));
     connect(form.PauseButton, &QPushButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
   }
-  FRunWorkers = merge ? 1 : FWorkers;  // a joined file is one task
+  FRunWorkers = AMerge ? 1 : FWorkers;  // a joined file is one task
   encoder.Start(FRunWorkers);
   form.ProgressCurrent->setValue(0);
   form.ProgressTotal->setValue(0);
@@ -228,8 +227,8 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
 void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
   TConvForm& form = ConvForm();
   const int n = FFFEncoder.TasksCount();
-  // Nothing sensible to show without a length or a task: the bars stay.
   FStatus.Progress(AInfo.TaskIndex, AInfo.CurrentDuration, AInfo.TotalDuration);
+  // Nothing sensible to show without a length or a task: the bars stay.
   if (AInfo.TotalDuration != 0 && n != 0) {
     form.ProgressCurrent->setValue(static_cast<int>(AInfo.CurrentDuration * 100 / AInfo.TotalDuration));
     // One at a time, the tasks before the current one are the finished

@@ -16,7 +16,7 @@ void TRowStatusTracker::Begin(const std::vector<int>& AListRows, bool AResetAll)
       if (FRows.At(i).Conversion.State != TRowState::None) FRows.SetStatus(i, {});
   for (const int row : AListRows) {
     FBatchRows.push_back(FRows.At(row).Id);
-    FRows.SetStatus(row, {});
+    if (FRows.At(row).Conversion.State != TRowState::None) FRows.SetStatus(row, {});
   }
 }
 

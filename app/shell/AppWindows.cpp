@@ -42,8 +42,9 @@ TAppWindows::~TAppWindows() {
 }
 
 void TAppWindows::OpenFiles(const QStringList& AFiles) {
-  if (AFiles.isEmpty()) return;
-  RunGuarded([&] { FMainForm->AddChosenFiles(AFiles); });
+  // A later start without files (the menu entry again) brings the window
+  // to the front all the same.
+  if (!AFiles.isEmpty()) RunGuarded([&] { FMainForm->AddChosenFiles(AFiles); });
   FMainForm->showNormal();
   FMainForm->raise();
   FMainForm->activateWindow();

@@ -34,7 +34,8 @@ public:
   TErrorReporter& Reporter() { return FReporter; }
 
   // Files named on the command line or handed over by a later start: added
-  // to the list as the open dialog's are, and the window comes to the front.
+  // to the list as the open dialog's are; the window comes to the front
+  // (also for a later start without files).
   void OpenFiles(const QStringList& AFiles);
   // Listens on AChannel: a later start's files go to OpenFiles.
   void ServeLaterStarts(TInstanceChannel& AChannel);

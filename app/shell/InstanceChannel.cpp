@@ -33,7 +33,11 @@ QString TInstanceChannel::DefaultName() {
   // the temporary folder stands in, with the user in the name.
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
   if (folder.isEmpty()) folder = QDir::tempPath();
-  return QDir(folder).filePath(QStringLiteral("quorvel-%1.socket").arg(qEnvironmentVariable("USER")));
+  const QString name = QStringLiteral("quorvel-%1.socket").arg(qEnvironmentVariable("USER"));
+  const QString path = QDir(folder).filePath(name);
+  // A socket's path has room for about a hundred bytes; a longer one goes
+  // where Qt puts plain names (the temporary folder).
+  return path.toLocal8Bit().size() < 100 ? path : name;
 }
 
 TInstanceChannel::TInstanceChannel(QString AName, QObject* AParent) : QObject(AParent), FName(std::move(AName)) {}
@@ -59,17 +63,25 @@ bool TInstanceChannel::HandOver(const QStringList& AFiles, int ATimeoutMs) {
 
 bool TInstanceChannel::Listen() {
   if (FServer) return true;
+  // A program that answers on the socket runs already (two starts at once):
+  // its socket is not taken away.
+  {
+    QLocalSocket probe;
+    probe.connectToServer(FName);
+    if (probe.waitForConnected(1000)) return false;
+  }
   FServer = new QLocalServer(this);
-  FServer->setSocketOptions(QLocalServer::UserAccessOption);
   connect(FServer, &QLocalServer::newConnection, this, &TInstanceChannel::Accept);
   if (FServer->listen(FName)) return true;
-  // A socket file left by a program that ended without removing it: no
-  // one answers on it (HandOver found none), so it may go.
-  QLocalSocket probe;
-  probe.connectToServer(FName);
-  if (probe.waitForConnected(1000)) return false;
+  // A socket file left by a program that ended without removing it: no one
+  // answers on it, so it may go.
   QLocalServer::removeServer(FName);
-  return FServer->listen(FName);
+  if (FServer->listen(FName)) return true;
+  qWarning("quorvel: later starts cannot reach this window (%s: %s)", qPrintable(FName),
+           qPrintable(FServer->errorString()));
+  delete FServer;
+  FServer = nullptr;
+  return false;
 }
 
 void TInstanceChannel::Accept() {

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
+#include <QMimeDatabase>
 #include <QProcess>
+#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -50,6 +52,36 @@ TEST(ShippedFiles, BesideTheProgramOrInTheInstallationsShareFolder) {
   EXPECT_EQ(ShippedFilesFolder(root + "/build/app"), root + "/build/app/");
   EXPECT_EQ(ShippedFilesFolder(root + "/usr/bin"), root + "/usr/share/quorvel/");
   EXPECT_EQ(ShippedFilesFolder(root + "/bare/bin"), root + "/bare/bin/");  // reported missing later
+}
+
+TEST(DesktopEntry, NamesTheMimeTypeOfEveryFormatTheOpenDialogOffers) {
+  QFile entry(QStringLiteral(QUORVEL_TEST_DATA_DIR) + "/../../resources/desktop/quorvel.desktop");
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  QStringList listed;
+  for (const QByteArray& line : entry.readAll().split('\n'))
+    if (line.startsWith("MimeType=")) listed = QString::fromUtf8(line.mid(9)).split(';', Qt::SkipEmptyParts);
+  ASSERT_FALSE(listed.isEmpty());
+  const QMimeDatabase mime;
+  int known = 0;
+  for (const QString& part : BuildOpenFilter().split('|')) {
+    if (part.contains('(') || !part.contains('*')) continue;  // a description
+    for (QString pattern : part.split(';', Qt::SkipEmptyParts)) {
+      pattern = pattern.trimmed();
+      if (pattern == "*") continue;
+      // "*m2ts" and "*.h.264" are patterns too: a file name that fits them.
+      const QString name = "file" + pattern.mid(pattern.indexOf('*') + 1);
+      const QList<QMimeType> types = mime.mimeTypesForFileName(name);
+      if (types.isEmpty()) continue;  // the desktop knows no type for it
+      ++known;
+      bool found = false;
+      for (const QMimeType& t : types) {
+        found = found || listed.contains(t.name());
+        for (const QString& alias : t.aliases()) found = found || listed.contains(alias);
+      }
+      EXPECT_TRUE(found) << name.toStdString() << " is " << types.first().name().toStdString();
+    }
+  }
+  EXPECT_GT(known, 40);
 }
 
 class StartFilesTest : public ::testing::Test {
@@ -119,7 +151,8 @@ TEST_F(StartFilesTest, StartsWithItsFilesAndTakesALaterStartsFiles) {
 }
 
 TEST_F(StartFilesTest, AStartFindsNoProgramAndAStaleSocketIsTakenOver) {
-  const QString name = QString::fromStdString(test::ScratchDir()) + "/stale.socket";
+  // A socket's path must be short: the test home's runtime folder is.
+  const QString name = test::TestHome() + "/runtime/stale.socket";
   QFile::remove(name);
   TInstanceChannel first(name);
   EXPECT_FALSE(first.HandOver({"/x.wav"}, 2000));  // nobody listens

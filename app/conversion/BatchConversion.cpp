@@ -194,6 +194,8 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
     return;
   }
   FStatus.Queued(FBatch->Items());
+  // Which rows are done or failed is seen there once the dialog closes.
+  FSourceList.ShowStatusColumn();
   encoder.OnProgress = [this](TObject*, const TProgressInfo* AInfo) {
     if (AInfo) RunGuarded([&] { FFEncoderProgress(*AInfo); });
   };

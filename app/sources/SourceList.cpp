@@ -13,6 +13,8 @@
 #include <QTableWidget>
 #include <QTimeEdit>
 
+#include <algorithm>
+
 #include "app/report/ReportSink.h"
 #include "media/decoder/FFDecode.h"
 
@@ -262,6 +264,11 @@ void TSourceList::ApplyTimeFields() {
 void TSourceList::Repaint() {
   FGrid->setRowCount(RowCount());
   RepaintRows(0, RowCount() - 1);
+}
+
+void TSourceList::ShowStatusColumn() {
+  if (RowCount() == 0) return;
+  FGrid->scrollTo(FGrid->model()->index(std::max(FGrid->currentRow(), 0), 4));
 }
 
 void TSourceList::RepaintRows(int AFirst, int ALast) {

@@ -91,6 +91,9 @@ public:
   void Repaint();
   // Writes rows AFirst to ALast again (the grid has a row for each).
   void RepaintRows(int AFirst, int ALast);
+  // Scrolls the grid as little as needed to show the Status column, which
+  // lies beyond the list's width.
+  void ShowStatusColumn();
 
   const TProfile* ProfileOf(const TAudioFile& AFile) const { return FRows.ProfileOf(AFile); }
 

@@ -701,6 +701,8 @@ TEST_F(ListWindowTest, OneAtATimeKeepsTheLogAndTheOrderOfEvents) {
 }
 
 TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsAgain) {
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
   FForm->Simultaneous().SetValue(2);
   constexpr int kRows = 4;
   for (int i = 0; i < kRows; ++i) {
@@ -752,6 +754,11 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
   TStatusRecorder statuses(List().Rows());
   FForm->Conversion().ConvertButtonClick();
   for (int i = 0; i < kRows; ++i) EXPECT_EQ(statuses.Of(i).front(), TRowState::None) << i;
+  // The column lies beyond the list's width: a conversion brings it into view.
+  QTableWidget* grid = List().Grid();
+  const QRect status = grid->visualRect(grid->model()->index(0, 4));
+  EXPECT_TRUE(grid->viewport()->rect().contains(status)) << "status column not shown";
+  EXPECT_EQ(grid->horizontalHeaderItem(4)->text(), "Status");
 }
 
 TEST_F(ListWindowTest, CancelStopsEveryRunningRowAndLeavesNoUnfinishedOutput) {

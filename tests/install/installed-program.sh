@@ -40,17 +40,16 @@ cmp -s "$prefix/share/applications/quorvel.desktop" "$source/resources/desktop/q
 home=$work/home
 mkdir -p "$home/config" "$home/runtime" "$home/tmp"
 chmod 700 "$home/runtime"
-run() {
-  env -u XDG_DATA_HOME HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" \
-    TMPDIR="$home/tmp" QT_QPA_PLATFORM=offscreen "$@"
-}
+environment=(-u XDG_DATA_HOME HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime"
+  TMPDIR="$home/tmp" QT_QPA_PLATFORM=offscreen)
 cd "$work"
-run "$prefix/bin/quorvel-convert" --list-profiles >"$work/profiles.txt" || fail "quorvel-convert --list-profiles"
+env "${environment[@]}" "$prefix/bin/quorvel-convert" --list-profiles >"$work/profiles.txt" || fail "quorvel-convert --list-profiles"
 grep -q "MP3" "$work/profiles.txt" || fail "no MP3 profile listed"
 
 sox -n -r 44100 -c 2 -b 16 "$work/a.wav" synth 0.5 sine 440
 sox -n -r 44100 -c 2 -b 16 "$work/c.wav" synth 0.5 sine 660
-run "$prefix/bin/quorvel" a.wav >"$work/first.log" 2>&1 &
+# Started directly (no function, no subshell): $! is the program itself.
+env "${environment[@]}" "$prefix/bin/quorvel" a.wav >"$work/first.log" 2>&1 &
 pid=$!
 socket=$home/runtime/quorvel-${USER:-}.socket
 for _ in $(seq 1 600); do
@@ -59,8 +58,7 @@ for _ in $(seq 1 600); do
   sleep 0.1
 done
 [[ -S $socket ]] || fail "the installed program did not come up"
-timeout 60 env -u XDG_DATA_HOME HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_RUNTIME_DIR="$home/runtime" \
-  TMPDIR="$home/tmp" QT_QPA_PLATFORM=offscreen "$prefix/bin/quorvel" c.wav ||
+timeout 60 env "${environment[@]}" "$prefix/bin/quorvel" c.wav ||
   fail "a second start did not hand its file over"
 kill -0 "$pid" || fail "the first program ended"
 kill -TERM "$pid"

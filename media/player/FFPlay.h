@@ -275,6 +275,9 @@ private:
   int OpenStreamComponent(TVideoState* is, int AStreamIndex);
   void CloseStreamComponent(TVideoState* is, int AStreamIndex);
   bool SwitchStream(TVideoState* is, AVMediaType AType, int AStreamIndex);
+  // The stream index of one kind, and a switch to another stream of it.
+  int StreamIndex(std::atomic<int> TVideoState::*AField) const;
+  void ChangeStream(std::atomic<int> TVideoState::*AField, AVMediaType AType, int AValue);
   bool RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSeekFlags AFlags, bool AWait);
   bool ReadTimeoutInterrupt(TObject* ASender);
   bool AbortInterrupt(TObject* ASender);

@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "media/player/ManualEvent.h"
+#include "media/runtime/LibHandles.h"
 #include "media/player/PacketQueue.h"
 
 struct SwrContext;
@@ -110,7 +111,7 @@ struct TVideoState {
   // starts: SDL's audio thread exists from the device's opening on and reads
   // nothing of the stream before it sees this (acquire).
   std::atomic<int> audio_ready{0};
-  AVCodecContext* audio_dec = nullptr;  // the audio decoder, owned (freed by CloseStreamComponent)
+  TCodecContextPtr audio_dec;           // the audio decoder (freed by CloseStreamComponent)
   TPacketQueue audioq;
   TAudioOutFormat audio_out;            // what the device granted
   int audio_hw_buf_size = 0;
@@ -127,8 +128,8 @@ struct TVideoState {
   // audio_buf holds silence, not decoded audio: it does not delay the clock.
   std::atomic<int> audio_buf_silent{0};
   AVPacket* audio_pkt = nullptr;        // the packet whose frames are being received (taken from audioq)
-  AVFrame* audio_frame = nullptr;
-  SwrContext* reformat_ctx = nullptr;   // decoded format -> device format
+  TFramePtr audio_frame;
+  TSwrPtr reformat_ctx;                 // decoded format -> device format
   int reformat_in_format = -1;
   int reformat_in_rate = 0;
   AVChannelLayout reformat_in_layout{};

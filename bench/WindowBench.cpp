@@ -13,6 +13,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -103,7 +104,16 @@ int main(int argc, char** argv) {
     if (!form.AddMediaFile(f)) return 2;
   form.Conversion().ConvForm().cbOpenOutput->setChecked(false);
 
+  // How many rows were converting at once: the workers really overlap.
+  int converting = 0, mostAtOnce = 0;
+  quorvel::TSourceRows& rows = form.SourceList().Rows();
+  QObject::connect(&rows, &quorvel::TSourceRows::Changed, [&] {
+    converting = 0;
+    for (const quorvel::TAudioFile& f : rows.All()) converting += f.Conversion.State == quorvel::TRowState::Converting;
+    mostAtOnce = std::max(mostAtOnce, converting);
+  });
   auto batch = [&](int AWorkers) {
+    mostAtOnce = 0;
     const QString out = dir + QString("/out%1").arg(AWorkers);
     QDir(out).removeRecursively();
     QDir().mkpath(out);
@@ -115,7 +125,8 @@ int main(int argc, char** argv) {
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // CPU per wall second: near the worker count on an idle machine; on a
     // busy one it shows how much of the machine the batch got.
-    std::printf(" %.2f s (%.2f CPU s per wall s)\n", wall, (ProcessCpuSeconds() - cpu) / wall);
+    std::printf(" %.2f s (%.2f CPU s per wall s, at most %d rows converting at once)\n", wall,
+                (ProcessCpuSeconds() - cpu) / wall, mostAtOnce);
     return wall;
   };
   double best[3] = {1e9, 1e9, 1e9};

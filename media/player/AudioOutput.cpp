@@ -109,7 +109,10 @@ void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen)
   }
   // The callback that handed out the last samples has returned, so the
   // device has them.
-  if (is->audio_tail_handed) is->audio_tail_played = 1;
+  if (is->audio_tail_handed && !is->audio_tail_played) {
+    is->audio_tail_played = 1;
+    is->continue_read.Set();  // the reader announces the end
+  }
   while (ALen > 0) {
     if (is->audio_buf_index >= static_cast<int>(is->audio_buf_size)) {
       double pts = 0;

@@ -267,6 +267,8 @@ private:
 
   // ---- reading (ReadThread.cpp) ----
   void ReadThreadProc(TVideoState* is);
+  // The reader's wait while its queues are full, or for the end to play.
+  void WaitToRead(TVideoState* is);
   int ReadOpen(TVideoState* is);
   void ReadLoop(TVideoState* is);
   void ReadClose(TVideoState* is, int AResult);

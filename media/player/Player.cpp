@@ -318,7 +318,10 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
     // whatever the deadline (also without one).
     FOpenCancel.Cancel();
     FLastRead = 0;
-    if (TVideoState* cb = FVideoStateCB) cb->abort_request = 1;
+    if (TVideoState* cb = FVideoStateCB) {
+      cb->abort_request = 1;
+      cb->continue_read.Set();
+    }
   }
   if (AWaitForStop) {
     if (playing) WaitForStop();
@@ -377,6 +380,7 @@ void TCustomPlayer::CloseVideoState() {
     FVideoState = nullptr;
   }
   is->abort_request = 1;
+  is->continue_read.Set();
   if (is->parse_tid.joinable()) is->parse_tid.join();
   if (is->refresh_tid.joinable()) is->refresh_tid.join();
   {
@@ -420,6 +424,7 @@ void TCustomPlayer::TogglePlaybackPause() {
     if (is->video_st.load() && !FPictEvent.WaitFor(250)) FPictEvent.Set();
     is->paused = 1;
   }
+  is->continue_read.Set();
 }
 
 void TCustomPlayer::Pause() {

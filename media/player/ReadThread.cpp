@@ -150,6 +150,15 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   return 0;
 }
 
+void TCustomPlayer::WaitToRead(TVideoState* is) {
+  // Pictures and subtitles have no wake of their own yet: with them the
+  // reader looks again every 10 ms. Audio alone sets continue_read when it
+  // needs the reader; the limit only bounds a wake that never comes.
+  const bool onlyAudio = is->video_stream < 0 && is->subtitle_stream < 0;
+  is->continue_read.WaitFor(onlyAudio ? 100 : 10);
+  is->continue_read.Reset();
+}
+
 void TCustomPlayer::ReadLoop(TVideoState* is) {
   AVFormatContext* ic = is->ic;
   TPacketPtr packet(avcodec.av_packet_alloc());
@@ -167,11 +176,13 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
     const bool video = is->video_stream >= 0;
     const bool subtitle = is->subtitle_stream >= 0;
     const int total = is->audioq.size + is->videoq.size + is->subtitleq.size;
-    const bool needed = (audio && is->audioq.size <= kMinAudioQueueSize) ||
+    if (is->audioq.size <= kAudioRefillMark) is->audio_refill = true;
+    if (is->audioq.size > kMinAudioQueueSize) is->audio_refill = false;
+    const bool needed = (audio && is->audio_refill) ||
                         (video && is->videoq.nb_packets <= kMinFrames) ||
                         (subtitle && is->subtitleq.nb_packets <= kMinFrames);
     if (total > kMaxQueueSize || !needed) {
-      SleepMs(10);
+      WaitToRead(is);
       continue;
     }
     if (eof) {
@@ -194,7 +205,7 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
         is->eof_packet_queued = 1;
       }
       if (is->video_stream >= 0) FPictEvent.Set();
-      SleepMs(10);
+      WaitToRead(is);
       // The end is reached when nothing is queued any more and the audio
       // device has taken the last samples of the drained decoder.
       if (is->audioq.size + is->videoq.size + is->subtitleq.size == 0 &&
@@ -219,7 +230,9 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
       bool leave = false;
       HandleReadError(is, result, eof, leave);
       if (leave) break;
-      SleepMs(100);
+      // An error is retried after a pause; the end of the file is not an
+      // error to wait on: the decoders get their end-of-input at once.
+      if (!eof) SleepMs(100);
       continue;
     }
     {
@@ -412,6 +425,7 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   is->audio_tail_played = 0;
   is->audio_prebuffering = true;
   QueueInit(is->audioq, &FFlushPkt);
+  QueueWakeReader(is->audioq, &is->continue_read, kAudioRefillMark);
   QueuePut(is->audioq, &FFlushPkt);
   is->audio_ready.store(1, std::memory_order_release);
   FSDL.SDL_PauseAudio(0);
@@ -483,7 +497,10 @@ int TCustomPlayer::StreamIndex(std::atomic<int> TVideoState::*AField) const {
 void TCustomPlayer::ChangeStream(std::atomic<int> TVideoState::*AField, AVMediaType AType, int AValue) {
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
-  if (is && AValue != is->*AField) SwitchStream(is, AType, AValue);
+  if (is && AValue != is->*AField) {
+    SwitchStream(is, AType, AValue);
+    is->continue_read.Set();
+  }
 }
 
 int TCustomPlayer::AudioStreamIndex() const { return StreamIndex(&TVideoState::audio_stream); }
@@ -510,6 +527,7 @@ bool TCustomPlayer::RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSe
   is->seek_flags = AFlags & (AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE | AVSEEK_FLAG_ANY | AVSEEK_FLAG_FRAME);
   FSeekEvent.Reset();
   is->seek_req = 1;
+  is->continue_read.Set();
   return true;
 }
 

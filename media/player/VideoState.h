@@ -36,6 +36,11 @@ enum Tav_sync_type { AV_SYNC_AUDIO_MASTER, AV_SYNC_VIDEO_MASTER, AV_SYNC_EXTERNA
 // The player's constants.
 constexpr int kMaxQueueSize = 15728640;        // all queues together: above this the reader pauses
 constexpr int kMinAudioQueueSize = 327680;     // audio queue bytes at or below which the reader reads
+// Audio queue bytes at which the reader starts a refill (up to just over
+// kMinAudioQueueSize): it wakes once per refill, not once per packet, and
+// reads no further ahead than before (a stream switch starts the new stream
+// where the reader is).
+constexpr int kAudioRefillMark = kMinAudioQueueSize / 2;
 constexpr int kMinFrames = 5;                  // video/subtitle packets at or below which the reader reads
 constexpr int kPictureQueueSize = 2;
 constexpr int kSubPictureQueueSize = 4;
@@ -95,6 +100,13 @@ struct TVideoState {
   std::atomic<int64_t> seek_pos{0};
   std::atomic<int64_t> seek_rel{0};
   std::atomic<int> read_pause_return{0};
+  // Wakes the reader from its wait for room: set by the audio queue running
+  // down (QueueWakeReader), and after any flag above changes, the stream
+  // switches, or the last samples reached the device.
+  TManualEvent continue_read{false};
+  // Read thread: the audio queue ran down to kAudioRefillMark and is being
+  // filled up to kMinAudioQueueSize.
+  bool audio_refill = true;
 
   // ---- the file (read thread) ----
   AVFormatContext* ic = nullptr;

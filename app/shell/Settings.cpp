@@ -35,6 +35,7 @@ TStoredSettings ReadSettings(QSettings& AStore) {
   s.RecentProfile = ReadInt(AStore, "recentprofileind");
   s.LastEditedProfile = ReadInt(AStore, "lasteditedprofileind");
   if (AStore.contains("verifylossless")) s.VerifyLossless = AStore.value("verifylossless").toBool();
+  s.SimultaneousConversions = ReadInt(AStore, "simultaneousconversions");
   // "audiocodecname", "audiobitrate", "samplerate" and "channels" are kept
   // for the record only: the profile set's own values apply at start.
   return s;
@@ -53,6 +54,7 @@ bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues) {
     AStore.setValue("samplerate", AValues.LastEdited->SampleRate);
     AStore.setValue("channels", AValues.LastEdited->Channel);
   }
+  if (AValues.SimultaneousConversions) AStore.setValue("simultaneousconversions", *AValues.SimultaneousConversions);
   AStore.sync();
   return AStore.status() == QSettings::NoError;
 }

@@ -1,5 +1,6 @@
 // The user's settings: the output folder, the open dialog's folder, the last
-// chosen profile and the last edited profile's values. Kept with QSettings
+// chosen profile, the last edited profile's values and how many conversions
+// run at once. Kept with QSettings
 // under "Sabrivo" / "Quorvel".
 #pragma once
 
@@ -24,6 +25,7 @@ struct TStoredSettings {
   std::optional<int> RecentProfile;
   std::optional<int> LastEditedProfile;
   std::optional<bool> VerifyLossless;
+  std::optional<int> SimultaneousConversions;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -35,6 +37,7 @@ struct TSettingsToWrite {
   int LastEditedProfile = -1;
   const TProfile* LastEdited = nullptr;  // the profile LastEditedProfile names, when valid
   bool VerifyLossless = false;
+  std::optional<int> SimultaneousConversions;
 };
 
 // Writes and flushes; false when the store could not be written.

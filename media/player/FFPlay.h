@@ -21,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -312,6 +313,8 @@ private:
   void JoinPlayThread();
   void PushQuitEvent(TVideoState* is);
   void PushUserEvent(int AType, void* AData);
+  // The event loop's wait for the next SDL event (see FPushedEvents).
+  bool WaitEvent(SDL_Event& AEvent);
   void ScreenExposed() override;
   // A failure of an operation: LastErrMsg and a line at llError.
   void Report(const std::string& AMsg);
@@ -357,6 +360,14 @@ private:
   std::string FLastErrMsg;
 
   std::timed_mutex FDataLock;  // held by the event loop while it handles one event
+  // Events PushUserEvent queued that the event loop has not taken yet. With
+  // no window SDL posts no events of its own, so the loop sleeps until one
+  // is pushed instead of letting SDL_WaitEvent poll every 10 ms; set
+  // FWindowEvents once a video mode is set and SDL posts window events.
+  std::mutex FPushedLock;
+  std::condition_variable FPushedCond;
+  int FPushedEvents = 0;  // guarded by FPushedLock
+  std::atomic<bool> FWindowEvents{false};
   TManualEvent FSeekEvent{true};
   TManualEvent FPictEvent{true};
   TManualEvent FStopEvent{true};

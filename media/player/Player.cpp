@@ -542,7 +542,23 @@ void TCustomPlayer::PushUserEvent(int AType, void* AData) {
   event.type = static_cast<Uint8>(AType);
   event.user.type = static_cast<Uint8>(AType);
   event.user.data1 = AData;
-  FSDL.SDL_PushEvent(&event);
+  if (FSDL.SDL_PushEvent(&event) != 0) return;
+  {
+    std::lock_guard lock(FPushedLock);
+    ++FPushedEvents;
+  }
+  FPushedCond.notify_one();
+}
+
+bool TCustomPlayer::WaitEvent(SDL_Event& AEvent) {
+  if (!FWindowEvents) {
+    std::unique_lock lock(FPushedLock);
+    // The limit only bounds an event SDL queued itself (which the count
+    // does not know of): SDL_WaitEvent then returns it.
+    FPushedCond.wait_for(lock, std::chrono::milliseconds(100), [this] { return FPushedEvents > 0; });
+    if (FPushedEvents > 0) --FPushedEvents;
+  }
+  return FSDL.SDL_WaitEvent(&AEvent) != 0;
 }
 
 void TCustomPlayer::PushQuitEvent(TVideoState* is) { PushUserEvent(kQuitEvent, is); }
@@ -570,7 +586,7 @@ void TCustomPlayer::PlayThreadProc() {
   try {
     for (;;) {
       SDL_Event event{};
-      if (!FSDL.SDL_WaitEvent(&event)) {
+      if (!WaitEvent(event)) {
         // SDL's queue is not running (SDL failed underneath): poll for the
         // playback's end instead.
         SleepMs(10);

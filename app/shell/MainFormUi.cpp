@@ -214,7 +214,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   chVerify = new QCheckBox(QObject::tr("Verify lossless outputs"), settings);
   chVerify->setObjectName("chVerify");
   chVerify->setToolTip(QObject::tr("Decode each FLAC, ALAC, WAV or AIFF output and compare it with its source"));
-  g->addWidget(chVerify, 0, 7);
+  g->addWidget(chVerify, 1, 6);
   auto* vol = new QHBoxLayout;
   vol->addWidget(Caption(QObject::tr("Vol. (%):"), settings));
   edVolume = new QSpinBox(settings);
@@ -222,7 +222,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   edVolume->setRange(1, 5000);
   edVolume->setValue(100);
   vol->addWidget(edVolume);
-  g->addLayout(vol, 1, 6);
+  g->addLayout(vol, 1, 5);
   root->addWidget(settings);
 
   // --- output folder and Convert

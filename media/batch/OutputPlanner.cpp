@@ -66,14 +66,7 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
     const std::string path =
         n == 1 ? plain : (fs::path(FFolder) / Format("%s (%d)%s", ATitle.c_str(), n, AExt.c_str())).string();
     if (Check(path) != TVerdict::Free) continue;
-    if (FEarlier == TEarlierOutputs::Keep) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;  // made meanwhile by someone else
-        throw Exception(Format("%s: %s", path.c_str(), std::strerror(errno)));
-      }
-      ::close(fd);
-    } else {
+    if (FEarlier == TEarlierOutputs::Replace) {
       std::error_code error;
       const auto changed = fs::last_write_time(path, error);
       if (!error) FPreexisting[path] = changed;
@@ -84,8 +77,23 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
   throw Exception(Format("%s: no free name", plain.c_str()));
 }
 
+void TOutputPlanner::Create(const std::string& APath) {
+  if (FEarlier != TEarlierOutputs::Keep) return;
+  const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(errno)));
+  ::close(fd);
+  std::lock_guard<std::mutex> lock(FCreatedLock);
+  FCreated.insert(APath);
+}
+
 bool TOutputPlanner::Remove(const std::string& APath) {
   std::error_code error;
+  if (FEarlier == TEarlierOutputs::Keep) {
+    // Only what this batch made: a file that appeared under the name since
+    // the claim is someone else's.
+    std::lock_guard<std::mutex> lock(FCreatedLock);
+    if (!FCreated.count(APath)) return !fs::exists(fs::symlink_status(APath, error));
+  }
   if (const auto old = FPreexisting.find(APath); old != FPreexisting.end()) {
     const auto changed = fs::last_write_time(APath, error);
     if (!error && changed == old->second) return false;

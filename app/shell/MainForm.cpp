@@ -23,6 +23,7 @@
 
 #include "app/shell/AboutForm.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
 #include "profiles/Decryptor.h"
 #include "app/shell/Desktop.h"
@@ -155,7 +156,7 @@ void TMainForm::AddButtonClick() {
   // Without its runtime the list cannot be shown: the getting-started panel
   // stays in front (with its Add button) and the next add tries again.
   const bool prepared = PrepareSourceList();
-  for (const QString& f : files) AddMediaFile(f);
+  AddMediaFiles(files);
   if (prepared) FUi.stkList->setCurrentWidget(FSourceList->Grid());
   if (FSourceList->RowCount() > 0) {
     FProfilePanel->SetAddedByDialog(true);
@@ -164,8 +165,12 @@ void TMainForm::AddButtonClick() {
   }
 }
 
+void TMainForm::AddMediaFiles(const QStringList& AFiles) {
+  TFileAdder::Add(this, AFiles, *FSourceList, FProfilePanel->CurProfile(), FReport);
+}
+
 void TMainForm::DropFiles(const QStringList& AFiles) {
-  for (const QString& f : AFiles) AddMediaFile(f);
+  AddMediaFiles(AFiles);
   if (FSourceList->RowCount() == 0) return;
   PrepareSourceList();
   if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);

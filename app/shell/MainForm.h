@@ -77,6 +77,8 @@ public:
 
   // --- the source list's commands
   bool AddMediaFile(const QString& AMediaFile);
+  // Many files: probed off the user-interface thread, refusals told once.
+  void AddMediaFiles(const QStringList& AFiles);
   void AddButtonClick();
   // Dropped files and folders, in the order given.
   void DropFiles(const QStringList& AFiles);

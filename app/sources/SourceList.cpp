@@ -109,7 +109,9 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   FNameEditor->hide();
   FNameEditor->installEventFilter(this);
   connect(FNameEditor, &QLineEdit::editingFinished, this, [this] { EndRename(); });
-  connect(&FRows, &TSourceRows::Changed, this, [this](int, int) { Repaint(); });
+  // Only the rows a change names are written again: adding row n must not
+  // cost the n rows before it.
+  connect(&FRows, &TSourceRows::Changed, this, [this](int AFirst, int ALast) { RepaintRows(AFirst, ALast); });
   connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
     if (AColumn == 2) BeginRename();
   });
@@ -249,9 +251,16 @@ void TSourceList::ApplyTimeFields() {
   UpdateEstimatedSize(sel);
 }
 
-void TSourceList::Repaint() {
+void TSourceList::AppendRows(std::vector<TAudioFile> AFiles) {
+  FRows.Append(std::move(AFiles));
+  UpdateEstimatedSize(SelectedIndex());  // the trim fields
+}
+
+void TSourceList::Repaint() { RepaintRows(0, RowCount() - 1); }
+
+void TSourceList::RepaintRows(int AFirst, int ALast) {
   FGrid->setRowCount(RowCount());
-  for (int r = 0; r < RowCount(); ++r) {
+  for (int r = std::max(AFirst, 0); r <= std::min(ALast, RowCount() - 1); ++r) {
     const TAudioFile& f = FRows.At(r);
     const TProfile* p = ProfileOf(f);
     const QString cells[4] = {f.SourceTitleExt, QString::number(f.EstimatedSize, 'f', 2) + " MB",

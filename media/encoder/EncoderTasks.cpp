@@ -3,6 +3,7 @@
 // outputs.
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -247,6 +248,7 @@ bool TCustomEncoder::OpenInput(TFFmpeg& AJob, const TEncoderTask& ATask, const T
   const int index = AJob.nb_input_files();
   AJob.HaltOnInvalidOption = ATask.HaltOnInvalidOption;
   try {
+    if (AJob.CreateOutputFiles && AInput.Info.CodecsSettled) AJob.NextInputProbePackets = 1;
     if (AInput.HasRecord) {
       AJob.InputOptions(index) = AInput.Options;
       ApplyInputRecord(AJob, AJob.InputOptions(index));
@@ -308,8 +310,17 @@ TTaskInputInfo ProbeInfo(const TFFmpeg& AJob, int AIndex, const std::string& AFi
   const AVFormatContext* ctx = AJob.InputFile(AIndex);
   if (!ctx) return info;
   info.Duration = ctx->duration > 0 ? ctx->duration : 0;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i)
-    if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) info.HasAudio = true;
+  // The WAV demuxer probes PCM 16 data for a compressed bitstream on up to
+  // 32 packets; a verdict of plain PCM is reached on the first packet too
+  // (a finding must outscore the header's codec, and would have been taken
+  // there).
+  bool pcm = ctx->iformat && std::strcmp(ctx->iformat->name, "wav") == 0 && ctx->nb_streams > 0;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVCodecParameters* par = ctx->streams[i]->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) info.HasAudio = true;
+    if (par->codec_id != AV_CODEC_ID_PCM_S16LE) pcm = false;
+  }
+  info.CodecsSettled = pcm;
   return info;
 }
 

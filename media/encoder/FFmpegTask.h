@@ -63,6 +63,10 @@ struct TTaskInputInfo {
   std::string FileName;
   int64_t Duration = 0;  // µs; 0 when the container does not tell
   bool HasAudio = false;
+  // The probe looked into the data for another codec and found none (PCM
+  // in WAV): when the task starts, its first packet is enough to say so
+  // again.
+  bool CodecsSettled = false;
 };
 
 // One queued task: its inputs and outputs as they were given (names and

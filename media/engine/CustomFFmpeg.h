@@ -145,6 +145,12 @@ public:
   // creating the file, when it starts: a task that never starts leaves
   // nothing on disk, and a long queue holds no open file. Owner's thread.
   bool CreateOutputFiles = true;
+  // > 0: the next input opened probes the data of streams whose demuxer
+  // asks for it (PCM in WAV may hold a compressed bitstream) on this many
+  // packets at most; consumed by open_input_file. For an input whose
+  // earlier probe settled that question, probing it again on 32 packets
+  // would only repeat it.
+  int NextInputProbePackets = 0;
   void prepare_join();
   void new_audio_stream(AVFormatContext* AContext, int AFileIndex);
   void new_video_stream(AVFormatContext* AContext, int AFileIndex);

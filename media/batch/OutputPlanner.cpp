@@ -1,6 +1,7 @@
 #include "media/batch/OutputPlanner.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,7 +27,11 @@ std::string Normal(const std::string& APath) {
 
 TOutputPlanner::TOutputPlanner(std::string AFolder, TEarlierOutputs AEarlier, const std::vector<std::string>& AInputs)
     : FFolder(std::move(AFolder)), FEarlier(AEarlier) {
-  for (const std::string& input : AInputs) FInputs.push_back(Normal(input));
+  for (const std::string& input : AInputs) {
+    FInputs.insert(Normal(input));
+    struct stat st {};
+    if (::stat(input.c_str(), &st) == 0) FInputFiles.insert({st.st_dev, st.st_ino});
+  }
 }
 
 TOutputPlanner::~TOutputPlanner() = default;
@@ -34,14 +39,11 @@ TOutputPlanner::~TOutputPlanner() = default;
 std::string TOutputPlanner::Title(const std::string& APath) { return fs::path(APath).stem().string(); }
 
 bool TOutputPlanner::IsInput(const std::string& APath) const {
-  const std::string normal = Normal(APath);
-  for (const std::string& input : FInputs) {
-    if (input == normal) return true;
-    // Another name of the same file: a link, or a folder reached twice.
-    std::error_code error;
-    if (fs::equivalent(input, normal, error) && !error) return true;
-  }
-  return false;
+  if (FInputs.count(Normal(APath))) return true;
+  // Another name of the same file: a link, or a folder reached twice. Looked
+  // up by identity, so that a batch of n files costs n look-ups, not n².
+  struct stat st {};
+  return ::stat(APath.c_str(), &st) == 0 && FInputFiles.count({st.st_dev, st.st_ino}) > 0;
 }
 
 TOutputPlanner::TVerdict TOutputPlanner::Check(const std::string& APath) const {

@@ -6,11 +6,14 @@
 // "NAME (n).EXT", with a note that says why.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -60,7 +63,8 @@ private:
 
   std::string FFolder;
   TEarlierOutputs FEarlier;
-  std::vector<std::string> FInputs;  // absolute, normalised
+  std::set<std::string> FInputs;  // absolute, normalised
+  std::set<std::pair<dev_t, ino_t>> FInputFiles;  // the inputs that exist, by identity
   std::set<std::string> FClaimed;    // absolute, normalised
   // Claimed files that existed already: their time of last change then.
   std::map<std::string, std::filesystem::file_time_type> FPreexisting;

@@ -284,7 +284,8 @@ std::unique_ptr<TFFmpeg> TCustomEncoder::BuildJob(const TEncoderTask& ATask, int
 }
 
 void TCustomEncoder::ReleaseConfigured() {
-  if (FConfigured) FConfigured->Job.reset();
+  if (!FConfigured) return;
+  FConfigured->Job.reset();
   FConfigured = nullptr;
 }
 
@@ -329,6 +330,9 @@ TTaskInputInfo ProbeInfo(const TFFmpeg& AJob, int AIndex, const std::string& AFi
 int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOptions) {
   CheckNotWorking("AddTask");
   try {
+    // The previous task's job goes first, so that the records that stay are
+    // not made above the memory it frees.
+    ReleaseConfigured();
     // The file is probed now, so that a bad one is refused at once; the
     // task then keeps only its names and records, and the probe's job goes
     // with the next task added.
@@ -344,7 +348,6 @@ int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOption
       input.HasRecord = true;
       input.Options = *AOptions;
     }
-    ReleaseConfigured();
     std::unique_ptr<TFFmpeg> job = MakeJob(*task, FTasks.Count(), false);
     std::string error;
     if (!OpenInput(*job, *task, input, error)) {

@@ -93,12 +93,13 @@ public:
   int Verbose = 1;
   bool HaltOnInvalidOption = true;
   int ReadTimeout = 10000;
-  // Owner's thread while configuring; during a run set and dropped under
-  // the encoder's start lock and pause lock.
-  std::unique_ptr<TFFmpeg> Job;
   // The job's run has returned from its termination callback: what is left
   // of its thread is its exit, so the job may be destroyed from elsewhere.
   mutable std::atomic<bool> RunReturned{false};
+  // Owner's thread while configuring; during a run set and dropped under
+  // the encoder's start lock and pause lock. Last, so that it goes first:
+  // its worker (joined by its destructor) may still be setting RunReturned.
+  std::unique_ptr<TFFmpeg> Job;
 };
 
 // The tasks of an encoder in list order, owning them. An index out of

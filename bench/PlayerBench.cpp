@@ -163,9 +163,13 @@ int main(int argc, char** argv) {
   }
   std::filesystem::create_directories(g_dir);
   g_sdlFolder = g_dir + "/";
-  for (int n = 0; n < 2; ++n)
-    std::filesystem::copy_file(SystemSDL(), g_sdlFolder + "SDL_" + std::to_string(n),
-                               std::filesystem::copy_options::overwrite_existing);
+  // The child that measures CPU uses the parent's copies: rewriting a
+  // library file another process has loaded replaces its relocated pages
+  // with the file's raw ones, and that process crashes at exit.
+  if (!playChild)
+    for (int n = 0; n < 2; ++n)
+      std::filesystem::copy_file(SystemSDL(), g_sdlFolder + "SDL_" + std::to_string(n),
+                                 std::filesystem::copy_options::overwrite_existing);
   if (!FFLoader().Load(TCustomPlayer::kLibraries)) {
     std::fprintf(stderr, "%s\n", FFLoader().LastErrMsg().c_str());
     return 2;

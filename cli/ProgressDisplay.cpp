@@ -25,25 +25,6 @@ int TerminalWidth(std::FILE* AStream) {
 
 }  // namespace
 
-double BatchFraction(const std::vector<int64_t>& AWeights, const std::vector<double>& AFractions) {
-  double known = 0;
-  int knownCount = 0;
-  for (const int64_t w : AWeights)
-    if (w > 0) {
-      known += static_cast<double>(w);
-      ++knownCount;
-    }
-  const double fallback = knownCount ? known / knownCount : 1.0;
-  double total = 0, done = 0;
-  for (size_t i = 0; i < AWeights.size(); ++i) {
-    const double w = AWeights[i] > 0 ? static_cast<double>(AWeights[i]) : fallback;
-    const double f = i < AFractions.size() ? std::clamp(AFractions[i], 0.0, 1.0) : 0.0;
-    total += w;
-    done += w * f;
-  }
-  return total > 0 ? done / total : 0.0;
-}
-
 TProgressDisplay::TProgressDisplay(std::FILE* AOut, std::FILE* AErr, bool ATerminal)
     : FOut(AOut), FErr(AErr), FTerminal(ATerminal) {}
 

@@ -17,12 +17,9 @@
 #include <string>
 #include <vector>
 
-namespace quorvel::cli {
+#include "media/batch/BatchRules.h"
 
-// The batch's fraction done (0 ... 1): each task's fraction weighted by its
-// expected duration (a task of unknown duration weighs as the mean of the
-// known ones, or 1 when none is known).
-double BatchFraction(const std::vector<int64_t>& AWeights, const std::vector<double>& AFractions);
+namespace quorvel::cli {
 
 class TProgressDisplay {
 public:

@@ -12,13 +12,19 @@
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
 #include "media/runtime/MediaRuntime.h"
+#include "profiles/ShippedFiles.h"
 
 namespace {
 
+// The folder of the shipped files: beside the program, or the
+// installation's "share/quorvel".
 std::string ProgramFolder() {
   std::error_code error;
   const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string(".") : self.parent_path().string();
+  const std::string folder = error ? std::string(".") : self.parent_path().string();
+  std::string shipped = quorvel::ShippedFilesFolder(QString::fromStdString(folder)).toStdString();
+  if (shipped.size() > 1 && shipped.back() == '/') shipped.pop_back();
+  return shipped;
 }
 
 int Main(int argc, char** argv) {

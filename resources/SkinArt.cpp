@@ -1,7 +1,8 @@
-// Draws the pictures of the "aqua" skin into a folder. Run at build time;
-// every picture is drawn here from shapes and text, nothing is taken from
-// elsewhere.
+// Draws the pictures of the "aqua" skin into a folder, and the program's
+// icon at the desktop's usual sizes. Run at build time; every picture is
+// drawn here from shapes and text, nothing is taken from elsewhere.
 //   quorvel_skinart <output folder>
+//   quorvel_skinart --icons <folder>   (<folder>/NxN/apps/quorvel.png)
 #include <QDir>
 #include <QFont>
 #include <QGuiApplication>
@@ -393,11 +394,58 @@ void ConvertButton() {
          over ? "convert_over.png" : "convert.png");
 }
 
+// The program's icon: a deep plate in the skin's colours, a sound wave
+// turning into an arrow (audio in, audio out).
+QImage ProgramIcon(int ASize) {
+  QImage img = Canvas(ASize, ASize);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  const double s = ASize;
+  QLinearGradient g(0, 0, 0, s);
+  g.setColorAt(0, kAccent);
+  g.setColorAt(1, kDeep);
+  p.setPen(Qt::NoPen);
+  p.setBrush(g);
+  const QRectF plate(s * 0.04, s * 0.04, s * 0.92, s * 0.92);
+  p.drawRoundedRect(plate, s * 0.2, s * 0.2);
+  // Five bars of a wave, the last ones pointing on like an arrow.
+  const double heights[] = {0.22, 0.42, 0.58, 0.36, 0.18};
+  const double bar = s * 0.085;
+  p.setBrush(Qt::white);
+  for (int i = 0; i < 5; ++i) {
+    const double h = s * heights[i];
+    const double x = s * 0.17 + i * bar * 1.6;
+    p.drawRoundedRect(QRectF(x, s * 0.5 - h / 2, bar, h), bar / 2, bar / 2);
+  }
+  QPainterPath arrow;
+  arrow.moveTo(s * 0.70, s * 0.32);
+  arrow.lineTo(s * 0.86, s * 0.5);
+  arrow.lineTo(s * 0.70, s * 0.68);
+  arrow.closeSubpath();
+  p.setBrush(kWarm);
+  p.drawPath(arrow);
+  p.end();
+  return img;
+}
+
+int Icons(const QString& AFolder) {
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    const QString dir = QStringLiteral("%1/%2x%2/apps").arg(AFolder).arg(size);
+    QDir().mkpath(dir);
+    if (!ProgramIcon(size).save(dir + "/quorvel.png")) {
+      std::fprintf(stderr, "skinart: cannot write %s/quorvel.png\n", qPrintable(dir));
+      return 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
+  if (argc == 3 && QByteArray(argv[1]) == "--icons") return Icons(QString::fromLocal8Bit(argv[2]));
   if (argc != 2) {
     std::fprintf(stderr, "usage: quorvel_skinart <output folder>\n");
     return 2;

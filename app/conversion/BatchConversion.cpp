@@ -52,7 +52,8 @@ TBatchConversion::TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSour
       FReport(AReport),
       FServices(AServices),
       FTempFolder(ATempFolder),
-      FSaveSettings(std::move(ASaveSettings)) {
+      FSaveSettings(std::move(ASaveSettings)),
+      FStatus(ASourceList.Rows()) {
   if (AServices.Power) {
     FPower = AServices.Power;
   } else {
@@ -68,10 +69,11 @@ TConvForm& TBatchConversion::ConvForm() {
   return *FConvForm;
 }
 
-std::vector<TBatchRow> TBatchConversion::BatchRows() const {
+std::vector<TBatchRow> TBatchConversion::BatchRows(const std::vector<int>& AListRows) const {
   const TProfiles& profiles = FProfilePanel.Profiles();
   std::vector<TBatchRow> rows;
-  for (const TAudioFile& file : FSourceList.Rows().All()) {
+  for (const int index : AListRows) {
+    const TAudioFile& file = FSourceList.Rows().At(index);
     if (file.ProfileInd < 0 || file.ProfileInd >= static_cast<int>(profiles.size()))
       throw EConvertError("List index out of bounds (" + std::to_string(file.ProfileInd) + ")");
     const TProfile& p = profiles[static_cast<size_t>(file.ProfileInd)];
@@ -107,6 +109,7 @@ bool TBatchConversion::ChooseOutputFolder() {
 
 bool TBatchConversion::QueueFailed(const TQueueFailure& AFailure) {
   const QString message = QString::fromStdString(AFailure.Message);
+  FStatus.QueueFailed(AFailure.Row, message);
   QString text = message;
   QString mark = QStringLiteral("CLM_FFAddTaskToMerged");
   switch (AFailure.Step) {
@@ -151,6 +154,21 @@ void TBatchConversion::ConvertButtonClick() {
                          QMessageBox::Ok);
     return;
   }
+  std::vector<int> rows;
+  for (int i = 0; i < static_cast<int>(files.size()); ++i) rows.push_back(i);
+  ConvertRows(rows, merge);
+}
+
+void TBatchConversion::ConvertAgain(int AListRow) {
+  if (AListRow < 0 || AListRow >= FSourceList.RowCount()) return;
+  if (FMerge.isChecked()) {
+    ConvertButtonClick();
+    return;
+  }
+  ConvertRows({AListRow}, false);
+}
+
+void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerge) {
   if (!ChooseOutputFolder()) return;
   // SEAM (preview player): a playing preview is stopped here.
 
@@ -160,10 +178,12 @@ void TBatchConversion::ConvertButtonClick() {
   settings.Folder = FOutputFolderInUse.toStdString();
   // A file left by an earlier run is written over, as the window always did.
   settings.EarlierOutputs = TEarlierOutputs::Replace;
-  settings.Merge = merge;
+  settings.Merge = AMerge;
   settings.VolumePercent = FVolume.value();
   settings.JoinedFormatRow = std::max(FSourceList.SelectedIndex(), 0);
-  FBatch = std::make_unique<TBatch>(settings, BatchRows());
+  std::vector<TBatchRow> rows = BatchRows(AListRows);
+  FStatus.Begin(AListRows, AListRows.size() == static_cast<size_t>(FSourceList.RowCount()));
+  FBatch = std::make_unique<TBatch>(settings, std::move(rows));
   const bool queued = FBatch->Queue(
       encoder, [this](const TQueueFailure& AFailure) { return QueueFailed(AFailure); },
       [this](const std::string& ANote) { FReport.AddLogLine("-> " + QString::fromStdString(ANote)); });
@@ -173,6 +193,9 @@ void TBatchConversion::ConvertButtonClick() {
     encoder.ClearTasks();
     return;
   }
+  FStatus.Queued(FBatch->Items());
+  // Which rows are done or failed is seen there once the dialog closes.
+  FSourceList.ShowStatusColumn();
   encoder.OnProgress = [this](TObject*, const TProgressInfo* AInfo) {
     if (AInfo) RunGuarded([&] { FFEncoderProgress(*AInfo); });
   };
@@ -195,7 +218,8 @@ void TBatchConversion::ConvertButtonClick() {
     connect(form.CancelButton, &QPushButton::clicked, this, Guarded([this](bool) { CancelButtonClick(); }));
     connect(form.PauseButton, &QPushButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
   }
-  encoder.Start(1);
+  FRunWorkers = AMerge ? 1 : FWorkers;  // a joined file is one task
+  encoder.Start(FRunWorkers);
   form.ProgressCurrent->setValue(0);
   form.ProgressTotal->setValue(0);
   form.SetTitle(tr("Converting..."));
@@ -205,16 +229,23 @@ void TBatchConversion::ConvertButtonClick() {
 void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
   TConvForm& form = ConvForm();
   const int n = FFFEncoder.TasksCount();
+  FStatus.Progress(AInfo.TaskIndex, AInfo.CurrentDuration, AInfo.TotalDuration);
   // Nothing sensible to show without a length or a task: the bars stay.
   if (AInfo.TotalDuration != 0 && n != 0) {
     form.ProgressCurrent->setValue(static_cast<int>(AInfo.CurrentDuration * 100 / AInfo.TotalDuration));
-    form.ProgressTotal->setValue(static_cast<int>(std::lround(
-        100.0 / n * static_cast<double>(AInfo.CurrentDuration) / static_cast<double>(AInfo.TotalDuration) +
-        100.0 / n * AInfo.TaskIndex)));
+    // One at a time, the tasks before the current one are the finished
+    // ones; with several at once only the durations tell how far it is.
+    if (FRunWorkers > 1)
+      form.ProgressTotal->setValue(static_cast<int>(std::lround(100.0 * FStatus.BatchFraction())));
+    else
+      form.ProgressTotal->setValue(static_cast<int>(std::lround(
+          100.0 / n * static_cast<double>(AInfo.CurrentDuration) / static_cast<double>(AInfo.TotalDuration) +
+          100.0 / n * AInfo.TaskIndex)));
   }
   const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
-  if (AInfo.TaskIndex >= 0 && AInfo.TaskIndex < static_cast<int>(files.size())) {
-    const TAudioFile& r = files[static_cast<size_t>(AInfo.TaskIndex)];
+  const int row = FStatus.ListRow(AInfo.TaskIndex);
+  if (row >= 0) {
+    const TAudioFile& r = files[static_cast<size_t>(row)];
     const TProfile* p = FSourceList.ProfileOf(r);
     form.SetTitle("Converting \"" + r.SourceTitleExt + "\" to \"" + r.DestinationTitle +
                   (p ? p->FormatExt : QString()) + "\"");
@@ -223,8 +254,15 @@ void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
 
 void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   TConvForm& form = ConvForm();
+  // The row named before its status changes: a failed row's name goes into
+  // the message when several ran at once.
+  const int row = FStatus.ListRow(AInfo.TaskIndex);
+  if (AInfo.TaskIndex >= 0) FStatus.TaskEnded(AInfo);
   if (AInfo.TaskIndex >= 0 && FBatch) FBatch->TaskEnded(AInfo);
-  if (AInfo.TaskIndex < 0) FinishBatch();
+  if (AInfo.TaskIndex < 0) {
+    FinishBatch();
+    FStatus.RunEnded();
+  }
   if (AInfo.TaskIndex < 0 && AInfo.Finished) {
     // A batch the user stopped has not succeeded, and what he asked for at
     // its end (the folder, a shut-down) was meant for a finished batch: the
@@ -240,7 +278,10 @@ void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
     if (!FCancelled && form.cbOpenOutput->isChecked() && !shutDown) OpenFolder(FOutputFolderInUse);
   }
   if (AInfo.Exception) {
-    const QString msg = QString::fromStdString(AInfo.ExceptionMsg);
+    QString msg = QString::fromStdString(AInfo.ExceptionMsg);
+    // With several rows at once the message alone does not say which failed.
+    if (FRunWorkers > 1 && row >= 0 && !msg.contains(FSourceList.Rows().At(row).SourceTitleExt))
+      msg = FSourceList.Rows().At(row).SourceTitleExt + ": " + msg;
     FReport.ReportError("Conversion terminated with error: " + msg, QStringLiteral("CLM_Terminate"));
     FReport.AddLogLine("-> Conversion terminated with error: " + msg);
     form.done(QDialog::Rejected);

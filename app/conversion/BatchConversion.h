@@ -18,12 +18,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "media/batch/Batch.h"
 
+#include "app/conversion/RowStatusTracker.h"
 #include "app/shell/AppServices.h"
 
 class QCheckBox;
@@ -59,8 +62,15 @@ public:
   const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
   // A batch has been started and its end not handled yet.
   bool Running() const { return FBatch != nullptr; }
+  // How many rows convert at once (at least 1); read when a batch starts.
+  int WorkerCount() const { return FWorkers; }
+  void SetWorkerCount(int ACount) { FWorkers = std::max(ACount, 1); }
 
   void ConvertButtonClick();
+  // The list pop-up's "Convert again": the row alone (its statuses are the
+  // only ones reset). A joined file needs every row: with "Merge to one
+  // file" checked the whole batch runs again.
+  void ConvertAgain(int AListRow);
   void FFEncoderProgress(const TProgressInfo& AInfo);
   void FFEncoderTerminate(const TTerminateInfo& AInfo);
   void CancelButtonClick();
@@ -72,7 +82,9 @@ public:
 private:
   // The rows as the batch rules read them; throws EConvertError for a row
   // whose profile is missing or holds a number that is not one.
-  std::vector<TBatchRow> BatchRows() const;
+  std::vector<TBatchRow> BatchRows(const std::vector<int>& AListRows) const;
+  // Queues AListRows and runs them behind the dialog.
+  void ConvertRows(const std::vector<int>& AListRows, bool AMerge);
   // The output folder, or the temporary one when it is missing; false when
   // there is none to write to.
   bool ChooseOutputFolder();
@@ -109,6 +121,9 @@ private:
   bool FInStop = false;
   bool FHandlingTermination = false;  // one termination is handled at a time
   bool FCancelled = false;            // the user stopped the running batch
+  int FWorkers = 1;
+  int FRunWorkers = 1;  // the running batch's
+  TRowStatusTracker FStatus;
 };
 
 }  // namespace quorvel

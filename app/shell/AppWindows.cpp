@@ -1,6 +1,7 @@
 #include "app/shell/AppWindows.h"
 
 #include "app/shell/AboutForm.h"
+#include "app/shell/InstanceChannel.h"
 #include "app/report/ErrorForm.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/report/LogForm.h"
@@ -38,6 +39,21 @@ TAppWindows::~TAppWindows() {
   FLogForm.reset();
   FClipForm.reset();
   FMainForm.reset();
+}
+
+void TAppWindows::OpenFiles(const QStringList& AFiles) {
+  // A later start without files (the menu entry again) brings the window
+  // to the front all the same.
+  if (!AFiles.isEmpty()) RunGuarded([&] { FMainForm->AddChosenFiles(AFiles); });
+  FMainForm->showNormal();
+  FMainForm->raise();
+  FMainForm->activateWindow();
+}
+
+void TAppWindows::ServeLaterStarts(TInstanceChannel& AChannel) {
+  if (!AChannel.Listen()) return;
+  QObject::connect(&AChannel, &TInstanceChannel::FilesReceived, FMainForm.get(),
+                   [this](const QStringList& AFiles) { OpenFiles(AFiles); });
 }
 
 }  // namespace quorvel

@@ -2,6 +2,8 @@
 // first), and the error path they share.
 #pragma once
 
+#include <QStringList>
+
 #include <memory>
 
 #include "app/shell/AppServices.h"
@@ -14,6 +16,7 @@ class TClipForm;
 class TConvForm;
 class TErrorForm;
 class TFileInfoForm;
+class TInstanceChannel;
 class TLogForm;
 class TMainForm;
 
@@ -29,6 +32,13 @@ public:
   TAboutForm& About() { return *FAboutForm; }
   TErrorForm& Error() { return *FErrorForm; }
   TErrorReporter& Reporter() { return FReporter; }
+
+  // Files named on the command line or handed over by a later start: added
+  // to the list as the open dialog's are; the window comes to the front
+  // (also for a later start without files).
+  void OpenFiles(const QStringList& AFiles);
+  // Listens on AChannel: a later start's files go to OpenFiles.
+  void ServeLaterStarts(TInstanceChannel& AChannel);
 
 private:
   TAppServices FServices;

@@ -20,6 +20,7 @@
 #include <QSettings>
 #include <QStackedWidget>
 #include <QTableWidget>
+#include <QThread>
 
 #include "app/shell/AboutForm.h"
 #include "app/conversion/BatchConversion.h"
@@ -30,6 +31,7 @@
 #include "app/report/ExceptionGuard.h"
 #include "app/report/LogForm.h"
 #include "app/conversion/ProfilePanel.h"
+#include "app/conversion/SimultaneousChoice.h"
 #include "app/report/ReportSink.h"
 #include "app/shell/Settings.h"
 #include "app/shell/ShellFolders.h"
@@ -153,6 +155,12 @@ bool TMainForm::AddMediaFile(const QString& AMediaFile) {
 void TMainForm::AddButtonClick() {
   const QStringList files = ExecuteOpenDialog();
   if (files.isEmpty()) return;
+  AddChosenFiles(files);
+}
+
+void TMainForm::AddChosenFiles(const QStringList& AFiles) {
+  const QStringList& files = AFiles;
+  if (files.isEmpty()) return;
   // Without its runtime the list cannot be shown: the getting-started panel
   // stays in front (with its Add button) and the next add tries again.
   const bool prepared = PrepareSourceList();
@@ -234,6 +242,12 @@ void TMainForm::FileInformation1Click() {
   form.exec();
 }
 
+void TMainForm::ConvertAgain1Click() {
+  const int sel = FSourceList->SelectedIndex();
+  if (sel < 0 || FSourceList->Rows().At(sel).Conversion.State != TRowState::Failed) return;
+  FConversion->ConvertAgain(sel);
+}
+
 TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidget* AParent)
     : QMainWindow(AParent), FServices(AServices), FReport(AReport) {
   setObjectName("MainForm");
@@ -255,6 +269,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   FConversion = std::make_unique<TBatchConversion>(*this, *FFFEncoder, *FSourceList, *FProfilePanel,
                                                    *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
+  FSimultaneous = new TSimultaneousChoice(*FUi.mnuTools, *FConversion, QThread::idealThreadCount());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("Quorvel"));
@@ -392,6 +407,7 @@ void TMainForm::ReadStoredSettings() {
   // An index the profile set no longer has would name a missing profile at close.
   if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
     FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
+  if (s.SimultaneousConversions) FSimultaneous->SetValue(*s.SimultaneousConversions);
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -462,6 +478,7 @@ void TMainForm::ConnectCommands() {
       {FUi.popMoveUp, &TMainForm::MoveUp1Click},          {FUi.actMoveDown, &TMainForm::MoveDown1Click},
       {FUi.popMoveDown, &TMainForm::MoveDown1Click},      {FUi.actFileInformation, &TMainForm::FileInformation1Click},
       {FUi.popFileInformation, &TMainForm::FileInformation1Click},
+      {FUi.popConvertAgain, &TMainForm::ConvertAgain1Click},
   };
   for (const TCommand& c : commands) {
     auto run = Guarded([this, h = c.Handler] { (this->*h)(); });
@@ -494,6 +511,15 @@ void TMainForm::ConnectCommands() {
     else
       QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { sgListClick(); }); }, Qt::QueuedConnection);
   });
+  // "Convert again" is offered on a failed row only.
+  auto offerConvertAgain = [this] {
+    const int sel = FSourceList->SelectedIndex();
+    FUi.popConvertAgain->setEnabled(sel >= 0 &&
+                                    FSourceList->Rows().At(sel).Conversion.State == TRowState::Failed);
+  };
+  offerConvertAgain();
+  connect(&FSourceList->Rows(), &TSourceRows::Changed, this, offerConvertAgain);
+  connect(FSourceList->Grid(), &QTableWidget::currentCellChanged, this, offerConvertAgain);
   // SEAMS: the trim dialog and the preview player's commands stay idle
   // until those parts arrive.
 }
@@ -563,6 +589,7 @@ void TMainForm::SaveSettings() {
   const TProfiles& profiles = FProfilePanel->Profiles();
   if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))
     v.LastEdited = &profiles[static_cast<size_t>(v.LastEditedProfile)];
+  v.SimultaneousConversions = FSimultaneous->Value();
   bool written = false;
   try {
     written = WriteSettings(*OpenSettings(), v);

@@ -28,6 +28,7 @@ class TFFLogger;
 class TLogForm;
 class TProfilePanel;
 class TReportSink;
+class TSimultaneousChoice;
 class TSourceList;
 
 // The open dialog's filter: "All Supported Formats|" + every pattern and
@@ -73,6 +74,7 @@ public:
   const TMainFormUi& Ui() const { return FUi; }
   TFFEncoder& FFEncoder() { return *FFFEncoder; }
   TBatchConversion& Conversion() { return *FConversion; }
+  TSimultaneousChoice& Simultaneous() { return *FSimultaneous; }
   TFileInfoForm& FileInfoForm();
 
   // --- the source list's commands
@@ -80,6 +82,9 @@ public:
   // Many files: probed off the user-interface thread, refusals told once.
   void AddMediaFiles(const QStringList& AFiles);
   void AddButtonClick();
+  // Adds files as the open dialog's choice is added (probing each, the same
+  // refusals): the files named at start-up or handed over by a later start.
+  void AddChosenFiles(const QStringList& AFiles);
   // Dropped files and folders, in the order given.
   void DropFiles(const QStringList& AFiles);
   void sgListClick();
@@ -89,6 +94,7 @@ public:
   void MoveDown1Click();
   void Rename1Click();
   void FileInformation1Click();
+  void ConvertAgain1Click();
 
 protected:
   void closeEvent(QCloseEvent* AEvent) override;
@@ -123,6 +129,7 @@ private:
   std::unique_ptr<TFFEncoder> FFFEncoder;
   TFileInfoForm* FFileInfoForm = nullptr;
   std::unique_ptr<TBatchConversion> FConversion;
+  TSimultaneousChoice* FSimultaneous = nullptr;  // a child of the Tools menu
 };
 
 }  // namespace quorvel

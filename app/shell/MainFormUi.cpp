@@ -89,6 +89,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   popMoveDown = popup(QObject::tr("Move Down"));
   popTrimAudio = popup(QObject::tr("Trim Audio..."));
   popFileInformation = popup(QObject::tr("File Information"));
+  popConvertAgain = popup(QObject::tr("Convert again"));
 
   auto* root = new QVBoxLayout(central);
   root->setContentsMargins(10, 8, 10, 8);

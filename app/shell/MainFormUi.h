@@ -57,6 +57,7 @@ struct TMainFormUi {
   QAction* popMoveDown = nullptr;
   QAction* popTrimAudio = nullptr;
   QAction* popFileInformation = nullptr;
+  QAction* popConvertAgain = nullptr;  // on a row whose conversion failed
 
   // Left buttons, share buttons, Convert
   TImageButton* btnAdd = nullptr;

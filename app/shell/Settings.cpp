@@ -34,6 +34,7 @@ TStoredSettings ReadSettings(QSettings& AStore) {
   s.OpenAudioDialogPath = ReadText(AStore, "OpenAudioDialogPath");
   s.RecentProfile = ReadInt(AStore, "recentprofileind");
   s.LastEditedProfile = ReadInt(AStore, "lasteditedprofileind");
+  s.SimultaneousConversions = ReadInt(AStore, "simultaneousconversions");
   // "audiocodecname", "audiobitrate", "samplerate" and "channels" are kept
   // for the record only: the profile set's own values apply at start.
   return s;
@@ -51,6 +52,7 @@ bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues) {
     AStore.setValue("samplerate", AValues.LastEdited->SampleRate);
     AStore.setValue("channels", AValues.LastEdited->Channel);
   }
+  if (AValues.SimultaneousConversions) AStore.setValue("simultaneousconversions", *AValues.SimultaneousConversions);
   AStore.sync();
   return AStore.status() == QSettings::NoError;
 }

@@ -1,5 +1,6 @@
 // The user's settings: the output folder, the open dialog's folder, the last
-// chosen profile and the last edited profile's values. Kept with QSettings
+// chosen profile, the last edited profile's values and how many conversions
+// run at once. Kept with QSettings
 // under "Sabrivo" / "Quorvel".
 #pragma once
 
@@ -23,6 +24,7 @@ struct TStoredSettings {
   std::optional<QString> OpenAudioDialogPath;
   std::optional<int> RecentProfile;
   std::optional<int> LastEditedProfile;
+  std::optional<int> SimultaneousConversions;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -33,6 +35,7 @@ struct TSettingsToWrite {
   int RecentProfile = 0;
   int LastEditedProfile = -1;
   const TProfile* LastEdited = nullptr;  // the profile LastEditedProfile names, when valid
+  std::optional<int> SimultaneousConversions;
 };
 
 // Writes and flushes; false when the store could not be written.

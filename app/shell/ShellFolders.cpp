@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include "profiles/ShippedFiles.h"
+
 namespace quorvel {
 
 namespace {
@@ -42,7 +44,7 @@ QString GetShellFolder(TShellFolder AFolder) {
   return path;
 }
 
-QString ProgramFolder() { return WithSlash(QCoreApplication::applicationDirPath()); }
+QString ProgramFolder() { return ShippedFilesFolder(QCoreApplication::applicationDirPath()); }
 
 QString SystemTempFolder() { return WithSlash(QDir::tempPath()); }
 

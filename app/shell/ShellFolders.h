@@ -14,7 +14,9 @@ enum class TShellFolder { Documents, Music };
 // system names none or it cannot be created.
 QString GetShellFolder(TShellFolder AFolder);
 
-// The program's folder and the temporary folder, each ending with "/".
+// The folder of the program's shipped files (beside it, or "share/quorvel"
+// of an installation; see ShippedFilesFolder) and the temporary folder, each
+// ending with "/".
 QString ProgramFolder();
 QString SystemTempFolder();
 

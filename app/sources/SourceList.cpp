@@ -13,6 +13,8 @@
 #include <QTableWidget>
 #include <QTimeEdit>
 
+#include <algorithm>
+
 #include "app/report/ReportSink.h"
 #include "media/decoder/FFDecode.h"
 
@@ -86,9 +88,12 @@ QString RemoveExtension(const QString& AFileName) {
 }
 
 TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
-  FGrid = new QTableWidget(0, 4, AGridParent);
+  FGrid = new QTableWidget(0, 5, AGridParent);
   FGrid->setObjectName("sgList");
-  FGrid->setHorizontalHeaderLabels({tr("Source"), tr("Estimated Size"), tr("Destination File"), tr("Format")});
+  FGrid->setHorizontalHeaderLabels(
+      {tr("Source"), tr("Estimated Size"), tr("Destination File"), tr("Format"), tr("Status")});
+  // The status follows the four columns of the list; "converting 100%" fits.
+  FGrid->setColumnWidth(4, 100);
   FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
   FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
   FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -109,9 +114,13 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   FNameEditor->hide();
   FNameEditor->installEventFilter(this);
   connect(FNameEditor, &QLineEdit::editingFinished, this, [this] { EndRename(); });
-  // Only the rows a change names are written again: adding row n must not
-  // cost the n rows before it.
-  connect(&FRows, &TSourceRows::Changed, this, [this](int AFirst, int ALast) { RepaintRows(AFirst, ALast); });
+  connect(&FRows, &TSourceRows::Changed, this, [this](int AFirst, int ALast) {
+    // Only the rows a change names are written again (a change of the count
+    // names every row it moved): a conversion changes one row at a time,
+    // often, and adding row n must not cost the n rows before it.
+    if (FGrid->rowCount() != RowCount()) FGrid->setRowCount(RowCount());
+    RepaintRows(AFirst, ALast);
+  });
   connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
     if (AColumn == 2) BeginRename();
   });
@@ -256,20 +265,29 @@ void TSourceList::AppendRows(std::vector<TAudioFile> AFiles) {
   UpdateEstimatedSize(SelectedIndex());  // the trim fields
 }
 
-void TSourceList::Repaint() { RepaintRows(0, RowCount() - 1); }
+void TSourceList::Repaint() {
+  FGrid->setRowCount(RowCount());
+  RepaintRows(0, RowCount() - 1);
+}
+
+void TSourceList::ShowStatusColumn() {
+  if (RowCount() == 0) return;
+  FGrid->scrollTo(FGrid->model()->index(std::max(FGrid->currentRow(), 0), 4));
+}
 
 void TSourceList::RepaintRows(int AFirst, int ALast) {
-  FGrid->setRowCount(RowCount());
-  for (int r = std::max(AFirst, 0); r <= std::min(ALast, RowCount() - 1); ++r) {
+  for (int r = std::max(AFirst, 0); r <= ALast && r < RowCount(); ++r) {
     const TAudioFile& f = FRows.At(r);
     const TProfile* p = ProfileOf(f);
-    const QString cells[4] = {f.SourceTitleExt, QString::number(f.EstimatedSize, 'f', 2) + " MB",
-                              f.DestinationTitle, p ? p->FormatExt : QString()};
-    for (int c = 0; c < 4; ++c) {
+    const QString cells[5] = {f.SourceTitleExt, QString::number(f.EstimatedSize, 'f', 2) + " MB",
+                              f.DestinationTitle, p ? p->FormatExt : QString(), RowStatusText(f.Conversion)};
+    for (int c = 0; c < 5; ++c) {
       QTableWidgetItem* item = FGrid->item(r, c);
       if (!item) FGrid->setItem(r, c, item = new QTableWidgetItem);
       item->setText(cells[c]);
     }
+    // Why a row failed, where the user looks for it.
+    FGrid->item(r, 4)->setToolTip(f.Conversion.State == TRowState::Failed ? f.Conversion.Reason : QString());
   }
   FGrid->viewport()->update();
 }

@@ -91,8 +91,11 @@ public:
 
   // Brings the grid in line with the rows: one grid row per row.
   void Repaint();
-  // The same for the rows AFirst to ALast only (the count always).
+  // Writes rows AFirst to ALast again (the grid has a row for each).
   void RepaintRows(int AFirst, int ALast);
+  // Scrolls the grid as little as needed to show the Status column, which
+  // lies beyond the list's width.
+  void ShowStatusColumn();
 
   const TProfile* ProfileOf(const TAudioFile& AFile) const { return FRows.ProfileOf(AFile); }
 

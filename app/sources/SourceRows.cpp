@@ -5,6 +5,24 @@
 
 namespace quorvel {
 
+QString RowStatusText(const TRowStatus& AStatus) {
+  switch (AStatus.State) {
+    case TRowState::None:
+      return {};
+    case TRowState::Waiting:
+      return QStringLiteral("waiting");
+    case TRowState::Converting:
+      return QStringLiteral("converting %1%").arg(AStatus.Percent);
+    case TRowState::Done:
+      return QStringLiteral("done");
+    case TRowState::Failed:
+      return QStringLiteral("failed");
+    case TRowState::Stopped:
+      return QStringLiteral("stopped");
+  }
+  return {};
+}
+
 const TProfile* TSourceRows::ProfileOf(const TAudioFile& AFile) const {
   if (!FProfiles || AFile.ProfileInd < 0 || AFile.ProfileInd >= static_cast<int>(FProfiles->size())) return nullptr;
   return &(*FProfiles)[static_cast<size_t>(AFile.ProfileInd)];
@@ -24,6 +42,7 @@ void TSourceRows::Estimate(TAudioFile& AFile) const {
 void TSourceRows::Append(TAudioFile AFile) {
   AFile.TrimmedLength = AFile.TimeEnd - AFile.TimeStart;
   Estimate(AFile);
+  AFile.Id = FNextId++;
   FRows.push_back(std::move(AFile));
   emit Changed(Count() - 1, Count() - 1);
 }
@@ -70,6 +89,18 @@ void TSourceRows::SetProfileOfAll(int AProfileInd) {
     Estimate(f);
   }
   emit Changed(0, Count() - 1);
+}
+
+void TSourceRows::SetStatus(int AIndex, const TRowStatus& AStatus) {
+  if (!Valid(AIndex)) return;
+  FRows[static_cast<size_t>(AIndex)].Conversion = AStatus;
+  emit Changed(AIndex, AIndex);
+}
+
+int TSourceRows::IndexOfId(uint64_t AId) const {
+  for (int i = 0; i < Count(); ++i)
+    if (FRows[static_cast<size_t>(i)].Id == AId) return i;
+  return -1;
 }
 
 void TSourceRows::Exchange(int A, int B) {

@@ -16,6 +16,19 @@
 
 namespace quorvel {
 
+// Where a row stands in the last conversion that included it.
+enum class TRowState { None, Waiting, Converting, Done, Failed, Stopped };
+
+struct TRowStatus {
+  TRowState State = TRowState::None;
+  int Percent = 0;  // while converting
+  QString Reason;   // why it failed
+};
+
+// The text of the list's Status column: "waiting", "converting 42%", "done",
+// "failed", "stopped"; empty before any conversion.
+QString RowStatusText(const TRowStatus& AStatus);
+
 struct TAudioFile {
   QString Source;
   QString SourceTitleExt;
@@ -26,6 +39,10 @@ struct TAudioFile {
   int64_t TimeStart = 0;
   int64_t TimeEnd = 0;
   int ProfileInd = 0;
+  // Given by Append, never reused in this list: a conversion finds its rows
+  // by it even when rows moved or went meanwhile.
+  uint64_t Id = 0;
+  TRowStatus Conversion;  // shown in the Status column
 };
 
 class TSourceRows : public QObject {
@@ -49,6 +66,9 @@ public:
   void SetTitle(int AIndex, const QString& ATitle);
   void SetProfile(int AIndex, int AProfileInd);
   void SetProfileOfAll(int AProfileInd);
+  void SetStatus(int AIndex, const TRowStatus& AStatus);
+  // The row with AId; -1 when it is gone.
+  int IndexOfId(uint64_t AId) const;
   void Exchange(int A, int B);
   void RemoveAt(int AIndex);
   void Clear();
@@ -68,6 +88,7 @@ private:
 
   const TProfiles* FProfiles = nullptr;
   std::vector<TAudioFile> FRows;
+  uint64_t FNextId = 1;
 };
 
 }  // namespace quorvel

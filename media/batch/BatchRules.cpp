@@ -1,5 +1,6 @@
 #include "media/batch/BatchRules.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quorvel {
@@ -29,6 +30,25 @@ void FillOutputRecord(const TBatchRow& ARow, int AVolumePercent, bool AMerge, TO
   if (ARow.TimeEnd != kNoTime && ARow.TimeEnd >= 0)
     ARecord.TimeLength = ARow.TimeEnd - (ARow.TimeStart != kNoTime ? ARow.TimeStart : 0);
   ARecord.Info.TimeStamp = 0;  // stamped with the time of conversion
+}
+
+double BatchFraction(const std::vector<int64_t>& AWeights, const std::vector<double>& AFractions) {
+  double known = 0;
+  int knownCount = 0;
+  for (const int64_t w : AWeights)
+    if (w > 0) {
+      known += static_cast<double>(w);
+      ++knownCount;
+    }
+  const double fallback = knownCount ? known / knownCount : 1.0;
+  double total = 0, done = 0;
+  for (size_t i = 0; i < AWeights.size(); ++i) {
+    const double w = AWeights[i] > 0 ? static_cast<double>(AWeights[i]) : fallback;
+    const double f = i < AFractions.size() ? std::clamp(AFractions[i], 0.0, 1.0) : 0.0;
+    total += w;
+    done += w * f;
+  }
+  return total > 0 ? done / total : 0.0;
 }
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "media/encoder/EncoderOptions.h"
 
@@ -45,5 +46,10 @@ int VolumeFromPercent(int APercent);
 // of whole inputs.
 void FillInputRecord(const TBatchRow& ARow, bool AMerge, TInputOptions& ARecord);
 void FillOutputRecord(const TBatchRow& ARow, int AVolumePercent, bool AMerge, TOutputOptions& ARecord);
+
+// The batch's fraction done (0 ... 1): each task's fraction weighted by its
+// expected duration (a task of unknown duration weighs as the mean of the
+// known ones, or 1 when none is known).
+double BatchFraction(const std::vector<int64_t>& AWeights, const std::vector<double>& AFractions);
 
 }  // namespace quorvel

@@ -21,7 +21,7 @@ namespace quorvel {
 namespace {
 
 void FreeConverter(TVideoState* is) {
-  avcore.swr_free(&is->reformat_ctx);
+  is->reformat_ctx.reset();
   avutil.av_channel_layout_uninit(&is->reformat_in_layout);
   is->reformat_in_format = -1;
   is->reformat_in_rate = 0;
@@ -62,7 +62,7 @@ void TCustomPlayer::CloseAudio(TVideoState* is) {
   FSDL.SDL_CloseAudio();
   FreeConverter(is);
   avcodec.av_packet_free(&is->audio_pkt);
-  avutil.av_frame_free(&is->audio_frame);
+  is->audio_frame.reset();
 }
 
 void SDLCALL TCustomPlayer::AudioCallback(void* AUserData, Uint8* AStream, int ALen) {
@@ -109,7 +109,10 @@ void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen)
   }
   // The callback that handed out the last samples has returned, so the
   // device has them.
-  if (is->audio_tail_handed) is->audio_tail_played = 1;
+  if (is->audio_tail_handed && !is->audio_tail_played) {
+    is->audio_tail_played = 1;
+    is->continue_read.Set();  // the reader announces the end
+  }
   while (ALen > 0) {
     if (is->audio_buf_index >= static_cast<int>(is->audio_buf_size)) {
       double pts = 0;
@@ -152,22 +155,22 @@ void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen)
 }
 
 int TCustomPlayer::DecodeAudioFrame(TVideoState* is, double& APts) {
-  AVCodecContext* dec = is->audio_dec;
-  if (!is->audio_frame) is->audio_frame = avutil.av_frame_alloc();
+  AVCodecContext* dec = is->audio_dec.get();
+  if (!is->audio_frame) is->audio_frame.reset(avutil.av_frame_alloc());
   if (!dec || !is->audio_frame) return -1;
   const int bytesPerSecond = is->audio_out.BytesPerSecond();
   for (;;) {
     if (is->paused || is->audioq.abort_request) return -1;
     if (!is->audio_drained) {
-      const int received = avcodec.avcodec_receive_frame(dec, is->audio_frame);
+      const int received = avcodec.avcodec_receive_frame(dec, is->audio_frame.get());
       if (received >= 0) {
         const int64_t pts = is->audio_frame->pts;
         if (pts != AV_NOPTS_VALUE) {
           const AVStream* st = is->audio_st;
           is->audio_clock = pts * av_q2d(st->time_base);
         }
-        const int size = ConvertAudioFrame(is, is->audio_frame, false);
-        avutil.av_frame_unref(is->audio_frame);
+        const int size = ConvertAudioFrame(is, is->audio_frame.get(), false);
+        avutil.av_frame_unref(is->audio_frame.get());
         if (size <= 0) continue;
         APts = is->audio_clock;
         is->audio_clock = is->audio_clock + static_cast<double>(size) / bytesPerSecond;
@@ -186,7 +189,7 @@ int TCustomPlayer::DecodeAudioFrame(TVideoState* is, double& APts) {
       }
       if (received != AVERROR(EAGAIN)) {
         LogLine(llInfo, "avcodec_decode_audio2() failed");
-        avutil.av_frame_unref(is->audio_frame);
+        avutil.av_frame_unref(is->audio_frame.get());
       }
     }
     if (is->audio_prebuffering) {
@@ -227,12 +230,12 @@ int TCustomPlayer::ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, boo
   const int bytesPerFrame = is->audio_out.BytesPerFrame();
   if (AFlush) {
     if (!is->reformat_ctx) return 0;
-    const int outCount = avcore.swr_get_out_samples(is->reformat_ctx, 0);
+    const int outCount = avcore.swr_get_out_samples(is->reformat_ctx.get(), 0);
     if (outCount <= 0) return 0;
     const size_t needed = static_cast<size_t>(outCount) * bytesPerFrame;
     if (is->audio_buf2.size() < needed + needed / 8) is->audio_buf2.resize(needed + needed / 8);
     uint8_t* out = is->audio_buf2.data();
-    const int converted = avcore.swr_convert(is->reformat_ctx, &out, outCount, nullptr, 0);
+    const int converted = avcore.swr_convert(is->reformat_ctx.get(), &out, outCount, nullptr, 0);
     is->audio_buf = is->audio_buf2.data();
     return converted > 0 ? converted * bytesPerFrame : 0;
   }
@@ -265,31 +268,31 @@ int TCustomPlayer::ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, boo
     FreeConverter(is);
     AVChannelLayout outLayout{};
     avutil.av_channel_layout_default(&outLayout, outChannels);
-    SwrContext* swr = nullptr;
-    int result = avcore.swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, outRate, &inLayout, inFormat, inRate,
-                                            0, nullptr);
-    if (result >= 0) result = KeepLevelWhenMixing(swr, inChannels, outChannels);
-    if (result >= 0) result = avcore.swr_init(swr);
+    SwrContext* made = nullptr;
+    int result = avcore.swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_S16, outRate, &inLayout, inFormat,
+                                            inRate, 0, nullptr);
+    TSwrPtr swr(made);
+    if (result >= 0) result = KeepLevelWhenMixing(swr.get(), inChannels, outChannels);
+    if (result >= 0) result = avcore.swr_init(swr.get());
     avutil.av_channel_layout_uninit(&outLayout);
     if (result < 0) {
-      avcore.swr_free(&swr);
       avutil.av_channel_layout_uninit(&inLayout);
       LogLine(llError, "Cannot convert %s sample format to %s sample format", avutil.av_get_sample_fmt_name(inFormat),
               avutil.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16));
       return -1;
     }
-    is->reformat_ctx = swr;
+    is->reformat_ctx = std::move(swr);
     is->reformat_in_format = inFormat;
     is->reformat_in_rate = inRate;
     is->reformat_in_layout = inLayout;  // takes over the copy
   } else {
     avutil.av_channel_layout_uninit(&inLayout);
   }
-  const int outCount = avcore.swr_get_out_samples(is->reformat_ctx, AFrame->nb_samples);
+  const int outCount = avcore.swr_get_out_samples(is->reformat_ctx.get(), AFrame->nb_samples);
   if (outCount < 0) return -1;
   reserve(outCount);
   uint8_t* out = is->audio_buf2.data();
-  const int converted = avcore.swr_convert(is->reformat_ctx, &out, outCount,
+  const int converted = avcore.swr_convert(is->reformat_ctx.get(), &out, outCount,
                                            const_cast<const uint8_t**>(AFrame->extended_data), AFrame->nb_samples);
   if (converted < 0) {
     LogLine(llError, "av_audio_convert() failed");

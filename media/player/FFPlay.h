@@ -21,6 +21,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -267,6 +268,8 @@ private:
 
   // ---- reading (ReadThread.cpp) ----
   void ReadThreadProc(TVideoState* is);
+  // The reader's wait while its queues are full, or for the end to play.
+  void WaitToRead(TVideoState* is);
   int ReadOpen(TVideoState* is);
   void ReadLoop(TVideoState* is);
   void ReadClose(TVideoState* is, int AResult);
@@ -275,6 +278,9 @@ private:
   int OpenStreamComponent(TVideoState* is, int AStreamIndex);
   void CloseStreamComponent(TVideoState* is, int AStreamIndex);
   bool SwitchStream(TVideoState* is, AVMediaType AType, int AStreamIndex);
+  // The stream index of one kind, and a switch to another stream of it.
+  int StreamIndex(std::atomic<int> TVideoState::*AField) const;
+  void ChangeStream(std::atomic<int> TVideoState::*AField, AVMediaType AType, int AValue);
   bool RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSeekFlags AFlags, bool AWait);
   bool ReadTimeoutInterrupt(TObject* ASender);
   bool AbortInterrupt(TObject* ASender);
@@ -307,6 +313,8 @@ private:
   void JoinPlayThread();
   void PushQuitEvent(TVideoState* is);
   void PushUserEvent(int AType, void* AData);
+  // The event loop's wait for the next SDL event (see FPushedEvents).
+  bool WaitEvent(SDL_Event& AEvent);
   void ScreenExposed() override;
   // A failure of an operation: LastErrMsg and a line at llError.
   void Report(const std::string& AMsg);
@@ -352,6 +360,14 @@ private:
   std::string FLastErrMsg;
 
   std::timed_mutex FDataLock;  // held by the event loop while it handles one event
+  // Events PushUserEvent queued that the event loop has not taken yet. With
+  // no window SDL posts no events of its own, so the loop sleeps until one
+  // is pushed instead of letting SDL_WaitEvent poll every 10 ms; set
+  // FWindowEvents once a video mode is set and SDL posts window events.
+  std::mutex FPushedLock;
+  std::condition_variable FPushedCond;
+  int FPushedEvents = 0;  // guarded by FPushedLock
+  std::atomic<bool> FWindowEvents{false};
   TManualEvent FSeekEvent{true};
   TManualEvent FPictEvent{true};
   TManualEvent FStopEvent{true};

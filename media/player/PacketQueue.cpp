@@ -40,6 +40,12 @@ int QueuePut(TPacketQueue& q, AVPacket* pkt) {
   return 0;
 }
 
+void QueueWakeReader(TPacketQueue& q, TManualEvent* AEvent, int AMark) {
+  std::lock_guard<std::mutex> lock(q.mutex);
+  q.ReaderWake = AEvent;
+  q.ReaderWakeMark = AMark;
+}
+
 int QueueGet(TPacketQueue& q, AVPacket** pkt, bool ABlock) {
   std::unique_lock<std::mutex> lock(q.mutex);
   for (;;) {
@@ -47,9 +53,16 @@ int QueueGet(TPacketQueue& q, AVPacket** pkt, bool ABlock) {
     if (!q.packets.empty()) {
       AVPacket* node = q.packets.front();
       q.packets.pop_front();
+      const int before = q.size;
       q.nb_packets = q.nb_packets - 1;
       q.size = q.size - Payload(node);
       *pkt = node;
+      // Only the crossing of the mark and the last packet wake the reader:
+      // once per refill, not once per packet.
+      TManualEvent* wake = q.ReaderWake;
+      const bool crossed = wake && ((before > q.ReaderWakeMark && q.size <= q.ReaderWakeMark) || q.size == 0);
+      lock.unlock();
+      if (crossed) wake->Set();
       return 1;
     }
     if (!ABlock) return 0;

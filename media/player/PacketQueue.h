@@ -19,6 +19,8 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
+#include "media/player/ManualEvent.h"
+
 namespace quorvel {
 
 // Bytes counted per queued packet on top of its payload: the size of one list
@@ -35,7 +37,14 @@ struct TPacketQueue {
   std::atomic<int> abort_request{0};
   const AVPacket* FlushPkt = nullptr;  // the player's flush packet (not owned)
   bool Initialised = false;
+  // Set when a taken packet brings the queue down to ReaderWakeMark bytes
+  // (or empties it): the reader waits for it instead of polling.
+  TManualEvent* ReaderWake = nullptr;
+  int ReaderWakeMark = 0;
 };
+
+// The event QueueGet sets when the queue runs down to AMark bytes.
+void QueueWakeReader(TPacketQueue& q, TManualEvent* AEvent, int AMark);
 
 // Empties the queue and binds it to the player's flush packet.
 void QueueInit(TPacketQueue& q, const AVPacket* AFlushPkt);

@@ -318,7 +318,10 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
     // whatever the deadline (also without one).
     FOpenCancel.Cancel();
     FLastRead = 0;
-    if (TVideoState* cb = FVideoStateCB) cb->abort_request = 1;
+    if (TVideoState* cb = FVideoStateCB) {
+      cb->abort_request = 1;
+      cb->continue_read.Set();
+    }
   }
   if (AWaitForStop) {
     if (playing) WaitForStop();
@@ -377,6 +380,7 @@ void TCustomPlayer::CloseVideoState() {
     FVideoState = nullptr;
   }
   is->abort_request = 1;
+  is->continue_read.Set();
   if (is->parse_tid.joinable()) is->parse_tid.join();
   if (is->refresh_tid.joinable()) is->refresh_tid.join();
   {
@@ -420,6 +424,7 @@ void TCustomPlayer::TogglePlaybackPause() {
     if (is->video_st.load() && !FPictEvent.WaitFor(250)) FPictEvent.Set();
     is->paused = 1;
   }
+  is->continue_read.Set();
 }
 
 void TCustomPlayer::Pause() {
@@ -537,7 +542,23 @@ void TCustomPlayer::PushUserEvent(int AType, void* AData) {
   event.type = static_cast<Uint8>(AType);
   event.user.type = static_cast<Uint8>(AType);
   event.user.data1 = AData;
-  FSDL.SDL_PushEvent(&event);
+  if (FSDL.SDL_PushEvent(&event) != 0) return;
+  {
+    std::lock_guard lock(FPushedLock);
+    ++FPushedEvents;
+  }
+  FPushedCond.notify_one();
+}
+
+bool TCustomPlayer::WaitEvent(SDL_Event& AEvent) {
+  if (!FWindowEvents) {
+    std::unique_lock lock(FPushedLock);
+    // The limit only bounds an event SDL queued itself (which the count
+    // does not know of): SDL_WaitEvent then returns it.
+    FPushedCond.wait_for(lock, std::chrono::milliseconds(100), [this] { return FPushedEvents > 0; });
+    if (FPushedEvents > 0) --FPushedEvents;
+  }
+  return FSDL.SDL_WaitEvent(&AEvent) != 0;
 }
 
 void TCustomPlayer::PushQuitEvent(TVideoState* is) { PushUserEvent(kQuitEvent, is); }
@@ -565,7 +586,7 @@ void TCustomPlayer::PlayThreadProc() {
   try {
     for (;;) {
       SDL_Event event{};
-      if (!FSDL.SDL_WaitEvent(&event)) {
+      if (!WaitEvent(event)) {
         // SDL's queue is not running (SDL failed underneath): poll for the
         // playback's end instead.
         SleepMs(10);

@@ -150,10 +150,20 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   return 0;
 }
 
+void TCustomPlayer::WaitToRead(TVideoState* is) {
+  // Pictures and subtitles have no wake of their own yet: with them the
+  // reader looks again every 10 ms. Audio alone sets continue_read when it
+  // needs the reader; the limit only bounds a wake that never comes.
+  const bool onlyAudio = is->video_stream < 0 && is->subtitle_stream < 0;
+  is->continue_read.WaitFor(onlyAudio ? 100 : 10);
+  is->continue_read.Reset();
+}
+
 void TCustomPlayer::ReadLoop(TVideoState* is) {
   AVFormatContext* ic = is->ic;
-  AVPacket* pkt = avcodec.av_packet_alloc();
-  if (!pkt) throw Exception("av_packet_alloc() failed.");
+  TPacketPtr packet(avcodec.av_packet_alloc());
+  if (!packet) throw Exception("av_packet_alloc() failed.");
+  AVPacket* pkt = packet.get();
   bool eof = false;
   while (!is->abort_request) {
     if (is->paused != is->last_paused) {
@@ -166,11 +176,13 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
     const bool video = is->video_stream >= 0;
     const bool subtitle = is->subtitle_stream >= 0;
     const int total = is->audioq.size + is->videoq.size + is->subtitleq.size;
-    const bool needed = (audio && is->audioq.size <= kMinAudioQueueSize) ||
+    if (is->audioq.size <= kAudioRefillMark) is->audio_refill = true;
+    if (is->audioq.size > kMinAudioQueueSize) is->audio_refill = false;
+    const bool needed = (audio && is->audio_refill) ||
                         (video && is->videoq.nb_packets <= kMinFrames) ||
                         (subtitle && is->subtitleq.nb_packets <= kMinFrames);
     if (total > kMaxQueueSize || !needed) {
-      SleepMs(10);
+      WaitToRead(is);
       continue;
     }
     if (eof) {
@@ -178,8 +190,8 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
         // An empty packet tells the decoders the input ended: they give
         // out what they still hold.
         std::lock_guard<std::mutex> lock(is->stream_lock);
-        AVPacket* empty = avcodec.av_packet_alloc();
-        if (empty) {
+        TPacketPtr emptyPacket(avcodec.av_packet_alloc());
+        if (AVPacket* empty = emptyPacket.get()) {
           if (is->audio_stream >= 0) {
             empty->stream_index = is->audio_stream;
             QueuePut(is->audioq, empty);
@@ -188,13 +200,12 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
             empty->stream_index = is->video_stream;
             QueuePut(is->videoq, empty);
           }
-          avcodec.av_packet_free(&empty);
         }
         is->eof_packet_sent = true;
         is->eof_packet_queued = 1;
       }
       if (is->video_stream >= 0) FPictEvent.Set();
-      SleepMs(10);
+      WaitToRead(is);
       // The end is reached when nothing is queued any more and the audio
       // device has taken the last samples of the drained decoder.
       if (is->audioq.size + is->videoq.size + is->subtitleq.size == 0 &&
@@ -219,7 +230,9 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
       bool leave = false;
       HandleReadError(is, result, eof, leave);
       if (leave) break;
-      SleepMs(100);
+      // An error is retried after a pause; the end of the file is not an
+      // error to wait on: the decoders get their end-of-input at once.
+      if (!eof) SleepMs(100);
       continue;
     }
     {
@@ -233,7 +246,6 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
     }
     avcodec.av_packet_unref(pkt);
   }
-  avcodec.av_packet_free(&pkt);
 }
 
 void TCustomPlayer::HandleReadError(TVideoState* is, int AResult, bool& AEof, bool& ALeave) {
@@ -369,7 +381,8 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return -1;
 
   const AVCodec* codec = avcodec.avcodec_find_decoder(st->codecpar->codec_id);
-  AVCodecContext* ctx = codec ? avcodec.avcodec_alloc_context3(codec) : nullptr;
+  TCodecContextPtr decoder(codec ? avcodec.avcodec_alloc_context3(codec) : nullptr);
+  AVCodecContext* ctx = decoder.get();
   int result = ctx ? avcodec.avcodec_parameters_to_context(ctx, st->codecpar) : -1;
   if (result >= 0) {
     ctx->pkt_timebase = st->time_base;
@@ -385,21 +398,15 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   }
   if (result < 0) {
     LogLine(llError, "avcodec_open() failed.");
-    if (ctx) {
-      TCodecLock lock;
-      avcodec.avcodec_free_context(&ctx);
-    }
     return -1;
   }
   if (!OpenAudioDevice(is, ctx)) {
     LogLine(llError, "SDL_OpenAudio() failed: %s", FSDL.SDL_GetError());
-    TCodecLock lock;
-    avcodec.avcodec_free_context(&ctx);
     return -1;
   }
   st->discard = AVDISCARD_DEFAULT;
 
-  is->audio_dec = ctx;
+  is->audio_dec = std::move(decoder);
   is->audio_stream = AStreamIndex;
   is->audio_st = st;
   is->AudioDuration =
@@ -418,6 +425,7 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   is->audio_tail_played = 0;
   is->audio_prebuffering = true;
   QueueInit(is->audioq, &FFlushPkt);
+  QueueWakeReader(is->audioq, &is->continue_read, kAudioRefillMark);
   QueuePut(is->audioq, &FFlushPkt);
   is->audio_ready.store(1, std::memory_order_release);
   FSDL.SDL_PauseAudio(0);
@@ -434,10 +442,7 @@ void TCustomPlayer::CloseStreamComponent(TVideoState* is, int AStreamIndex) {
   is->audio_ready = 0;
   QueueEnd(is->audioq);
   st->discard = AVDISCARD_ALL;
-  {
-    TCodecLock lock;
-    avcodec.avcodec_free_context(&is->audio_dec);
-  }
+  is->audio_dec.reset();  // closes under the codec lock
   is->audio_st = nullptr;
   is->audio_stream = -1;
   is->AudioDuration = -1;
@@ -483,40 +488,32 @@ bool TCustomPlayer::SwitchStream(TVideoState* is, AVMediaType AType, int AStream
   return true;
 }
 
-int TCustomPlayer::AudioStreamIndex() const {
+int TCustomPlayer::StreamIndex(std::atomic<int> TVideoState::*AField) const {
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
-  return is ? is->audio_stream.load() : -1;
+  return is ? (is->*AField).load() : -1;
 }
 
+void TCustomPlayer::ChangeStream(std::atomic<int> TVideoState::*AField, AVMediaType AType, int AValue) {
+  std::lock_guard lock(FStateLock);
+  TVideoState* is = FVideoState;
+  if (is && AValue != is->*AField) {
+    SwitchStream(is, AType, AValue);
+    is->continue_read.Set();
+  }
+}
+
+int TCustomPlayer::AudioStreamIndex() const { return StreamIndex(&TVideoState::audio_stream); }
 void TCustomPlayer::SetAudioStreamIndex(int AValue) {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  if (is && AValue != is->audio_stream) SwitchStream(is, AVMEDIA_TYPE_AUDIO, AValue);
+  ChangeStream(&TVideoState::audio_stream, AVMEDIA_TYPE_AUDIO, AValue);
 }
-
-int TCustomPlayer::VideoStreamIndex() const {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  return is ? is->video_stream.load() : -1;
-}
-
+int TCustomPlayer::VideoStreamIndex() const { return StreamIndex(&TVideoState::video_stream); }
 void TCustomPlayer::SetVideoStreamIndex(int AValue) {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  if (is && AValue != is->video_stream) SwitchStream(is, AVMEDIA_TYPE_VIDEO, AValue);
+  ChangeStream(&TVideoState::video_stream, AVMEDIA_TYPE_VIDEO, AValue);
 }
-
-int TCustomPlayer::SubtitleStreamIndex() const {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  return is ? is->subtitle_stream.load() : -1;
-}
-
+int TCustomPlayer::SubtitleStreamIndex() const { return StreamIndex(&TVideoState::subtitle_stream); }
 void TCustomPlayer::SetSubtitleStreamIndex(int AValue) {
-  std::lock_guard lock(FStateLock);
-  TVideoState* is = FVideoState;
-  if (is && AValue != is->subtitle_stream) SwitchStream(is, AVMEDIA_TYPE_SUBTITLE, AValue);
+  ChangeStream(&TVideoState::subtitle_stream, AVMEDIA_TYPE_SUBTITLE, AValue);
 }
 
 // ---- seeking ----
@@ -530,6 +527,7 @@ bool TCustomPlayer::RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSe
   is->seek_flags = AFlags & (AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE | AVSEEK_FLAG_ANY | AVSEEK_FLAG_FRAME);
   FSeekEvent.Reset();
   is->seek_req = 1;
+  is->continue_read.Set();
   return true;
 }
 

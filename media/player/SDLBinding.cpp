@@ -92,6 +92,11 @@ void TCustomPlayer::ShutdownSDL() {
     FSDL.SDL_Quit();
   }
   FSDLStarted = false;
+  {
+    // SDL's queue went with it.
+    std::lock_guard lock(FPushedLock);
+    FPushedEvents = 0;
+  }
   // The per-playback reset: these options hold for one playback only.
   FLastPTS = AV_NOPTS_VALUE;
   FCurrentPTS = -1;

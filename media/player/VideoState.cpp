@@ -12,13 +12,7 @@ TVideoState::~TVideoState() {
   // The player joins the threads and closes the streams before the record
   // goes; this only makes sure that nothing of a failed opening stays behind.
   if (audio_pkt && !IsFlushPacket(audioq, audio_pkt)) avcodec.av_packet_free(&audio_pkt);
-  if (audio_frame) avutil.av_frame_free(&audio_frame);
-  if (reformat_ctx) avcore.swr_free(&reformat_ctx);
   if (avutil.av_channel_layout_uninit) avutil.av_channel_layout_uninit(&reformat_in_layout);
-  if (audio_dec) {
-    TCodecLock lock;
-    avcodec.avcodec_free_context(&audio_dec);
-  }
   QueueEnd(audioq);
   QueueEnd(videoq);
   QueueEnd(subtitleq);

@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "media/player/ManualEvent.h"
+#include "media/runtime/LibHandles.h"
 #include "media/player/PacketQueue.h"
 
 struct SwrContext;
@@ -35,6 +36,11 @@ enum Tav_sync_type { AV_SYNC_AUDIO_MASTER, AV_SYNC_VIDEO_MASTER, AV_SYNC_EXTERNA
 // The player's constants.
 constexpr int kMaxQueueSize = 15728640;        // all queues together: above this the reader pauses
 constexpr int kMinAudioQueueSize = 327680;     // audio queue bytes at or below which the reader reads
+// Audio queue bytes at which the reader starts a refill (up to just over
+// kMinAudioQueueSize): it wakes once per refill, not once per packet, and
+// reads no further ahead than before (a stream switch starts the new stream
+// where the reader is).
+constexpr int kAudioRefillMark = kMinAudioQueueSize / 2;
 constexpr int kMinFrames = 5;                  // video/subtitle packets at or below which the reader reads
 constexpr int kPictureQueueSize = 2;
 constexpr int kSubPictureQueueSize = 4;
@@ -94,6 +100,13 @@ struct TVideoState {
   std::atomic<int64_t> seek_pos{0};
   std::atomic<int64_t> seek_rel{0};
   std::atomic<int> read_pause_return{0};
+  // Wakes the reader from its wait for room: set by the audio queue running
+  // down (QueueWakeReader), and after any flag above changes, the stream
+  // switches, or the last samples reached the device.
+  TManualEvent continue_read{false};
+  // Read thread: the audio queue ran down to kAudioRefillMark and is being
+  // filled up to kMinAudioQueueSize.
+  bool audio_refill = true;
 
   // ---- the file (read thread) ----
   AVFormatContext* ic = nullptr;
@@ -110,7 +123,7 @@ struct TVideoState {
   // starts: SDL's audio thread exists from the device's opening on and reads
   // nothing of the stream before it sees this (acquire).
   std::atomic<int> audio_ready{0};
-  AVCodecContext* audio_dec = nullptr;  // the audio decoder, owned (freed by CloseStreamComponent)
+  TCodecContextPtr audio_dec;           // the audio decoder (freed by CloseStreamComponent)
   TPacketQueue audioq;
   TAudioOutFormat audio_out;            // what the device granted
   int audio_hw_buf_size = 0;
@@ -127,8 +140,8 @@ struct TVideoState {
   // audio_buf holds silence, not decoded audio: it does not delay the clock.
   std::atomic<int> audio_buf_silent{0};
   AVPacket* audio_pkt = nullptr;        // the packet whose frames are being received (taken from audioq)
-  AVFrame* audio_frame = nullptr;
-  SwrContext* reformat_ctx = nullptr;   // decoded format -> device format
+  TFramePtr audio_frame;
+  TSwrPtr reformat_ctx;                 // decoded format -> device format
   int reformat_in_format = -1;
   int reformat_in_rate = 0;
   AVChannelLayout reformat_in_layout{};

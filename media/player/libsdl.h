@@ -36,10 +36,13 @@ struct TSDLStubs {
 };
 #undef QUORVEL_SDL_SLOT
 
-// SDL_Init's subsystems for a playback: timer, audio and video; and no
-// handlers for fatal signals, which would hide the program's own crash
-// reports and swallow Ctrl-C.
-constexpr uint32_t kSDLInitFlags = SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
+// SDL_Init's subsystems for a playback: audio and video; and no handlers
+// for fatal signals, which would hide the program's own crash reports and
+// swallow Ctrl-C. Not the timer: the player sets no SDL timers, and SDL
+// 1.2's timer subsystem runs a thread that wakes every millisecond, which
+// cost more CPU than decoding an MP3 (SDL_Delay and SDL_GetTicks work
+// without it).
+constexpr uint32_t kSDLInitFlags = SDL_INIT_AUDIO | SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE;
 
 // The process-wide SDL lock: the list of loaded modules, the environment
 // SDL reads, SDL_Init and SDL_OpenAudio. Recursive: InitSDL sets variables

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "AppTestSupport.h"
 #include "app/shell/AppWindows.h"
@@ -34,6 +35,7 @@
 #include "app/shell/MainForm.h"
 #include "app/shell/PowerService.h"
 #include "app/conversion/ProfilePanel.h"
+#include "app/conversion/SimultaneousChoice.h"
 #include "app/sources/SourceList.h"
 #include "app/shell/Widgets.h"
 #include "media/encoder/FFEncode.h"
@@ -581,6 +583,7 @@ TEST_F(ListWindowTest, AnOutputNeverEmptiesAnotherRowsInput) {
 }
 
 TEST_F(ListWindowTest, ACancelledBatchLeavesNoUnfinishedOrEmptyOutput) {
+  FForm->Simultaneous().SetValue(1);
   const QString tone = Tone("long.wav", 4);
   constexpr int kRows = 4;
   for (int i = 0; i < kRows; ++i) Add(tone);
@@ -664,6 +667,198 @@ TEST_F(ListWindowTest, ShutDownInsteadOfOpeningTheFolder) {
   EXPECT_EQ(FPower.Calls, 1);
   EXPECT_FALSE(Logged("-> Conversion successfully done."));
   EXPECT_TRUE(FDesktop.Opened.empty());
+}
+
+// --------------------------------------- several rows at once, row status
+
+// Every status each row passed through, in order (repeats folded), taken
+// from the list's own change notices; rows are told apart by their ids.
+class TStatusRecorder {
+public:
+  explicit TStatusRecorder(TSourceRows& ARows) : FRows(ARows) {
+    QObject::connect(&ARows, &TSourceRows::Changed, &FContext, [this](int AFirst, int ALast) {
+      for (int i = std::max(AFirst, 0); i <= ALast && i < FRows.Count(); ++i) Note(i);
+    });
+  }
+  std::vector<TRowState> Of(int AIndex) const {
+    const auto it = FSeen.find(FRows.At(AIndex).Id);
+    return it == FSeen.end() ? std::vector<TRowState>{} : it->second;
+  }
+  // Rows (by index) in the order they began converting, and ended.
+  std::vector<int> Started, Ended;
+
+private:
+  void Note(int AIndex) {
+    std::vector<TRowState>& seen = FSeen[FRows.At(AIndex).Id];
+    const TRowState s = FRows.At(AIndex).Conversion.State;
+    if (!seen.empty() && seen.back() == s) return;
+    seen.push_back(s);
+    if (s == TRowState::Converting) Started.push_back(AIndex);
+    if (s == TRowState::Done || s == TRowState::Failed || s == TRowState::Stopped) Ended.push_back(AIndex);
+  }
+  TSourceRows& FRows;
+  QObject FContext;
+  std::map<uint64_t, std::vector<TRowState>> FSeen;
+};
+
+TEST_F(ListWindowTest, TwoAtOnceWriteWhatOneAtATimeWrites) {
+  // Six rows that differ in length, rate and channels, so that a row's
+  // output written from another row's task would show.
+  constexpr int kRows = 6;
+  for (int i = 0; i < kRows; ++i) {
+    Add(Tone(QString("p%1.wav").arg(i), 1.0 + 0.5 * i, i % 2 ? 48000 : 44100, i % 3 ? 2 : 1));
+    List().Rows().SetTitle(i, QString("p%1").arg(i));
+  }
+  FForm->ProfilePanel().chApplyToAll->setChecked(false);
+  List().Rows().SetProfile(4, kWav);
+  ASSERT_TRUE(QDir().mkpath(FDir + "/one") && QDir().mkpath(FDir + "/two"));
+  const struct {
+    int Workers;
+    const char* Folder;
+  } runs[] = {{1, "/one"}, {2, "/two"}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.Folder);
+    FForm->Simultaneous().Action(run.Workers)->trigger();
+    ASSERT_EQ(FForm->Conversion().WorkerCount(), run.Workers);
+    FForm->Ui().edDestinationFolder->setText(FDir + run.Folder);
+    TStatusRecorder statuses(List().Rows());
+    FForm->Conversion().ConvertButtonClick();
+    EXPECT_TRUE(Logged("-> Conversion successfully done."));
+    EXPECT_TRUE(FSink.Reports.empty());
+    // The second batch first takes the first one's statuses away.
+    std::vector<TRowState> expected{TRowState::Waiting, TRowState::Converting, TRowState::Done};
+    if (run.Workers == 2) expected.insert(expected.begin(), TRowState::None);
+    for (int i = 0; i < kRows; ++i) {
+      EXPECT_EQ(statuses.Of(i), expected) << "row " << i;
+      EXPECT_EQ(Cell(i, 4), "done");
+    }
+    EXPECT_EQ(FForm->Conversion().ConvForm().ProgressTotal->value(), 100);
+    if (run.Workers == 1) {
+      EXPECT_EQ(statuses.Started, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+      EXPECT_EQ(statuses.Ended, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    }
+  }
+  for (int i = 0; i < kRows; ++i) {
+    const QString name = QString("p%1").arg(i) + (i == 4 ? ".wav" : ".mp3");
+    SCOPED_TRACE(name.toStdString());
+    const test::TDecodedAudio one = test::DecodeAudio((FDir + "/one/" + name).toStdString(), true);
+    const test::TDecodedAudio two = test::DecodeAudio((FDir + "/two/" + name).toStdString(), true);
+    ASSERT_TRUE(one.Ok && two.Ok);
+    EXPECT_EQ(two.Format, one.Format);
+    EXPECT_EQ(two.SampleRate, one.SampleRate);
+    EXPECT_EQ(two.Channels, one.Channels);
+    EXPECT_EQ(two.Samples, one.Samples);
+    EXPECT_TRUE(two.Raw == one.Raw);
+    EXPECT_NEAR(one.Seconds, 1.0 + 0.5 * i, 0.1);
+  }
+}
+
+TEST_F(ListWindowTest, OneAtATimeKeepsTheLogAndTheOrderOfEvents) {
+  FForm->Simultaneous().SetValue(1);
+  const QString tone = Tone("a.wav", 1.5);
+  for (int i = 0; i < 3; ++i) Add(tone);
+  for (int i = 0; i < 3; ++i) List().Rows().SetTitle(i, QString("o%1").arg(i));
+  TStatusRecorder statuses(List().Rows());
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_EQ(FSink.Log, (QStringList{"[t]-> Added file " + tone, "[t]-> Added file " + tone, "[t]-> Added file " + tone,
+                                    "[t]-> Started conversion", "[t]-> Conversion successfully done."}));
+  // One row after another, each ended in the order they began.
+  EXPECT_EQ(statuses.Started, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(statuses.Ended, (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsAgain) {
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  FForm->Simultaneous().SetValue(2);
+  constexpr int kRows = 4;
+  for (int i = 0; i < kRows; ++i) {
+    Add(Tone(QString("b%1.wav").arg(i), 1));
+    List().Rows().SetTitle(i, QString("b%1").arg(i));
+  }
+  // Every write to /dev/full fails: row 1 ends with an error on its worker.
+  ASSERT_TRUE(QFile::link("/dev/full", Out("b1.mp3")));
+  FForm->Conversion().ConvertButtonClick();
+  // The dialog closes at the error; the others go on behind it.
+  QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_EQ(FSink.Reports[0].second, "CLM_Terminate");
+  EXPECT_TRUE(FSink.Reports[0].first.startsWith("Conversion terminated with error: b1.wav: "))
+      << FSink.Reports[0].first.toStdString();
+  EXPECT_TRUE(Logged("-> " + FSink.Reports[0].first));
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  for (int i = 0; i < kRows; ++i) {
+    SCOPED_TRACE(i);
+    if (i == 1) {
+      EXPECT_EQ(Row(i).Conversion.State, TRowState::Failed);
+      EXPECT_EQ(Cell(i, 4), "failed");
+      EXPECT_FALSE(Row(i).Conversion.Reason.isEmpty());
+      EXPECT_TRUE(FSink.Reports[0].first.endsWith(Row(i).Conversion.Reason));
+      EXPECT_EQ(List().Grid()->item(i, 4)->toolTip(), Row(i).Conversion.Reason);
+      continue;
+    }
+    EXPECT_EQ(Row(i).Conversion.State, TRowState::Done);
+    EXPECT_TRUE(List().Grid()->item(i, 4)->toolTip().isEmpty());
+    EXPECT_NEAR(DecodeFile(Out(QString("b%1.mp3").arg(i))).Seconds, 1.0, 0.1);
+  }
+
+  // "Convert again" is offered on the failed row only, and runs it alone.
+  Select(0);
+  EXPECT_FALSE(FForm->Ui().popConvertAgain->isEnabled());
+  Select(1);
+  ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
+  QFile::remove(Out("b1.mp3"));
+  FSink.Log.clear();
+  FForm->Ui().popConvertAgain->trigger();
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  EXPECT_EQ(Row(1).Conversion.State, TRowState::Done);
+  EXPECT_FALSE(FForm->Ui().popConvertAgain->isEnabled());
+  EXPECT_NEAR(DecodeFile(Out("b1.mp3")).Seconds, 1.0, 0.1);
+  // The other rows keep their outputs and their status; nothing else was written.
+  for (int i : {0, 2, 3}) EXPECT_EQ(Row(i).Conversion.State, TRowState::Done);
+  EXPECT_FALSE(QFileInfo::exists(Out("b0 (2).mp3")));
+  // The next Convert starts every row afresh.
+  TStatusRecorder statuses(List().Rows());
+  FForm->Conversion().ConvertButtonClick();
+  for (int i = 0; i < kRows; ++i) EXPECT_EQ(statuses.Of(i).front(), TRowState::None) << i;
+  // The column lies beyond the list's width: a conversion brings it into view.
+  QTableWidget* grid = List().Grid();
+  const QRect status = grid->visualRect(grid->model()->index(0, 4));
+  EXPECT_TRUE(grid->viewport()->rect().contains(status)) << "status column not shown";
+  EXPECT_EQ(grid->horizontalHeaderItem(4)->text(), "Status");
+}
+
+TEST_F(ListWindowTest, CancelStopsEveryRunningRowAndLeavesNoUnfinishedOutput) {
+  FForm->Simultaneous().SetValue(2);
+  const QString tone = Tone("long.wav", 30);
+  constexpr int kRows = 6;
+  for (int i = 0; i < kRows; ++i) {
+    Add(tone);
+    List().Rows().SetTitle(i, QString("s%1").arg(i));
+  }
+  bool bothPaused = false;
+  test::OnNextModal([&](QWidget* AModal) {
+    auto* form = static_cast<TConvForm*>(AModal);
+    // Paused, the two running rows cannot end before Cancel comes.
+    form->PauseButton->click();
+    bothPaused = FForm->FFEncoder().Paused();
+    form->CancelButton->click();
+  });
+  FForm->Conversion().ConvertButtonClick();
+  QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
+  EXPECT_TRUE(bothPaused);
+  EXPECT_EQ(FSink.Log.filter("-> Conversion").join("\n"), "[t]-> Conversion cancelled by user");
+  const QStringList removed = FSink.Log.filter("-> Removed unfinished output ");
+  for (int i = 0; i < kRows; ++i) {
+    const QString path = Out(QString("s%1.mp3").arg(i));
+    SCOPED_TRACE(path.toStdString());
+    EXPECT_EQ(Row(i).Conversion.State, TRowState::Stopped);
+    EXPECT_EQ(Cell(i, 4), "stopped");
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_EQ(removed.filter(path).size(), 1);
+  }
+  // Both rows that were running had begun their outputs.
+  EXPECT_EQ(removed.size(), kRows);
 }
 
 // ------------------------------------------------- the file information

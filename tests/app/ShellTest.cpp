@@ -15,6 +15,7 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
 #include <QUrlQuery>
 
 #include "AppTestSupport.h"
@@ -22,6 +23,7 @@
 #include "app/report/ExceptionGuard.h"
 #include "app/shell/MainForm.h"
 #include "app/conversion/ProfilePanel.h"
+#include "app/conversion/SimultaneousChoice.h"
 #include "app/shell/ShellFolders.h"
 #include "app/sources/SourceList.h"
 #include "app/shell/Widgets.h"
@@ -86,6 +88,36 @@ TEST_F(MainFormTest, ClosingWithoutEditsWritesOnlyWhatWasUsed) {
   for (const char* absent :
        {"OpenAudioDialogPath", "lasteditedprofileind", "audiocodecname", "audiobitrate", "samplerate", "channels"})
     EXPECT_FALSE(s.contains(absent)) << absent;
+}
+
+TEST_F(MainFormTest, SimultaneousConversionsAreChosenInToolsAndKeptWithTheSettings) {
+  const int cores = QThread::idealThreadCount();
+  {
+    auto form = NewForm();
+    form->FormCreate();
+    TSimultaneousChoice& choice = form->Simultaneous();
+    EXPECT_EQ(choice.Cores(), cores);
+    EXPECT_EQ(choice.Value(), cores);  // the default: one per core
+    EXPECT_TRUE(choice.Action(cores)->isChecked());
+    EXPECT_EQ(choice.Menu()->title(), "Simultaneous conversions");
+    EXPECT_TRUE(form->Ui().mnuTools->actions().contains(choice.Menu()->menuAction()));
+    choice.Action(1)->trigger();
+    EXPECT_EQ(form->Conversion().WorkerCount(), 1);
+    form->close();
+  }
+  EXPECT_EQ(Stored().value("simultaneousconversions").toInt(), 1);
+  {
+    auto form = NewForm();
+    form->FormCreate();
+    EXPECT_EQ(form->Simultaneous().Value(), 1);
+    EXPECT_TRUE(form->Simultaneous().Action(1)->isChecked());
+  }
+  // A count stored on a larger machine becomes what this one has.
+  Stored().setValue("simultaneousconversions", cores + 7);
+  auto form = NewForm();
+  form->FormCreate();
+  EXPECT_EQ(form->Simultaneous().Value(), cores);
+  EXPECT_EQ(form->Conversion().WorkerCount(), cores);
 }
 
 TEST_F(MainFormTest, SettingsWrittenAtCloseAreReadAtTheNextStart) {

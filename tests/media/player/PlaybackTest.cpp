@@ -385,12 +385,14 @@ TEST_F(PlayerPlaybackTest, TruncatedFilePlaysToItsCutThenEnds) {
 
 // ---- streams ----
 
-double DominantFrequency(const std::vector<int16_t>& ASamples, size_t AFrom, size_t AFrames) {
-  // Zero crossings of the left channel.
+double DominantFrequency(const std::vector<int16_t>& ASamples, size_t AFrom, size_t AFrames, int AChannels = 2,
+                         int ARate = 44100) {
+  // Zero crossings of the first channel.
+  const size_t step = static_cast<size_t>(AChannels);
   int crossings = 0;
   for (size_t f = AFrom + 1; f < AFrom + AFrames; ++f)
-    if ((ASamples[2 * (f - 1)] < 0) != (ASamples[2 * f] < 0)) ++crossings;
-  return crossings * 44100.0 / 2 / AFrames;
+    if ((ASamples[step * (f - 1)] < 0) != (ASamples[step * f] < 0)) ++crossings;
+  return crossings * static_cast<double>(ARate) / 2 / AFrames;
 }
 
 TEST_F(PlayerPlaybackTest, SwitchingTheAudioStreamChangesTheTone) {
@@ -416,6 +418,41 @@ TEST_F(PlayerPlaybackTest, SwitchingTheAudioStreamChangesTheTone) {
   const size_t afterStart = FirstSound(after, 2);
   ASSERT_GT(after.size() / 2, afterStart + 22050);
   EXPECT_NEAR(DominantFrequency(after, afterStart, 22050), 880, 10);
+}
+
+// ---- a device that grants another spec ----
+
+struct TGrantCase {
+  const char* Name;
+  const char* Format;  // what the stand-in device grants for the sample format
+};
+
+TEST_F(PlayerPlaybackTest, ADeviceGrantingAnotherSpecHearsTheSourceAtItsSpeed) {
+  const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 2.0, 440, 0.5, "-b 16");
+  const std::string path = QUORVEL_GRANTING_SDL;
+  const TGrantCase cases[] = {{"rate and channels", "s16"}, {"rate, channels and sample format", "u8"}};
+  for (const TGrantCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    SetSDLEnv("QUORVEL_GRANT_FORMAT", c.Format);
+    TFFPlayer player;
+    ASSERT_TRUE(player.LoadSDLLib(path.substr(0, path.rfind('/') + 1), path.substr(path.rfind('/') + 1)))
+        << player.LastErrMsg();
+    const std::string device = UseDiskDevice(Dir + "/granted-" + c.Format + ".raw");
+    EventRecorder events(player);
+    ASSERT_TRUE(player.Open(source)) << player.LastErrMsg();
+    EXPECT_EQ(player.AudioOutFormat().Freq, 32000);
+    EXPECT_EQ(player.AudioOutFormat().Channels, 1);
+    ASSERT_TRUE(events.WaitFor(psEnd));
+    player.Stop(true);
+    const auto got = ReadSamples(device);
+    // Played at the granted rate and layout: the source's two seconds as
+    // 32000 mono frames, each the decoder's own conversion to that format.
+    EXPECT_TRUE(PlayedExactly(got, DecodeSource(source, 1, 32000), 1, 1));
+    const size_t start = FirstSound(got, 1);
+    ASSERT_GT(got.size(), start + 16000);
+    EXPECT_NEAR(DominantFrequency(got, start, 16000, 1, 32000), 440, 10);
+  }
+  SetSDLEnv("QUORVEL_GRANT_FORMAT", "");
 }
 
 struct TRefusalCase {

@@ -93,12 +93,11 @@ TBatchRun::TBatchRun(const TCliOptions& AOptions, const TConversionSettings& ASe
     : FOptions(AOptions), FSettings(ASettings), FDisplay(ADisplay) {}
 
 int64_t TBatchRun::ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) const {
-  const TFFmpeg* job = AEncoder.Tasks(ATask);
   int64_t total = 0;
-  for (int i = 0; i < job->nb_input_files(); ++i) {
-    const AVFormatContext* ctx = job->InputFile(i);
-    if (!ctx || ctx->duration <= 0) return 0;
-    total += ctx->duration;
+  for (int i = 0; i < AEncoder.TaskInputCount(ATask); ++i) {
+    const int64_t duration = AEncoder.TaskInput(ATask, i).Duration;
+    if (duration <= 0) return 0;
+    total += duration;
   }
   if (FOptions.Start != kNoTime) total = std::max<int64_t>(0, total - FOptions.Start);
   if (FOptions.End != kNoTime)

@@ -25,6 +25,7 @@
 
 #include "app/shell/AboutForm.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
 #include "profiles/Decryptor.h"
 #include "app/shell/Desktop.h"
@@ -164,7 +165,7 @@ void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   // Without its runtime the list cannot be shown: the getting-started panel
   // stays in front (with its Add button) and the next add tries again.
   const bool prepared = PrepareSourceList();
-  for (const QString& f : files) AddMediaFile(f);
+  AddMediaFiles(files);
   if (prepared) FUi.stkList->setCurrentWidget(FSourceList->Grid());
   if (FSourceList->RowCount() > 0) {
     FProfilePanel->SetAddedByDialog(true);
@@ -173,8 +174,12 @@ void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   }
 }
 
+void TMainForm::AddMediaFiles(const QStringList& AFiles) {
+  TFileAdder::Add(this, AFiles, *FSourceList, FProfilePanel->CurProfile(), FReport);
+}
+
 void TMainForm::DropFiles(const QStringList& AFiles) {
-  for (const QString& f : AFiles) AddMediaFile(f);
+  AddMediaFiles(AFiles);
   if (FSourceList->RowCount() == 0) return;
   PrepareSourceList();
   if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);

@@ -79,6 +79,8 @@ public:
 
   // --- the source list's commands
   bool AddMediaFile(const QString& AMediaFile);
+  // Many files: probed off the user-interface thread, refusals told once.
+  void AddMediaFiles(const QStringList& AFiles);
   void AddButtonClick();
   // Adds files as the open dialog's choice is added (probing each, the same
   // refusals): the files named at start-up or handed over by a later start.

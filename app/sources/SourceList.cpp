@@ -115,12 +115,11 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
   FNameEditor->installEventFilter(this);
   connect(FNameEditor, &QLineEdit::editingFinished, this, [this] { EndRename(); });
   connect(&FRows, &TSourceRows::Changed, this, [this](int AFirst, int ALast) {
-    // A conversion changes one row at a time, often: only that row is
-    // written again unless the count changed.
-    if (FGrid->rowCount() == RowCount())
-      RepaintRows(AFirst, ALast);
-    else
-      Repaint();
+    // Only the rows a change names are written again (a change of the count
+    // names every row it moved): a conversion changes one row at a time,
+    // often, and adding row n must not cost the n rows before it.
+    if (FGrid->rowCount() != RowCount()) FGrid->setRowCount(RowCount());
+    RepaintRows(AFirst, ALast);
   });
   connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
     if (AColumn == 2) BeginRename();
@@ -261,6 +260,11 @@ void TSourceList::ApplyTimeFields() {
   if (end < start) return;
   FRows.SetTrim(sel, start, end);
   UpdateEstimatedSize(sel);
+}
+
+void TSourceList::AppendRows(std::vector<TAudioFile> AFiles) {
+  FRows.Append(std::move(AFiles));
+  UpdateEstimatedSize(SelectedIndex());  // the trim fields
 }
 
 void TSourceList::Repaint() {

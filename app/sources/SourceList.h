@@ -66,6 +66,8 @@ public:
   // Probes AMediaFile with ADecoder and appends it with AProfileInd; on
   // failure logs and tells the user, and adds nothing.
   bool AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, int AProfileInd, TReportSink& AReport);
+  // Rows probed elsewhere (TFileAdder), appended in one change.
+  void AppendRows(std::vector<TAudioFile> AFiles);
 
   // The estimate of a row's output size from its profile's bit rate and its
   // trimmed length (an unusable profile keeps the old estimate), and the

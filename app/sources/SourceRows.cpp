@@ -46,6 +46,17 @@ void TSourceRows::Append(TAudioFile AFile) {
   emit Changed(Count() - 1, Count() - 1);
 }
 
+void TSourceRows::Append(std::vector<TAudioFile> AFiles) {
+  if (AFiles.empty()) return;
+  const int first = Count();
+  for (TAudioFile& f : AFiles) {
+    f.TrimmedLength = f.TimeEnd - f.TimeStart;
+    Estimate(f);
+    FRows.push_back(std::move(f));
+  }
+  emit Changed(first, Count() - 1);
+}
+
 void TSourceRows::SetTrim(int AIndex, int64_t AStart, int64_t AEnd) {
   if (!Valid(AIndex)) return;
   TAudioFile& f = FRows[static_cast<size_t>(AIndex)];

@@ -61,6 +61,8 @@ public:
 
   // Each edit ignores an index out of range.
   void Append(TAudioFile AFile);
+  // Many rows as one change.
+  void Append(std::vector<TAudioFile> AFiles);
   void SetTrim(int AIndex, int64_t AStart, int64_t AEnd);
   void SetTitle(int AIndex, const QString& ATitle);
   void SetProfile(int AIndex, int AProfileInd);

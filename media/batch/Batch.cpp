@@ -12,11 +12,7 @@ const char kNoAudioReason[] = "the file has no audio to convert";
 namespace {
 
 bool HasAudio(const TCustomEncoder& AEncoder, int ATask, int AInput) {
-  const AVFormatContext* ctx = AEncoder.Tasks(ATask)->InputFile(AInput);
-  if (!ctx) return false;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i)
-    if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return true;
-  return false;
+  return AEncoder.TaskInput(ATask, AInput).HasAudio;
 }
 
 // What the encoder could not take of the row's choices, and what it uses
@@ -51,6 +47,14 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
       AOnNote("outputs are not verified when the volume is changed");
     else if (lossy)
       AOnNote("lossy outputs are not verified");
+  }
+  if (FSettings.EarlierOutputs == TEarlierOutputs::Keep) {
+    // The outputs are made as their tasks start (see TOutputPlanner::Create).
+    FEncoder = &AEncoder;
+    AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
+      if (ATaskIndex >= 0 && static_cast<size_t>(ATaskIndex) < FItems.size())
+        FPlanner.Create(FItems[static_cast<size_t>(ATaskIndex)].Output);
+    };
   }
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
 }
@@ -117,7 +121,7 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
     if (!added) {
       complete = false;
       if (!AOnFailure({i, first ? TQueueStep::AddTask : TQueueStep::AddInput, AEncoder.LastErrMsg(), {}})) return false;
-    } else if (FSettings.RequireAudio && !HasAudio(AEncoder, 0, AEncoder.Tasks(0)->nb_input_files() - 1)) {
+    } else if (FSettings.RequireAudio && !HasAudio(AEncoder, 0, AEncoder.TaskInputCount(0) - 1)) {
       complete = false;
       if (!AOnFailure({i, TQueueStep::NoAudio, kNoAudioReason, {}})) return false;
     }
@@ -188,6 +192,8 @@ bool TBatch::Verified(const TBatchItem& AItem) const {
 }
 
 TBatchOutcome TBatch::Finish() {
+  if (FEncoder) FEncoder->OnTaskStarting = nullptr;
+  FEncoder = nullptr;
   std::lock_guard<std::mutex> guard(FLock);
   TBatchOutcome outcome;
   for (TBatchItem& item : FItems) {
@@ -195,7 +201,7 @@ TBatchOutcome TBatch::Finish() {
       ++outcome.Done;
       continue;
     }
-    ++(item.Stopped ? outcome.Stopped : outcome.Failed);
+    ++(item.Stopped || !item.Ended ? outcome.Stopped : outcome.Failed);
     if (FPlanner.Remove(item.Output)) outcome.Removed.push_back(item.Output);
   }
   return outcome;

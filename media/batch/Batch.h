@@ -6,7 +6,9 @@
 //
 // Threads: made, queued and finished on the owner's thread; TaskEnded may
 // come from any thread (the task manager's delivery threads) and takes the
-// batch's lock.
+// batch's lock. When earlier files are kept, Queue sets the encoder's
+// OnTaskStarting (each output is created as its task starts, on the thread
+// that starts it) until Finish.
 #pragma once
 
 #include <functional>
@@ -113,6 +115,8 @@ private:
   const TBatchSettings FSettings;
   const std::vector<TBatchRow> FRows;
   TOutputPlanner FPlanner;
+  // The encoder whose OnTaskStarting this batch set (until Finish).
+  TCustomEncoder* FEncoder = nullptr;
   std::mutex FLock;  // guards the end fields of FItems
   std::vector<TBatchItem> FItems;
 };

@@ -1,6 +1,7 @@
 #include "media/batch/OutputPlanner.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,7 +27,11 @@ std::string Normal(const std::string& APath) {
 
 TOutputPlanner::TOutputPlanner(std::string AFolder, TEarlierOutputs AEarlier, const std::vector<std::string>& AInputs)
     : FFolder(std::move(AFolder)), FEarlier(AEarlier) {
-  for (const std::string& input : AInputs) FInputs.push_back(Normal(input));
+  for (const std::string& input : AInputs) {
+    FInputs.insert(Normal(input));
+    struct stat st {};
+    if (::stat(input.c_str(), &st) == 0) FInputFiles.insert({st.st_dev, st.st_ino});
+  }
 }
 
 TOutputPlanner::~TOutputPlanner() = default;
@@ -34,14 +39,11 @@ TOutputPlanner::~TOutputPlanner() = default;
 std::string TOutputPlanner::Title(const std::string& APath) { return fs::path(APath).stem().string(); }
 
 bool TOutputPlanner::IsInput(const std::string& APath) const {
-  const std::string normal = Normal(APath);
-  for (const std::string& input : FInputs) {
-    if (input == normal) return true;
-    // Another name of the same file: a link, or a folder reached twice.
-    std::error_code error;
-    if (fs::equivalent(input, normal, error) && !error) return true;
-  }
-  return false;
+  if (FInputs.count(Normal(APath))) return true;
+  // Another name of the same file: a link, or a folder reached twice. Looked
+  // up by identity, so that a batch of n files costs n look-ups, not n².
+  struct stat st {};
+  return ::stat(APath.c_str(), &st) == 0 && FInputFiles.count({st.st_dev, st.st_ino}) > 0;
 }
 
 TOutputPlanner::TVerdict TOutputPlanner::Check(const std::string& APath) const {
@@ -66,14 +68,7 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
     const std::string path =
         n == 1 ? plain : (fs::path(FFolder) / Format("%s (%d)%s", ATitle.c_str(), n, AExt.c_str())).string();
     if (Check(path) != TVerdict::Free) continue;
-    if (FEarlier == TEarlierOutputs::Keep) {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;  // made meanwhile by someone else
-        throw Exception(Format("%s: %s", path.c_str(), std::strerror(errno)));
-      }
-      ::close(fd);
-    } else {
+    if (FEarlier == TEarlierOutputs::Replace) {
       std::error_code error;
       const auto changed = fs::last_write_time(path, error);
       if (!error) FPreexisting[path] = changed;
@@ -84,8 +79,23 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
   throw Exception(Format("%s: no free name", plain.c_str()));
 }
 
+void TOutputPlanner::Create(const std::string& APath) {
+  if (FEarlier != TEarlierOutputs::Keep) return;
+  const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(errno)));
+  ::close(fd);
+  std::lock_guard<std::mutex> lock(FCreatedLock);
+  FCreated.insert(APath);
+}
+
 bool TOutputPlanner::Remove(const std::string& APath) {
   std::error_code error;
+  if (FEarlier == TEarlierOutputs::Keep) {
+    // Only what this batch made: a file that appeared under the name since
+    // the claim is someone else's.
+    std::lock_guard<std::mutex> lock(FCreatedLock);
+    if (!FCreated.count(APath)) return !fs::exists(fs::symlink_status(APath, error));
+  }
   if (const auto old = FPreexisting.find(APath); old != FPreexisting.end()) {
     const auto changed = fs::last_write_time(APath, error);
     if (!error && changed == old->second) return false;

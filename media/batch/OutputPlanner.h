@@ -6,10 +6,14 @@
 // "NAME (n).EXT", with a note that says why.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvel {
@@ -23,7 +27,8 @@ struct TClaimedOutput {
 };
 
 // Owner: the thread that plans the batch (planning happens before the run
-// starts, and Remove after it has ended).
+// starts, and Remove after it has ended); Create comes from the threads
+// that start the tasks.
 class TOutputPlanner {
 public:
   // AInputs: every input of the batch, also those that turn out unreadable.
@@ -32,11 +37,16 @@ public:
   TOutputPlanner(const TOutputPlanner&) = delete;
   TOutputPlanner& operator=(const TOutputPlanner&) = delete;
 
-  // The output for ATitle + AExt in the folder. When earlier files are kept
-  // the file is created empty at once (exclusively), so that another
-  // program or another run cannot take the same name before the conversion
-  // opens it. Throws Exception when no name can be had.
+  // The output for ATitle + AExt in the folder, reserved in this batch; no
+  // file is made yet, so a task that never starts leaves nothing behind.
+  // Throws Exception when no name can be had.
   TClaimedOutput Claim(const std::string& ATitle, const std::string& AExt);
+  // Called as the conversion that writes a claimed output starts (any
+  // thread). When earlier files are kept the file is created empty here,
+  // exclusively, so that another program or another run that took the name
+  // since the claim is never written over: that throws Exception
+  // ("PATH: File exists") and the task fails instead.
+  void Create(const std::string& APath);
   // Removes a claimed output (a failed, stopped or never-started
   // conversion); returns whether it is gone. A file that was there before
   // (replaced) and that the conversion never touched stays: a task stopped
@@ -53,10 +63,15 @@ private:
 
   std::string FFolder;
   TEarlierOutputs FEarlier;
-  std::vector<std::string> FInputs;  // absolute, normalised
+  std::set<std::string> FInputs;  // absolute, normalised
+  std::set<std::pair<dev_t, ino_t>> FInputFiles;  // the inputs that exist, by identity
   std::set<std::string> FClaimed;    // absolute, normalised
   // Claimed files that existed already: their time of last change then.
   std::map<std::string, std::filesystem::file_time_type> FPreexisting;
+  // Kept-policy outputs created by Create: the only ones Remove may take
+  // away under that policy.
+  std::mutex FCreatedLock;
+  std::set<std::string> FCreated;  // FCreatedLock
 };
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 // outputs.
 #include <cinttypes>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -200,7 +201,7 @@ void TCustomEncoder::CheckNotWorking(const char* AOperation) const {
   if (FWorking) throw Exception(Format("Cannot %s while working.", AOperation));
 }
 
-void TCustomEncoder::ApplyInputRecord(TFFmpeg& AJob, TInputOptions& ARecord) {
+void TCustomEncoder::ApplyInputRecord(TFFmpeg& AJob, const TInputOptions& ARecord) {
   for (const TOptionLine& line : OptionLines(ARecord.ExtOptions)) {
     if (OneOf(line.Name, {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters", "vf"})) continue;
     AJob.SetExtOption(line.Name, line.Value);
@@ -210,48 +211,154 @@ void TCustomEncoder::ApplyInputRecord(TFFmpeg& AJob, TInputOptions& ARecord) {
   if (ARecord.ProgramID >= 0) AJob.set_program_id(ARecord.ProgramID);
 }
 
-bool TCustomEncoder::OpenInput(TFFmpeg& AJob, const std::string& AFileName, TInputOptions* AOptions) {
-  const int index = AJob.nb_input_files();
-  AJob.HaltOnInvalidOption = HaltOnInvalidOption;
-  if (AOptions) {
-    if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-    AJob.InputOptions(index) = *AOptions;
-    ApplyInputRecord(AJob, AJob.InputOptions(index));
-  } else {
-    AJob.InputOptions(index) = TInputOptions{};
-  }
-  AJob.SetReadTimeout(ReadTimeout);
-  if (!AJob.open_input_file(AFileName)) {
-    AJob.InputOptions(index) = TInputOptions{};
-    FLastErrMsg = AJob.LastErrMsg();
-    return false;
-  }
-  AJob.AttachDecoder(index);
-  return true;
+std::unique_ptr<TFFmpeg> TCustomEncoder::MakeJob(const TEncoderTask& ATask, int AIndex, bool AForRun) {
+  auto job = std::make_unique<TFFmpeg>(ATask.MaxFiles);
+  job->SetTaskIndex(AIndex);
+  job->CreateOutputFiles = AForRun;
+  job->SetVerbose(ATask.Verbose);
+  if (AForRun)
+    job->SetPreviewFlags(FRunPreview, FRunPreviewBitmap);
+  else
+    job->SetPreviewFlags(FPreview, FPreviewBitmap);
+  job->OnBeforeFindStreamInfo = [this](TObject*, AVFormatContext* AContext) {
+    if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, AContext);
+  };
+  if (!AForRun) return job;
+  // A running task keeps its place: the list is not changed while working.
+  TFFmpeg* raw = job.get();
+  job->OnPreviewBitmap = [this, raw](TObject*, TBitmap& ABitmap, int AFrameNumber, int64_t APTS) {
+    DoPreviewBitmap(raw, ABitmap, AFrameNumber, APTS);
+  };
+  job->OnProgress = [this, raw](TObject*, int AFileIndex, int AFrameNumber, int AFPS, float AQuality,
+                                float ABitRate, int64_t ACurrentSize, int64_t ACurrentDuration,
+                                int64_t ATotalDuration) {
+    DoProgress(raw, AFileIndex, AFrameNumber, AFPS, AQuality, ABitRate, ACurrentSize, ACurrentDuration,
+               ATotalDuration);
+  };
+  const TEncoderTask* task = &ATask;
+  job->OnTerminate = [this, raw, task](TObject*) {
+    DoTerminate(raw);
+    task->RunReturned = true;
+  };
+  return job;
 }
+
+bool TCustomEncoder::OpenInput(TFFmpeg& AJob, const TEncoderTask& ATask, const TEncoderTask::TInput& AInput,
+                               std::string& AError) {
+  const int index = AJob.nb_input_files();
+  AJob.HaltOnInvalidOption = ATask.HaltOnInvalidOption;
+  try {
+    if (AJob.CreateOutputFiles && AInput.Info.CodecsSettled) AJob.NextInputProbePackets = 1;
+    if (AInput.HasRecord) {
+      AJob.InputOptions(index) = AInput.Options;
+      ApplyInputRecord(AJob, AJob.InputOptions(index));
+    } else {
+      AJob.InputOptions(index) = TInputOptions{};
+    }
+    AJob.SetReadTimeout(ATask.ReadTimeout);
+    if (AJob.open_input_file(AInput.FileName)) {
+      AJob.AttachDecoder(index);
+      return true;
+    }
+    AError = AJob.LastErrMsg();
+  } catch (const std::exception& e) {
+    AError = e.what();
+  }
+  AJob.InputOptions(index) = TInputOptions{};
+  return false;
+}
+
+std::unique_ptr<TFFmpeg> TCustomEncoder::BuildJob(const TEncoderTask& ATask, int AIndex, bool AForRun,
+                                                  std::string& AError) {
+  try {
+    std::unique_ptr<TFFmpeg> job = MakeJob(ATask, AIndex, AForRun);
+    for (const TEncoderTask::TInput& input : ATask.Inputs)
+      if (!OpenInput(*job, ATask, input, AError)) return nullptr;
+    for (const TEncoderTask::TOutput& output : ATask.Outputs)
+      if (!ConfigureOutput(*job, ATask, output, AError)) return nullptr;
+    return job;
+  } catch (const std::exception& e) {
+    AError = e.what();
+    return nullptr;
+  }
+}
+
+void TCustomEncoder::ReleaseConfigured() {
+  if (!FConfigured) return;
+  FConfigured->Job.reset();
+  FConfigured = nullptr;
+}
+
+TFFmpeg* TCustomEncoder::Configure(int AIndex) {
+  TEncoderTask& task = FTasks.Task(AIndex);
+  if (FConfigured != &task) {
+    ReleaseConfigured();
+    std::string error;
+    // Built as it was when last configured, so it cannot fail but for a
+    // file changed meanwhile; then the operation on it fails with that.
+    task.Job = BuildJob(task, AIndex, false, error);
+    if (!task.Job) throw Exception(error);
+    FConfigured = &task;
+  }
+  return task.Job.get();
+}
+
+namespace {
+
+TTaskInputInfo ProbeInfo(const TFFmpeg& AJob, int AIndex, const std::string& AFileName) {
+  TTaskInputInfo info;
+  info.FileName = AFileName;
+  const AVFormatContext* ctx = AJob.InputFile(AIndex);
+  if (!ctx) return info;
+  info.Duration = ctx->duration > 0 ? ctx->duration : 0;
+  // The WAV demuxer probes PCM 16 data for a compressed bitstream on up to
+  // 32 packets; a verdict of plain PCM is reached on the first packet too
+  // (a finding must outscore the header's codec, and would have been taken
+  // there).
+  bool pcm = ctx->iformat && std::strcmp(ctx->iformat->name, "wav") == 0 && ctx->nb_streams > 0;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVCodecParameters* par = ctx->streams[i]->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) info.HasAudio = true;
+    if (par->codec_id != AV_CODEC_ID_PCM_S16LE) pcm = false;
+  }
+  info.CodecsSettled = pcm;
+  return info;
+}
+
+}  // namespace
 
 int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOptions) {
   CheckNotWorking("AddTask");
   try {
-    auto job = std::make_unique<TFFmpeg>(CustomMaxFiles);
-    TFFmpeg* raw = job.get();
-    job->SetVerbose(Verbose);
-    job->SetPreviewFlags(FPreview, FPreviewBitmap);
-    job->OnBeforeFindStreamInfo = [this](TObject*, AVFormatContext* AContext) {
-      if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, AContext);
-    };
-    job->OnPreviewBitmap = [this, raw](TObject*, TBitmap& ABitmap, int AFrameNumber, int64_t APTS) {
-      DoPreviewBitmap(raw, ABitmap, AFrameNumber, APTS);
-    };
-    if (!OpenInput(*job, AFileName, AOptions)) return -1;
-    job->OnProgress = [this, raw](TObject*, int AFileIndex, int AFrameNumber, int AFPS, float AQuality,
-                                  float ABitRate, int64_t ACurrentSize, int64_t ACurrentDuration,
-                                  int64_t ATotalDuration) {
-      DoProgress(raw, AFileIndex, AFrameNumber, AFPS, AQuality, ABitRate, ACurrentSize, ACurrentDuration,
-                 ATotalDuration);
-    };
-    job->OnTerminate = [this, raw](TObject*) { DoTerminate(raw); };
-    return FTasks.Add(std::move(job));
+    // The previous task's job goes first, so that the records that stay are
+    // not made above the memory it frees.
+    ReleaseConfigured();
+    // The file is probed now, so that a bad one is refused at once; the
+    // task then keeps only its names and records, and the probe's job goes
+    // with the next task added.
+    auto task = std::make_unique<TEncoderTask>();
+    task->MaxFiles = CustomMaxFiles;
+    task->Verbose = Verbose;
+    task->HaltOnInvalidOption = HaltOnInvalidOption;
+    task->ReadTimeout = ReadTimeout;
+    TEncoderTask::TInput input;
+    input.FileName = AFileName;
+    if (AOptions) {
+      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+      input.HasRecord = true;
+      input.Options = *AOptions;
+    }
+    std::unique_ptr<TFFmpeg> job = MakeJob(*task, FTasks.Count(), false);
+    std::string error;
+    if (!OpenInput(*job, *task, input, error)) {
+      FLastErrMsg = error;
+      return -1;
+    }
+    input.Info = ProbeInfo(*job, 0, AFileName);
+    task->Inputs.push_back(std::move(input));
+    task->Job = std::move(job);
+    FConfigured = task.get();
+    return FTasks.Add(std::move(task));
   } catch (const std::exception& e) {
     FLastErrMsg = e.what();
     return -1;
@@ -269,15 +376,31 @@ int TCustomEncoder::AddTask(TStreamHandle AStream, const std::string& APrivateDa
 
 bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, TInputOptions* AOptions) {
   CheckNotWorking("AddInputFile");
-  TFFmpeg* job = FTasks.Items(ATaskIndex);
-  if (job->nb_input_files() >= job->MaxFiles()) {
-    FLastErrMsg = Format("max input files %d reached", job->MaxFiles());
+  TEncoderTask& task = FTasks.Task(ATaskIndex);
+  if (static_cast<int>(task.Inputs.size()) >= task.MaxFiles) {
+    FLastErrMsg = Format("max input files %d reached", task.MaxFiles);
     return false;
   }
   try {
-    return OpenInput(*job, AFileName, AOptions);
+    TFFmpeg* job = Configure(ATaskIndex);
+    task.HaltOnInvalidOption = HaltOnInvalidOption;
+    task.ReadTimeout = ReadTimeout;
+    TEncoderTask::TInput input;
+    input.FileName = AFileName;
+    if (AOptions) {
+      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+      input.HasRecord = true;
+      input.Options = *AOptions;
+    }
+    std::string error;
+    if (!OpenInput(*job, task, input, error)) {
+      FLastErrMsg = error;
+      return false;
+    }
+    input.Info = ProbeInfo(*job, job->nb_input_files() - 1, AFileName);
+    task.Inputs.push_back(std::move(input));
+    return true;
   } catch (const std::exception& e) {
-    job->InputOptions(job->nb_input_files()) = TInputOptions{};
     FLastErrMsg = e.what();
     return false;
   }
@@ -308,26 +431,25 @@ void TCustomEncoder::RouteAudioHook(TFFmpeg& AJob) {
                                  AVSampleFormat ASampleFormat) {
     if (FEventsDetached || !OnAudioHook) return;
     std::lock_guard<std::mutex> lock(FAudioHookLock);
-    OnAudioHook(this, GetTaskIndex(raw), APTS, ASample, ASize, ASampleRate, AChannels, ASampleFormat);
+    OnAudioHook(this, raw->TaskIndex(), APTS, ASample, ASize, ASampleRate, AChannels, ASampleFormat);
   };
 }
 
-bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, TOutputOptions* AOptions) {
-  CheckNotWorking("SetOutputFile");
-  TFFmpeg* job = FTasks.Items(ATaskIndex);
+bool TCustomEncoder::ConfigureOutput(TFFmpeg& AJob, const TEncoderTask& ATask,
+                                     const TEncoderTask::TOutput& AOutput, std::string& AError) {
+  TFFmpeg* job = &AJob;
   const int index = job->nb_output_files();
   if (index >= job->MaxFiles()) {
-    FLastErrMsg = Format("max output files %d reached", job->MaxFiles());
+    AError = Format("max output files %d reached", job->MaxFiles());
     return false;
   }
   try {
-    job->HaltOnInvalidOption = HaltOnInvalidOption;
+    job->HaltOnInvalidOption = ATask.HaltOnInvalidOption;
     std::vector<TOptionLine> lines;
     TStreamOptions streams;
     bool join = false;
-    if (AOptions) {
-      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-      job->OutputOptions(index) = *AOptions;
+    if (AOutput.HasRecord) {
+      job->OutputOptions(index) = AOutput.Options;
       const TOutputOptions& record = job->OutputOptions(index);
       lines = OptionLines(record.ExtOptions);
       streams = BuildStreamOptions(record, lines);
@@ -356,16 +478,47 @@ bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName,
     } else {
       job->OutputOptions(index) = TOutputOptions{};
     }
-    job->SetReadTimeout(ReadTimeout);
-    if (job->open_output_file(AFileName, join) < 0) {
-      FLastErrMsg = job->LastErrMsg();
+    job->SetReadTimeout(ATask.ReadTimeout);
+    if (job->open_output_file(AOutput.FileName, join) < 0) {
+      AError = job->LastErrMsg();
       job->OutputOptions(index) = TOutputOptions{};
       return false;
     }
-    if (AOptions) {
+    if (AOutput.HasRecord) {
       ApplyStreamLines(*job, lines, streams);
       if (join) job->prepare_join();
     }
+    return true;
+  } catch (const std::exception& e) {
+    AError = e.what();
+    return false;
+  }
+}
+
+bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, TOutputOptions* AOptions) {
+  CheckNotWorking("SetOutputFile");
+  TEncoderTask& task = FTasks.Task(ATaskIndex);
+  if (static_cast<int>(task.Outputs.size()) >= task.MaxFiles) {
+    FLastErrMsg = Format("max output files %d reached", task.MaxFiles);
+    return false;
+  }
+  try {
+    TFFmpeg* job = Configure(ATaskIndex);
+    task.HaltOnInvalidOption = HaltOnInvalidOption;
+    task.ReadTimeout = ReadTimeout;
+    TEncoderTask::TOutput output;
+    output.FileName = AFileName;
+    if (AOptions) {
+      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+      output.HasRecord = true;
+      output.Options = *AOptions;
+    }
+    std::string error;
+    if (!ConfigureOutput(*job, task, output, error)) {
+      FLastErrMsg = error;
+      return false;
+    }
+    task.Outputs.push_back(std::move(output));
     return true;
   } catch (const std::exception& e) {
     FLastErrMsg = e.what();

@@ -119,7 +119,17 @@ public:
   void Exchange(int ATaskIndex1, int ATaskIndex2);
   void RemoveTask(int ATaskIndex);
   int GetTaskIndex(const TFFmpeg* AFFmpeg) const { return FTasks.IndexOf(AFFmpeg); }
+  // A queued task holds no job: its inputs were probed and closed again,
+  // its outputs checked but not created. Its job is built again (inputs
+  // opened, outputs created) when it starts, and destroyed soon after it
+  // ended. Tasks(i) is the job of the task being configured (the one last
+  // added or changed) or running, null otherwise.
   TFFmpeg* Tasks(int AIndex) const { return FTasks.Items(AIndex); }
+  // What the probe found of the inputs of a task (owner's thread).
+  int TaskInputCount(int ATaskIndex) const { return static_cast<int>(FTasks.Task(ATaskIndex).Inputs.size()); }
+  const TTaskInputInfo& TaskInput(int ATaskIndex, int AInputIndex) const {
+    return FTasks.Task(ATaskIndex).Inputs.at(static_cast<size_t>(AInputIndex)).Info;
+  }
 
   static constexpr TLibraries kLibraries = kEncoderLibraries;
   bool AVLibLoaded() const;
@@ -155,6 +165,10 @@ public:
   TEncoderVideoHookEvent OnVideoInputHook;
   TEncoderVideoHookEvent OnVideoOutputHook;
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+  // A task is about to start: called on the thread that starts it, before
+  // its job opens its files. An exception ends the task with its message
+  // (as an OnTerminate with Exception) instead of starting it.
+  std::function<void(TObject* Sender, int ATaskIndex)> OnTaskStarting;
 
 protected:
   // Where the jobs' callbacks land.
@@ -169,14 +183,29 @@ protected:
 
 private:
   void CheckNotWorking(const char* AOperation) const;
-  // The record-to-job rules of the task options.
-  void ApplyInputRecord(TFFmpeg& AJob, TInputOptions& ARecord);
-  bool OpenInput(TFFmpeg& AJob, const std::string& AFileName, TInputOptions* AOptions);
+  // The record-to-job rules of the task options. Each fails with AError.
+  std::unique_ptr<TFFmpeg> MakeJob(const TEncoderTask& ATask, int AIndex, bool AForRun);
+  void ApplyInputRecord(TFFmpeg& AJob, const TInputOptions& ARecord);
+  bool OpenInput(TFFmpeg& AJob, const TEncoderTask& ATask, const TEncoderTask::TInput& AInput, std::string& AError);
+  bool ConfigureOutput(TFFmpeg& AJob, const TEncoderTask& ATask, const TEncoderTask::TOutput& AOutput,
+                       std::string& AError);
+  // The job of a task built from its plan: every input opened, every
+  // output set up (created only AForRun). Null with AError.
+  std::unique_ptr<TFFmpeg> BuildJob(const TEncoderTask& ATask, int AIndex, bool AForRun, std::string& AError);
+  // Makes task AIndex the one being configured: the previous one's job
+  // goes (closing its files), this one's is built when it has none.
+  TFFmpeg* Configure(int AIndex);
+  void ReleaseConfigured();
   void RouteVideoHook(TFFmpeg& AJob, bool AInput);
   void RouteAudioHook(TFFmpeg& AJob);
 
   // Starts the task at FCurrentTask; false when none is pending.
   bool StartNextTask();
+  // One task's end with AInfo: delivered, counted, the next task started
+  // (AStartNext) or the run ended.
+  void TaskEnded(const TTerminateInfo& AInfo, bool AStartNext);
+  // Destroys the jobs whose runs have returned (FStartLock held).
+  void ReapEndedJobs();
   // The end of the run, decided under FTerminateLock.
   void QueueDelivery(const TTerminateInfo& AInfo);  // FTerminateLock held
   void Deliver(const TTerminateInfo& AInfo, uint64_t ATicket);
@@ -188,7 +217,8 @@ private:
   void WaitForDeliveries();
   void WaitForRunEnd();
 
-  TFFmpegList FTasks;  // owner's thread; not changed while working
+  TFFmpegList FTasks;  // owner's thread; not changed while working (each task's Job: see there)
+  TEncoderTask* FConfigured = nullptr;  // owner's thread: the task whose job is being configured
   std::string FLastErrMsg;  // owner's thread
   std::unique_ptr<TFFDecoder> FDecoder;
   bool FPreview = false, FPreviewBitmap = false;
@@ -209,6 +239,9 @@ private:
   bool FFinalDecided = false;     // the final event was queued or is being delivered
   int FRunProgressInterval = 500;  // ProgressInterval and ThreadPriority as
   TThreadPriority FRunThreadPriority = TThreadPriority::tpNormal;  // the run began with
+  bool FRunPreview = false, FRunPreviewBitmap = false;            // (FPauseLock after Start)
+  // Tasks whose job ended and waits to be destroyed (FTerminateLock).
+  std::vector<TEncoderTask*> FEndedJobs;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FWorking{false};  // written by the owner's thread
 
@@ -220,8 +253,8 @@ private:
   // The task Start(0) is running on its thread (set under FStartLock).
   std::atomic<TFFmpeg*> FInlineJob{nullptr};
 
-  // Pause state; held around the fan-out and while a new task is set to
-  // follow it.
+  // Pause state; held around the fan-outs to the jobs and while a task's
+  // job is set or dropped during a run.
   std::mutex FPauseLock;
   std::atomic<bool> FPaused{false};
 
@@ -231,7 +264,11 @@ private:
   uint64_t FNextTicket = 0;    // FDeliveryLock
   uint64_t FServedTicket = 0;  // FDeliveryLock: deliveries that returned
   bool FRunEnded = false;      // FDeliveryLock: the final event returned
-  std::vector<std::thread> FDeliveries;  // FDeliveryLock
+  struct TDelivery {
+    uint64_t Ticket;
+    std::thread Thread;
+  };
+  std::vector<TDelivery> FDeliveries;  // FDeliveryLock
 
   // The event records; each is read only during its event.
   std::mutex FProgressLock;

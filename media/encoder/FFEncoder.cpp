@@ -1,6 +1,7 @@
 // The task queue: starting tasks on workers or on the calling thread,
 // pausing, resuming and stopping them, and turning the jobs' callbacks into
 // the encoder's events.
+#include <algorithm>
 #include <utility>
 
 #include "media/encoder/FFEncode.h"
@@ -43,12 +44,12 @@ TCustomEncoder::~TCustomEncoder() {
     FFLogger().Log(this, llError, e.what());
   }
   std::lock_guard<std::mutex> lock(FDeliveryLock);
-  for (std::thread& thread : FDeliveries)
-    if (thread.joinable()) {
-      if (thread.get_id() == std::this_thread::get_id())
-        thread.detach();
+  for (TDelivery& delivery : FDeliveries)
+    if (delivery.Thread.joinable()) {
+      if (delivery.Thread.get_id() == std::this_thread::get_id())
+        delivery.Thread.detach();
       else
-        thread.join();
+        delivery.Thread.join();
     }
 }
 
@@ -66,11 +67,15 @@ void TCustomEncoder::UnloadAVLib() { quorvel::UnloadAVLib(kLibraries); }
 
 void TCustomEncoder::SetPreview(bool AValue) {
   FPreview = AValue;
+  std::lock_guard<std::mutex> lock(FPauseLock);
+  FRunPreview = FPreview;
   FTasks.SetPreview(FPreview, FPreviewBitmap);
 }
 
 void TCustomEncoder::SetPreviewBitmap(bool AValue) {
   FPreviewBitmap = AValue;
+  std::lock_guard<std::mutex> lock(FPauseLock);
+  FRunPreviewBitmap = FPreviewBitmap;
   FTasks.SetPreview(FPreview, FPreviewBitmap);
 }
 
@@ -83,6 +88,7 @@ void TCustomEncoder::Exchange(int ATaskIndex1, int ATaskIndex2) {
 
 void TCustomEncoder::RemoveTask(int ATaskIndex) {
   CheckNotWorking("RemoveTask");
+  if (FConfigured == &FTasks.Task(ATaskIndex)) FConfigured = nullptr;
   FTasks.Delete(ATaskIndex);
 }
 
@@ -90,6 +96,7 @@ void TCustomEncoder::ClearTasks() {
   if (FWorking && !FTerminated) throw Exception("Cannot ClearTasks while working.");
   // The final event may still be on its way; the tasks outlive it.
   WaitForDeliveries();
+  FConfigured = nullptr;
   FTasks.Clear();
   FLastErrMsg.clear();
   {
@@ -100,6 +107,7 @@ void TCustomEncoder::ClearTasks() {
     FThreadMode = false;
     FInlineRunActive = false;
     FFinalDecided = false;
+    FEndedJobs.clear();
   }
   FTerminated = false;
   FWorking = false;
@@ -111,6 +119,9 @@ void TCustomEncoder::ClearTasks() {
 void TCustomEncoder::Start(int AThreadCount) {
   CheckNotWorking("StartTask");
   WaitForDeliveries();  // a previous run's threads, long done
+  // Every task is built again when it starts; the one being configured
+  // gives its files back now.
+  ReleaseConfigured();
   const bool threadMode = AThreadCount > 0;
   {
     std::lock_guard<std::mutex> lock(FTerminateLock);
@@ -124,6 +135,12 @@ void TCustomEncoder::Start(int AThreadCount) {
     // properties the owner may be changing meanwhile.
     FRunProgressInterval = FProgressInterval;
     FRunThreadPriority = ThreadPriority;
+    FEndedJobs.clear();
+  }
+  {
+    std::lock_guard<std::mutex> lock(FPauseLock);
+    FRunPreview = FPreview;
+    FRunPreviewBitmap = FPreviewBitmap;
   }
   {
     std::lock_guard<std::mutex> lock(FDeliveryLock);
@@ -139,8 +156,10 @@ void TCustomEncoder::Start(int AThreadCount) {
       // that nobody waits for a final event that never comes.
       std::lock_guard<std::mutex> lock(FTerminateLock);
       FFinalDecided = true;
-      QueueDelivery(TTerminateInfo{-1, true, false, std::string()});
+      // Terminated before the final event is queued: its receiver may
+      // clear the tasks at once.
       FTerminated = true;
+      QueueDelivery(TTerminateInfo{-1, true, false, std::string()});
       return;
     }
     for (int started = 0; started < AThreadCount; ++started)
@@ -163,43 +182,98 @@ void TCustomEncoder::Start(int AThreadCount) {
 
 bool TCustomEncoder::StartNextTask() {
   std::unique_lock<std::recursive_mutex> start(FStartLock);
-  TFFmpeg* job = nullptr;
-  bool threadMode = false;
-  int interval = 0;
-  TThreadPriority priority = TThreadPriority::tpNormal;
-  {
-    std::lock_guard<std::mutex> lock(FTerminateLock);
-    if (FPendingTasks <= 0) return false;
-    --FPendingTasks;
-    job = FTasks.Items(FCurrentTask);
-    ++FCurrentTask;
-    threadMode = FThreadMode;
-    interval = FRunProgressInterval;
-    priority = FRunThreadPriority;
-  }
-  job->ApplyVerbose();
-  job->ReportInterval = static_cast<int64_t>(interval) * 1000;
-  if (!threadMode) {
-    // The run takes as long as the conversion: Stop must not wait for this
-    // lock meanwhile, and deals with this job by FInlineJob instead.
-    FInlineJob = job;
-    start.unlock();
-    job->StartConvert(false);
-    start.lock();
-    FInlineJob = nullptr;
-    return true;
-  }
-  // A job that cannot start has ended already (its termination ran here).
-  TConvertThread* worker = job->StartConvert(true, priority);
-  if (worker) {
-    // A run started during a pause begins paused.
+  for (;;) {
+    int index = 0;
+    bool threadMode = false;
+    int interval = 0;
+    TThreadPriority priority = TThreadPriority::tpNormal;
+    {
+      std::lock_guard<std::mutex> lock(FTerminateLock);
+      if (FPendingTasks <= 0) return false;
+      --FPendingTasks;
+      index = FCurrentTask;
+      ++FCurrentTask;
+      threadMode = FThreadMode;
+      interval = FRunProgressInterval;
+      priority = FRunThreadPriority;
+    }
+    ReapEndedJobs();
+    TEncoderTask& task = FTasks.Task(index);
+    // The job is made now: its inputs are opened and its outputs created
+    // only when it runs.
+    std::string error;
+    std::unique_ptr<TFFmpeg> built;
+    if (task.Outputs.empty()) {
+      error = "At least one output file must be specified";
+    } else if (task.Inputs.empty()) {
+      error = "At least one input file must be specified";
+    } else {
+      try {
+        if (OnTaskStarting) OnTaskStarting(this, index);
+        built = BuildJob(task, index, true, error);
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+    }
+    if (!built) {
+      // Ends here with its reason; the loop, not a nested call, goes on
+      // with the next, so that a long run of such tasks costs no stack.
+      TaskEnded(TTerminateInfo{index, false, true, error}, false);
+      continue;
+    }
+    TFFmpeg* job = built.get();
     {
       std::lock_guard<std::mutex> lock(FPauseLock);
-      if (FPaused) job->Pause();
+      task.Job = std::move(built);
     }
-    worker->Resume();
+    job->ApplyVerbose();
+    job->ReportInterval = static_cast<int64_t>(interval) * 1000;
+    if (!threadMode) {
+      // The run takes as long as the conversion: Stop must not wait for this
+      // lock meanwhile, and deals with this job by FInlineJob instead.
+      FInlineJob = job;
+      start.unlock();
+      job->StartConvert(false);
+      start.lock();
+      FInlineJob = nullptr;
+      return true;
+    }
+    // A job that cannot start has ended already (its termination ran here).
+    TConvertThread* worker = job->StartConvert(true, priority);
+    if (worker) {
+      // A run started during a pause begins paused.
+      {
+        std::lock_guard<std::mutex> lock(FPauseLock);
+        if (FPaused) job->Pause();
+      }
+      worker->Resume();
+    }
+    return true;
   }
-  return true;
+}
+
+void TCustomEncoder::ReapEndedJobs() {
+  std::vector<TEncoderTask*> done;
+  {
+    std::lock_guard<std::mutex> lock(FTerminateLock);
+    for (auto it = FEndedJobs.begin(); it != FEndedJobs.end();) {
+      if ((*it)->RunReturned) {
+        done.push_back(*it);
+        it = FEndedJobs.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (TEncoderTask* task : done) {
+    std::unique_ptr<TFFmpeg> job;
+    {
+      std::lock_guard<std::mutex> lock(FPauseLock);
+      job = std::move(task->Job);
+    }
+    // Joins a thread that has only its exit left.
+    job.reset();
+  }
 }
 
 void TCustomEncoder::Pause() {
@@ -218,56 +292,59 @@ void TCustomEncoder::Resume() {
 
 void TCustomEncoder::Stop(bool AWaitForStop) {
   const bool wait = AWaitForStop && tEventDepth == 0;
+  int started = 0, count = 0;  // tasks [started, count) never started
   {
     // From here on no task starts; each one is either running (told to
-    // stop), never started (told to report its end) or ended already.
+    // stop), never started (its end is reported below) or ended already.
     std::lock_guard<std::recursive_mutex> start(FStartLock);
     {
       std::lock_guard<std::mutex> lock(FTerminateLock);
       FPendingTasks = 0;
+      if (FWorking) {
+        started = std::max(FCurrentTask, 0);
+        count = FTasks.Count();
+        FCurrentTask = count;
+      }
     }
     if (!FWorking) return;
-    for (int i = 0; i < FTasks.Count(); ++i) {
+    for (int i = 0; i < started; ++i) {
       TFFmpeg* job = FTasks.Items(i);
-      if (job == FInlineJob.load()) {
-        // Being run by Start(0) on another thread: it may not have begun
-        // yet, so it must not be terminated from here (see WaitForRunEnd).
-        if (job->Converting()) job->Stop(false);
-      } else if (job->Converting())
-        job->Stop(false);
-      else if (!job->Terminated())
-        job->stop_or_terminate(false);
+      if (job && job->Converting()) job->Stop(false);
     }
   }
-  if (!wait) return;
-  // The waits happen outside the start lock: a worker that ends meanwhile
-  // passes through it.
-  for (int i = 0; i < FTasks.Count(); ++i)
-    if (FTasks.Items(i) != FInlineJob.load()) FTasks.Items(i)->stop_or_terminate(true);
-  WaitForRunEnd();
+  // Tasks that never started end without a job, in list order.
+  for (int i = started; i < count; ++i) TaskEnded(TTerminateInfo{i, false, false, std::string()}, false);
+  if (wait) WaitForRunEnd();
 }
 
 // --- the end of tasks and of the run ---
 
 void TCustomEncoder::DoTerminate(TFFmpeg* AJob) {
   AJob->DetachDecoders();
-  TTerminateInfo info{GetTaskIndex(AJob), AJob->Finished(), AJob->FatalException(), AJob->FatalMessage()};
+  {
+    std::lock_guard<std::mutex> lock(FTerminateLock);
+    FEndedJobs.push_back(&FTasks.Task(AJob->TaskIndex()));
+  }
+  TaskEnded(TTerminateInfo{AJob->TaskIndex(), AJob->Finished(), AJob->FatalException(), AJob->FatalMessage()}, true);
+}
+
+void TCustomEncoder::TaskEnded(const TTerminateInfo& AInfo, bool AStartNext) {
   bool inline_ = false, startNext = false, finalInline = false;
   {
     std::lock_guard<std::mutex> lock(FTerminateLock);
     const bool threaded = FThreadMode || !FWorking;
     if (threaded)
-      QueueDelivery(info);
+      QueueDelivery(AInfo);
     else
       inline_ = true;
     ++FCompleteTasks;
     if (FPendingTasks > 0) {
-      startNext = FThreadMode;
+      startNext = FThreadMode && AStartNext;
     } else if (FCompleteTasks >= FTasks.Count() && !FFinalDecided) {
       if (threaded) {
         FFinalDecided = true;
+        FTerminated = true;  // before the final event, as above
         QueueDelivery(TTerminateInfo{-1, true, false, std::string()});
-        FTerminated = true;
       } else if (!FInlineRunActive) {
         // Start(0) has returned already: a task stopped from elsewhere was
         // the last to end.
@@ -275,15 +352,29 @@ void TCustomEncoder::DoTerminate(TFFmpeg* AJob) {
       }
     }
   }
-  if (inline_) DeliverInline(info);
+  if (inline_) DeliverInline(AInfo);
   if (startNext) StartNextTask();
   if (finalInline) DeliverInline(TTerminateInfo{-1, true, false, std::string()});
 }
 
 void TCustomEncoder::QueueDelivery(const TTerminateInfo& AInfo) {
-  std::lock_guard<std::mutex> lock(FDeliveryLock);
-  const uint64_t ticket = FNextTicket++;
-  FDeliveries.emplace_back([this, AInfo, ticket] { Deliver(AInfo, ticket); });
+  std::vector<std::thread> served;
+  {
+    std::lock_guard<std::mutex> lock(FDeliveryLock);
+    // Threads whose delivery returned have only their exit left: joined
+    // here, a long run does not keep one finished thread per task.
+    for (auto it = FDeliveries.begin(); it != FDeliveries.end();) {
+      if (it->Ticket < FServedTicket && it->Thread.get_id() != std::this_thread::get_id()) {
+        served.push_back(std::move(it->Thread));
+        it = FDeliveries.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    const uint64_t ticket = FNextTicket++;
+    FDeliveries.push_back(TDelivery{ticket, std::thread([this, AInfo, ticket] { Deliver(AInfo, ticket); })});
+  }
+  for (std::thread& thread : served) thread.join();
 }
 
 void TCustomEncoder::Deliver(const TTerminateInfo& AInfo, uint64_t ATicket) {
@@ -326,17 +417,17 @@ void TCustomEncoder::WaitForDeliveries() {
     std::unique_lock<std::mutex> lock(FDeliveryLock);
     const std::thread::id self = std::this_thread::get_id();
     bool onDelivery = false;
-    for (const std::thread& thread : FDeliveries) onDelivery = onDelivery || thread.get_id() == self;
+    for (const TDelivery& delivery : FDeliveries) onDelivery = onDelivery || delivery.Thread.get_id() == self;
     // A delivery thread waits for those before its own, which have returned.
     if (!onDelivery)
       WaitServing(lock, FDeliveryChanged, [this] { return FServedTicket == FNextTicket; },
                   TMainThreadWait::QueuedCallsAndEvents);
     for (auto it = FDeliveries.begin(); it != FDeliveries.end();) {
-      if (it->get_id() == self) {
+      if (it->Thread.get_id() == self) {
         ++it;
         continue;
       }
-      done.push_back(std::move(*it));
+      done.push_back(std::move(it->Thread));
       it = FDeliveries.erase(it);
     }
   }
@@ -361,7 +452,7 @@ void TCustomEncoder::DoProgress(TFFmpeg* AJob, int AFileIndex, int AFrameNumber,
                                 int64_t ATotalDuration) {
   if (!OnProgress) return;
   std::lock_guard<std::mutex> lock(FProgressLock);
-  FProgressInfo = TProgressInfo{GetTaskIndex(AJob), AFileIndex,    AFrameNumber,     AFPS,          AQuality,
+  FProgressInfo = TProgressInfo{AJob->TaskIndex(), AFileIndex,    AFrameNumber,     AFPS,          AQuality,
                                 ABitRate,           ACurrentSize, ACurrentDuration, ATotalDuration};
   auto call = [this] {
     TEventScope scope;
@@ -376,7 +467,7 @@ void TCustomEncoder::DoProgress(TFFmpeg* AJob, int AFileIndex, int AFrameNumber,
 void TCustomEncoder::DoPreviewBitmap(TFFmpeg* AJob, TBitmap& ABitmap, int AFrameNumber, int64_t APTS) {
   if (FEventsDetached || !OnPreviewBitmap) return;
   std::lock_guard<std::mutex> lock(FPreviewLock);
-  FPreviewInfo = TPreviewInfo{GetTaskIndex(AJob), &ABitmap, AFrameNumber, APTS};
+  FPreviewInfo = TPreviewInfo{AJob->TaskIndex(), &ABitmap, AFrameNumber, APTS};
   auto call = [this] {
     TEventScope scope;
     OnPreviewBitmap(this, FPreviewInfo);
@@ -391,7 +482,7 @@ void TCustomEncoder::DoVideoInputHook(TFFmpeg* AJob, TBitmap& ABitmap, int AFram
                                       bool& AUpdate, bool& AStopHook) {
   if (FEventsDetached || !OnVideoInputHook) return;
   std::lock_guard<std::mutex> lock(FVideoHookLock);
-  FVideoHookInfo = THookInfo{GetTaskIndex(AJob), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
+  FVideoHookInfo = THookInfo{AJob->TaskIndex(), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
   TEventScope scope;
   OnVideoInputHook(this, &FVideoHookInfo);
   AUpdate = FVideoHookInfo.Update;
@@ -402,7 +493,7 @@ void TCustomEncoder::DoVideoOutputHook(TFFmpeg* AJob, TBitmap& ABitmap, int AFra
                                        bool& AUpdate, bool& AStopHook) {
   if (FEventsDetached || !OnVideoOutputHook) return;
   std::lock_guard<std::mutex> lock(FVideoHookLock);
-  FVideoHookInfo = THookInfo{GetTaskIndex(AJob), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
+  FVideoHookInfo = THookInfo{AJob->TaskIndex(), &ABitmap, AFrameNumber, APTS, AUpdate, AStopHook};
   TEventScope scope;
   OnVideoOutputHook(this, &FVideoHookInfo);
   AUpdate = FVideoHookInfo.Update;

@@ -60,8 +60,8 @@ void TFFmpegList::Check(int AIndex) const {
   if (AIndex < 0 || AIndex >= Count()) throw Exception(Format("List index out of bounds (%d)", AIndex));
 }
 
-int TFFmpegList::Add(std::unique_ptr<TFFmpeg> AJob) {
-  FItems.push_back(std::move(AJob));
+int TFFmpegList::Add(std::unique_ptr<TEncoderTask> ATask) {
+  FItems.push_back(std::move(ATask));
   return Count() - 1;
 }
 
@@ -73,7 +73,7 @@ void TFFmpegList::Delete(int AIndex) {
 void TFFmpegList::Clear() {
   // One by one in list order, so that a job's destruction never overlaps
   // another's.
-  for (auto& job : FItems) job.reset();
+  for (auto& task : FItems) task.reset();
   FItems.clear();
 }
 
@@ -83,31 +83,31 @@ void TFFmpegList::Exchange(int AIndex1, int AIndex2) {
   std::swap(FItems[static_cast<size_t>(AIndex1)], FItems[static_cast<size_t>(AIndex2)]);
 }
 
-TFFmpeg* TFFmpegList::Items(int AIndex) const {
+TEncoderTask& TFFmpegList::Task(int AIndex) const {
   Check(AIndex);
-  return FItems[static_cast<size_t>(AIndex)].get();
+  return *FItems[static_cast<size_t>(AIndex)];
 }
 
 int TFFmpegList::IndexOf(const TFFmpeg* AJob) const {
+  if (!AJob) return -1;
   for (size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i].get() == AJob) return static_cast<int>(i);
+    if (FItems[i]->Job.get() == AJob) return static_cast<int>(i);
   return -1;
 }
 
 void TFFmpegList::PauseAll() {
-  for (auto& job : FItems) job->Pause();
+  for (auto& task : FItems)
+    if (task->Job) task->Job->Pause();
 }
 
 void TFFmpegList::ResumeAll() {
-  for (auto& job : FItems) job->Resume();
-}
-
-void TFFmpegList::StopAll(bool AWaitForStop) {
-  for (auto& job : FItems) job->stop_or_terminate(AWaitForStop);
+  for (auto& task : FItems)
+    if (task->Job) task->Job->Resume();
 }
 
 void TFFmpegList::SetPreview(bool APreview, bool APreviewBitmap) {
-  for (auto& job : FItems) job->SetPreviewFlags(APreview, APreviewBitmap);
+  for (auto& task : FItems)
+    if (task->Job) task->Job->SetPreviewFlags(APreview, APreviewBitmap);
 }
 
 }  // namespace quorvel

@@ -139,6 +139,18 @@ public:
   // --- inputs and outputs ---
   bool open_input_file(const std::string& AFileName);
   int open_output_file(const std::string& AFileName, bool AJoin);
+  // False: open_output_file sets an output up in every respect but its
+  // file, which it only checks could be made (the folder exists and may be
+  // written). A queued task is checked that way and builds its job again,
+  // creating the file, when it starts: a task that never starts leaves
+  // nothing on disk, and a long queue holds no open file. Owner's thread.
+  bool CreateOutputFiles = true;
+  // > 0: the next input opened probes the data of streams whose demuxer
+  // asks for it (PCM in WAV may hold a compressed bitstream) on this many
+  // packets at most; consumed by open_input_file. For an input whose
+  // earlier probe settled that question, probing it again on 32 packets
+  // would only repeat it.
+  int NextInputProbePackets = 0;
   void prepare_join();
   void new_audio_stream(AVFormatContext* AContext, int AFileIndex);
   void new_video_stream(AVFormatContext* AContext, int AFileIndex);

@@ -1,8 +1,10 @@
 // Creating outputs: the container, its streams and encoders' settings, the
 // file opened for writing, and the join set-up.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -424,6 +426,28 @@ void TCustomFFmpeg::new_subtitle_stream(AVFormatContext* AContext, int AFileInde
   Fsubtitle_stream_copy = 0;
 }
 
+namespace {
+
+// Whether a local output file could be made, without making it: 0, or the
+// error its creation would meet (the folder missing or not writable, the
+// file there and read-only). Names of other protocols pass.
+int CheckOutputPath(const std::string& AURL) {
+  const char* protocol = avformat.avio_find_protocol_name(AURL.c_str());
+  if (!protocol || (std::strcmp(protocol, "file") != 0 && std::strcmp(protocol, "unicode") != 0)) return 0;
+  std::string path = URLToFileName(AURL);
+  if (path.rfind("file:", 0) == 0) path.erase(0, 5);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return AVERROR(EISDIR);
+    return ::access(path.c_str(), W_OK) == 0 ? 0 : AVERROR(errno);
+  }
+  const std::string::size_type slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : path.substr(0, slash);
+  return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : AVERROR(errno);
+}
+
+}  // namespace
+
 int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
   if (FJoinMode) {
     FLastErrMsg = "Cannot join more than one output file.";
@@ -545,9 +569,11 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
       return -1;
     }
     int error = 0;
-    {
+    if (CreateOutputFiles) {
       TReadGuard guard(*this);
       error = OpenOutputIO(&oc->pb, url, AVIO_FLAG_WRITE);
+    } else {
+      error = CheckOutputPath(url);
     }
     if (error < 0) {
       FLastErrMsg = ErrorText(AFileName, error);

@@ -30,6 +30,7 @@
 #include "app/shell/AppWindows.h"
 #include "app/conversion/BatchConversion.h"
 #include "app/conversion/ConvForm.h"
+#include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
 #include "app/shell/MainForm.h"
 #include "app/shell/PowerService.h"
@@ -271,15 +272,52 @@ TEST_F(ListWindowTest, RenameRemoveAndReorder) {
   EXPECT_TRUE(FForm->Ui().btnConvert->isEnabled());
 }
 
-TEST_F(ListWindowTest, DroppedFoldersAreRefusedOneMessageEach) {
+TEST_F(ListWindowTest, DroppedFoldersAreRefusedInOneMessage) {
   const QString tone = Tone("a.wav", 0.3);
   QDir().mkpath(FDir + "/folder1");
   QDir().mkpath(FDir + "/folder2");
   TMessageCatcher messages;
   FForm->DropFiles({FDir + "/folder1", tone, FDir + "/folder2", tone});
   EXPECT_EQ(List().RowCount(), 2);
-  EXPECT_EQ(messages.Texts.size(), 2);
+  ASSERT_EQ(messages.Texts.size(), 1);
+  EXPECT_TRUE(messages.Texts[0].startsWith("2 files are not valid media files")) << messages.Texts[0].toStdString();
+  EXPECT_TRUE(messages.Texts[0].contains("\nfolder1\nfolder2"));
+  EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
   EXPECT_EQ(List().SelectedIndex(), 0);
+}
+
+// Hundreds of files at once: probed off the window's thread, the rows in
+// the order given, each refused file logged as a single add logs it and all
+// of them told in one message.
+TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
+  const QString tone = Tone("t.wav", 0.2);
+  const QString bad = FDir + "/broken.mp3";
+  QFile f(bad);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("not audio, only text");
+  f.close();
+  QStringList files, expected;
+  for (int i = 0; i < 300; ++i) {
+    if (i == 100) files << bad;
+    if (i == 250) files << FDir;
+    const QString copy = FDir + QString("/n%1.wav").arg(299 - i, 3, 10, QChar('0'));  // not in name order
+    ASSERT_TRUE(QFile::copy(tone, copy));
+    files << copy;
+    expected << QFileInfo(copy).fileName();
+  }
+  TMessageCatcher messages;
+  FForm->DropFiles(files);
+  ASSERT_EQ(List().RowCount(), 300);
+  ASSERT_EQ(List().Grid()->rowCount(), 300);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(Row(i).SourceTitleExt, expected[i]) << i;
+    ASSERT_EQ(Cell(i, 0), expected[i]) << i;
+    EXPECT_NEAR(Row(i).TimeEnd, 200'000, 30'000) << i;
+  }
+  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", QFileInfo(FDir).fileName()})});
+  EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
+  EXPECT_EQ(FSink.Log.filter("-> Added file ").size(), 300);
+  EXPECT_EQ(TFileAdder::RefusalText({"x.mp3"}), "File x.mp3 is not a valid media file or its format is not supported.");
 }
 
 // ------------------------------------------------------- the conversion
@@ -569,6 +607,35 @@ TEST_F(ListWindowTest, ACancelledBatchLeavesNoUnfinishedOrEmptyOutput) {
       EXPECT_EQ(removed.filter(path).size(), 1);
     }
   }
+}
+
+// A batch of fifty rows cancelled while its first row converts: a row that
+// has not started has no file on disk, neither while it waits nor after.
+TEST_F(ListWindowTest, ACancelledBatchOfFiftyRowsLeavesNoFileForRowsNeverStarted) {
+  const QString tone = Tone("long.wav", 4);
+  constexpr int kRows = 50;
+  QStringList files;
+  for (int i = 0; i < kRows; ++i) files << tone;
+  FForm->DropFiles(files);
+  ASSERT_EQ(List().RowCount(), kRows);
+  for (int i = 0; i < kRows; ++i) List().Rows().SetTitle(i, QString("c%1").arg(i));
+  QStringList waiting;  // outputs on disk while the dialog was up, past the first two rows
+  test::OnNextModal([&](QWidget* AModal) {
+    for (int i = 2; i < kRows; ++i)
+      if (QFileInfo::exists(Out(QString("c%1.mp3").arg(i)))) waiting << QString("c%1").arg(i);
+    if (auto* b = AModal->findChild<QAbstractButton*>("CancelButton")) b->click();
+  });
+  FForm->Conversion().ConvertButtonClick();
+  QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 20000);
+  EXPECT_TRUE(waiting.isEmpty()) << waiting.join(" ").toStdString();
+  // What is left is a few finished rows from the top, and nothing else.
+  int kept = 0;
+  while (kept < kRows && QFileInfo::exists(Out(QString("c%1.mp3").arg(kept)))) {
+    EXPECT_NEAR(DecodeFile(Out(QString("c%1.mp3").arg(kept))).Seconds, 4.0, 0.1) << kept;
+    ++kept;
+  }
+  EXPECT_LT(kept, kRows);
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files).size(), kept);
 }
 
 TEST_F(ListWindowTest, MissingOutputFolderUsesTheTemporaryOne) {

@@ -176,7 +176,11 @@ TEST_F(OutputPlannerTest, NeverReplacesAnExistingFileNorAnInputNorAnEarlierOutpu
   EXPECT_EQ(a.Path, dir + "/a (2).mp3");
   EXPECT_NE(a.Note.find("exists"), std::string::npos);
   EXPECT_EQ(Read(existing), "old");
-  EXPECT_TRUE(fs::exists(a.Path));  // held for the conversion
+  // Reserved, and made (exclusively) only when its conversion starts.
+  EXPECT_FALSE(fs::exists(a.Path));
+  planner.Create(a.Path);
+  EXPECT_TRUE(fs::exists(a.Path));
+  EXPECT_THROW(planner.Create(a.Path), Exception);  // taken meanwhile: never written over
   EXPECT_EQ(planner.Claim("b", ".mp3").Path, dir + "/b (2).mp3");
   const TClaimedOutput c1 = planner.Claim("c", ".mp3"), c2 = planner.Claim("c", ".mp3");
   EXPECT_EQ(c1.Path, dir + "/c.mp3");

@@ -176,11 +176,12 @@ TEST(BatchPlanning, ABatchThatNeverRunsLeavesNoOutput) {
   EXPECT_EQ(failures[0].Step, TQueueStep::AddTask);
   ASSERT_EQ(batch.Items().size(), 2u);
   EXPECT_EQ(batch.Items()[1].Output, dir + "/r2.wav");
-  // The queued tasks made their outputs already.
-  EXPECT_TRUE(fs::exists(dir + "/r0.wav"));
+  // A queued task makes no file before it starts.
+  EXPECT_FALSE(fs::exists(dir + "/r0.wav"));
   const TBatchOutcome outcome = batch.Finish();
   encoder.ClearTasks();
   EXPECT_EQ(outcome.Done, 0);
+  EXPECT_EQ(outcome.Stopped, 2);
   EXPECT_EQ(outcome.Removed, (std::vector<std::string>{dir + "/r0.wav", dir + "/r2.wav"}));
   EXPECT_TRUE(fs::is_empty(dir)) << "outputs of tasks that never ran are gone";
 }

@@ -263,16 +263,20 @@ TEST_F(TaskOptionsTest, PropertiesKeepTheirRules) {
   Task();
   encoder.Pause();  // not working: nothing happens
   EXPECT_FALSE(encoder.Paused());
-  Task();
-  TFFmpeg* const first = encoder.Tasks(0);
-  TFFmpeg* const second = encoder.Tasks(1);
+  const std::string other = test::MakeWav(dir, "other.wav", 0.5);
+  ASSERT_EQ(encoder.AddTask(other), 1) << encoder.LastErrMsg();
+  // The task last added keeps its job while it is configured; a queued one
+  // holds none.
+  TFFmpeg* const configured = encoder.Tasks(1);
+  ASSERT_NE(configured, nullptr);
+  EXPECT_EQ(encoder.Tasks(0), nullptr);
   encoder.Exchange(0, 1);
-  EXPECT_EQ(encoder.Tasks(0), second);
-  EXPECT_EQ(encoder.Tasks(1), first);
-  EXPECT_EQ(encoder.GetTaskIndex(first), 1);
+  EXPECT_EQ(encoder.TaskInput(0, 0).FileName, other);
+  EXPECT_EQ(encoder.TaskInput(1, 0).FileName, input);
+  EXPECT_EQ(encoder.GetTaskIndex(configured), 0);
   encoder.RemoveTask(0);
   EXPECT_EQ(encoder.TasksCount(), 1);
-  EXPECT_EQ(encoder.Tasks(0), first);
+  EXPECT_EQ(encoder.TaskInput(0, 0).FileName, input);
   EXPECT_THROW(encoder.RemoveTask(3), Exception);
 }
 

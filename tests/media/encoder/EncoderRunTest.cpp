@@ -6,6 +6,7 @@
 #include <iterator>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -215,6 +216,49 @@ TEST_F(EncoderRunTest, StopWithOneRunningAndTwoPendingEndsEveryTaskOnce) {
   std::lock_guard<std::mutex> lock(events.Lock);
   for (const auto& e : events.Ends) EXPECT_EQ(e.Finished, e.TaskIndex == -1) << e.TaskIndex;
   EXPECT_FALSE(events.OverlapSeen);
+}
+
+// Open descriptors of this process.
+size_t OpenFiles() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
+
+// A queued task holds no open file and has made no output: its input is
+// opened and its output created when it starts, so a stopped run leaves
+// nothing for the tasks that never started, and an output that could not
+// be made is still refused when it is set.
+TEST_F(EncoderRunTest, AQueuedTaskHoldsNoFileAndMakesItsOutputWhenItStarts) {
+  namespace fs = std::filesystem;
+  const size_t before = OpenFiles();
+  hookDelayMs = 5;
+  AddTasks(30);
+  // At most the task being configured keeps its input open.
+  EXPECT_LE(OpenFiles(), before + 1);
+  for (int i = 0; i < 30; ++i) EXPECT_FALSE(fs::exists(dir + "/out" + std::to_string(i) + ".mp3")) << i;
+  const int bad = encoder.AddTask(input);
+  ASSERT_GE(bad, 0) << encoder.LastErrMsg();
+  EXPECT_FALSE(encoder.SetOutputFile(bad, dir + "/no/such/folder/out.mp3"));
+  EXPECT_EQ(encoder.LastErrMsg(), dir + "/no/such/folder/out.mp3: No such file or directory");
+  encoder.RemoveTask(bad);
+
+  encoder.Start(2);
+  ASSERT_TRUE(PumpUntil([this] { return events.EndIndexes().size() >= 3; }));
+  encoder.Stop(true);
+  ExpectOneEndPerTask(30);
+  // Tasks start in list order: the outputs are those of a first few tasks,
+  // every finished one among them, and none of the rest.
+  int made = 0;
+  while (made < 30 && fs::exists(dir + "/out" + std::to_string(made) + ".mp3")) ++made;
+  EXPECT_LT(made, 30);
+  for (int i = made; i < 30; ++i) EXPECT_FALSE(fs::exists(dir + "/out" + std::to_string(i) + ".mp3")) << i;
+  {
+    std::lock_guard<std::mutex> lock(events.Lock);
+    for (const auto& e : events.Ends)
+      if (e.Finished) EXPECT_LT(e.TaskIndex, made);
+  }
+  encoder.ClearTasks();
+  EXPECT_LE(OpenFiles(), before);
 }
 
 TEST_F(EncoderRunTest, PauseHoldsTheRunAndResumeFinishesIt) {

@@ -1,0 +1,167 @@
+#include "app/sources/FileAdder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QTimer>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/report/ReportSink.h"
+#include "app/sources/SourceList.h"
+#include "media/decoder/FFDecode.h"
+#include "media/runtime/CancelToken.h"
+
+namespace quorvel {
+
+namespace {
+
+// What the probe found of one file.
+struct TProbe {
+  bool Ok = false;
+  QString Error;
+  int64_t Duration = 0;
+};
+
+// The probing thread's side: its results, in the order of the files.
+class TProbeRun {
+public:
+  explicit TProbeRun(const QStringList& AFiles) : FFiles(AFiles), FResults(static_cast<size_t>(AFiles.size())) {}
+  ~TProbeRun() {
+    FCancel.Cancel();
+    if (FThread.joinable()) FThread.join();
+  }
+  TProbeRun(const TProbeRun&) = delete;
+  TProbeRun& operator=(const TProbeRun&) = delete;
+
+  void Start() { FThread = std::thread([this] { Run(); }); }
+  void Cancel() { FCancel.Cancel(); }
+  int Done() const { return FDone.load(); }
+  bool Finished() const { return FFinished.load(); }
+  // The results of the files probed; call once Finished().
+  std::vector<TProbe> Take() {
+    std::lock_guard<std::mutex> lock(FLock);
+    FResults.resize(static_cast<size_t>(FDone.load()));
+    return std::move(FResults);
+  }
+
+private:
+  void Run() {
+    // The thread's own decoder: the window's belongs to its thread.
+    TFFDecoder decoder;
+    for (int i = 0; i < FFiles.size() && !FCancel.Cancelled(); ++i) {
+      TProbe probe;
+      try {
+        probe.Ok = decoder.LoadFile(FFiles[i].toStdString());
+        if (probe.Ok)
+          probe.Duration = decoder.FileStreamInfo().Duration;
+        else
+          probe.Error = QString::fromStdString(decoder.LastErrMsg());
+      } catch (const std::exception& e) {
+        // Without its libraries the decoder throws: the file cannot be read.
+        probe.Error = QString::fromUtf8(e.what());
+      }
+      decoder.CloseFile();
+      {
+        std::lock_guard<std::mutex> lock(FLock);
+        FResults[static_cast<size_t>(i)] = std::move(probe);
+      }
+      FDone = i + 1;
+    }
+    FFinished = true;
+  }
+
+  const QStringList FFiles;
+  std::mutex FLock;
+  std::vector<TProbe> FResults;  // FLock
+  std::atomic<int> FDone{0};     // results written so far
+  std::atomic<bool> FFinished{false};
+  TCancelToken FCancel;
+  std::thread FThread;
+};
+
+}  // namespace
+
+QString TFileAdder::RefusalText(const QStringList& ANames) {
+  if (ANames.size() == 1)
+    return "File " + ANames[0] + " is not a valid media file or its format is not supported.";
+  constexpr int kShown = 10;
+  QString text = QString("%1 files are not valid media files or their format is not supported:\n").arg(ANames.size());
+  for (int i = 0; i < ANames.size() && i < kShown; ++i) text += "\n" + ANames[i];
+  if (ANames.size() > kShown) text += QString("\n... and %1 more (see the events log)").arg(ANames.size() - kShown);
+  return text;
+}
+
+TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles, TSourceList& AList,
+                                    int AProfileInd, TReportSink& AReport, const std::function<void()>& AOnTick) {
+  TResult result;
+  if (AFiles.isEmpty()) return result;
+  TProbeRun run(AFiles);
+  run.Start();
+  {
+    // The dialog comes up only when the probing takes a while; the event
+    // loop runs meanwhile, so the window is redrawn and Cancel is heard.
+    QProgressDialog dialog(QObject::tr("Adding files..."), QObject::tr("Cancel"), 0, static_cast<int>(AFiles.size()),
+                           AParent);
+    dialog.setObjectName("AddFilesProgress");
+    dialog.setWindowTitle(QApplication::applicationDisplayName());
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(500);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+    QEventLoop loop;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+      if (AOnTick) AOnTick();
+      if (dialog.wasCanceled()) {
+        result.Cancelled = true;
+        run.Cancel();
+      }
+      dialog.setValue(run.Done());
+      if (run.Finished()) loop.quit();
+    });
+    timer.start();
+    loop.exec();
+  }
+  const std::vector<TProbe> probes = run.Take();
+
+  std::vector<TAudioFile> rows;
+  rows.reserve(probes.size());
+  for (size_t i = 0; i < probes.size(); ++i) {
+    const QString& file = AFiles[static_cast<int>(i)];
+    const QString name = QFileInfo(file).fileName();
+    const TProbe& probe = probes[i];
+    if (!probe.Ok) {
+      AReport.AppendLogText(QString());
+      AReport.AddLogLine("-> File load error: " + probe.Error);
+      AReport.AppendLogText(QString());
+      result.Refused << name;
+      continue;
+    }
+    TAudioFile f;
+    f.Source = file;
+    AReport.AddLogLine("-> Added file " + f.Source);
+    f.SourceTitleExt = name;
+    f.DestinationTitle = RemoveExtension(name);
+    f.TimeStart = 0;
+    f.TimeEnd = probe.Duration;
+    f.ProfileInd = AProfileInd;
+    rows.push_back(std::move(f));
+  }
+  result.Added = static_cast<int>(rows.size());
+  AList.AppendRows(std::move(rows));
+  if (!result.Refused.isEmpty())
+    QMessageBox::information(AParent, QApplication::applicationDisplayName(), RefusalText(result.Refused),
+                             QMessageBox::Ok);
+  return result;
+}
+
+}  // namespace quorvel

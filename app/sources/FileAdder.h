@@ -1,0 +1,46 @@
+// Adding many files to the source list at once (the open dialog, a drop):
+// the files are probed on a thread of their own, so the window stays
+// responsive, while a progress dialog (shown once the probing takes more than
+// a moment) tells how far it got and can cancel it. The readable files then
+// become rows in the order given, in one change of the list; each refused
+// file gets the log lines a single add gives, and all of them one message.
+//
+// Threads: Add runs on the user-interface thread and returns when the rows
+// are in; the probing thread owns its own decoder and hands back only the
+// results, under the adder's lock.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class QWidget;
+
+namespace quorvel {
+
+class TReportSink;
+class TSourceList;
+
+class TFileAdder {
+public:
+  struct TResult {
+    int Added = 0;
+    QStringList Refused;  // file names, in the order given
+    bool Cancelled = false;
+  };
+
+  // Probes AFiles and appends the readable ones with AProfileInd. A cancel
+  // keeps the files probed until then (in order) and drops the rest.
+  // AOnTick, when set, is called on the user-interface thread about every
+  // 10 ms while the probing runs (the benchmark measures the gaps).
+  static TResult Add(QWidget* AParent, const QStringList& AFiles, TSourceList& AList, int AProfileInd,
+                     TReportSink& AReport, const std::function<void()>& AOnTick = {});
+
+  // The message for refused files: the single add's text for one file,
+  // one text naming them all (the first few) for several.
+  static QString RefusalText(const QStringList& ANames);
+};
+
+}  // namespace quorvel

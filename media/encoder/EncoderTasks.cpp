@@ -305,6 +305,20 @@ TFFmpeg* TCustomEncoder::Configure(int AIndex) {
 
 namespace {
 
+// One input or output of a task: its name and, when given, a copy of its
+// option record (which takes the file's name when it names none).
+template <class TEntry, class TOptions>
+TEntry TaskEntry(const std::string& AFileName, TOptions* AOptions) {
+  TEntry entry;
+  entry.FileName = AFileName;
+  if (AOptions) {
+    if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+    entry.HasRecord = true;
+    entry.Options = *AOptions;
+  }
+  return entry;
+}
+
 TTaskInputInfo ProbeInfo(const TFFmpeg& AJob, int AIndex, const std::string& AFileName) {
   TTaskInputInfo info;
   info.FileName = AFileName;
@@ -341,13 +355,7 @@ int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOption
     task->Verbose = Verbose;
     task->HaltOnInvalidOption = HaltOnInvalidOption;
     task->ReadTimeout = ReadTimeout;
-    TEncoderTask::TInput input;
-    input.FileName = AFileName;
-    if (AOptions) {
-      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-      input.HasRecord = true;
-      input.Options = *AOptions;
-    }
+    auto input = TaskEntry<TEncoderTask::TInput>(AFileName, AOptions);
     std::unique_ptr<TFFmpeg> job = MakeJob(*task, FTasks.Count(), false);
     std::string error;
     if (!OpenInput(*job, *task, input, error)) {
@@ -385,13 +393,7 @@ bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, 
     TFFmpeg* job = Configure(ATaskIndex);
     task.HaltOnInvalidOption = HaltOnInvalidOption;
     task.ReadTimeout = ReadTimeout;
-    TEncoderTask::TInput input;
-    input.FileName = AFileName;
-    if (AOptions) {
-      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-      input.HasRecord = true;
-      input.Options = *AOptions;
-    }
+    auto input = TaskEntry<TEncoderTask::TInput>(AFileName, AOptions);
     std::string error;
     if (!OpenInput(*job, task, input, error)) {
       FLastErrMsg = error;
@@ -506,13 +508,7 @@ bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName,
     TFFmpeg* job = Configure(ATaskIndex);
     task.HaltOnInvalidOption = HaltOnInvalidOption;
     task.ReadTimeout = ReadTimeout;
-    TEncoderTask::TOutput output;
-    output.FileName = AFileName;
-    if (AOptions) {
-      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-      output.HasRecord = true;
-      output.Options = *AOptions;
-    }
+    auto output = TaskEntry<TEncoderTask::TOutput>(AFileName, AOptions);
     std::string error;
     if (!ConfigureOutput(*job, task, output, error)) {
       FLastErrMsg = error;

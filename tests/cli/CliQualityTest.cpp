@@ -17,6 +17,7 @@
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/Stubs.h"
+#include "CliTestSupport.h"
 #include "support/DecodeBack.h"
 #include "support/TestPaths.h"
 
@@ -26,33 +27,11 @@ namespace {
 namespace fs = std::filesystem;
 using test::TDecodedAudio;
 
-std::string Quote(const std::string& AText) {
-  std::string q = "'";
-  for (const char c : AText) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using test::Quote;
+using test::TextOf;
+using TRun = test::TCliRun;
 
-std::string TextOf(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-// quorvel-convert in ADir with AArgs.
-TRun Convert(const std::string& ADir, const std::vector<std::string>& AArgs) {
-  std::string cmd = "cd " + Quote(ADir) + " && " + Quote(QUORVEL_CONVERT);
-  for (const std::string& a : AArgs) cmd += " " + Quote(a);
-  cmd += " >" + Quote(ADir + "/stdout.txt") + " 2>" + Quote(ADir + "/stderr.txt") + " </dev/null";
-  TRun r;
-  r.Status = test::Run(cmd);
-  r.Out = TextOf(ADir + "/stdout.txt");
-  r.Err = TextOf(ADir + "/stderr.txt");
-  return r;
-}
+TRun Convert(const std::string& ADir, const std::vector<std::string>& AArgs) { return test::RunConvert(ADir, AArgs); }
 
 // A test input made with sox; fails the test when sox cannot.
 std::string Sox(const std::string& ADir, const std::string& AName, const std::string& AArgs) {

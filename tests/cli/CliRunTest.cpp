@@ -15,6 +15,7 @@
 
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLoad.h"
+#include "CliTestSupport.h"
 #include "support/DecodeBack.h"
 #include "support/TestPaths.h"
 
@@ -58,21 +59,9 @@ TDecodedAudio Decode(const std::string& APath) {
   return d;
 }
 
-struct TResult {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-std::string ReadFile(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Quote(const std::string& AText) {
-  std::string q = "'";
-  for (const char c : AText) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using TResult = test::TCliRun;
+using test::Quote;
+std::string ReadFile(const std::string& APath) { return test::TextOf(APath); }
 
 const double kSineRms = 0.25 / std::sqrt(2.0);
 
@@ -86,16 +75,7 @@ protected:
   }
 
   // Runs the program in the scratch folder with AArgs (each quoted).
-  TResult Convert(const std::vector<std::string>& AArgs) {
-    std::string cmd = "cd " + Quote(dir) + " && " + Quote(QUORVEL_CONVERT);
-    for (const std::string& a : AArgs) cmd += " " + Quote(a);
-    cmd += " >" + Quote(dir + "/stdout.txt") + " 2>" + Quote(dir + "/stderr.txt") + " </dev/null";
-    TResult r;
-    r.Status = test::Run(cmd);
-    r.Out = ReadFile(dir + "/stdout.txt");
-    r.Err = ReadFile(dir + "/stderr.txt");
-    return r;
-  }
+  TResult Convert(const std::vector<std::string>& AArgs) { return test::RunConvert(dir, AArgs); }
   std::string Wav(const std::string& AName, double ASeconds, int ARate = 44100, int AChannels = 2) {
     const std::string path = dir + "/" + AName;
     WriteWav(path, ASeconds, ARate, AChannels);

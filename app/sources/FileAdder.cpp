@@ -27,6 +27,7 @@ struct TProbe {
   bool Ok = false;
   QString Error;
   int64_t Duration = 0;
+  TSourceAudio Audio;
 };
 
 // The probing thread's side: its results, in the order of the files.
@@ -59,9 +60,10 @@ private:
       TProbe probe;
       try {
         probe.Ok = decoder.LoadFile(FFiles[i].toStdString());
-        if (probe.Ok)
+        if (probe.Ok) {
           probe.Duration = decoder.FileStreamInfo().Duration;
-        else
+          probe.Audio = SourceAudioOf(decoder.FirstAudioStreamInfo());
+        } else
           probe.Error = QString::fromStdString(decoder.LastErrMsg());
       } catch (const std::exception& e) {
         // Without its libraries the decoder throws: the file cannot be read.
@@ -146,15 +148,8 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
       result.Refused << name;
       continue;
     }
-    TAudioFile f;
-    f.Source = file;
-    AReport.AddLogLine("-> Added file " + f.Source);
-    f.SourceTitleExt = name;
-    f.DestinationTitle = RemoveExtension(name);
-    f.TimeStart = 0;
-    f.TimeEnd = probe.Duration;
-    f.ProfileInd = AProfileInd;
-    rows.push_back(std::move(f));
+    AReport.AddLogLine("-> Added file " + file);
+    rows.push_back(NewSourceRow(file, probe.Duration, probe.Audio, AProfileInd));
   }
   result.Added = static_cast<int>(rows.size());
   AList.AppendRows(std::move(rows));

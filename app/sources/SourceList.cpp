@@ -168,20 +168,29 @@ bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, 
                              QMessageBox::Ok);
     return false;
   }
-  TAudioFile f;
-  f.Source = AMediaFile;
-  AReport.AddLogLine("-> Added file " + f.Source);
-  f.SourceTitleExt = name;
-  f.DestinationTitle = RemoveExtension(name);
-  f.TimeStart = 0;
-  f.TimeEnd = ADecoder.FileStreamInfo().Duration;
-  f.ProfileInd = AProfileInd;
-  const TAudioStreamInfo audio = ADecoder.FirstAudioStreamInfo();
-  f.SourceAudio = {std::max(audio.SampleRate, 0), std::max(audio.Channels, 0), std::max(audio.BitsPerSample, 0)};
-  FRows.Append(f);
+  AReport.AddLogLine("-> Added file " + AMediaFile);
+  FRows.Append(NewSourceRow(AMediaFile, ADecoder.FileStreamInfo().Duration,
+                            SourceAudioOf(ADecoder.FirstAudioStreamInfo()), AProfileInd));
   UpdateEstimatedSize(RowCount() - 1);
   ADecoder.CloseFile();
   return true;
+}
+
+TSourceAudio SourceAudioOf(const TAudioStreamInfo& AAudio) {
+  return {std::max(AAudio.SampleRate, 0), std::max(AAudio.Channels, 0), std::max(AAudio.BitsPerSample, 0)};
+}
+
+TAudioFile NewSourceRow(const QString& AFile, int64_t ADuration, const TSourceAudio& AAudio, int AProfileInd) {
+  const QString name = QFileInfo(AFile).fileName();
+  TAudioFile f;
+  f.Source = AFile;
+  f.SourceTitleExt = name;
+  f.DestinationTitle = RemoveExtension(name);
+  f.TimeStart = 0;
+  f.TimeEnd = ADuration;
+  f.ProfileInd = AProfileInd;
+  f.SourceAudio = AAudio;
+  return f;
 }
 
 void TSourceList::UpdateEstimatedSize(int AIndex) {

@@ -27,6 +27,7 @@ class QWidget;
 namespace quorvel {
 
 class TFFDecoder;
+struct TAudioStreamInfo;
 class TListDelegate;
 class TReportSink;
 
@@ -36,6 +37,11 @@ QString FormatMediaTime(int64_t ATime);
 int64_t TextTimeToMediaTime(const QTime& ATime);
 // The name without the part from its last "." on.
 QString RemoveExtension(const QString& AFileName);
+// What the decoder's first audio stream says of the source's sample rate,
+// channels and depth (0 where it says nothing).
+TSourceAudio SourceAudioOf(const TAudioStreamInfo& AAudio);
+// The row of a file just probed: the whole file, with the given profile.
+TAudioFile NewSourceRow(const QString& AFile, int64_t ADuration, const TSourceAudio& AAudio, int AProfileInd);
 
 class TSourceList : public QObject {
   Q_OBJECT

@@ -290,7 +290,7 @@ TEST_F(ListWindowTest, DroppedFoldersAreRefusedInOneMessage) {
 // the order given, each refused file logged as a single add logs it and all
 // of them told in one message.
 TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
-  const QString tone = Tone("t.wav", 0.2);
+  const QString tone = Tone("t.wav", 0.2, 48000, 1);
   const QString bad = FDir + "/broken.mp3";
   QFile f(bad);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -313,6 +313,10 @@ TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
     ASSERT_EQ(Row(i).SourceTitleExt, expected[i]) << i;
     ASSERT_EQ(Cell(i, 0), expected[i]) << i;
     EXPECT_NEAR(Row(i).TimeEnd, 200'000, 30'000) << i;
+    // What "Original" keeps, for the size estimate.
+    ASSERT_EQ(Row(i).SourceAudio.SampleRate, 48000) << i;
+    ASSERT_EQ(Row(i).SourceAudio.Channels, 1) << i;
+    ASSERT_EQ(Row(i).SourceAudio.Bits, 16) << i;
   }
   EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", QFileInfo(FDir).fileName()})});
   EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);

@@ -278,6 +278,9 @@ private:
   int OpenStreamComponent(TVideoState* is, int AStreamIndex);
   void CloseStreamComponent(TVideoState* is, int AStreamIndex);
   bool SwitchStream(TVideoState* is, AVMediaType AType, int AStreamIndex);
+  // Runs ARequest on the playback under the state lock and, when it posted a
+  // seek and AWaitForSeekEnd, waits for the seek (and its picture) to be done.
+  bool PostSeek(bool AWaitForSeekEnd, const std::function<bool(TVideoState*)>& ARequest);
   // The stream index of one kind, and a switch to another stream of it.
   int StreamIndex(std::atomic<int> TVideoState::*AField) const;
   void ChangeStream(std::atomic<int> TVideoState::*AField, AVMediaType AType, int AValue);

@@ -531,7 +531,7 @@ bool TCustomPlayer::RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSe
   return true;
 }
 
-bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
+bool TCustomPlayer::PostSeek(bool AWaitForSeekEnd, const std::function<bool(TVideoState*)>& ARequest) {
   bool posted = false;
   bool video = false;
   {
@@ -539,15 +539,7 @@ bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekE
     TVideoState* is = FVideoState;
     if (!is) return false;
     video = is->video_stream >= 0;
-    if (ASeekFlags & sfByte) {
-      posted = RequestSeek(is, APTS, 0, ASeekFlags, AWaitForSeekEnd);
-    } else {
-      int64_t target = APTS;
-      const int64_t duration = is->Duration;
-      if (duration >= 0 && target > duration) target = duration;
-      if (is->ic->start_time != AV_NOPTS_VALUE) target += is->ic->start_time;
-      posted = RequestSeek(is, target, APTS <= 0 ? 1 : 0, ASeekFlags, AWaitForSeekEnd);
-    }
+    posted = ARequest(is);
   }
   if (posted && AWaitForSeekEnd) {
     FSeekEvent.Wait();
@@ -556,29 +548,28 @@ bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekE
   return posted;
 }
 
+bool TCustomPlayer::Seek(int64_t APTS, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
+  return PostSeek(AWaitForSeekEnd, [&](TVideoState* is) {
+    if (ASeekFlags & sfByte) return RequestSeek(is, APTS, 0, ASeekFlags, AWaitForSeekEnd);
+    int64_t target = APTS;
+    const int64_t duration = is->Duration;
+    if (duration >= 0 && target > duration) target = duration;
+    if (is->ic->start_time != AV_NOPTS_VALUE) target += is->ic->start_time;
+    return RequestSeek(is, target, APTS <= 0 ? 1 : 0, ASeekFlags, AWaitForSeekEnd);
+  });
+}
+
 bool TCustomPlayer::Seek(double ADelta, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
-  bool posted = false;
-  bool video = false;
-  {
-    std::lock_guard lock(FStateLock);
-    TVideoState* is = FVideoState;
-    if (!is) return false;
-    video = is->video_stream >= 0;
+  return PostSeek(AWaitForSeekEnd, [&](TVideoState* is) {
     if (ASeekFlags & sfByte) {
       const int64_t pos = is->ic->pb ? avformat.avio_seek(is->ic->pb, 0, SEEK_CUR) : 0;
       const double increment = ADelta * (is->ic->bit_rate ? is->ic->bit_rate / 8.0 : 180000.0);
-      posted = RequestSeek(is, std::llround(pos + increment), std::llround(increment), ASeekFlags, AWaitForSeekEnd);
-    } else {
-      const double pos = GetMasterClock(*is);
-      posted = RequestSeek(is, std::llround((pos + ADelta) * 1000000), std::llround(ADelta * 1000000), ASeekFlags,
-                           AWaitForSeekEnd);
+      return RequestSeek(is, std::llround(pos + increment), std::llround(increment), ASeekFlags, AWaitForSeekEnd);
     }
-  }
-  if (posted && AWaitForSeekEnd) {
-    FSeekEvent.Wait();
-    if (video) FPictEvent.Wait();
-  }
-  return posted;
+    const double pos = GetMasterClock(*is);
+    return RequestSeek(is, std::llround((pos + ADelta) * 1000000), std::llround(ADelta * 1000000), ASeekFlags,
+                       AWaitForSeekEnd);
+  });
 }
 
 // ---- option setters ----

@@ -1,5 +1,7 @@
 #include "app/conversion/BatchConversion.h"
 
+#include "app/conversion/PreviewWindow.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -54,6 +56,8 @@ TBatchConversion::TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSour
       FTempFolder(ATempFolder),
       FSaveSettings(std::move(ASaveSettings)),
       FStatus(ASourceList.Rows()) {
+  // A conversion's previews (when switched on) show in a window of their own.
+  FFFEncoder.PreviewerFactory = [] { return std::make_unique<TPreviewWindow>(); };
   if (AServices.Power) {
     FPower = AServices.Power;
   } else {

@@ -224,6 +224,7 @@ std::unique_ptr<TFFmpeg> TCustomEncoder::MakeJob(const TEncoderTask& ATask, int 
     if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, AContext);
   };
   if (!AForRun) return job;
+  job->PreviewerFactory = PreviewerFactory;
   // A running task keeps its place: the list is not changed while working.
   TFFmpeg* raw = job.get();
   job->OnPreviewBitmap = [this, raw](TObject*, TBitmap& ABitmap, int AFrameNumber, int64_t APTS) {

@@ -165,6 +165,9 @@ public:
   TEncoderVideoHookEvent OnVideoInputHook;
   TEncoderVideoHookEvent OnVideoOutputHook;
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+  // Makes a running job's preview window (the application installs its
+  // own; none: previews go nowhere). Handed to each job as it starts.
+  TPreviewerFactory PreviewerFactory;
   // A task is about to start: called on the thread that starts it, before
   // its job opens its files. An exception ends the task with its message
   // (as an OnTerminate with Exception) instead of starting it.

@@ -22,7 +22,7 @@
 #include "media/engine/EngineSettings.h"
 #include "media/engine/EngineTypes.h"
 #include "media/engine/FFOptions.h"
-#include "media/engine/Previewer.h"
+#include "media/runtime/Previewer.h"
 #include "media/engine/RunTables.h"
 #include "media/runtime/Bitmap.h"
 #include "media/runtime/CancelToken.h"
@@ -394,7 +394,9 @@ protected:
   // --- video hooks and previews ---
   TFormatConverter FInputVideoHookConv;
   TFormatConverter FOutputVideoHookConv;
-  std::unique_ptr<TPreviewer> FPreviewer;
+  // The preview window; shared so that a painting run keeps it while the
+  // owner drops it (set_post_hooks) meanwhile. PostHookLock().
+  std::shared_ptr<TPreviewer> FPreviewer;
   int64_t Fpreview_last_time = 0;
   TPostHooks FPostHooks = 0;  // guarded by PostHookLock()
   bool FPostHooksChanged = false;

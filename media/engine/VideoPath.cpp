@@ -27,8 +27,9 @@ std::mutex& PostHookLock() {
 }  // namespace
 
 void TCustomFFmpeg::set_post_hooks(TPostHooks AHooks) {
+  std::shared_ptr<TPreviewer> dropped;  // freed after the lock is let go
   std::lock_guard<std::mutex> lock(PostHookLock());
-  if (!(AHooks & phPreview)) FPreviewer.reset();
+  if (!(AHooks & phPreview)) dropped = std::move(FPreviewer);
   FPostHooks = AHooks;
   FPostHooksChanged = true;
 }
@@ -88,12 +89,20 @@ void TCustomFFmpeg::run_input_video_hooks(TAVInputStream& ist, AVFrame* frame) {
 }
 
 void TCustomFFmpeg::run_post_hooks(AVFrame* frame, int AFrameNumber, int64_t APTS, bool AConverted) {
-  std::lock_guard<std::mutex> lock(PostHookLock());
-  if (FPostHooks == 0) return;
-  const int64_t now = avutil.av_gettime_relative();
-  if (now - Fpreview_last_time <= PreviewInterval) return;
-  Fpreview_last_time = now;
-  TPostHooks hooks = FPostHooks;
+  // The lock guards the hook set only: the preview window paints on the
+  // main thread while this thread waits, and the main thread may be the one
+  // changing the set (set_post_hooks) meanwhile, so nothing is delivered
+  // while the lock is held.
+  TPostHooks hooks;
+  {
+    std::lock_guard<std::mutex> lock(PostHookLock());
+    if (FPostHooks == 0) return;
+    const int64_t now = avutil.av_gettime_relative();
+    if (now - Fpreview_last_time <= PreviewInterval) return;
+    Fpreview_last_time = now;
+    hooks = FPostHooks;
+    FPostHooksChanged = false;
+  }
   const auto convert = [&]() {
     if (AConverted) return true;
     if (FOutputVideoHookConv.PictureToRGB(TPicture::FromFrame(*frame), static_cast<AVPixelFormat>(frame->format), true,
@@ -102,19 +111,35 @@ void TCustomFFmpeg::run_post_hooks(AVFrame* frame, int AFrameNumber, int64_t APT
     FFLogger().Log(this, llError, FOutputVideoHookConv.LastErrMsg());
     return false;
   };
+  TPostHooks failed = 0;
   if ((hooks & phBitmap) && OnPreviewBitmap) {
     if (convert())
       OnPreviewBitmap(this, FOutputVideoHookConv.Bitmap(), AFrameNumber, APTS);
     else
-      hooks &= ~static_cast<TPostHooks>(phBitmap);
+      failed |= phBitmap;
   } else if (hooks & phPreview) {
-    if (!FPreviewer) FPreviewer = PreviewerFactory ? PreviewerFactory() : std::make_unique<TNullPreviewer>();
-    if (!FPreviewer || !convert() || !FPreviewer->PaintFrame(FOutputVideoHookConv.Bitmap(), AFrameNumber, APTS))
-      hooks &= ~static_cast<TPostHooks>(phPreview);
+    std::shared_ptr<TPreviewer> previewer;
+    {
+      std::lock_guard<std::mutex> lock(PostHookLock());
+      previewer = FPreviewer;
+    }
+    if (!previewer) {
+      // Made outside the lock: a window may need the main thread.
+      std::shared_ptr<TPreviewer> made =
+          PreviewerFactory ? std::shared_ptr<TPreviewer>(PreviewerFactory()) : std::make_shared<TNullPreviewer>();
+      std::lock_guard<std::mutex> lock(PostHookLock());
+      if (!FPreviewer && (FPostHooks & phPreview)) FPreviewer = std::move(made);
+      previewer = FPreviewer;
+    }
+    if (previewer && (!convert() || !previewer->PaintFrame(FOutputVideoHookConv.Bitmap(), AFrameNumber, APTS)))
+      failed |= phPreview;
   }
-  if (!(hooks & phPreview)) FPreviewer.reset();
-  FPostHooks = hooks;
-  FPostHooksChanged = false;
+  std::shared_ptr<TPreviewer> dropped;  // freed after the lock is let go
+  {
+    std::lock_guard<std::mutex> lock(PostHookLock());
+    FPostHooks &= ~failed;
+    if (!(FPostHooks & phPreview)) dropped = std::move(FPreviewer);
+  }
 }
 
 void TCustomFFmpeg::run_output_video_hooks(TAVOutputStream& ost, AVFrame* frame) {

@@ -316,6 +316,7 @@ void TCustomPlayer::CallAudioHook(TVideoState* is, uint8_t* ASamples, int ASize,
 }
 
 void TCustomPlayer::StoreDisplaySamples(TVideoState& is, const uint8_t* samples, int size) {
+  std::lock_guard lock(is.sample_lock);
   int count = size / 2;
   const auto* values = reinterpret_cast<const int16_t*>(samples);
   while (count > 0) {

@@ -15,9 +15,11 @@
 // for OnFileOpen) calls into the main thread; every wait the player performs
 // on the main thread keeps running queued main-thread calls.
 //
-// Video streams are not opened yet (the player behaves as if DisableVideo
-// were set); the clocks, the refresh thread and the event ring are the ones
-// the picture path will use.
+//   video thread              decodes and filters pictures into the picture queue
+//   subtitle thread           decodes bitmap subtitles into their queue
+// The event loop owns the SDL surface and the overlays: it makes them
+// (the video thread asks and waits), shows the pictures when they are due
+// and draws the audio's wave or spectrum.
 #pragma once
 
 #include <atomic>
@@ -39,6 +41,7 @@
 #include "media/runtime/FFBaseComponent.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
+#include "media/runtime/FormatConverter.h"
 
 namespace quorvel {
 
@@ -64,11 +67,17 @@ using TBeforeFindStreamInfoEvent = std::function<void(TObject* Sender, void* AFo
 using TAudioHookEvent = std::function<void(TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
                                            int ASampleRate, int AChannels)>;
 
+// Runs on the video thread with each picture (as it will be shown) before
+// it is queued; what it draws on ABitmap is shown unless it clears AUpdate.
+// Must not wait for the main thread.
+using TPlayerVideoHookEvent = std::function<void(TObject* Sender, TBitmap& ABitmap, int64_t APTS, bool& AUpdate)>;
+
 // SDL's user events of the player.
 constexpr int kAllocEvent = SDL_USEREVENT;
 constexpr int kRefreshEvent = SDL_USEREVENT + 1;
 constexpr int kQuitEvent = SDL_USEREVENT + 2;
 constexpr int kVideoModeEvent = SDL_USEREVENT + 3;
+constexpr int kClearEvent = SDL_USEREVENT + 4;  // clear the picture area (audio display switched)
 
 class TCustomPlayer : public TFFBaseComponent, private TScreenClient {
 public:
@@ -146,6 +155,23 @@ public:
   };
   TCallbackStats CallbackStats() const;
 
+  // How the pictures of the last playback were shown: counts, the A/V
+  // error (the shown picture's time minus the audio clock at that moment)
+  // in 1 ms steps of its magnitude, and when the first picture after the
+  // Open or the last seek was shown.
+  struct TVideoStats {
+    static constexpr int kSteps = 200;
+    uint64_t Shown = 0;
+    uint64_t Dropped = 0;
+    uint64_t Late = 0;      // shown more than one frame after it was due
+    double ErrorSum = 0;    // s, signed (positive: the picture ahead of the sound)
+    double AbsErrorSum = 0; // s
+    uint64_t ErrorSteps[kSteps] = {};  // |error| in ms; the last step counts the rest
+    int64_t FirstPicture = 0;  // av_gettime() µs; 0 until one was shown
+    int64_t PercentileMs(double AFraction) const;
+  };
+  TVideoStats VideoStats() const;
+
   int AudioStreamIndex() const;
   void SetAudioStreamIndex(int AValue);
   int VideoStreamIndex() const;
@@ -178,8 +204,10 @@ public:
   void SetScreenWidth(int AValue) { FScreenWidth = AValue; }
   int ScreenHeight() const { return FScreenHeight; }
   void SetScreenHeight(int AValue) { FScreenHeight = AValue; }
+  // Display width / height of the picture; 0: the picture's own, < 0: fill
+  // the surface. Any time: a playback takes it at once.
   float AspectRatio() const { return FAspectRatio; }
-  void SetAspectRatio(float AValue) { FAspectRatio = AValue; }
+  void SetAspectRatio(float AValue);
   bool is_full_screen() const { return FIsFullScreen; }
   void set_is_full_screen(bool AValue) { FIsFullScreen = AValue; }
   bool HijackWndProc() const { return FHijackWndProc; }
@@ -220,6 +248,22 @@ public:
   void SetDeinterlace(bool AValue) { FDeinterlace = AValue; }
   TShowAudio ShowAudio() const { return FShowAudio; }
   void SetShowAudio(TShowAudio AValue);
+  // Cycles the playback's audio display none -> wave -> spectrum -> none.
+  void ToggleAudioDisplay();
+  // What the playback shows of its audio now (saNone without a playback).
+  TShowAudio AudioDisplay() const;
+  bool VideoHook() const { return FVideoHook; }  // any time
+  void SetVideoHook(bool AValue) { FVideoHook = AValue; }
+  void SetOnVideoHook(TPlayerVideoHookEvent AValue);
+  // Bits per pixel of the hook's bitmap and CurrentFrame's (both alike).
+  int VideoHookBitsPixel() const;
+  void SetVideoHookBitsPixel(int AValue);
+  // The picture at the head of the queue (the one shown last while none is
+  // queued) as a bitmap, and its time in µs from the start (-1 without
+  // video). The bitmap belongs to the player and is reused by the next
+  // call. Any thread.
+  const TBitmap& CurrentFrame(int64_t& APTS);
+  const TBitmap& CurrentFrame();
   const std::string& VideoFilters() const { return FVideoFilters; }
   void SetVideoFilters(const std::string& AValue) { FVideoFilters = AValue; }
   bool TriggerEventInMainThread() const { return FTriggerEventInMainThread; }
@@ -263,6 +307,32 @@ public:
   static int SyncAudio(TVideoState& is, uint8_t* samples, int size, int ACapacity);
   static void StoreDisplaySamples(TVideoState& is, const uint8_t* samples, int size);
 
+  // ---- rules of the picture path, public for their tables ----
+  struct TRect {
+    int x = 0, y = 0, w = 0, h = 0;
+    bool operator==(const TRect&) const = default;
+  };
+  // Where a picture goes on the surface: centred, by the aspect rule.
+  static TRect DisplayRect(float AAspectRatio, int ASurfaceWidth, int ASurfaceHeight, AVRational ASar,
+                           int APictureWidth, int APictureHeight);
+  // Blends a subtitle rectangle (palette indexes, YUVA palette) into a
+  // planar 4:2:0 picture, clipped to it.
+  static void BlendSubtitle(uint8_t* const APlanes[3], const int ALinesizes[3], const AVSubtitleRect& ARect,
+                            int APictureWidth, int APictureHeight);
+  // The head subtitle has had its time at AVideoPts: its end passed, or
+  // the next one's start.
+  static bool SubtitleExpired(double AVideoPts, const TQueuedSubtitle& ASub, const TQueuedSubtitle* ANext);
+  // A subtitle palette entry: ARGB in, AYUV (BT.601 studio range) out.
+  static uint32_t PaletteToYUVA(uint32_t ARGBA);
+  // The wall-clock time (s) a picture of APts is due, from the playback's
+  // frame timer and (when video is not the master) the master clock.
+  static double ComputeTargetTime(TVideoState& is, double APts);
+  enum TPictureVerdict { pvNotDue, pvDrop, pvShow };
+  // The refresh's decision on the head picture; raises ASkipFrames when
+  // pictures come late with frame dropping on (or after a seek).
+  static TPictureVerdict JudgePicture(double ANow, double ATarget, double ANextTarget, bool ATwoQueued,
+                                      bool AFrameDrop, bool AForced, std::atomic<double>& ASkipFrames);
+
 private:
   friend class TPlayerTestAccess;
 
@@ -288,6 +358,9 @@ private:
   bool ReadTimeoutInterrupt(TObject* ASender);
   bool AbortInterrupt(TObject* ASender);
   double FrameDelay(AVStream* AStream, const AVCodecContext* ACodec);
+  // The video stream to play: the wanted or best one that is not a cover
+  // picture; -1: none.
+  static int BestVideoStream(AVFormatContext* ic, int AWanted);
 
   // ---- audio (AudioOutput.cpp) ----
   bool OpenAudioDevice(TVideoState* is, const AVCodecContext* ACodec);
@@ -309,7 +382,38 @@ private:
   void SetState(TPlayState AState);
   void UpdatePosition();
   void RefreshThreadProc(TVideoState* is);
-  void RefreshVideo(TVideoState* is);
+  void RefreshVideo(TVideoState* is, bool ADequeue);
+
+  // ---- pictures (VideoDecode.cpp) ----
+  struct TVideoGraph;
+  void VideoThreadProc(TVideoState* is);
+  int ConfigureVideoGraph(TVideoState* is, TVideoGraph& AGraph, const AVFrame* AFrame, bool ADeinterlace);
+  bool EnsureVideoGraph(TVideoState* is, TVideoGraph& AGraph, const AVFrame* AFrame);
+  static int PullFilteredFrame(AVFilterContext* ASink, AVFrame* AFrame, AVRational& ATimeBase);
+  void FlushVideo(TVideoState* is);
+  void DiscardVideo(TVideoState* is);
+  void PictureOutput(TVideoState* is);
+  int OutputPicture(TVideoState* is, AVFrame* AFrame, double APts, int64_t APos);
+  int QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, int64_t APos);
+  void AllocPicture(TVideoState* is);
+  void FreePictures(TVideoState* is);
+  void CallVideoHook(TVideoState* is, const TPicture& ADest, double APts, int AHeight, int AWidth);
+  void SubtitleThreadProc(TVideoState* is);
+  static void FreeSubtitle(TQueuedSubtitle& ASub);
+
+  // ---- presentation (VideoDisplay.cpp) ----
+  void DequeuePicture(TVideoState* is);
+  void CountShownPicture(TVideoState* is, const TQueuedPicture* vp, double ANow);
+  void RetireSubtitles(TVideoState* is);
+  bool HasSomethingToDraw(TVideoState* is) const;
+  void DisplayVideo(TVideoState* is);
+  int OpenVideoMode(TVideoState* is, bool AForce);
+  void SetScreen(TVideoState* is, SDL_Surface* AScreen);
+  void DisplayImage(TVideoState* is);
+  void DisplayAudio(TVideoState* is);
+  void FillRect(SDL_Surface* ASurface, int AX, int AY, int AW, int AH, uint32_t AColor);
+  void ClearPictureArea(TVideoState* is);
+  void HandleVideoEvent(TVideoState* is, const SDL_Event& AEvent);
   void PlayThreadProc();
   void EventThreadProc();
   void EndEventThread();
@@ -336,6 +440,10 @@ private:
   TAudioDriver FAudioDriver = adDefault;
   TVideoDriver FVideoDriver = vdDefault;
   int FFullScreenWidth = 0, FFullScreenHeight = 0;
+  // The surface of the current video mode (event loop; null before the
+  // first mode and after the playback).
+  SDL_Surface* FScreen = nullptr;
+  bool FDummyVideo = false;  // SDL runs the dummy video driver (InitSDL)
 
   // ---- playback ----
   // The playback. Set by StreamOpen, cleared and freed by CloseVideoState.
@@ -389,10 +497,12 @@ private:
   std::atomic<uint64_t> FCallbacks{0};
   std::atomic<uint64_t> FStarvedCallbacks{0};
   std::atomic<uint64_t> FCallbackDurations[TCallbackStats::kSteps] = {};
+  mutable std::mutex FVideoStatsLock;
+  TVideoStats FVideoStats;  // FVideoStatsLock; written by the event loop, reset by Open
   bool FDisableAudio = false, FDisableVideo = false, FDisableDisplay = false;
   int FFrameWidth = 0, FFrameHeight = 0;
   std::atomic<int> FScreenWidth{0}, FScreenHeight{0};
-  float FAspectRatio = 0;
+  std::atomic<float> FAspectRatio{0};
   bool FIsFullScreen = false;
   std::atomic<int64_t> FPlayTime{AV_NOPTS_VALUE};
   std::atomic<TRepeatType> FRepeatType{rtStop};
@@ -405,7 +515,14 @@ private:
   bool FAutoAdjustFrameRate = true;
   std::string FForceFrameRate;
   const AVInputFormat* FForceFormat = nullptr;
-  bool FDeinterlace = false;
+  std::atomic<bool> FDeinterlace{false};  // the video thread switches it off when the deinterlacer fails
+  std::atomic<bool> FVideoHook{false};
+  // The video hook's converter (video thread, FVideoHookCallLock) and
+  // CurrentFrame's (caller, FCurrentFrameLock).
+  TFormatConverter FHookConverter;
+  TFormatConverter FRGBConverter;
+  mutable std::mutex FVideoHookCallLock;
+  mutable std::mutex FCurrentFrameLock;
   std::atomic<TShowAudio> FShowAudio{saWave};
   std::string FVideoFilters;
   std::atomic<bool> FTriggerEventInMainThread{true};
@@ -430,6 +547,7 @@ private:
   TPlayStateEvent FOnState;
   TBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
   TAudioHookEvent FOnAudioHook;
+  TPlayerVideoHookEvent FOnVideoHook;
 };
 
 // The component as the application places it: no new behaviour.

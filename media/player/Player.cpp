@@ -180,6 +180,10 @@ bool TCustomPlayer::Open(const std::string& AFileName, TScreenHost* AScreenHandl
   EndEventThread();
   RetireFormatContext();
 
+  {
+    std::lock_guard lock(FVideoStatsLock);
+    FVideoStats = TVideoStats{};
+  }
   if (!InitSDL(AScreenHandle)) {
     const unsigned long handle = AScreenHandle ? AScreenHandle->NativeWindowId() : 0;
     Report("Could not initialize SDL with ScreenHandle(%lu): %s", handle, FSDL.SDL_GetError());
@@ -383,6 +387,8 @@ void TCustomPlayer::CloseVideoState() {
   is->continue_read.Set();
   if (is->parse_tid.joinable()) is->parse_tid.join();
   if (is->refresh_tid.joinable()) is->refresh_tid.join();
+  // The overlays go before SDL does (the caller shuts it down next).
+  FreePictures(is);
   {
     std::lock_guard lock(FStateLock);
     if (is->ic) {
@@ -570,15 +576,12 @@ void TCustomPlayer::RefreshThreadProc(TVideoState* is) {
       is->refresh = 1;
       PushUserEvent(kRefreshEvent, is);
     }
-    const bool visual = is->audio_st.load() && is->show_audio != 0;
-    SleepMs(visual ? Frdftspeed : kRefreshPeriodMs);
+    // Pictures need the short period to be shown on time; the audio
+    // display draws every rdftspeed ms, and a playback without pictures
+    // only moves its position (reported in steps of 10 ms or more), for
+    // which the same period does.
+    SleepMs(is->video_st.load() ? kRefreshPeriodMs : Frdftspeed);
   }
-}
-
-void TCustomPlayer::RefreshVideo(TVideoState* is) {
-  // Pictures come with the video path; for audio the refresh moves the
-  // position.
-  if (is->audio_st.load()) UpdatePosition();
 }
 
 void TCustomPlayer::PlayThreadProc() {
@@ -606,10 +609,14 @@ void TCustomPlayer::PlayThreadProc() {
           quit = true;
           break;
         case kRefreshEvent:
-          RefreshVideo(is);
+          RefreshVideo(is, true);
           is->refresh = 0;
           break;
+        case kClearEvent:
+          ClearPictureArea(is);
+          break;
         default:
+          HandleVideoEvent(is, event);
           break;
       }
       if (quit) break;

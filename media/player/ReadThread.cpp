@@ -123,11 +123,15 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   }
   for (unsigned i = 0; i < ic->nb_streams; ++i) ic->streams[i]->discard = AVDISCARD_ALL;
 
-  // Video and subtitles are not played yet: only an audio stream is chosen.
-  int audioIndex = -1;
+  int audioIndex = -1, videoIndex = -1, subtitleIndex = -1;
   if (!FDisableAudio)
     audioIndex = avformat.av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, Fwanted_stream[AVMEDIA_TYPE_AUDIO], -1,
                                               nullptr, 0);
+  if (!FDisableVideo) {
+    videoIndex = BestVideoStream(ic, Fwanted_stream[AVMEDIA_TYPE_VIDEO]);
+    subtitleIndex = avformat.av_find_best_stream(ic, AVMEDIA_TYPE_SUBTITLE, Fwanted_stream[AVMEDIA_TYPE_SUBTITLE],
+                                                 audioIndex >= 0 ? audioIndex : videoIndex, nullptr, 0);
+  }
 
   FLastRead = INT64_MAX;
   InterruptCB().Remove(thread, this, timeoutProc);
@@ -138,9 +142,11 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
     return -1;
   }
 
-  if (audioIndex >= 0) {
+  {
     std::lock_guard<std::mutex> lock(is->stream_lock);
-    OpenStreamComponent(is, audioIndex);
+    if (audioIndex >= 0) OpenStreamComponent(is, audioIndex);
+    if (videoIndex >= 0) OpenStreamComponent(is, videoIndex);
+    if (subtitleIndex >= 0 && is->video_stream >= 0) OpenStreamComponent(is, subtitleIndex);
   }
   if (!is->video_st.load() && !FDisableDisplay) is->show_audio = saRDFT;
   if (is->audio_stream < 0 && is->video_stream < 0) {
@@ -351,6 +357,20 @@ void TCustomPlayer::ReadClose(TVideoState* is, int AResult) {
 
 // ---- streams ----
 
+int TCustomPlayer::BestVideoStream(AVFormatContext* ic, int AWanted) {
+  // A cover picture is a video stream of one picture: it is not played.
+  const auto playable = [ic](int AIndex) {
+    return AIndex >= 0 && AIndex < static_cast<int>(ic->nb_streams) &&
+           ic->streams[AIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+           !(ic->streams[AIndex]->disposition & AV_DISPOSITION_ATTACHED_PIC);
+  };
+  const int best = avformat.av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, AWanted, -1, nullptr, 0);
+  if (playable(best)) return best;
+  for (unsigned i = 0; i < ic->nb_streams; ++i)
+    if (playable(static_cast<int>(i))) return static_cast<int>(i);
+  return -1;
+}
+
 double TCustomPlayer::FrameDelay(AVStream* AStream, const AVCodecContext* ACodec) {
   AVRational forced{0, 0};
   if (!FForceFrameRate.empty() && avutil.av_parse_video_rate(&forced, FForceFrameRate.c_str()) >= 0 &&
@@ -377,8 +397,8 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   AVFormatContext* ic = is->ic;
   if (AStreamIndex < 0 || AStreamIndex >= static_cast<int>(ic->nb_streams)) return -1;
   AVStream* st = ic->streams[AStreamIndex];
-  // Pictures and subtitles come with the video path.
-  if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return -1;
+  const AVMediaType type = st->codecpar->codec_type;
+  if (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_SUBTITLE) return -1;
 
   const AVCodec* codec = avcodec.avcodec_find_decoder(st->codecpar->codec_id);
   TCodecContextPtr decoder(codec ? avcodec.avcodec_alloc_context3(codec) : nullptr);
@@ -392,13 +412,40 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
     if (Ffast) ctx->flags2 |= AV_CODEC_FLAG2_FAST;
     ctx->err_recognition = Ferror_recognition;
     ctx->error_concealment = Ferror_concealment;
-    ctx->thread_count = 1;
+    // Pictures decode on as many threads as the decoder likes; audio and
+    // subtitles on the calling one.
+    ctx->thread_count = type == AVMEDIA_TYPE_VIDEO ? 0 : 1;
     TCodecLock lock;
     result = avcodec.avcodec_open2(ctx, codec, nullptr);
   }
   if (result < 0) {
     LogLine(llError, "avcodec_open() failed.");
     return -1;
+  }
+  if (type == AVMEDIA_TYPE_VIDEO) {
+    st->discard = AVDISCARD_DEFAULT;
+    is->frame_delay = FrameDelay(st, ctx);
+    is->video_dec = std::move(decoder);
+    is->frame_timer = NowUs(*is) / 1000000.0;
+    is->frame_last_delay = 0.04;
+    is->frame_last_pts = 0;
+    is->skip_frames = 1;
+    is->skip_frames_index = 0;
+    ResetPtsCorrection(is->pts_ctx);
+    QueueInit(is->videoq, &FFlushPkt);
+    is->video_stream = AStreamIndex;
+    is->video_st = st;
+    is->video_tid = std::thread([this, is] { VideoThreadProc(is); });
+    return 0;
+  }
+  if (type == AVMEDIA_TYPE_SUBTITLE) {
+    st->discard = AVDISCARD_DEFAULT;
+    is->subtitle_dec = std::move(decoder);
+    QueueInit(is->subtitleq, &FFlushPkt);
+    is->subtitle_stream = AStreamIndex;
+    is->subtitle_st = st;
+    is->subtitle_tid = std::thread([this, is] { SubtitleThreadProc(is); });
+    return 0;
   }
   if (!OpenAudioDevice(is, ctx)) {
     LogLine(llError, "SDL_OpenAudio() failed: %s", FSDL.SDL_GetError());
@@ -436,6 +483,41 @@ void TCustomPlayer::CloseStreamComponent(TVideoState* is, int AStreamIndex) {
   AVFormatContext* ic = is->ic;
   if (AStreamIndex < 0 || AStreamIndex >= static_cast<int>(ic->nb_streams)) return;
   AVStream* st = ic->streams[AStreamIndex];
+  if (AStreamIndex == is->video_stream) {
+    QueueAbort(is->videoq);
+    {
+      std::lock_guard lock(is->pictq_mutex);
+      is->pictq_cond.notify_all();
+    }
+    if (is->video_tid.joinable()) is->video_tid.join();
+    QueueEnd(is->videoq);
+    st->discard = AVDISCARD_ALL;
+    is->video_dec.reset();
+    is->video_st = nullptr;
+    is->video_stream = -1;
+    return;
+  }
+  if (AStreamIndex == is->subtitle_stream) {
+    QueueAbort(is->subtitleq);
+    {
+      std::lock_guard lock(is->subpq_mutex);
+      is->subpq_cond.notify_all();
+    }
+    if (is->subtitle_tid.joinable()) is->subtitle_tid.join();
+    QueueEnd(is->subtitleq);
+    {
+      // The event loop draws no more (the playback is closing).
+      std::lock_guard lock(is->subpq_mutex);
+      for (TQueuedSubtitle& sp : is->subpq) FreeSubtitle(sp);
+      is->subpq_size = 0;
+      is->subpq_rindex = is->subpq_windex = 0;
+    }
+    st->discard = AVDISCARD_ALL;
+    is->subtitle_dec.reset();
+    is->subtitle_st = nullptr;
+    is->subtitle_stream = -1;
+    return;
+  }
   if (AStreamIndex != is->audio_stream) return;
   QueueAbort(is->audioq);
   CloseAudio(is);
@@ -480,6 +562,12 @@ bool TCustomPlayer::SwitchStream(TVideoState* is, AVMediaType AType, int AStream
       Report("the audio stream is not invalid.");
       return false;
     }
+  }
+  if (AType != AVMEDIA_TYPE_AUDIO) {
+    // The picture threads are bound to the event loop's overlays and
+    // subtitle queue: they change with the next Open.
+    Report("only the audio stream can be switched during playback.");
+    return false;
   }
   // Under the stream lock the read thread routes no packet meanwhile.
   std::lock_guard<std::mutex> lock(is->stream_lock);
@@ -538,7 +626,8 @@ bool TCustomPlayer::PostSeek(bool AWaitForSeekEnd, const std::function<bool(TVid
     std::lock_guard lock(FStateLock);
     TVideoState* is = FVideoState;
     if (!is) return false;
-    video = is->video_stream >= 0;
+    // A stream whose pictures cannot be made has none to wait for.
+    video = is->video_st.load() != nullptr;
     posted = ARequest(is);
   }
   if (posted && AWaitForSeekEnd) {

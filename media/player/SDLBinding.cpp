@@ -78,6 +78,7 @@ bool TCustomPlayer::InitSDL(TScreenHost* AHost) {
   LogLine(llDebug, "using audio driver: %s", FSDL.SDL_AudioDriverName(name, sizeof(name)) ? name : "");
   name[0] = '\0';
   LogLine(llDebug, "using video driver: %s", FSDL.SDL_VideoDriverName(name, sizeof(name)) ? name : "");
+  FDummyVideo = std::strcmp(name, "dummy") == 0;
   if (AHost) {
     AHost->Attach(this);
     FAttachedHost = AHost;
@@ -92,6 +93,8 @@ void TCustomPlayer::ShutdownSDL() {
     FSDL.SDL_Quit();
   }
   FSDLStarted = false;
+  FScreen = nullptr;  // went with SDL
+  FWindowEvents = false;
   {
     // SDL's queue went with it.
     std::lock_guard lock(FPushedLock);

@@ -13,6 +13,9 @@ TVideoState::~TVideoState() {
   // goes; this only makes sure that nothing of a failed opening stays behind.
   if (audio_pkt && !IsFlushPacket(audioq, audio_pkt)) avcodec.av_packet_free(&audio_pkt);
   if (avutil.av_channel_layout_uninit) avutil.av_channel_layout_uninit(&reformat_in_layout);
+  for (TQueuedSubtitle& sp : subpq)
+    if (sp.valid && avcodec.avsubtitle_free) avcodec.avsubtitle_free(&sp.sub);
+  if (rdft && avutil.av_tx_uninit) avutil.av_tx_uninit(&rdft);
   QueueEnd(audioq);
   QueueEnd(videoq);
   QueueEnd(subtitleq);
@@ -34,6 +37,8 @@ int64_t GuessCorrectPts(TPtsCorrectionContext& ctx, int64_t reordered_pts, int64
   return dts;
 }
 
+int64_t NowUs(const TVideoState& is) { return is.clock_us ? is.clock_us() : avutil.av_gettime(); }
+
 double GetAudioClock(const TVideoState& is) {
   const int bytesPerSecond = is.audio_st.load() ? is.audio_out.BytesPerSecond() : 0;
   const double clock = is.audio_clock.load();
@@ -45,12 +50,12 @@ double GetAudioClock(const TVideoState& is) {
 double GetVideoClock(const TVideoState& is) {
   if (is.paused) return is.video_current_pts;
   const double drift = is.video_current_pts_drift;
-  if (drift != 0) return avutil.av_gettime() / 1000000.0 + drift;
+  if (drift != 0) return NowUs(is) / 1000000.0 + drift;
   return is.StartTime / 1000000.0;
 }
 
 double GetExternalClock(const TVideoState& is) {
-  return is.external_clock + (avutil.av_gettime() - is.external_clock_time) * 0.000001;
+  return is.external_clock + (NowUs(is) - is.external_clock_time) * 0.000001;
 }
 
 double GetMasterClock(const TVideoState& is) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <cstdint>
 #include <string>
@@ -19,6 +20,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/tx.h>
 }
 
 #include "media/player/ManualEvent.h"
@@ -26,6 +28,7 @@ extern "C" {
 #include "media/player/PacketQueue.h"
 
 struct SwrContext;
+struct SDL_Overlay;
 
 namespace quorvel {
 
@@ -78,6 +81,25 @@ struct TAudioOutFormat {
   int Channels = 0;
   int BytesPerFrame() const { return 2 * Channels; }
   int BytesPerSecond() const { return Freq * 2 * Channels; }
+};
+
+// One slot of the picture queue: an SDL overlay (YV12) holding a picture
+// ready to be shown, and when to show it.
+struct TQueuedPicture {
+  SDL_Overlay* bmp = nullptr;
+  double pts = 0;          // s
+  int64_t pos = -1;        // file position of its packet
+  int width = 0, height = 0;  // the overlay's size
+  AVRational sar{0, 1};    // the picture's pixel aspect
+  int allocated = 0;       // pictq_mutex
+  std::atomic<double> target_time{0};  // wall-clock time (s) at which it is due
+};
+
+// One slot of the subtitle queue.
+struct TQueuedSubtitle {
+  AVSubtitle sub{};
+  double pts = 0;  // s
+  bool valid = false;
 };
 
 struct TVideoState {
@@ -160,25 +182,80 @@ struct TVideoState {
   bool audio_tail_handed = false;
   std::atomic<int> audio_tail_played{0};
   std::atomic<int> show_audio{0};
+  // The newest output samples for the audio display: written by the audio
+  // thread, read by the event loop, both under sample_lock.
+  std::mutex sample_lock;
   std::vector<int16_t> sample_array;
   int sample_array_index = 0;
   int last_i_start = 0;
 
-  // ---- subtitles and video (the video issue fills these in) ----
+  // ---- subtitles and video ----
   std::atomic<AVStream*> subtitle_st{nullptr};
   TPacketQueue subtitleq;
+  TCodecContextPtr subtitle_dec;        // the subtitle thread's decoder
+  std::thread subtitle_tid;
+  // Decoded subtitles, YUVA palettes. Slots are written by the subtitle
+  // thread while not counted in subpq_size and freed by the event loop;
+  // the counters under subpq_mutex.
+  TQueuedSubtitle subpq[kSubPictureQueueSize];
+  std::atomic<int> subpq_size{0};
+  int subpq_rindex = 0;                 // event loop
+  int subpq_windex = 0;                 // subtitle thread
+  std::mutex subpq_mutex;
+  std::condition_variable subpq_cond;
+  std::atomic<int> subtitle_stream_changed{0};
+
   std::atomic<AVStream*> video_st{nullptr};
   TPacketQueue videoq;
-  double frame_timer = 0;
+  TCodecContextPtr video_dec;           // the video thread's decoder
+  std::thread video_tid;
+  // The picture queue. A slot's contents are written by the video thread
+  // while it is not counted in pictq_size and read by the event loop while
+  // it is; pictq_size, allocated and the waits are under pictq_mutex.
+  // The overlays themselves (their creation, freeing and pixels) are under
+  // overlay_lock, which CurrentFrame takes on the caller's thread.
+  TQueuedPicture pictq[kPictureQueueSize];
+  std::atomic<int> pictq_size{0};
+  std::atomic<int> pictq_rindex{0};     // event loop (CurrentFrame reads it)
+  int pictq_windex = 0;                 // video thread (AllocPicture reads it while the thread waits)
+  std::mutex pictq_mutex;
+  std::condition_variable pictq_cond;
+  std::mutex overlay_lock;
+  // The slot the event loop showed last (-1: none yet); overlay_lock.
+  int pictq_shown = -1;
+  // Size and format of the pictures the filter graph gives out (0 before
+  // the first): the video thread writes, the event loop sizes overlays and
+  // the video mode by them.
+  std::atomic<int> out_width{0}, out_height{0};
+  // Timing of the video thread (ComputeTargetTime); frame_timer is also
+  // moved by the pause toggle under the state lock.
+  std::atomic<double> frame_timer{0};
   double frame_last_pts = 0;
   double frame_last_delay = 0;
-  double video_clock = 0;
+  std::atomic<double> video_clock{0};   // the video thread's; the refresh reads it
+  std::atomic<double> skip_frames{1};   // pictures decoded per picture shown
+  double skip_frames_index = 0;         // video thread
   std::atomic<double> video_current_pts{0};
   std::atomic<double> video_current_pts_drift{0};
-  int64_t video_current_pos = -1;
+  std::atomic<int64_t> video_current_pos{-1};
   TPtsCorrectionContext pts_ctx;
-  int width = 0, height = 0, xleft = 0, ytop = 0;
+  int width = 0, height = 0, xleft = 0, ytop = 0;  // the surface (event loop)
+  int no_background = 0;
   std::atomic<int> refresh{0};
+  // The next picture shown is the first after the opening or a seek.
+  std::atomic<int> first_picture_pending{1};
+  // Pictures that went through QueuePicture (tests count them).
+  std::atomic<int> pictures_queued{0};
+  // The spectrum's transform (event loop).
+  AVTXContext* rdft = nullptr;
+  av_tx_fn rdft_fn = nullptr;
+  int rdft_bits = 0;
+  std::vector<float> rdft_data;
+  std::vector<float> rdft_out;
+  int xpos = 0;
+  // The clock the picture timing reads (µs); null: the wall clock. Tests
+  // give a playback record a clock of their own.
+  int64_t (*clock_us)() = nullptr;
 
   // ---- playback ----
   std::string filename;  // UTF-8, as given to Open
@@ -207,5 +284,7 @@ double GetAudioClock(const TVideoState& is);
 double GetVideoClock(const TVideoState& is);
 double GetExternalClock(const TVideoState& is);
 double GetMasterClock(const TVideoState& is);
+// The playback's time in µs (its clock_us, else the wall clock).
+int64_t NowUs(const TVideoState& is);
 
 }  // namespace quorvel

@@ -61,6 +61,13 @@ struct TPacketDeleter {
 };
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
 
+struct TFilterGraphDeleter {
+  void operator()(AVFilterGraph* p) const {
+    if (avfilter.avfilter_graph_free) avfilter.avfilter_graph_free(&p);
+  }
+};
+using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphDeleter>;
+
 // A buffer from av_malloc and its kin.
 struct TAVBufferDeleter {
   void operator()(uint8_t* p) const {

@@ -22,6 +22,8 @@
   FN(SDL_SetVideoMode, SDL_SetVideoMode)        \
   FN(SDL_UpdateRect, SDL_UpdateRect)            \
   FN(SDL_WM_SetCaption, SDL_WM_SetCaption)      \
+  FN(SDL_WM_GetCaption, SDL_WM_GetCaption)      \
+  FN(SDL_GetVideoSurface, SDL_GetVideoSurface)  \
   FN(SDL_MapRGB, SDL_MapRGB)                    \
   FN(SDL_FillRect, SDL_FillRect)                \
   FN(SDL_CreateYUVOverlay, SDL_CreateYUVOverlay) \

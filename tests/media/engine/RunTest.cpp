@@ -6,10 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <thread>
 
 #include "RunTestSupport.h"
+#include "media/runtime/MainThread.h"
 
 namespace quorvel {
 namespace {
@@ -453,6 +458,55 @@ TEST_F(RunTest, VideoIsCopiedOrReEncodedNextToTheAudio) {
       EXPECT_GT(previews, 10);
     }
   }
+}
+
+// A preview window paints on the main thread while the run waits for it.
+class TMainThreadPreviewer : public TPreviewer {
+public:
+  explicit TMainThreadPreviewer(std::atomic<int>& APainted) : FPainted(APainted) {}
+  bool PaintFrame(const TBitmap& ABitmap, int, int64_t) override {
+    const int width = ABitmap.Width();
+    CallInMainThread([&] {
+      EXPECT_EQ(width, 280);
+      ++FPainted;
+    });
+    return true;
+  }
+
+private:
+  std::atomic<int>& FPainted;
+};
+
+TEST_F(RunTest, ThePreviewCanBeSwitchedOffFromTheMainThreadWhileItPaints) {
+  InstallMainThread(nullptr);
+  auto job = std::make_unique<TCustomFFmpeg>(2);
+  ASSERT_TRUE(job->open_input_file(test::SharedMedia("golang-github-gabriel-vasile-mimetype-dev__mp4.mp4")));
+  test::ApplyOptions(*job, {{"vcodec", "mpeg4"}, {"s", "280x160"}, {"acodec", "mp2"}});
+  ASSERT_EQ(job->open_output_file(dir + "/preview.avi", false), 1) << job->LastErrMsg();
+  std::atomic<int> painted{0};
+  std::atomic<bool> ended{false};
+  job->PreviewInterval = 0;
+  job->PreviewerFactory = [&] { return std::make_unique<TMainThreadPreviewer>(painted); };
+  job->set_post_hooks(phPreview);
+  job->OnTerminate = [&](TObject*) { ended = true; };
+  job->StartConvert(true)->Resume();
+  const auto serveUntil = [&](const std::function<bool()>& ADone) {
+    while (!ADone()) {
+      ProcessMainThreadCalls();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  serveUntil([&] { return painted > 0 || ended; });
+  // The run is most likely inside a paint, waiting for this thread: the
+  // change must not wait for the run in turn.
+  job->set_post_hooks(0);
+  const int before = painted;
+  serveUntil([&] { return ended.load(); });
+  job->Stop(true);
+  EXPECT_FALSE(job->FatalException()) << job->FatalMessage();
+  EXPECT_GT(before, 0);
+  EXPECT_LE(painted - before, 1) << "previews went on after they were switched off";
+  UninstallMainThread();
 }
 
 // --- refusals and broken inputs ---

@@ -1,0 +1,361 @@
+// Pictures of a playback on SDL's dummy video driver (with the disk audio
+// driver): what CurrentFrame shows while playing, paused, after a seek and
+// a step; the overlay's size, the filters, the flip, the deinterlacer and
+// the video hook; the audio display's cycle. The inputs are drawn by the
+// tests and encoded by the engine (VideoFile.h).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "../decoder/DecoderTestSupport.h"
+#include "PlayerTestSupport.h"
+#include "VideoFile.h"
+#include "media/runtime/Format.h"
+#include "support/TestPaths.h"
+
+namespace quorvel {
+
+// Reads what the picture queue has been given.
+class TPlayerTestAccess {
+public:
+  static int PicturesQueued(TCustomPlayer& APlayer) {
+    std::lock_guard lock(APlayer.FStateLock);
+    TVideoState* is = APlayer.FVideoState;
+    return is ? is->pictures_queued.load() : -1;
+  }
+};
+
+namespace test {
+namespace {
+
+void SleepMs(int AMs) { std::this_thread::sleep_for(std::chrono::milliseconds(AMs)); }
+
+struct TRGB {
+  int R, G, B;
+};
+
+// The pixel of a bitmap in the player's default 24-bit layout (B, G, R).
+TRGB PixelAt(const TBitmap& ABitmap, int AX, int AY) {
+  const uint8_t* p = ABitmap.Row(AY) + 3 * AX;
+  return TRGB{p[2], p[1], p[0]};
+}
+
+::testing::AssertionResult Near(TRGB AGot, int AR, int AG, int AB, int ATolerance = 48) {
+  if (std::abs(AGot.R - AR) <= ATolerance && std::abs(AGot.G - AG) <= ATolerance &&
+      std::abs(AGot.B - AB) <= ATolerance)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "got " << AGot.R << "," << AGot.G << "," << AGot.B << " instead of about "
+                                       << AR << "," << AG << "," << AB;
+}
+
+// Solid colour per second (SecondColour).
+void DrawSecondColour(const TDrawnPicture& APicture) {
+  const TSolidColour& c = SecondColour(APicture.Index / 25);
+  APicture.Fill(0, 0, APicture.Width, APicture.Height, c.Y, c.U, c.V);
+}
+
+class PlayerVideoTest : public PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    FSavedVideoDriver = GetSDLEnv("SDL_VIDEODRIVER");
+    SetSDLEnv("SDL_VIDEODRIVER", "dummy");
+    UseDiskDevice(Dir + "/device.raw", 23);  // about real time
+  }
+  void TearDown() override { SetSDLEnv("SDL_VIDEODRIVER", FSavedVideoDriver); }
+
+  // Opens AFile paused on copy 0 and waits for the pause to settle.
+  void OpenPaused(TFFPlayer& APlayer, EventRecorder& AEvents, const std::string& AFile) {
+    ASSERT_TRUE(APlayer.Open(AFile, nullptr, true)) << APlayer.LastErrMsg();
+    ASSERT_TRUE(AEvents.WaitFor(psPause));
+  }
+
+  // Waits until CurrentFrame has a picture of the time APredicate accepts.
+  bool WaitForFrame(TFFPlayer& APlayer, const std::function<bool(int64_t)>& APredicate) {
+    for (int i = 0; i < 1000; ++i) {
+      int64_t pts = -1;
+      const TBitmap& bitmap = APlayer.CurrentFrame(pts);
+      if (bitmap.Width() > 0 && APredicate(pts)) return true;
+      SleepMs(10);
+    }
+    return false;
+  }
+
+  std::string FSavedVideoDriver;
+};
+
+TEST_F(PlayerVideoTest, CurrentFrameShowsEachSecondsColourWhilePlaying) {
+  TVideoSpec spec;
+  spec.Frames = 100;
+  spec.ToneHz = {300, 600, 900, 1200};
+  const std::string file = MakeVideoFile(Dir + "/colours", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
+  bool seen[kSecondColours] = {};
+  int samples = 0;
+  const auto started = std::chrono::steady_clock::now();
+  while (events.States().empty() || events.States().back() != psEnd) {
+    // Only a hang guard: the clip lasts four seconds.
+    if (std::chrono::steady_clock::now() - started > std::chrono::seconds(120)) {
+      ADD_FAILURE() << "no end of playback";
+      break;
+    }
+    int64_t pts = -1;
+    const TBitmap& bitmap = player.CurrentFrame(pts);
+    if (bitmap.Width() > 0 && pts >= 0) {
+      ASSERT_EQ(bitmap.Width(), 640);
+      ASSERT_EQ(bitmap.Height(), 360);
+      const int second = static_cast<int>(pts / 1000000);
+      const int64_t intoSecond = pts % 1000000;
+      // A picture right at a change may carry either colour after the
+      // encoder's smoothing: judge the ones inside a second.
+      if (second < kSecondColours && intoSecond >= 80000 && intoSecond <= 920000) {
+        const TSolidColour& c = SecondColour(second);
+        EXPECT_TRUE(Near(PixelAt(bitmap, 320, 180), c.R, c.G, c.B)) << "picture at " << pts << " µs";
+        seen[second] = true;
+        ++samples;
+      }
+    }
+    SleepMs(30);
+  }
+  player.Stop(true);
+  for (int s = 0; s < kSecondColours; ++s) EXPECT_TRUE(seen[s]) << "no picture of second " << s << " seen";
+  EXPECT_GT(samples, 20);
+}
+
+struct TSizeCase {
+  const char* Name;
+  int Width, Height;
+  std::string Codec;
+  std::string Filters;
+  int WantWidth, WantHeight;
+};
+
+void PrintTo(const TSizeCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
+class PlayerPictureSizeTest : public PlayerVideoTest, public ::testing::WithParamInterface<TSizeCase> {};
+
+TEST_P(PlayerPictureSizeTest, PicturesHaveTheOverlaysSize) {
+  const TSizeCase& c = GetParam();
+  TVideoSpec spec;
+  spec.Width = c.Width;
+  spec.Height = c.Height;
+  spec.Frames = 10;
+  spec.Codec = c.Codec;
+  const std::string file = MakeVideoFile(Dir + "/size", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  player.SetVideoFilters(c.Filters);
+  EventRecorder events(player);
+  OpenPaused(player, events, file);
+  int64_t pts = -1;
+  const TBitmap& bitmap = player.CurrentFrame(pts);
+  EXPECT_EQ(bitmap.Width(), c.WantWidth);
+  EXPECT_EQ(bitmap.Height(), c.WantHeight);
+  // The second of the two pictures made before the pause may be shown.
+  EXPECT_TRUE(pts == 0 || pts == 40000) << pts;
+  EXPECT_TRUE(Near(PixelAt(bitmap, bitmap.Width() / 2, bitmap.Height() / 2), 255, 0, 0));
+  player.Stop(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, PlayerPictureSizeTest,
+                         ::testing::Values(TSizeCase{"odd", 641, 361, "ffv1", "", 640, 360},
+                                           TSizeCase{"scaled", 640, 360, "libx264", "scale=320:240", 320, 240},
+                                           TSizeCase{"cropped", 640, 360, "libx264", "crop=200:100", 200, 100}),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(PlayerVideoTest, BadFiltersShowNoPictureAndSayWhy) {
+  TVideoSpec spec;
+  spec.Frames = 10;
+  spec.ToneHz = {300};
+  const std::string file = MakeVideoFile(Dir + "/bad", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  player.SetVideoFilters("nosuchfilter=1");
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
+  ASSERT_TRUE(events.WaitFor(psEnd));
+  EXPECT_EQ(TPlayerTestAccess::PicturesQueued(player), 0);
+  player.Stop(true);
+}
+
+TEST_F(PlayerVideoTest, VerticalFlipSwapsTopAndBottom) {
+  TVideoSpec spec;
+  spec.Frames = 10;
+  spec.Codec = "ffv1";
+  const std::string file = MakeVideoFile(Dir + "/split", spec, [](const TDrawnPicture& APicture) {
+    const TSolidColour& red = SecondColour(0);
+    const TSolidColour& blue = SecondColour(2);
+    APicture.Fill(0, 0, APicture.Width, APicture.Height / 2, red.Y, red.U, red.V);
+    APicture.Fill(0, APicture.Height / 2, APicture.Width, APicture.Height / 2, blue.Y, blue.U, blue.V);
+  });
+  for (const bool flip : {false, true}) {
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    player.SetVerticalFlip(flip);
+    EventRecorder events(player);
+    OpenPaused(player, events, file);
+    const TBitmap& bitmap = player.CurrentFrame();
+    ASSERT_EQ(bitmap.Height(), 360);
+    const TRGB top = PixelAt(bitmap, 320, 40), bottom = PixelAt(bitmap, 320, 320);
+    EXPECT_TRUE(Near(flip ? bottom : top, 255, 0, 0)) << (flip ? "flipped" : "as decoded");
+    EXPECT_TRUE(Near(flip ? top : bottom, 0, 0, 255)) << (flip ? "flipped" : "as decoded");
+    player.Stop(true);
+  }
+}
+
+// Mean difference of neighbouring rows down the middle column (green).
+double Stripes(const TBitmap& ABitmap) {
+  double sum = 0;
+  const int x = ABitmap.Width() / 2;
+  for (int y = 20; y + 1 < ABitmap.Height() - 20; ++y) sum += std::abs(PixelAt(ABitmap, x, y).G - PixelAt(ABitmap, x, y + 1).G);
+  return sum / (ABitmap.Height() - 41);
+}
+
+TEST_F(PlayerVideoTest, DeinterlaceRemovesLineStripes) {
+  // The two fields of every picture differ: dark even rows, light odd rows.
+  TVideoSpec spec;
+  spec.Frames = 10;
+  spec.Codec = "ffv1";
+  const std::string file = MakeVideoFile(Dir + "/fields", spec, [](const TDrawnPicture& APicture) {
+    for (int y = 0; y < APicture.Height; ++y)
+      APicture.Fill(0, y, APicture.Width, 1, y % 2 ? 200 : 50, 128, 128);
+  });
+  double stripes[2] = {};
+  for (const bool deinterlace : {false, true}) {
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    player.SetDeinterlace(deinterlace);
+    EventRecorder events(player);
+    OpenPaused(player, events, file);
+    stripes[deinterlace] = Stripes(player.CurrentFrame());
+    player.Stop(true);
+  }
+  EXPECT_GT(stripes[0], 100) << "the clip has no stripes to remove";
+  EXPECT_LT(stripes[1], 10) << "stripes left after deinterlacing";
+}
+
+TEST_F(PlayerVideoTest, VideoHookDrawsOnThePictureUnlessItDeclinesTheUpdate) {
+  TVideoSpec spec;
+  spec.Frames = 10;
+  const std::string file = MakeVideoFile(Dir + "/hook", spec, DrawSecondColour);
+  for (const bool update : {true, false}) {
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    player.SetVideoHook(true);
+    std::atomic<int> calls{0};
+    player.SetOnVideoHook([&](TObject*, TBitmap& ABitmap, int64_t, bool& AUpdate) {
+      // A white square at 100,100.
+      for (int y = 100; y < 140; ++y) std::memset(ABitmap.Row(y) + 3 * 100, 0xff, 3 * 40);
+      AUpdate = update;
+      ++calls;
+    });
+    EventRecorder events(player);
+    OpenPaused(player, events, file);
+    const TBitmap& bitmap = player.CurrentFrame();
+    EXPECT_GT(calls.load(), 0);
+    EXPECT_TRUE(Near(PixelAt(bitmap, 120, 120), update ? 255 : 255, update ? 255 : 0, update ? 255 : 0))
+        << (update ? "the square is shown" : "the picture is left as it was");
+    EXPECT_TRUE(Near(PixelAt(bitmap, 300, 300), 255, 0, 0)) << "outside the square";
+    player.Stop(true);
+  }
+}
+
+TEST_F(PlayerVideoTest, OpenedPausedQueuesTwoPicturesThenPauses) {
+  TVideoSpec spec;
+  spec.Frames = 50;
+  spec.ToneHz = {300, 600};
+  const std::string file = MakeVideoFile(Dir + "/paused", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  OpenPaused(player, events, file);
+  EXPECT_EQ(TPlayerTestAccess::PicturesQueued(player), 2);
+  SleepMs(300);
+  EXPECT_EQ(TPlayerTestAccess::PicturesQueued(player), 2) << "the paused playback went on decoding";
+  EXPECT_EQ(events.States().back(), psPause);
+
+  // A seek while paused shows the picture of the new place.
+  ASSERT_TRUE(player.Seek(int64_t{1500000}, 0, true));
+  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS >= 1000000; }));
+  int64_t pts = -1;
+  const TBitmap& afterSeek = player.CurrentFrame(pts);
+  EXPECT_TRUE(Near(PixelAt(afterSeek, 320, 180), 0, 255, 0)) << "at " << pts;
+  EXPECT_TRUE(player.Paused());
+
+  // A step shows the next picture and pauses again.
+  const int64_t before = pts;
+  player.StepToNextFrame();
+  ASSERT_TRUE(WaitForFrame(player, [&](int64_t APTS) { return APTS > before; }));
+  int64_t stepped = -1;
+  player.CurrentFrame(stepped);
+  EXPECT_EQ(stepped - before, 40000);
+  SleepMs(300);
+  EXPECT_TRUE(player.Paused());
+  int64_t later = -1;
+  player.CurrentFrame(later);
+  EXPECT_EQ(later, stepped) << "the step went on playing";
+  player.Stop(true);
+}
+
+TEST_F(PlayerVideoTest, ASoundFileSetsAVideoModeOnlyWithSomethingToDraw) {
+  const std::string tone = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
+  struct {
+    const char* Name;
+    bool DisableDisplay;
+    TShowAudio Show;
+    bool Window;
+  } const cases[] = {
+      {"display disabled", true, saWave, false},
+      {"nothing to draw", false, saNone, false},
+      {"the wave", false, saWave, true},
+  };
+  for (const auto& c : cases) {
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    player.SetDisableDisplay(c.DisableDisplay);
+    player.SetShowAudio(c.Show);
+    EventRecorder events(player);
+    ASSERT_TRUE(player.Open(tone)) << player.LastErrMsg();  // no host window
+    ASSERT_TRUE(events.WaitForPosition(300000));
+    SDL_Surface* surface = player.SDL().SDL_GetVideoSurface();
+    EXPECT_EQ(surface != nullptr, c.Window) << c.Name;
+    if (surface) {
+      char* title = nullptr;
+      char* icon = nullptr;
+      player.SDL().SDL_WM_GetCaption(&title, &icon);
+      EXPECT_STREQ(title, "FFPlayer") << "SDL's own window";
+    }
+    player.Stop(true);
+  }
+}
+
+TEST_F(PlayerVideoTest, AudioDisplayCyclesNoneWaveSpectrum) {
+  const std::string tone = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  player.SetShowAudio(saNone);
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(tone)) << player.LastErrMsg();
+  EXPECT_EQ(player.AudioDisplay(), saNone);
+  const TShowAudio cycle[] = {saWave, saRDFT, saNone, saWave};
+  for (const TShowAudio want : cycle) {
+    player.ToggleAudioDisplay();
+    EXPECT_EQ(player.AudioDisplay(), want);
+    SleepMs(150);  // drawn a few times
+  }
+  int64_t pts = 0;
+  EXPECT_EQ(player.CurrentFrame(pts).Width(), 0) << "no pictures in a sound file";
+  EXPECT_EQ(pts, -1);
+  player.Stop(true);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace quorvel

@@ -53,13 +53,11 @@ bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int
   TCustomFFmpeg job(2);
   bool ok = job.open_input_file(pipe) && job.open_input_file(tone);
   if (ok) {
-    job.SetExtOption("map", "0.0");
-    job.SetExtOption("map", "1.0");
     job.SetExtOption("vcodec", "libx264");
     job.SetExtOption("b", "3000k");
     job.SetExtOption("g", "50");
     job.SetExtOption("acodec", "pcm_s16le");
-    ok = job.open_output_file(AOutput, true) == 1;
+    ok = job.open_output_file(AOutput, false) == 1;
   }
   if (ok) {
     job.StartConvert(false);

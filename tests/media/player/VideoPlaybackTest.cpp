@@ -153,7 +153,7 @@ TEST_P(PlayerPictureSizeTest, PicturesHaveTheOverlaysSize) {
   LoadCopy(player, 0);
   player.SetVideoFilters(c.Filters);
   EventRecorder events(player);
-  OpenPaused(player, events, file);
+  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
   int64_t pts = -1;
   const TBitmap& bitmap = player.CurrentFrame(pts);
   EXPECT_EQ(bitmap.Width(), c.WantWidth);
@@ -200,7 +200,7 @@ TEST_F(PlayerVideoTest, VerticalFlipSwapsTopAndBottom) {
     LoadCopy(player, 0);
     player.SetVerticalFlip(flip);
     EventRecorder events(player);
-    OpenPaused(player, events, file);
+    ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
     const TBitmap& bitmap = player.CurrentFrame();
     ASSERT_EQ(bitmap.Height(), 360);
     const TRGB top = PixelAt(bitmap, 320, 40), bottom = PixelAt(bitmap, 320, 320);
@@ -233,7 +233,7 @@ TEST_F(PlayerVideoTest, DeinterlaceRemovesLineStripes) {
     LoadCopy(player, 0);
     player.SetDeinterlace(deinterlace);
     EventRecorder events(player);
-    OpenPaused(player, events, file);
+    ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
     stripes[deinterlace] = Stripes(player.CurrentFrame());
     player.Stop(true);
   }
@@ -257,7 +257,7 @@ TEST_F(PlayerVideoTest, VideoHookDrawsOnThePictureUnlessItDeclinesTheUpdate) {
       ++calls;
     });
     EventRecorder events(player);
-    OpenPaused(player, events, file);
+    ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
     const TBitmap& bitmap = player.CurrentFrame();
     EXPECT_GT(calls.load(), 0);
     EXPECT_TRUE(Near(PixelAt(bitmap, 120, 120), update ? 255 : 255, update ? 255 : 0, update ? 255 : 0))
@@ -275,7 +275,7 @@ TEST_F(PlayerVideoTest, OpenedPausedQueuesTwoPicturesThenPauses) {
   TFFPlayer player;
   LoadCopy(player, 0);
   EventRecorder events(player);
-  OpenPaused(player, events, file);
+  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
   EXPECT_EQ(TPlayerTestAccess::PicturesQueued(player), 2);
   SleepMs(300);
   EXPECT_EQ(TPlayerTestAccess::PicturesQueued(player), 2) << "the paused playback went on decoding";

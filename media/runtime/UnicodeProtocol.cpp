@@ -351,6 +351,12 @@ void CloseInputURL(AVFormatContext** ps) {
   FreeUnicodeIO(&io);
 }
 
+bool IsLocalFileURL(const std::string& AURL) {
+  if (HasUnicodePrefix(AURL)) return true;
+  const char* protocol = avformat.avio_find_protocol_name(AURL.c_str());
+  return protocol && std::strcmp(protocol, "file") == 0;
+}
+
 int OpenOutputIO(AVIOContext** pb, const std::string& AURL, int AFlags) {
   *pb = nullptr;
   if (HasUnicodePrefix(AURL)) return OpenUnicodeIO(pb, AURL, AFlags);

@@ -94,6 +94,10 @@ private:
   int FLastError = 0;
 };
 
+// Whether AURL names a file on this machine (a plain path, "file:", or the
+// "unicode" path) rather than a stream another protocol fetches.
+bool IsLocalFileURL(const std::string& AURL);
+
 // Opens an input for demuxing, like avformat_open_input. A "unicode:utf8:"
 // name is opened through the "unicode" path (a custom I/O context; the
 // format context's url is AURL). Every context gets the components' I/O

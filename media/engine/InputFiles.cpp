@@ -2,7 +2,6 @@
 // written back from the file, and the read-timeout guard around every
 // blocking call.
 #include <cmath>
-#include <cstring>
 
 #include "media/engine/CustomFFmpeg.h"
 #include "media/runtime/FFLog.h"
@@ -26,34 +25,6 @@ int64_t StrictnessOf(const TFFOptions* AOptions, AVMediaType AType) {
   int64_t strict = 0;
   if (AOptions) avutil.av_opt_get_int(AOptions->CodecOptions(AType), "strict", 0, &strict);
   return strict;
-}
-
-// Packets on which a PCM stream in WAV is probed for a compressed bitstream
-// (DTS frames stored as PCM). The probe wants four frames; at the highest
-// rate a WAV carries, a frame fills 2 KB, so 8 packets of 4 KB hold twice
-// that (half as many packets already miss such a file). By default the
-// library probes up to 5 MB, which for a batch of short WAV files is most of
-// the time spent opening them.
-constexpr int kWavProbePackets = 8;
-
-// Whether the file behind AURL is a WAV file by its first 2 KB (which name
-// the "wav" demuxer with near certainty). Only files on this machine are
-// read for this: a stream is not fetched twice.
-bool IsLocalWav(const std::string& AURL) {
-  if (!IsLocalFileURL(AURL)) return false;
-  AVIOContext* pb = nullptr;
-  if (OpenOutputIO(&pb, AURL, AVIO_FLAG_READ) < 0) return false;
-  constexpr int kProbeBytes = 2048;
-  uint8_t buffer[kProbeBytes + AVPROBE_PADDING_SIZE] = {};
-  const int size = avformat.avio_read(pb, buffer, kProbeBytes);
-  CloseOutputIO(&pb);
-  if (size <= 0) return false;
-  AVProbeData probe{};
-  probe.filename = AURL.c_str();
-  probe.buf = buffer;
-  probe.buf_size = size;
-  const AVInputFormat* format = avformat.av_probe_input_format(&probe, 1);
-  return format && format->name && std::strcmp(format->name, "wav") == 0;
 }
 
 }  // namespace
@@ -110,8 +81,6 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
   if (!Fvideo_standard.empty()) avutil.av_dict_set(&params.Dict, "standard", Fvideo_standard.c_str(), 0);
   if (NextInputProbePackets > 0)
     avutil.av_dict_set_int(&params.Dict, "max_probe_packets", NextInputProbePackets, 0);
-  else if (!format && IsLocalWav(url))
-    avutil.av_dict_set_int(&params.Dict, "max_probe_packets", kWavProbePackets, 0);
   NextInputProbePackets = 0;
 
   // Stored options

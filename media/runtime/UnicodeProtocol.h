@@ -94,17 +94,15 @@ private:
   int FLastError = 0;
 };
 
-// Whether AURL names a file on this machine (a plain path, "file:", or the
-// "unicode" path) rather than a stream another protocol fetches.
-bool IsLocalFileURL(const std::string& AURL);
-
 // Opens an input for demuxing, like avformat_open_input. A "unicode:utf8:"
 // name is opened through the "unicode" path (a custom I/O context; the
 // format context's url is AURL). Every context gets the components' I/O
 // interrupt callback. *ps may be null (a context is allocated) or a context
 // allocated with avformat_alloc_context; on failure it is freed and *ps set
 // to null. Returns 0 or the library's (negative) error code. Close with
-// CloseInputURL.
+// CloseInputURL. Unless fmt or the options say otherwise, a WAV file on this
+// machine has its PCM data probed for a compressed bitstream on a few
+// packets only (the library's default reads up to 5 MB of it).
 int OpenInputURL(AVFormatContext** ps, const std::string& AURL, const AVInputFormat* fmt,
                  AVDictionary** options);
 // Closes an input opened by OpenInputURL, including its custom I/O context;

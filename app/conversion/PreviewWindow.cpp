@@ -78,6 +78,8 @@ private:
   QPoint FDragStart;
 };
 
+QWidget* TPreviewWindow::Window() const { return FForm.data(); }
+
 TPreviewWindow::~TPreviewWindow() {
   // The window belongs to the main thread; the job may let its previewer go
   // on its own thread.

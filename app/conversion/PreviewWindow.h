@@ -32,7 +32,7 @@ public:
   bool PaintFrame(const TBitmap& ABitmap, int AFrameNumber, int64_t APTS) override;
 
   // The window once the first picture came (main thread; for tests).
-  QWidget* Window() const { return FForm; }
+  QWidget* Window() const;
 
 private:
   class TForm;

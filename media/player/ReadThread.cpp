@@ -412,9 +412,11 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
     if (Ffast) ctx->flags2 |= AV_CODEC_FLAG2_FAST;
     ctx->err_recognition = Ferror_recognition;
     ctx->error_concealment = Ferror_concealment;
-    // Pictures decode on as many threads as the decoder likes; audio and
-    // subtitles on the calling one.
-    ctx->thread_count = type == AVMEDIA_TYPE_VIDEO ? 0 : 1;
+    // Every decoder works on its stream's own thread only: a decoder's
+    // helper threads hand their frames over through atomics inside the
+    // libraries that ThreadSanitizer cannot follow, and a preview-sized
+    // picture decodes in time on one thread (bench/run-video).
+    ctx->thread_count = 1;
     TCodecLock lock;
     result = avcodec.avcodec_open2(ctx, codec, nullptr);
   }

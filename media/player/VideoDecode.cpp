@@ -57,6 +57,8 @@ int TCustomPlayer::ConfigureVideoGraph(TVideoState* is, TVideoGraph& AGraph, con
   AVFilterGraph* graph = AGraph.graph.get();
   if (!graph) return AVERROR(ENOMEM);
   graph->scale_sws_opts = avutil.av_strdup(Format("flags=%d", kGraphScalerFlags).c_str());
+  // The filters work on the video thread alone, as the decoder does.
+  graph->nb_threads = 1;
   AGraph.width = AFrame->width;
   AGraph.height = AFrame->height;
   AGraph.format = AFrame->format;

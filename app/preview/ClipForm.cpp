@@ -23,11 +23,15 @@
 #include "app/shell/Skin.h"
 #include "app/shell/Widgets.h"
 #include "app/sources/SourceList.h"
+#include "media/player/FFPlay.h"
 #include "media/runtime/MainThread.h"
 
 namespace quorvel {
 
 namespace {
+
+// The header keeps the states as numbers.
+static_assert(psPlay == 0 && psStop == 4);
 
 constexpr int kSliderMax = 1000;
 constexpr int kHandleOffset = 10;  // the handles' x of time 0, left of the slider's track
@@ -46,18 +50,22 @@ int TrimHandleX(int ASliderWidth, int64_t ATime, int64_t ADuration) {
 }
 
 TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWidget* AParent)
-    : QDialog(AParent), FList(AList), FLibraries(ALibraries) {
+    : QDialog(AParent), FList(AList), FLibraries(ALibraries), FPlayer(std::make_unique<TFFPlayer>()) {
   setObjectName("ClipForm");
   setWindowTitle(tr("Trim"));
   // No caption buttons: the dialog closes through its own buttons.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setFixedSize(494, 494);
 
-  FScreen = new TPlayerScreen(this);
+  // The picture panel: black where the player draws nothing. The host
+  // widget itself is SDL's to paint, so the black comes from a frame behind.
+  auto* back = new QFrame(this);
+  back->setObjectName("pnlPreviewBack");
+  back->setGeometry(18, 12, 461, 271);
+  back->setStyleSheet(QStringLiteral("background: black; border: none;"));
+  FScreen = new TPlayerScreen(back);
   FScreen->setObjectName("pnlPreview");
-  FScreen->setGeometry(18, 12, 461, 271);
-  FScreen->setAttribute(Qt::WA_StyledBackground, true);
-  FScreen->setStyleSheet(QStringLiteral("background: black;"));
+  FScreen->setGeometry(0, 0, 461, 271);
 
   FSlider = new QSlider(Qt::Horizontal, this);
   FSlider->setObjectName("trackbar2");
@@ -138,19 +146,19 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
     QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { SliderSettled(); }); }, Qt::QueuedConnection);
   });
 
-  FPlayer.SetOnFileOpen([this](TObject*, int64_t ADuration, int, int, int& AWidth, int& AHeight) {
+  FPlayer->SetOnFileOpen([this](TObject*, int64_t ADuration, int, int, int& AWidth, int& AHeight) {
     FFPlayer2FileOpen(ADuration, AWidth, AHeight);
   });
-  FPlayer.SetOnPosition([this](TObject*, int64_t APTS) { RunGuarded([&] { FFPlayer2Position(APTS); }); });
-  FPlayer.SetOnState([this](TObject*, TPlayState AState) { RunGuarded([&] { FFPlayer2State(AState); }); });
+  FPlayer->SetOnPosition([this](TObject*, int64_t APTS) { RunGuarded([&] { FFPlayer2Position(APTS); }); });
+  FPlayer->SetOnState([this](TObject*, TPlayState AState) { RunGuarded([&] { FFPlayer2State(AState); }); });
   PlaceTrimLine();
 }
 
 TClipForm::~TClipForm() {
-  FPlayer.SetOnPosition(nullptr);
-  FPlayer.SetOnState(nullptr);
-  FPlayer.Stop(true);
-  FPlayer.SetOnFileOpen(nullptr);
+  FPlayer->SetOnPosition(nullptr);
+  FPlayer->SetOnState(nullptr);
+  FPlayer->Stop(true);
+  FPlayer->SetOnFileOpen(nullptr);
 }
 
 void TClipForm::FormCreate(const TSkin& ASkin) {
@@ -215,20 +223,20 @@ void TClipForm::FormClose() {
 
 bool TClipForm::OpenFile(const QString& AFileName) {
   TReportSink& report = FLibraries.Report();
-  if (!FLibraries.LoadAV(FPlayer)) {
-    const QString error = QString::fromStdString(FPlayer.LastErrMsg());
+  if (!FLibraries.LoadAV(*FPlayer)) {
+    const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.ReportError("Error Loading AV Lib: " + error, QStringLiteral("CLM_FFPlayer2LoadAVLib"));
     report.AddLogLine("-> " + error);
     return false;
   }
-  if (!FLibraries.LoadSdl(FPlayer, 1)) return false;
+  if (!FLibraries.LoadSdl(*FPlayer, 1)) return false;
   // A position of the file before must not become a point of this one, nor
   // its length the measure of the handles.
   FClipPosition = 0;
   FDuration = 0;
   FLoopRestarting = false;
-  if (!FPlayer.Open(AFileName.toStdString(), FScreen, false)) {
-    const QString error = QString::fromStdString(FPlayer.LastErrMsg());
+  if (!FPlayer->Open(AFileName.toStdString(), FScreen, false)) {
+    const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.ReportError("Error open file: " + error, QStringLiteral("CLM_FFPlayer2Open"));
     report.AddLogLine("-> " + error);
     return false;
@@ -269,17 +277,17 @@ void TClipForm::FFPlayer2Position(int64_t APosition) {
       PlaceTrimLine();
     }
   }
-  if (FPlayTrimmed && !FLoopRestarting && APosition >= FClipEnd && FPlayer.Seek(FClipStart, 0, true))
+  if (FPlayTrimmed && !FLoopRestarting && APosition >= FClipEnd && FPlayer->Seek(FClipStart, 0, true))
     FLoopRestarting = true;
 }
 
-void TClipForm::FFPlayer2State(TPlayState AState) {
+void TClipForm::FFPlayer2State(int AState) {
   FClipPlayState = AState;
   if (AState != psEnd) return;
   // An end point at the file's end is never passed by a position: the end
   // of the file restarts the loop instead of ending it.
   if (FPlayTrimmed && !FClosing) {
-    if (!FLoopRestarting && FPlayer.Seek(FClipStart, 0, false)) FLoopRestarting = true;
+    if (!FLoopRestarting && FPlayer->Seek(FClipStart, 0, false)) FLoopRestarting = true;
     return;
   }
   StopButtonClick();
@@ -292,8 +300,8 @@ void TClipForm::ReleaseButtons() {
 void TClipForm::PlayButtonClick() {
   FPlayTrimmed = false;
   FPlayTrimmedButton->setChecked(false);
-  if (FClipPlayState == psPause || FPlayer.PlayState() == psPause) {
-    FPlayer.Resume();
+  if (FClipPlayState == psPause || FPlayer->PlayState() == psPause) {
+    FPlayer->Resume();
     FPlayButton->setChecked(true);
     FPauseButton->setChecked(false);
     return;
@@ -303,8 +311,8 @@ void TClipForm::PlayButtonClick() {
 
 void TClipForm::PauseButtonClick() {
   FPlayTrimmed = false;
-  FPlayer.TogglePause();
-  const bool paused = FPlayer.Paused();
+  FPlayer->TogglePause();
+  const bool paused = FPlayer->Paused();
   FPauseButton->setChecked(paused);
   FPlayButton->setChecked(!paused);
   FPlayTrimmedButton->setChecked(false);
@@ -313,7 +321,7 @@ void TClipForm::PauseButtonClick() {
 void TClipForm::StopButtonClick() {
   FPlayTrimmed = false;
   ReleaseButtons();
-  FPlayer.Stop(true);
+  FPlayer->Stop(true);
   SetSlider(kSliderMax);
   FScreen->update();
   FPlayTime->setText(FormatMediaTime(FDuration) + " / " + FormatMediaTime(FDuration));
@@ -370,22 +378,22 @@ void TClipForm::PlayTrimmedClick() {
   FPlayTrimmedButton->setChecked(true);
   FPlayButton->setChecked(false);
   FPauseButton->setChecked(false);
-  switch (FPlayer.PlayState()) {
+  switch (FPlayer->PlayState()) {
     case psPause:
-      FPlayer.Resume();
+      FPlayer->Resume();
       break;
     case psStop:
     case psEnd:
       if (OpenFile(SelectedSource())) {
         FPlayTrimmedButton->setChecked(true);
         FPlayButton->setChecked(false);
-        FPlayer.Seek(FClipStart, 0, false);
+        FPlayer->Seek(FClipStart, 0, false);
       }
       break;
     case psPlay:
     case psResume:
       // Resumed after a pause, it plays as much as before.
-      FPlayer.Seek(FClipStart, 0, false);
+      FPlayer->Seek(FClipStart, 0, false);
       break;
     default:
       break;
@@ -473,7 +481,7 @@ void TClipForm::HandleDown(bool AStart, int AX) {
   drag.Moved = true;
   drag.Dragging = true;
   drag.DragX = AX;
-  FPlayer.Pause();
+  FPlayer->Pause();
 }
 
 void TClipForm::HandleMove(bool AStart, int AX) {
@@ -487,7 +495,7 @@ void TClipForm::HandleMove(bool AStart, int AX) {
   PlaceTrimLine();
   // The point follows the position the player reports from there; without
   // a known length there is nothing to seek to.
-  if (FDuration > 0) FPlayer.Seek(HandleTime(n), 0, false);
+  if (FDuration > 0) FPlayer->Seek(HandleTime(n), 0, false);
 }
 
 void TClipForm::HandleUp(bool AStart) {
@@ -498,15 +506,15 @@ void TClipForm::HandleUp(bool AStart) {
     std::mutex lock;
     std::condition_variable never;
     std::unique_lock<std::mutex> guard(lock);
-    WaitServing(guard, never, [this] { return !FPlayer.Seeking(); }, TMainThreadWait::QueuedCallsAndEvents);
+    WaitServing(guard, never, [this] { return !FPlayer->Seeking(); }, TMainThreadWait::QueuedCallsAndEvents);
   }
   // A move seeks only while no seek is pending, so the last one carried out
   // may be an earlier point than where the handle was let go: seek there.
   const QLabel* handle = AStart ? FStartHandle : FEndHandle;
-  if (FDuration > 0) FPlayer.Seek(HandleTime(handle->x()), 0, true);
+  if (FDuration > 0) FPlayer->Seek(HandleTime(handle->x()), 0, true);
   drag.Released = true;
-  if (FPlayer.Paused()) FPlayer.Resume();
-  FPlayButton->setChecked(FPlayer.PlayState() != psStop && FPlayer.PlayState() != psEnd);
+  if (FPlayer->Paused()) FPlayer->Resume();
+  FPlayButton->setChecked(FPlayer->PlayState() != psStop && FPlayer->PlayState() != psEnd);
 }
 
 // ---- the slider
@@ -518,7 +526,7 @@ void TClipForm::SliderGrabbed() {
 
 void TClipForm::SliderSettled() {
   if (FTrackChanging || FLeftButtonDown()) return;
-  if (FDuration > 0) FPlayer.Seek(FDuration * FSlider->value() / kSliderMax, 0, false);
+  if (FDuration > 0) FPlayer->Seek(FDuration * FSlider->value() / kSliderMax, 0, false);
   FSliderDragging = false;
 }
 

@@ -13,9 +13,9 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <memory>
 
 #include "app/preview/PlayerLibraries.h"
-#include "media/player/FFPlay.h"
 
 class QFrame;
 class QLabel;
@@ -25,6 +25,7 @@ class QTimeEdit;
 
 namespace quorvel {
 
+class TFFPlayer;
 class TImageButton;
 class TPlayerScreen;
 class TSkin;
@@ -76,7 +77,7 @@ public:
   void CancelClick();
 
   // What the dialog holds, for the window's tests.
-  TFFPlayer& Player() { return FPlayer; }
+  TFFPlayer& Player() { return *FPlayer; }
   int64_t ClipStart() const { return FClipStart; }
   int64_t ClipEnd() const { return FClipEnd; }
   int64_t ClipPosition() const { return FClipPosition; }
@@ -110,7 +111,7 @@ private:
 
   void FFPlayer2FileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
   void FFPlayer2Position(int64_t APosition);
-  void FFPlayer2State(TPlayState AState);
+  void FFPlayer2State(int AState);
   void HandleDown(bool AStart, int AX);
   void HandleMove(bool AStart, int AX);
   void HandleUp(bool AStart);
@@ -126,7 +127,7 @@ private:
   TSourceList& FList;
   const TPlayerLibraries& FLibraries;
   TButtonProbe FLeftButtonDown = IsLeftButtonDown;
-  TFFPlayer FPlayer;
+  std::unique_ptr<TFFPlayer> FPlayer;  // its header stays out of the window's (see TPreviewPanel)
 
   TPlayerScreen* FScreen = nullptr;
   QSlider* FSlider = nullptr;
@@ -148,7 +149,7 @@ private:
   bool FTrackChanging = false;
   int64_t FClipStart = 0, FClipEnd = 0;
   int64_t FClipPosition = 0;  // the last position above 0 of this opening
-  TPlayState FClipPlayState = psStop;
+  int FClipPlayState = 4;  // the last TPlayState reported; psStop before any
   bool FPlayTrimmed = false;
   bool FSliderDragging = false;
   // A restart of the loop at the file's end was asked; the end events still

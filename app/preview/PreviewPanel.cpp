@@ -11,16 +11,20 @@
 #include "app/report/ExceptionGuard.h"
 #include "app/report/ReportSink.h"
 #include "app/sources/SourceList.h"
+#include "media/player/FFPlay.h"
 
 namespace quorvel {
 
 namespace {
+
+// The header keeps the states as numbers.
+static_assert(psPlay == 0 && psStop == 4);
 constexpr int kSliderMax = 1000;
 }
 
 TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, const TPlayerLibraries& ALibraries,
                              QObject* AParent)
-    : QObject(AParent), FUi(AControls), FList(AList), FLibraries(ALibraries) {
+    : QObject(AParent), FUi(AControls), FList(AList), FLibraries(ALibraries), FPlayer(std::make_unique<TFFPlayer>()) {
   FUi.Play->setCheckable(true);
   FUi.Pause->setCheckable(true);
   FUi.Slider->setRange(0, kSliderMax);
@@ -28,12 +32,12 @@ TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, con
   FUi.PlayTime->setAlignment(Qt::AlignCenter);
   FUi.PlayTime->setText(QStringLiteral("00:00:00 / 00:00:00"));
 
-  FPlayer.SetDisableDisplay(true);
-  FPlayer.SetOnFileOpen([this](TObject*, int64_t ADuration, int, int, int& AWidth, int& AHeight) {
+  FPlayer->SetDisableDisplay(true);
+  FPlayer->SetOnFileOpen([this](TObject*, int64_t ADuration, int, int, int& AWidth, int& AHeight) {
     FFPlayerFileOpen(ADuration, AWidth, AHeight);
   });
-  FPlayer.SetOnPosition([this](TObject*, int64_t APTS) { RunGuarded([&] { FFPlayerPosition(APTS); }); });
-  FPlayer.SetOnState([this](TObject*, TPlayState AState) { RunGuarded([&] { FFPlayerState(AState); }); });
+  FPlayer->SetOnPosition([this](TObject*, int64_t APTS) { RunGuarded([&] { FFPlayerPosition(APTS); }); });
+  FPlayer->SetOnState([this](TObject*, TPlayState AState) { RunGuarded([&] { FFPlayerState(AState); }); });
 
   connect(FUi.Play, &QAbstractButton::clicked, this, Guarded([this](bool) { PlayButtonClick(); }));
   connect(FUi.Pause, &QAbstractButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
@@ -50,18 +54,18 @@ TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, con
 
 TPreviewPanel::~TPreviewPanel() {
   // The handlers talk to this panel: none may run once it goes.
-  FPlayer.SetOnPosition(nullptr);
-  FPlayer.SetOnState(nullptr);
-  FPlayer.Stop(true);
-  FPlayer.SetOnFileOpen(nullptr);
+  FPlayer->SetOnPosition(nullptr);
+  FPlayer->SetOnState(nullptr);
+  FPlayer->Stop(true);
+  FPlayer->SetOnFileOpen(nullptr);
 }
 
-bool TPreviewPanel::PrepareSdl() { return FLibraries.LoadSdl(FPlayer, 0); }
+bool TPreviewPanel::PrepareSdl() { return FLibraries.LoadSdl(*FPlayer, 0); }
 
 void TPreviewPanel::PlayButtonClick() {
   // The player's own state: the event saying so may still be on its way.
-  if (FActive && (FPreviewState == psPause || FPlayer.PlayState() == psPause)) {
-    FPlayer.Resume();
+  if (FActive && (FPreviewState == psPause || FPlayer->PlayState() == psPause)) {
+    FPlayer->Resume();
     FUi.Play->setChecked(true);
     FUi.Pause->setChecked(false);
     return;
@@ -80,9 +84,9 @@ void TPreviewPanel::PauseButtonClick() {
     FUi.Pause->setChecked(false);
     return;
   }
-  FPlayer.TogglePause();
+  FPlayer->TogglePause();
   // One of the two at most stays down: the one that says what plays.
-  const bool paused = FPlayer.Paused();
+  const bool paused = FPlayer->Paused();
   FUi.Pause->setChecked(paused);
   FUi.Play->setChecked(!paused);
 }
@@ -90,7 +94,7 @@ void TPreviewPanel::PauseButtonClick() {
 void TPreviewPanel::StopButtonClick() {
   FUi.Play->setChecked(false);
   FUi.Pause->setChecked(false);
-  FPlayer.Stop(true);
+  FPlayer->Stop(true);
   FActive = false;
   SetSlider(kSliderMax);
   FUi.Slider->update();
@@ -103,8 +107,8 @@ void TPreviewPanel::StopIfActive() {
 
 void TPreviewPanel::OpenAudio(const QString& AFileName) {
   TReportSink& report = FLibraries.Report();
-  if (!FLibraries.LoadAV(FPlayer)) {
-    const QString error = QString::fromStdString(FPlayer.LastErrMsg());
+  if (!FLibraries.LoadAV(*FPlayer)) {
+    const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.AddLogLine("-> " + error);
     report.ReportError(error, QStringLiteral("CLM_LoadAVLib"));
     FUi.Play->setChecked(false);
@@ -117,8 +121,8 @@ void TPreviewPanel::OpenAudio(const QString& AFileName) {
     return;
   }
   FActive = false;
-  if (!FPlayer.Open(AFileName.toStdString(), nullptr, false)) {
-    const QString error = QString::fromStdString(FPlayer.LastErrMsg());
+  if (!FPlayer->Open(AFileName.toStdString(), nullptr, false)) {
+    const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.AddLogLine("-> " + error);
     report.ReportError(error, QStringLiteral("CLM_FFPlayerOpen"));
     FUi.Play->setChecked(false);
@@ -144,7 +148,7 @@ void TPreviewPanel::FFPlayerPosition(int64_t APosition) {
   if (APosition > 0) FUi.PlayTime->setText(FormatMediaTime(APosition) + " / " + FormatMediaTime(FDuration));
 }
 
-void TPreviewPanel::FFPlayerState(TPlayState AState) {
+void TPreviewPanel::FFPlayerState(int AState) {
   FPreviewState = AState;
   if (AState == psEnd) StopButtonClick();
 }
@@ -154,7 +158,7 @@ void TPreviewPanel::SliderGrabbed() { FTrackDragging = true; }
 void TPreviewPanel::SliderSettled() {
   if (FTrackChanging || FLeftButtonDown()) return;
   // A length the player could not tell gives no point to seek to.
-  if (FActive && FDuration > 0) FPlayer.Seek(FDuration * FUi.Slider->value() / kSliderMax, 0, false);
+  if (FActive && FDuration > 0) FPlayer->Seek(FDuration * FUi.Slider->value() / kSliderMax, 0, false);
   FTrackDragging = false;
 }
 

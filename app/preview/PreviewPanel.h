@@ -12,8 +12,9 @@
 
 #include <cstdint>
 
+#include <memory>
+
 #include "app/preview/PlayerLibraries.h"
-#include "media/player/FFPlay.h"
 
 class QLabel;
 class QSlider;
@@ -21,6 +22,7 @@ class QAbstractButton;
 
 namespace quorvel {
 
+class TFFPlayer;
 class TReportSink;
 class TSourceList;
 
@@ -50,8 +52,11 @@ public:
   // Stop, when a file is playing or paused.
   void StopIfActive();
 
-  TFFPlayer& Player() { return FPlayer; }
-  TPlayState PreviewState() const { return FPreviewState; }
+  TFFPlayer& Player() { return *FPlayer; }
+  // The last TPlayState the player reported (psPlay before any). The
+  // player's header stays out of the window's: its event types share
+  // names with the conversion engine's.
+  int PreviewState() const { return FPreviewState; }
   bool TrackDragging() const { return FTrackDragging; }
   int64_t Duration() const { return FDuration; }
   // Tests stand in for the mouse button.
@@ -60,7 +65,7 @@ public:
 private:
   void FFPlayerFileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
   void FFPlayerPosition(int64_t APosition);
-  void FFPlayerState(TPlayState AState);
+  void FFPlayerState(int AState);
   void SliderGrabbed();
   void SliderSettled();
   void SetSlider(int AValue);
@@ -69,12 +74,12 @@ private:
   TSourceList& FList;
   const TPlayerLibraries& FLibraries;
   TButtonProbe FLeftButtonDown = IsLeftButtonDown;
-  TFFPlayer FPlayer;
+  std::unique_ptr<TFFPlayer> FPlayer;
   int64_t FDuration = 0;         // what the player reported for the open file
   bool FTrackChanging = false;   // the slider is being set, not dragged
   bool FTrackDragging = false;   // the user holds the knob
   bool FActive = false;          // a file was opened and not stopped since
-  TPlayState FPreviewState = psPlay;
+  int FPreviewState = 0;  // psPlay
 };
 
 }  // namespace quorvel

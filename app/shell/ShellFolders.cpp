@@ -28,16 +28,29 @@ QString WithSlash(const QString& APath) {
 }
 
 // The full path of the SDL library the system search finds, found by
-// loading it briefly; empty when there is none.
+// loading it briefly; empty when there is none. While a player holds its
+// copy, the copy answers to the library's name (it keeps SDL's SONAME):
+// then the library is looked for where the search would find it.
 QString SystemSdlPath() {
   struct TCloser {
     void operator()(void* AHandle) const { dlclose(AHandle); }
   };
-  std::unique_ptr<void, TCloser> handle(dlopen(kSdlLibraryName, RTLD_LAZY | RTLD_LOCAL));
-  if (!handle) return {};
-  link_map* map = nullptr;
-  if (dlinfo(handle.get(), RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
-  return QString::fromLocal8Bit(map->l_name);
+  {
+    std::unique_ptr<void, TCloser> handle(dlopen(kSdlLibraryName, RTLD_LAZY | RTLD_LOCAL));
+    link_map* map = nullptr;
+    if (handle && dlinfo(handle.get(), RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name) {
+      const QString path = QString::fromLocal8Bit(map->l_name);
+      if (QFileInfo(path).fileName().startsWith(QLatin1String("libSDL"))) return path;
+    }
+  }
+  QStringList folders = qEnvironmentVariable("LD_LIBRARY_PATH").split(u':', Qt::SkipEmptyParts);
+  folders << "/usr/local/lib" << "/lib/x86_64-linux-gnu" << "/usr/lib/x86_64-linux-gnu" << "/lib64" << "/usr/lib64"
+          << "/lib" << "/usr/lib";
+  for (const QString& folder : folders) {
+    const QString path = WithSlash(folder) + kSdlLibraryName;
+    if (QFileInfo::exists(path)) return path;
+  }
+  return {};
 }
 
 // Copies ASource to ATarget through a temporary file beside the target that

@@ -91,7 +91,7 @@ protected:
     FForm = std::make_unique<TMainForm>(TAppServices{FProgram, {}, &FDesktop}, FSink);
     FForm->FormCreate();
     FForm->Ui().edDestinationFolder->setText(FDir + "/out");
-    ASSERT_TRUE(FForm->PrepareSourceList());
+    ASSERT_TRUE(FForm->PrepareSourceList()) << FSink.Log.join('\n').toStdString();
   }
   void TearDown() override { FForm.reset(); }
 

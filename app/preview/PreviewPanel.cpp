@@ -102,7 +102,9 @@ void TPreviewPanel::StopButtonClick() {
 }
 
 void TPreviewPanel::StopIfActive() {
-  if (FActive && FPreviewState != psStop && FPreviewState != psEnd) StopButtonClick();
+  // Opened and neither stopped nor at its end since (the end runs Stop):
+  // playing or paused. The state events may still be on their way.
+  if (FActive) StopButtonClick();
 }
 
 void TPreviewPanel::OpenAudio(const QString& AFileName) {

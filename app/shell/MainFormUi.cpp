@@ -192,7 +192,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   g->addWidget(Caption(QObject::tr("Profile:"), settings), 0, 0);
   g->addWidget(P.cmbProfile, 0, 1, 1, 3);
   P.chApplyToAll->setParent(settings);
-  g->addWidget(P.chApplyToAll, 0, 4, 1, 2);
+  g->addWidget(P.chApplyToAll, 0, 4);
   struct TChoice {
     const char* Caption;
     QComboBox* Box;
@@ -214,7 +214,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   chVerify = new QCheckBox(QObject::tr("Verify lossless outputs"), settings);
   chVerify->setObjectName("chVerify");
   chVerify->setToolTip(QObject::tr("Decode each FLAC, ALAC, WAV or AIFF output and compare it with its source"));
-  g->addWidget(chVerify, 1, 6);
+  g->addWidget(chVerify, 1, 5, 1, 2);
   auto* vol = new QHBoxLayout;
   vol->addWidget(Caption(QObject::tr("Vol. (%):"), settings));
   edVolume = new QSpinBox(settings);
@@ -222,7 +222,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   edVolume->setRange(1, 5000);
   edVolume->setValue(100);
   vol->addWidget(edVolume);
-  g->addLayout(vol, 1, 5);
+  g->addLayout(vol, 0, 5);
   root->addWidget(settings);
 
   // --- output folder and Convert

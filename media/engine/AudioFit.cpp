@@ -2,8 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "media/runtime/CodecLock.h"
+#include "media/runtime/Format.h"
 #include "media/runtime/LibHandles.h"
 
 namespace quorvel {
@@ -35,6 +38,33 @@ const TEncoderLimit* LimitOf(const AVCodec* ACodec) {
     if (std::strcmp(limit.Name, ACodec->name) == 0) return &limit;
   return nullptr;
 }
+
+// The bit rates FitBitRate settled on, by encoder and settings. The answer
+// depends on the encoder alone, and finding it opens the encoder at least
+// once: in a batch of short files, as long as converting one. Process-wide,
+// like the loaded library it describes; any thread, under FLock.
+class TBitRateMemo {
+public:
+  static TBitRateMemo& Instance() {
+    static TBitRateMemo memo;
+    return memo;
+  }
+  bool Find(const std::string& AKey, int64_t& ARate) {
+    std::lock_guard<std::mutex> guard(FLock);
+    const auto found = FRates.find(AKey);
+    if (found == FRates.end()) return false;
+    ARate = found->second;
+    return true;
+  }
+  void Keep(const std::string& AKey, int64_t ARate) {
+    std::lock_guard<std::mutex> guard(FLock);
+    FRates[AKey] = ARate;
+  }
+
+private:
+  std::mutex FLock;
+  std::map<std::string, int64_t> FRates;
+};
 
 }  // namespace
 
@@ -109,12 +139,24 @@ int64_t FitBitRate(const AVCodec* ACodec, const AVCodecContext& AEncoder) {
     TCodecLock lock;
     return avcodec.avcodec_open2(probe.get(), ACodec, nullptr) >= 0;
   };
-  if (opens(asked)) return asked;
+  // The codec's address tells one loaded library from another.
+  const std::string key =
+      Format("%p %s %d %d %s %d %d %d %lld", static_cast<const void*>(ACodec), ACodec->name, AEncoder.sample_fmt,
+             AEncoder.sample_rate, LayoutName(AEncoder.ch_layout).c_str(), AEncoder.flags, AEncoder.global_quality,
+             AEncoder.strict_std_compliance, static_cast<long long>(asked));
+  int64_t fit = asked;
+  if (TBitRateMemo::Instance().Find(key, fit)) return fit;
+  fit = asked;
   static const int64_t kBitRates[] = {256000, 224000, 192000, 160000, 128000, 112000, 96000,
                                       80000,  64000,  56000,  48000,  40000,  32000,  0};
-  for (const int64_t rate : kBitRates)
-    if ((rate < asked || rate == 0) && opens(rate)) return rate;
-  return asked;
+  if (!opens(asked))
+    for (const int64_t rate : kBitRates)
+      if ((rate < asked || rate == 0) && opens(rate)) {
+        fit = rate;
+        break;
+      }
+  TBitRateMemo::Instance().Keep(key, fit);
+  return fit;
 }
 
 std::string LayoutName(const AVChannelLayout& ALayout) {

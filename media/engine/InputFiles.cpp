@@ -79,7 +79,8 @@ bool TCustomFFmpeg::open_input_file(const std::string& AFileName) {
                        avutil.av_get_pix_fmt_name(static_cast<AVPixelFormat>(Fframe_pix_fmt)), 0);
   if (Fvideo_channel != 0) avutil.av_dict_set_int(&params.Dict, "channel", Fvideo_channel, 0);
   if (!Fvideo_standard.empty()) avutil.av_dict_set(&params.Dict, "standard", Fvideo_standard.c_str(), 0);
-  if (NextInputProbePackets > 0) avutil.av_dict_set_int(&params.Dict, "max_probe_packets", NextInputProbePackets, 0);
+  if (NextInputProbePackets > 0)
+    avutil.av_dict_set_int(&params.Dict, "max_probe_packets", NextInputProbePackets, 0);
   NextInputProbePackets = 0;
 
   // Stored options

@@ -1,8 +1,9 @@
 // The process-wide media runtime's lifetime. A program creates one
 // MediaRuntime at the start of main, before any library is loaded, and lets
-// it go at the end: the start saves the floating-point environment and masks
+// it go at the end: the start saves the floating-point environment, masks
 // every floating-point exception (the media libraries compute with masked
-// exceptions); the end marks the process as finalizing (the codec lock then
+// exceptions) and has large blocks mapped apart from the heap (a batch opens
+// thousands of files, whose buffers would fragment it); the end marks the process as finalizing (the codec lock then
 // answers without acting), unloads all eight libraries and restores the
 // floating-point environment.
 #pragma once

@@ -308,6 +308,41 @@ bool IsUnicodeIO(const AVIOContext* APb) {
   return APb && (APb->read_packet == ReadPacket || APb->write_packet == WritePacket);
 }
 
+namespace {
+
+// Packets on which a PCM stream in WAV is probed for a compressed bitstream
+// (DTS frames stored as PCM). The probe wants four frames; at the highest
+// rate a WAV carries, a frame fills 2 KB, so 8 packets of 4 KB hold twice
+// that (half as many packets already miss such a file). By default the
+// library probes up to 5 MB, which for a batch of short WAV files is most of
+// the time spent opening them.
+constexpr int kWavProbePackets = 8;
+
+// Whether the file behind AURL is a WAV file by its first 2 KB (which name
+// the "wav" demuxer with near certainty). Only files on this machine are
+// read for this: a stream is not fetched twice.
+bool IsLocalWav(const std::string& AURL) {
+  if (!HasUnicodePrefix(AURL)) {
+    const char* protocol = avformat.avio_find_protocol_name(AURL.c_str());
+    if (!protocol || std::strcmp(protocol, "file") != 0) return false;
+  }
+  AVIOContext* pb = nullptr;
+  if (OpenOutputIO(&pb, AURL, AVIO_FLAG_READ) < 0) return false;
+  constexpr int kProbeBytes = 2048;
+  uint8_t buffer[kProbeBytes + AVPROBE_PADDING_SIZE] = {};
+  const int size = avformat.avio_read(pb, buffer, kProbeBytes);
+  CloseOutputIO(&pb);
+  if (size <= 0) return false;
+  AVProbeData probe{};
+  probe.filename = AURL.c_str();
+  probe.buf = buffer;
+  probe.buf_size = size;
+  const AVInputFormat* format = avformat.av_probe_input_format(&probe, 1);
+  return format && format->name && std::strcmp(format->name, "wav") == 0;
+}
+
+}  // namespace
+
 int OpenInputURL(AVFormatContext** ps, const std::string& AURL, const AVInputFormat* fmt,
                  AVDictionary** options) {
   AVFormatContext* ctx = *ps ? *ps : avformat.avformat_alloc_context();
@@ -331,8 +366,13 @@ int OpenInputURL(AVFormatContext** ps, const std::string& AURL, const AVInputFor
     ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
   }
 
+  AVDictionary* own = nullptr;  // the probe limit when the caller gives no options
+  AVDictionary** dict = options ? options : &own;
+  if (!fmt && !avutil.av_dict_get(*dict, "max_probe_packets", nullptr, 0) && IsLocalWav(AURL))
+    avutil.av_dict_set_int(dict, "max_probe_packets", kWavProbePackets, 0);
   // The url keeps the "unicode:utf8:" form: URLToFileName gives the name.
-  const int result = avformat.avformat_open_input(&ctx, AURL.c_str(), fmt, options);
+  const int result = avformat.avformat_open_input(&ctx, AURL.c_str(), fmt, dict);
+  avutil.av_dict_free(&own);
   if (result < 0) {
     // The library freed the format context but leaves a custom I/O context
     // to its owner.

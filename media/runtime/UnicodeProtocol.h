@@ -100,7 +100,9 @@ private:
 // interrupt callback. *ps may be null (a context is allocated) or a context
 // allocated with avformat_alloc_context; on failure it is freed and *ps set
 // to null. Returns 0 or the library's (negative) error code. Close with
-// CloseInputURL.
+// CloseInputURL. Unless fmt or the options say otherwise, a WAV file on this
+// machine has its PCM data probed for a compressed bitstream on a few
+// packets only (the library's default reads up to 5 MB of it).
 int OpenInputURL(AVFormatContext** ps, const std::string& AURL, const AVInputFormat* fmt,
                  AVDictionary** options);
 // Closes an input opened by OpenInputURL, including its custom I/O context;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <limits>
 
 #include "RunTestSupport.h"
@@ -599,6 +600,44 @@ std::string WriteDamagedFloatWav(const std::string& ADir) {
   u32(bytes);
   f.write(reinterpret_cast<const char*>(samples.data()), bytes);
   return path;
+}
+
+// A WAV file may carry DTS frames as its "PCM" data (made for players that
+// pass the data on to a decoder). Opening it must still find the DTS stream,
+// though a plain WAV's data is probed only briefly for such a bitstream.
+TEST_F(RunTest, AWavCarryingADtsBitstreamIsReadAsDts) {
+  const std::string input = MakeTone(dir, "in.wav", 44100, 2, 2.0, 0.5);
+  const std::string dts = dir + "/tone.dts";
+  auto encoded = Convert({input}, dts, {{"acodec", "dca"}, {"strict", "-2"}, {"ar", "44100"}, {"ac", "2"}});
+  ASSERT_FALSE(encoded->FatalException()) << encoded->FatalMessage();
+  std::ifstream in(dts, std::ios::binary);
+  const std::string frames((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(frames.size(), 64u * 1024);
+
+  const std::string carrier = dir + "/dts-in.wav";
+  {
+    std::ofstream f(carrier, std::ios::binary);
+    const auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    const uint32_t bytes = static_cast<uint32_t>(frames.size());
+    f.write("RIFF", 4);
+    u32(36 + bytes);
+    f.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);  // PCM, as such files declare themselves
+    u16(2);
+    u32(44100);
+    u32(44100 * 4);
+    u16(4);
+    u16(16);
+    f.write("data", 4);
+    u32(bytes);
+    f.write(frames.data(), bytes);
+  }
+  TCustomFFmpeg job(1);
+  ASSERT_TRUE(job.open_input_file(carrier)) << job.LastErrMsg();
+  ASSERT_EQ(job.InputSlot(0).codecs.size(), 1u);
+  EXPECT_EQ(job.InputSlot(0).codecs[0]->codec_id, AV_CODEC_ID_DTS);
 }
 
 TEST_F(RunTest, SamplesThatAreNotNumbersBecomeSilenceForEveryEncoder) {

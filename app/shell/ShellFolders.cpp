@@ -141,7 +141,9 @@ TSdlCopy PrepareSdlCopy(int APlayer, const QString& AProgramFolder, const QStrin
   TSdlCopy copy;
   copy.Name = QStringLiteral("SDL_%1.so").arg(APlayer);
   copy.Folder = WithSlash(ATempFolder) + QStringLiteral("quorvel-%1/").arg(::getuid());
-  const QByteArray folder = QFile::encodeName(copy.Folder);
+  // Without the final "/": with it, lstat would follow a link planted under
+  // the folder's name.
+  const QByteArray folder = QFile::encodeName(copy.Folder.chopped(1));
   if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
     copy.Error = QStringLiteral("Cannot create the folder %1: %2").arg(copy.Folder, QString::fromLocal8Bit(strerror(errno)));
     return copy;

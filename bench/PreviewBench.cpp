@@ -1,8 +1,9 @@
 // The preview panel and the trim dialog as the user meets them, offscreen,
 // on SDL's disk driver paced at real time (one 1024-frame buffer every
 // 23 ms):
-//   - Play click to the first samples in the device file (a thread watches
-//     the file's size), over --runs runs (target: 150 ms);
+//   - Play click to the first sound in the device file (a thread watches
+//     the file for its first non-zero sample), over --runs runs (target:
+//     150 ms);
 //   - the loop of a trimmed part (2 s to 4 s of a 10 s file whose tone steps
 //     every second): for every restart, what the device played past the end
 //     point plus the silence before the start point came again, read from
@@ -230,12 +231,21 @@ int main(int argc, char** argv) {
     std::atomic<bool> watching{true};
     std::atomic<int64_t> seenNs{-1};
     const auto clicked = Clock::now();
+    // The first sound, not the first bytes: the device may start on silence.
     std::thread watcher([&] {
-      struct stat st {};
+      const QByteArray path = device.toLocal8Bit();
+      qint64 checked = 0;
       while (watching) {
-        if (::stat(device.toLocal8Bit().constData(), &st) == 0 && st.st_size > 0) {
-          seenNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - clicked).count();
-          return;
+        QFile f(QString::fromLocal8Bit(path));
+        if (f.open(QIODevice::ReadOnly) && f.size() > checked) {
+          f.seek(checked);
+          const QByteArray more = f.read(f.size() - checked);
+          for (qsizetype i = 0; i + 1 < more.size(); i += 2)
+            if (more[i] != 0 || more[i + 1] != 0) {
+              seenNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - clicked).count();
+              return;
+            }
+          checked += more.size() & ~qsizetype{1};
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }

@@ -260,6 +260,29 @@ void ListPictures() {
   Save(icon, "filmicon.bmp");
 }
 
+// The trim dialog's two handles, 12 x 12: a marker pointing up at the
+// slider, its bar on the side of the part kept.
+void TrimHandles() {
+  for (bool left : {true, false}) {
+    QImage img(12, 12, QImage::Format_RGB32);
+    img.fill(kLight);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(kDeep);
+    QPainterPath arrow;
+    arrow.moveTo(6, 0.5);
+    arrow.lineTo(11.5, 8);
+    arrow.lineTo(0.5, 8);
+    arrow.closeSubpath();
+    p.drawPath(arrow);
+    p.fillRect(QRectF(left ? 5 : 5, 8, 2, 4), kWarm);
+    p.fillRect(QRectF(left ? 6 : 1, 10, 5, 2), kWarm);
+    p.end();
+    Save(img, left ? "trim_left.bmp" : "trim_right.bmp");
+  }
+}
+
 void ShareButtons() {
   auto heart = [](QPainter& P, const QRectF& R, const QColor& C) {
     QPainterPath h;
@@ -457,6 +480,7 @@ int main(int argc, char** argv) {
   ConvertButton();
   PlayerButtons();
   ListPictures();
+  TrimHandles();
   ShareButtons();
   GettingStarted();
   Arrows();

@@ -174,7 +174,7 @@ void TBatchConversion::ConvertAgain(int AListRow) {
 
 void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerge) {
   if (!ChooseOutputFolder()) return;
-  // SEAM (preview player): a playing preview is stopped here.
+  emit Starting();
 
   TFFEncoder& encoder = FFFEncoder;
   encoder.ClearTasks();

@@ -81,6 +81,10 @@ public:
   void FindTargetClick();
   void ShutDownWindows();
 
+signals:
+  // A batch is about to be queued: whatever plays must fall silent.
+  void Starting();
+
 private:
   // The rows as the batch rules read them; throws EConvertError for a row
   // whose profile is missing or holds a number that is not one.

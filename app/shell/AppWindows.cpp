@@ -1,6 +1,7 @@
 #include "app/shell/AppWindows.h"
 
 #include "app/shell/AboutForm.h"
+#include "app/preview/ClipForm.h"
 #include "app/shell/InstanceChannel.h"
 #include "app/report/ErrorForm.h"
 #include "app/report/ExceptionGuard.h"
@@ -8,14 +9,13 @@
 #include "app/shell/MainForm.h"
 #include "app/conversion/ConvForm.h"
 #include "app/sources/FileInfoForm.h"
-#include "app/shell/PendingForms.h"
 
 namespace quorvel {
 
 TAppWindows::TAppWindows(const TAppServices& AServices)
     : FServices(AServices), FReporter(FServices.Endpoints, *FServices.Desktop) {
   FMainForm = std::make_unique<TMainForm>(FServices, FReporter);
-  FClipForm = std::make_unique<TClipForm>(FMainForm.get());
+  FClipForm = std::make_unique<TClipForm>(FMainForm->SourceList(), FMainForm->PlayerLibraries(), FMainForm.get());
   FLogForm = std::make_unique<TLogForm>(FMainForm.get());
   FConvForm = std::make_unique<TConvForm>(FMainForm.get());
   FAboutForm = std::make_unique<TAboutForm>(FServices.Endpoints, *FServices.Desktop, FMainForm.get());
@@ -24,6 +24,7 @@ TAppWindows::TAppWindows(const TAppServices& AServices)
   FReporter.Bind(FLogForm.get(), FErrorForm.get());
   FMainForm->BindForms(FLogForm.get(), FAboutForm.get());
   FMainForm->BindDialogs(FConvForm.get(), FFileInfoForm.get());
+  FMainForm->BindClipForm(FClipForm.get());
   // The start-up runs once every window exists: its failures need the
   // error dialog and the events log.
   RunGuarded([this] { FMainForm->FormCreate(); });

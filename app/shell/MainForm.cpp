@@ -24,6 +24,9 @@
 #include <QThread>
 
 #include "app/shell/AboutForm.h"
+#include "app/preview/ClipForm.h"
+#include "app/preview/PlayerLibraries.h"
+#include "app/preview/PreviewPanel.h"
 #include "app/conversion/BatchConversion.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
@@ -243,6 +246,22 @@ void TMainForm::FileInformation1Click() {
   form.exec();
 }
 
+void TMainForm::TrimClick() {
+  if (FSourceList->RowCount() == 0) return;
+  FPreview->StopIfActive();
+  if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
+  ClipForm().exec();
+}
+
+TClipForm& TMainForm::ClipForm() {
+  if (!FClipForm) FClipForm = new TClipForm(*FSourceList, *FPlayerLibraries, this);
+  if (!FClipFormCreated && FSkin.Loaded()) {
+    FClipForm->FormCreate(FSkin);
+    FClipFormCreated = true;
+  }
+  return *FClipForm;
+}
+
 void TMainForm::ConvertAgain1Click() {
   const int sel = FSourceList->SelectedIndex();
   if (sel < 0 || FSourceList->Rows().At(sel).Conversion.State != TRowState::Failed) return;
@@ -271,6 +290,10 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
                                                    *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
   FConversion->BindVerifyBox(FUi.chVerify);
+  FPlayerLibraries = std::make_unique<TPlayerLibraries>(
+      FServices.ProgramFolder, [this] { return FTempFolder; }, FReport);
+  FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime},
+                               *FSourceList, *FPlayerLibraries, this);
   FSimultaneous = new TSimultaneousChoice(*FUi.mnuTools, *FConversion, QThread::idealThreadCount());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -523,8 +546,13 @@ void TMainForm::ConnectCommands() {
   offerConvertAgain();
   connect(&FSourceList->Rows(), &TSourceRows::Changed, this, offerConvertAgain);
   connect(FSourceList->Grid(), &QTableWidget::currentCellChanged, this, offerConvertAgain);
-  // SEAMS: the trim dialog and the preview player's commands stay idle
-  // until those parts arrive.
+  // The trim command; the list pop-up's item too, which the user finds
+  // beside the others that act on the row.
+  for (QAction* a : {FUi.actTrimAudio, FUi.popTrimAudio})
+    connect(a, &QAction::triggered, this, Guarded([this](bool) { TrimClick(); }));
+  connect(FUi.btnTrim, &QAbstractButton::clicked, this, Guarded([this](bool) { TrimClick(); }));
+  // A conversion silences the preview before it starts.
+  connect(conversion, &TBatchConversion::Starting, FPreview, [this] { FPreview->StopIfActive(); });
 }
 
 void TMainForm::OpenAddress(const QUrl& AUrl) {
@@ -568,8 +596,8 @@ bool TMainForm::PrepareSourceList() {
       return false;
     }
   }
-  // SEAM (preview player): its own SDL copy, PrepareSdlCopy(0, ...), is
-  // loaded here once the player exists.
+  // The preview's own SDL copy.
+  if (!FPreview->PrepareSdl()) return false;
 
   // The list replaces the getting-started panel.
   FUi.stkList->setCurrentWidget(FSourceList->Grid());
@@ -607,7 +635,7 @@ void TMainForm::FormClose() {
   if (FClosed) return;
   FClosed = true;
   setAcceptDrops(false);
-  // SEAM (preview player): the preview stops here.
+  FPreview->StopButtonClick();
   SaveSettings();
 }
 

@@ -21,6 +21,9 @@ namespace quorvel {
 
 class TAboutForm;
 class TBatchConversion;
+class TClipForm;
+class TPlayerLibraries;
+class TPreviewPanel;
 class TConvForm;
 class TFFEncoder;
 class TFileInfoForm;
@@ -51,6 +54,8 @@ public:
   // The conversion and file information dialogs; without them each is made
   // on first use.
   void BindDialogs(TConvForm* AConvForm, TFileInfoForm* AFileInfoForm);
+  // The trim dialog; without one it is made on first use.
+  void BindClipForm(TClipForm* AClipForm) { FClipForm = AClipForm; }
 
   // The start-up steps. Throws when a skin file is missing: the caller
   // shows that and the window stays usable without the later steps.
@@ -76,6 +81,9 @@ public:
   TBatchConversion& Conversion() { return *FConversion; }
   TSimultaneousChoice& Simultaneous() { return *FSimultaneous; }
   TFileInfoForm& FileInfoForm();
+  TPreviewPanel& Preview() { return *FPreview; }
+  const TPlayerLibraries& PlayerLibraries() const { return *FPlayerLibraries; }
+  TClipForm& ClipForm();
 
   // --- the source list's commands
   bool AddMediaFile(const QString& AMediaFile);
@@ -95,6 +103,9 @@ public:
   void Rename1Click();
   void FileInformation1Click();
   void ConvertAgain1Click();
+  // The Trim command: the preview falls silent and the trim dialog opens
+  // on the selected row (the first when none is).
+  void TrimClick();
 
 protected:
   void closeEvent(QCloseEvent* AEvent) override;
@@ -128,6 +139,10 @@ private:
   // conversion.
   std::unique_ptr<TFFEncoder> FFFEncoder;
   TFileInfoForm* FFileInfoForm = nullptr;
+  std::unique_ptr<TPlayerLibraries> FPlayerLibraries;
+  TPreviewPanel* FPreview = nullptr;  // a child of the window
+  TClipForm* FClipForm = nullptr;
+  bool FClipFormCreated = false;  // its pictures are loaded
   std::unique_ptr<TBatchConversion> FConversion;
   TSimultaneousChoice* FSimultaneous = nullptr;  // a child of the Tools menu
 };

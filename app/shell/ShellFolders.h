@@ -27,12 +27,21 @@ QStringList DataFolders(const QString& ADocuments);
 // left for the caller to notice by the last folder's absence.
 void CreateDataFolders(const QStringList& AFolders);
 
-// The file name of player APlayer's own copy of the SDL library in
-// ATempFolder ("SDL_<n>.so"). When that copy does not exist yet it is made
-// from the SDL library in AProgramFolder's "LibAV" folder, or from the one
-// the system would load; an existing copy is used unchanged. A failed copy
-// is not reported here: loading the copy reports it.
-QString PrepareSdlCopy(int APlayer, const QString& AProgramFolder, const QString& ATempFolder);
+// Player APlayer's own copy of the SDL library ("SDL_<n>.so"), made from
+// the SDL library in AProgramFolder's "LibAV" folder or the one the system
+// would load. The copies live in a folder of this user below ATempFolder
+// ("quorvel-<uid>", mode 0700): a shared temporary folder would let another
+// local user put a library of theirs under the name the player loads. The
+// folder is refused when it is not a plain folder owned by this user and
+// closed to others. A copy is written under a temporary name and renamed,
+// so a half-written file never carries the name; it is made again when its
+// size or modification time differ from the library's.
+struct TSdlCopy {
+  QString Folder;  // ends with "/"
+  QString Name;
+  QString Error;   // why there is no usable copy; empty when there is
+};
+TSdlCopy PrepareSdlCopy(int APlayer, const QString& AProgramFolder, const QString& ATempFolder);
 
 // The file name of the SDL library the players use.
 inline constexpr const char* kSdlLibraryName = "libSDL-1.2.so.0";

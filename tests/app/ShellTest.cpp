@@ -1,7 +1,12 @@
 // The main window's start-up, settings and commands.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
+#include <QDateTime>
+#include <QDir>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -518,26 +523,81 @@ TEST_F(OpenDialogTest, AddAfterAFailedRuntimeLoadKeepsTheGettingStartedPanel) {
   EXPECT_EQ(form->SourceList().RowCount(), 0);
 }
 
-TEST(SdlCopyTest, MakesACopyOnceAndReusesIt) {
+TEST(SdlCopyTest, PrivateFolderWholeCopiesRefreshedWhenTheLibraryChanges) {
   const QString dir = QString::fromStdString(test::ScratchDir());
   const QString program = dir + "/program/", temp = dir + "/temp/";
   QDir().mkpath(program + "LibAV");
   QDir().mkpath(temp);
-  QFile lib(program + "LibAV/" + kSdlLibraryName);
-  ASSERT_TRUE(lib.open(QIODevice::WriteOnly));
-  lib.write("first");
-  lib.close();
-  EXPECT_EQ(PrepareSdlCopy(1, program, temp), "SDL_1.so");
-  QFile copy(temp + "SDL_1.so");
-  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-  EXPECT_EQ(copy.readAll(), "first");
-  copy.close();
-  ASSERT_TRUE(lib.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  lib.write("second");
-  lib.close();
-  EXPECT_EQ(PrepareSdlCopy(1, program, temp), "SDL_1.so");
-  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
-  EXPECT_EQ(copy.readAll(), "first") << "an existing copy is used unchanged";
+  const QString library = program + "LibAV/" + kSdlLibraryName;
+  auto writeLibrary = [&](const QByteArray& AText, const QDateTime& ATime) {
+    QFile lib(library);
+    ASSERT_TRUE(lib.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    lib.write(AText);
+    lib.flush();
+    lib.setFileTime(ATime, QFileDevice::FileModificationTime);
+  };
+  auto content = [](const QString& APath) {
+    QFile f(APath);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+  };
+  auto inode = [](const QString& APath) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(APath).constData(), &st) == 0 ? st.st_ino : ino_t{0};
+  };
+  const QDateTime t0 = QDateTime::currentDateTime().addSecs(-100);
+  writeLibrary("first", t0);
+  const QString folder = temp + QStringLiteral("quorvel-%1/").arg(::getuid());
+
+  TSdlCopy copy = PrepareSdlCopy(1, program, temp);
+  EXPECT_EQ(copy.Error, "");
+  EXPECT_EQ(copy.Folder, folder);
+  EXPECT_EQ(copy.Name, "SDL_1.so");
+  EXPECT_EQ(content(folder + "SDL_1.so"), "first");
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  const ino_t first = inode(folder + "SDL_1.so");
+
+  // Each step: the library as it is now, and whether the copy is made again.
+  const struct {
+    const char* Text;
+    int SecondsAfter;
+    bool Copied;
+    const char* Why;
+  } steps[] = {
+      {"first", 0, false, "unchanged: the copy is reused"},
+      {"second", 0, true, "another size"},
+      {"third!", 0, false, "same size and time as the copy: only these are compared"},
+      {"third!", 5, true, "same size, another time"},
+  };
+  ino_t last = first;
+  for (const auto& step : steps) {
+    writeLibrary(step.Text, t0.addSecs(step.SecondsAfter));
+    copy = PrepareSdlCopy(1, program, temp);
+    EXPECT_EQ(copy.Error, "") << step.Why;
+    const ino_t now = inode(folder + "SDL_1.so");
+    EXPECT_EQ(now != last, step.Copied) << step.Why;
+    if (step.Copied) {
+      EXPECT_EQ(content(folder + "SDL_1.so"), step.Text) << step.Why;
+    }
+    last = now;
+  }
+  // Written under another name and renamed: nothing else is left there.
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"SDL_1.so"});
+
+  // A folder others can write to, or a link planted under its name, is
+  // not used.
+  ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+  copy = PrepareSdlCopy(0, program, temp);
+  EXPECT_NE(copy.Error, "");
+  EXPECT_FALSE(QFileInfo::exists(folder + "SDL_0.so"));
+  ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+  const QString otherTemp = dir + "/temp2/";
+  QDir().mkpath(otherTemp);
+  ASSERT_TRUE(QFile::link(folder, otherTemp + QStringLiteral("quorvel-%1").arg(::getuid())));
+  copy = PrepareSdlCopy(0, program, otherTemp);
+  EXPECT_NE(copy.Error, "");
+  EXPECT_FALSE(QFileInfo::exists(folder + "SDL_0.so"));
 }
 
 TEST(CatchAllTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {

@@ -1,0 +1,173 @@
+#include "app/preview/PreviewPanel.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QSlider>
+
+#include "app/report/ExceptionGuard.h"
+#include "app/report/ReportSink.h"
+#include "app/sources/SourceList.h"
+#include "media/player/FFPlay.h"
+
+namespace quorvel {
+
+namespace {
+
+// The header keeps the states as numbers.
+static_assert(psPlay == 0 && psStop == 4);
+constexpr int kSliderMax = 1000;
+}
+
+TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, const TPlayerLibraries& ALibraries,
+                             QObject* AParent)
+    : QObject(AParent), FUi(AControls), FList(AList), FLibraries(ALibraries), FPlayer(std::make_unique<TFFPlayer>()) {
+  FUi.Play->setCheckable(true);
+  FUi.Pause->setCheckable(true);
+  FUi.Slider->setRange(0, kSliderMax);
+  FUi.Slider->setPageStep(50);
+  FUi.PlayTime->setAlignment(Qt::AlignCenter);
+  FUi.PlayTime->setText(QStringLiteral("00:00:00 / 00:00:00"));
+
+  FPlayer->SetDisableDisplay(true);
+  FPlayer->SetOnFileOpen([this](TObject*, int64_t ADuration, int, int, int& AWidth, int& AHeight) {
+    FFPlayerFileOpen(ADuration, AWidth, AHeight);
+  });
+  FPlayer->SetOnPosition([this](TObject*, int64_t APTS) { RunGuarded([&] { FFPlayerPosition(APTS); }); });
+  FPlayer->SetOnState([this](TObject*, TPlayState AState) { RunGuarded([&] { FFPlayerState(AState); }); });
+
+  connect(FUi.Play, &QAbstractButton::clicked, this, Guarded([this](bool) { PlayButtonClick(); }));
+  connect(FUi.Pause, &QAbstractButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
+  connect(FUi.Stop, &QAbstractButton::clicked, this, Guarded([this](bool) { StopButtonClick(); }));
+  connect(FUi.Slider, &QSlider::sliderPressed, this, [this] { SliderGrabbed(); });
+  connect(FUi.Slider, &QSlider::sliderReleased, this, Guarded([this] { SliderSettled(); }));
+  // A step by key or by a click beside the knob settles once the slider
+  // took its new value.
+  connect(FUi.Slider, &QAbstractSlider::actionTriggered, this, [this](int AAction) {
+    if (AAction == QAbstractSlider::SliderMove || AAction == QAbstractSlider::SliderNoAction) return;
+    QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { SliderSettled(); }); }, Qt::QueuedConnection);
+  });
+}
+
+TPreviewPanel::~TPreviewPanel() {
+  // The handlers talk to this panel: none may run once it goes.
+  FPlayer->SetOnPosition(nullptr);
+  FPlayer->SetOnState(nullptr);
+  FPlayer->Stop(true);
+  FPlayer->SetOnFileOpen(nullptr);
+}
+
+bool TPreviewPanel::PrepareSdl() { return FLibraries.LoadSdl(*FPlayer, 0); }
+
+void TPreviewPanel::PlayButtonClick() {
+  // The player's own state: the event saying so may still be on its way.
+  if (FActive && (FPreviewState == psPause || FPlayer->PlayState() == psPause)) {
+    FPlayer->Resume();
+    FUi.Play->setChecked(true);
+    FUi.Pause->setChecked(false);
+    return;
+  }
+  const int sel = FList.SelectedIndex();
+  const QString source = sel >= 0 ? FList.AudioFiles()[static_cast<size_t>(sel)].Source : QString();
+  if (source.isEmpty() || !QFileInfo(source).isFile()) {
+    FUi.Play->setChecked(false);
+    return;
+  }
+  OpenAudio(source);
+}
+
+void TPreviewPanel::PauseButtonClick() {
+  if (!FActive) {
+    FUi.Pause->setChecked(false);
+    return;
+  }
+  FPlayer->TogglePause();
+  // One of the two at most stays down: the one that says what plays.
+  const bool paused = FPlayer->Paused();
+  FUi.Pause->setChecked(paused);
+  FUi.Play->setChecked(!paused);
+}
+
+void TPreviewPanel::StopButtonClick() {
+  FUi.Play->setChecked(false);
+  FUi.Pause->setChecked(false);
+  FPlayer->Stop(true);
+  FActive = false;
+  SetSlider(kSliderMax);
+  FUi.Slider->update();
+  FUi.PlayTime->setText(FormatMediaTime(FDuration) + " / " + FormatMediaTime(FDuration));
+}
+
+void TPreviewPanel::StopIfActive() {
+  // Opened and neither stopped nor at its end since (the end runs Stop):
+  // playing or paused. The state events may still be on their way.
+  if (FActive) StopButtonClick();
+}
+
+void TPreviewPanel::OpenAudio(const QString& AFileName) {
+  TReportSink& report = FLibraries.Report();
+  if (!FLibraries.LoadAV(*FPlayer)) {
+    const QString error = QString::fromStdString(FPlayer->LastErrMsg());
+    report.AddLogLine("-> " + error);
+    report.ReportError(error, QStringLiteral("CLM_LoadAVLib"));
+    FUi.Play->setChecked(false);
+    return;
+  }
+  // Also when the list's preparation could not load it: the next play
+  // tries again (a failure is reported there).
+  if (!PrepareSdl()) {
+    FUi.Play->setChecked(false);
+    return;
+  }
+  FActive = false;
+  if (!FPlayer->Open(AFileName.toStdString(), nullptr, false)) {
+    const QString error = QString::fromStdString(FPlayer->LastErrMsg());
+    report.AddLogLine("-> " + error);
+    report.ReportError(error, QStringLiteral("CLM_FFPlayerOpen"));
+    FUi.Play->setChecked(false);
+    return;
+  }
+  FActive = true;
+  FUi.Play->setChecked(true);
+  FUi.Pause->setChecked(false);
+}
+
+void TPreviewPanel::FFPlayerFileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight) {
+  // No drawing surface here: the desktop's size.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    AScreenWidth = screen->size().width();
+    AScreenHeight = screen->size().height();
+  }
+  FDuration = ADuration;
+}
+
+void TPreviewPanel::FFPlayerPosition(int64_t APosition) {
+  if (APosition >= 0 && FDuration > 0 && !FLeftButtonDown() && !FTrackDragging)
+    SetSlider(static_cast<int>(APosition * kSliderMax / FDuration));
+  if (APosition > 0) FUi.PlayTime->setText(FormatMediaTime(APosition) + " / " + FormatMediaTime(FDuration));
+}
+
+void TPreviewPanel::FFPlayerState(int AState) {
+  FPreviewState = AState;
+  if (AState == psEnd) StopButtonClick();
+}
+
+void TPreviewPanel::SliderGrabbed() { FTrackDragging = true; }
+
+void TPreviewPanel::SliderSettled() {
+  if (FTrackChanging || FLeftButtonDown()) return;
+  // A length the player could not tell gives no point to seek to.
+  if (FActive && FDuration > 0) FPlayer->Seek(FDuration * FUi.Slider->value() / kSliderMax, 0, false);
+  FTrackDragging = false;
+}
+
+void TPreviewPanel::SetSlider(int AValue) {
+  FTrackChanging = true;
+  FUi.Slider->setValue(AValue);
+  FTrackChanging = false;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,85 @@
+// The preview player below the source list: Play, Pause and Stop, the
+// position slider and the play time label, playing the selected row's file
+// through the panel's own player. The player draws no picture here: it opens
+// with the display disabled and no window. Whatever must silence the preview
+// (closing the window, a conversion, the trim dialog) calls StopIfActive.
+//
+// Owner: the user-interface thread; the player raises its events there.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+#include <memory>
+
+#include "app/preview/PlayerLibraries.h"
+
+class QLabel;
+class QSlider;
+class QAbstractButton;
+
+namespace quorvel {
+
+class TFFPlayer;
+class TReportSink;
+class TSourceList;
+
+class TPreviewPanel : public QObject {
+  Q_OBJECT
+public:
+  struct TControls {
+    QAbstractButton* Play = nullptr;
+    QAbstractButton* Pause = nullptr;
+    QAbstractButton* Stop = nullptr;
+    QSlider* Slider = nullptr;
+    QLabel* PlayTime = nullptr;
+  };
+  TPreviewPanel(const TControls& AControls, TSourceList& AList, const TPlayerLibraries& ALibraries,
+                QObject* AParent = nullptr);
+  ~TPreviewPanel() override;
+
+  // The preview's SDL copy (player 0); false when it could not be loaded
+  // (reported).
+  bool PrepareSdl();
+
+  void PlayButtonClick();
+  void PauseButtonClick();
+  void StopButtonClick();
+  // Opens AFileName and plays it from its start.
+  void OpenAudio(const QString& AFileName);
+  // Stop, when a file is playing or paused.
+  void StopIfActive();
+
+  TFFPlayer& Player() { return *FPlayer; }
+  // The last TPlayState the player reported (psPlay before any). The
+  // player's header stays out of the window's: its event types share
+  // names with the conversion engine's.
+  int PreviewState() const { return FPreviewState; }
+  bool TrackDragging() const { return FTrackDragging; }
+  int64_t Duration() const { return FDuration; }
+  // Tests stand in for the mouse button.
+  void SetButtonProbe(TButtonProbe AProbe) { FLeftButtonDown = std::move(AProbe); }
+
+private:
+  void FFPlayerFileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
+  void FFPlayerPosition(int64_t APosition);
+  void FFPlayerState(int AState);
+  void SliderGrabbed();
+  void SliderSettled();
+  void SetSlider(int AValue);
+
+  TControls FUi;
+  TSourceList& FList;
+  const TPlayerLibraries& FLibraries;
+  TButtonProbe FLeftButtonDown = IsLeftButtonDown;
+  std::unique_ptr<TFFPlayer> FPlayer;
+  int64_t FDuration = 0;         // what the player reported for the open file
+  bool FTrackChanging = false;   // the slider is being set, not dragged
+  bool FTrackDragging = false;   // the user holds the knob
+  bool FActive = false;          // a file was opened and not stopped since
+  int FPreviewState = 0;  // psPlay
+};
+
+}  // namespace quorvel

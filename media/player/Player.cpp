@@ -563,8 +563,21 @@ bool TCustomPlayer::WaitEvent(SDL_Event& AEvent) {
     // does not know of): SDL_WaitEvent then returns it.
     FPushedCond.wait_for(lock, std::chrono::milliseconds(100), [this] { return FPushedEvents > 0; });
     if (FPushedEvents > 0) --FPushedEvents;
+    return FSDL.SDL_WaitEvent(&AEvent) != 0;
   }
-  return FSDL.SDL_WaitEvent(&AEvent) != 0;
+  // A window posts events of its own. SDL_WaitEvent would look every 10 ms
+  // and so show pictures up to 10 ms late: the player's own events are
+  // taken at once, the window's within 5 ms.
+  for (;;) {
+    {
+      std::unique_lock lock(FPushedLock);
+      FPushedCond.wait_for(lock, std::chrono::milliseconds(5), [this] { return FPushedEvents > 0; });
+      if (FPushedEvents > 0) --FPushedEvents;
+    }
+    const int got = FSDL.SDL_PollEvent(&AEvent);
+    if (got > 0) return true;
+    if (got < 0 || !FWindowEvents) return FSDL.SDL_WaitEvent(&AEvent) != 0;
+  }
 }
 
 void TCustomPlayer::PushQuitEvent(TVideoState* is) { PushUserEvent(kQuitEvent, is); }

@@ -16,6 +16,7 @@
   FN(SDL_CloseAudio, SDL_CloseAudio)            \
   FN(SDL_MixAudio, SDL_MixAudio)                \
   FN(SDL_WaitEvent, SDL_WaitEvent)              \
+  FN(SDL_PollEvent, SDL_PollEvent)              \
   FN(SDL_PushEvent, SDL_PushEvent)              \
   FN(SDL_EventState, SDL_EventState)            \
   FN(SDL_GetVideoInfo, SDL_GetVideoInfo)        \

@@ -464,11 +464,14 @@ TEST_F(RunTest, VideoIsCopiedOrReEncodedNextToTheAudio) {
 // A preview window paints on the main thread while the run waits for it.
 class TMainThreadPreviewer : public TPreviewer {
 public:
-  explicit TMainThreadPreviewer(std::atomic<int>& APainted) : FPainted(APainted) {}
+  TMainThreadPreviewer(std::atomic<int>& APainted, std::atomic<bool>& AWaiting)
+      : FPainted(APainted), FWaiting(AWaiting) {}
   bool PaintFrame(const TBitmap& ABitmap, int, int64_t) override {
     const int width = ABitmap.Width();
+    FWaiting = true;  // until the main thread has painted
     CallInMainThread([&] {
       EXPECT_EQ(width, 280);
+      FWaiting = false;
       ++FPainted;
     });
     return true;
@@ -476,6 +479,7 @@ public:
 
 private:
   std::atomic<int>& FPainted;
+  std::atomic<bool>& FWaiting;
 };
 
 TEST_F(RunTest, ThePreviewCanBeSwitchedOffFromTheMainThreadWhileItPaints) {
@@ -485,9 +489,10 @@ TEST_F(RunTest, ThePreviewCanBeSwitchedOffFromTheMainThreadWhileItPaints) {
   test::ApplyOptions(*job, {{"vcodec", "mpeg4"}, {"s", "280x160"}, {"acodec", "mp2"}});
   ASSERT_EQ(job->open_output_file(dir + "/preview.avi", false), 1) << job->LastErrMsg();
   std::atomic<int> painted{0};
+  std::atomic<bool> waiting{false};
   std::atomic<bool> ended{false};
   job->PreviewInterval = 0;
-  job->PreviewerFactory = [&] { return std::make_unique<TMainThreadPreviewer>(painted); };
+  job->PreviewerFactory = [&] { return std::make_unique<TMainThreadPreviewer>(painted, waiting); };
   job->set_post_hooks(phPreview);
   job->OnTerminate = [&](TObject*) { ended = true; };
   job->StartConvert(true)->Resume();
@@ -498,8 +503,10 @@ TEST_F(RunTest, ThePreviewCanBeSwitchedOffFromTheMainThreadWhileItPaints) {
     }
   };
   serveUntil([&] { return painted > 0 || ended; });
-  // The run is most likely inside a paint, waiting for this thread: the
-  // change must not wait for the run in turn.
+  // Without serving, until the run is inside its next paint, waiting for
+  // this thread: the change must not wait for the run in turn (it did,
+  // for good: the run held the hook lock while it waited).
+  while (!waiting && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   job->set_post_hooks(0);
   const int before = painted;
   serveUntil([&] { return ended.load(); });

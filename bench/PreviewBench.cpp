@@ -42,6 +42,7 @@
 #include "app/shell/QtMainThreadHost.h"
 #include "app/shell/Widgets.h"
 #include "app/sources/SourceList.h"
+#include "BenchServices.h"
 #include "media/decoder/FFDecode.h"
 #include "media/runtime/MediaRuntime.h"
 #include "media/player/FFPlay.h"
@@ -51,28 +52,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 
-class TQuietDesktop : public quorvel::TDesktop {
-public:
-  bool OpenUrl(const QUrl&) override { return true; }
-};
-
-class TQuietPower : public quorvel::TPowerService {
-public:
-  QString VersionText() override { return {}; }
-  bool PowerOff(QString&) override { return true; }
-};
-
-class TCountingSink : public quorvel::TReportSink {
-public:
-  void ReportError(const QString& AText, const QString&) override {
-    std::fprintf(stderr, "error: %s\n", qPrintable(AText));
-    ++Errors;
-  }
-  void AddLogLine(const QString&) override {}
-  void AppendLogText(const QString&) override {}
-  void FFLoggerLog(uint32_t, quorvel::TLogLevel, const std::string&) override {}
-  int Errors = 0;
-};
+using quorvel::bench::TCountingSink;
+using quorvel::bench::TQuietDesktop;
+using quorvel::bench::TQuietPower;
 
 bool Sox(const QString& AArgs) { return std::system(("sox " + AArgs + " 2>/dev/null").toLocal8Bit().constData()) == 0; }
 

@@ -28,6 +28,7 @@
 #include "app/shell/PowerService.h"
 #include "app/shell/QtMainThreadHost.h"
 #include "app/sources/SourceList.h"
+#include "BenchServices.h"
 #include "media/runtime/MediaRuntime.h"
 
 namespace {
@@ -38,30 +39,6 @@ double ProcessCpuSeconds() {
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
-
-// Nothing is opened and nothing shown: the figures are the conversion's.
-class TQuietDesktop : public quorvel::TDesktop {
-public:
-  bool OpenUrl(const QUrl&) override { return true; }
-};
-
-class TQuietPower : public quorvel::TPowerService {
-public:
-  QString VersionText() override { return {}; }
-  bool PowerOff(QString&) override { return true; }
-};
-
-class TCountingSink : public quorvel::TReportSink {
-public:
-  void ReportError(const QString& AText, const QString&) override {
-    std::fprintf(stderr, "error: %s\n", qPrintable(AText));
-    ++Errors;
-  }
-  void AddLogLine(const QString&) override {}
-  void AppendLogText(const QString&) override {}
-  void FFLoggerLog(uint32_t, quorvel::TLogLevel, const std::string&) override {}
-  int Errors = 0;
-};
 
 }  // namespace
 
@@ -94,9 +71,9 @@ int main(int argc, char** argv) {
     inputs << f;
   }
 
-  TQuietDesktop desktop;
-  TQuietPower power;
-  TCountingSink sink;
+  quorvel::bench::TQuietDesktop desktop;
+  quorvel::bench::TQuietPower power;
+  quorvel::bench::TCountingSink sink;
   quorvel::TMainForm form({QStringLiteral(QUORVEL_APP_DIR) + "/", {}, &desktop, &power}, sink);
   form.FormCreate();
   if (!form.PrepareSourceList()) return 2;

@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
@@ -111,6 +113,14 @@ QString TLocalSmtpServer::Received() const {
   QFile f(FOutFile);
   if (!f.open(QIODevice::ReadOnly)) return {};
   return QString::fromUtf8(f.readAll());
+}
+
+void SaveScreenshot(QWidget& AWidget, const QString& AName) {
+  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
+  QDir().mkpath(dir);
+  QApplication::processEvents();
+  const QString path = dir + "/" + AName + ".png";
+  EXPECT_TRUE(AWidget.grab().save(path)) << path.toStdString();
 }
 
 }  // namespace quorvel::test

@@ -77,6 +77,10 @@ private:
 
 // Runs AAction on the next modal dialog once it is shown (polling the event
 // loop); the dialog's exec() then returns as AAction decides.
+// Writes a picture of AWidget, as it is drawn now, to the build's
+// screenshots folder as AName.png (scripts/screenshots collects them).
+void SaveScreenshot(QWidget& AWidget, const QString& AName);
+
 void OnNextModal(std::function<void(QWidget*)> AAction);
 // Clicks the push button named AObjectName on the next modal dialog.
 void ClickOnNextModal(const QString& AObjectName);

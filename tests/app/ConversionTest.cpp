@@ -933,13 +933,6 @@ TEST_F(ListWindowTest, DrawsTheSkinsRowPictureFilmIconAndBlackCaptions) {
   EXPECT_GT(black, 0);
 }
 
-void Shot(QWidget& AWidget, const QString& AName) {
-  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
-  QDir().mkpath(dir);
-  QApplication::processEvents();
-  EXPECT_TRUE(AWidget.grab().save(dir + "/" + AName + ".png"));
-}
-
 TEST(Screenshots, ListAndConversionDialog) {
   test::ResetUserState();
   test::TRecordingDesktop desktop;
@@ -956,12 +949,12 @@ TEST(Screenshots, ListAndConversionDialog) {
                         "golang-github-gabriel-vasile-mimetype-dev__mp4.mp4"})
     files << QString::fromStdString(SharedMedia(m));
   main.DropFiles(files);
-  Shot(main, "main-window-filled");
+  test::SaveScreenshot(main, "main-window-filled");
   test::OnNextModal([&](QWidget* AModal) {
     auto* form = static_cast<TConvForm*>(AModal);
     QTRY_VERIFY_WITH_TIMEOUT(form->ProgressTotal->value() > 0 || !form->isVisible(), 10000);
     form->PauseButton->click();
-    if (form->isVisible()) Shot(*form, "conversion-dialog");
+    if (form->isVisible()) test::SaveScreenshot(*form, "conversion-dialog");
     form->PauseButton->click();
   });
   main.Conversion().ConvertButtonClick();

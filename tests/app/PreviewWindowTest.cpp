@@ -13,6 +13,7 @@
 #include <memory>
 #include <thread>
 
+#include "AppTestSupport.h"
 #include "app/conversion/PreviewWindow.h"
 #include "media/runtime/MainThread.h"
 
@@ -111,10 +112,7 @@ TEST(Screenshots, WritesThePreviewWindow) {
     }
   ASSERT_TRUE(PaintFromAJob(preview, bitmap, 83250000));
   ASSERT_NE(preview.Window(), nullptr);
-  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
-  QDir().mkpath(dir);
-  const QString path = dir + "/preview-window.png";
-  EXPECT_TRUE(preview.Window()->grab().save(path)) << path.toStdString();
+  test::SaveScreenshot(*preview.Window(), "preview-window");
 }
 
 }  // namespace

@@ -107,13 +107,9 @@ TEST(AppWindowsTest, CodecLockWaitRunsMediaCallsButNoClick) {
 }
 
 void SaveShot(QWidget& AWidget, const QString& AName) {
-  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
-  QDir().mkpath(dir);
   AWidget.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&AWidget));
-  QApplication::processEvents();
-  const QString path = dir + "/" + AName + ".png";
-  EXPECT_TRUE(AWidget.grab().save(path)) << path.toStdString();
+  test::SaveScreenshot(AWidget, AName);
 }
 
 TEST(Screenshots, WritesPicturesOfTheWindows) {

@@ -632,12 +632,6 @@ TEST_F(PlayerWindowTest, TrimStopsThePreviewPlaysOnItsOwnCopyAndTheTrimmedRowCon
 
 // ------------------------------------------------------------ pictures
 
-void Shot(QWidget& AWidget, const QString& AName) {
-  const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
-  QDir().mkpath(dir);
-  EXPECT_TRUE(AWidget.grab().save(dir + "/" + AName + ".png"));
-}
-
 TEST(Screenshots, PreviewPlayingAndTrimDialog) {
   test::ResetUserState();
   test::TRecordingDesktop desktop;
@@ -653,7 +647,7 @@ TEST(Screenshots, PreviewPlayingAndTrimDialog) {
                   QString::fromStdString(test::SharedMedia("emacspeak__emacspeak.mp3"))});
   main.Ui().btnPlay->click();
   ASSERT_TRUE(WaitFor([&] { return main.Ui().sldPosition->value() > 100; }));
-  Shot(main, "main-window-playing");
+  test::SaveScreenshot(main, "main-window-playing");
   test::OnNextModal([&](QWidget* AModal) {
     auto* clip = static_cast<TClipForm*>(AModal);
     EXPECT_TRUE(WaitFor([&] { return clip->ClipPosition() > 300000; }));
@@ -661,7 +655,7 @@ TEST(Screenshots, PreviewPlayingAndTrimDialog) {
     clip->StartFieldOkClick();
     clip->TimeEnd()->setTime(QTime(0, 0, 3));
     clip->EndFieldOkClick();
-    Shot(*clip, "trim-dialog");
+    test::SaveScreenshot(*clip, "trim-dialog");
     clip->CancelClick();
   });
   main.TrimClick();

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "media/player/FFPlay.h"
+#include "media/player/Histogram.h"
 #include "media/runtime/ChannelMix.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/Stubs.h"
@@ -90,16 +91,7 @@ TCustomPlayer::TCallbackStats TCustomPlayer::CallbackStats() const {
 }
 
 int64_t TCustomPlayer::TCallbackStats::Percentile(double AFraction) const {
-  uint64_t total = 0;
-  for (uint64_t d : Durations) total += d;
-  if (total == 0) return 0;
-  const auto wanted = static_cast<uint64_t>(std::ceil(AFraction * static_cast<double>(total)));
-  uint64_t seen = 0;
-  for (int i = 0; i < kSteps; ++i) {
-    seen += Durations[i];
-    if (seen >= wanted) return int64_t{i + 1} * kStepMicroseconds;
-  }
-  return int64_t{kSteps} * kStepMicroseconds;
+  return int64_t{PercentileStep(Durations, AFraction)} * kStepMicroseconds;
 }
 
 void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "media/player/FFPlay.h"
+#include "media/player/Histogram.h"
 #include "media/runtime/Stubs.h"
 
 namespace quorvel {
@@ -166,16 +167,7 @@ TCustomPlayer::TVideoStats TCustomPlayer::VideoStats() const {
 }
 
 int64_t TCustomPlayer::TVideoStats::PercentileMs(double AFraction) const {
-  uint64_t total = 0;
-  for (uint64_t n : ErrorSteps) total += n;
-  if (total == 0) return 0;
-  const auto wanted = static_cast<uint64_t>(std::ceil(AFraction * static_cast<double>(total)));
-  uint64_t seen = 0;
-  for (int i = 0; i < kSteps; ++i) {
-    seen += ErrorSteps[i];
-    if (seen >= wanted) return i + 1;
-  }
-  return kSteps;
+  return PercentileStep(ErrorSteps, AFraction);
 }
 
 void TCustomPlayer::DequeuePicture(TVideoState* is) {

@@ -297,7 +297,7 @@ int TCustomPlayer::ConvertAudioFrame(TVideoState* is, const AVFrame* AFrame, boo
 void TCustomPlayer::CallAudioHook(TVideoState* is, uint8_t* ASamples, int ASize, double APts) {
   if (!FAudioHook) return;
   std::lock_guard<std::mutex> call(FHookCallLock);
-  TAudioHookEvent handler;
+  TPlayerAudioHookEvent handler;
   {
     std::lock_guard<std::mutex> lock(FHandlerLock);
     handler = FOnAudioHook;

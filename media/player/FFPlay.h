@@ -60,12 +60,12 @@ using TFileOpenEvent = std::function<void(TObject* Sender, int64_t ADuration, in
                                           int& AScreenWidth, int& AScreenHeight)>;
 using TPositionEvent = std::function<void(TObject* Sender, int64_t APTS)>;
 using TPlayStateEvent = std::function<void(TObject* Sender, TPlayState APlayState)>;
-using TBeforeFindStreamInfoEvent = std::function<void(TObject* Sender, void* AFormatContext)>;
+using TPlayerBeforeFindStreamInfoEvent = std::function<void(TObject* Sender, void* AFormatContext)>;
 // Runs on SDL's audio thread with the decoded samples (interleaved signed
 // 16-bit in the device format) before they are played; may change them in
 // place. Must return quickly and must not wait for the main thread.
-using TAudioHookEvent = std::function<void(TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
-                                           int ASampleRate, int AChannels)>;
+using TPlayerAudioHookEvent = std::function<void(TObject* Sender, int64_t APTS, uint8_t* ASample, int ASize,
+                                                 int ASampleRate, int AChannels)>;
 
 // Runs on the video thread with each picture (as it will be shown) before
 // it is queued; what it draws on ABitmap is shown unless it clears AUpdate.
@@ -297,8 +297,8 @@ public:
   void SetOnFileOpen(TFileOpenEvent AValue);
   void SetOnPosition(TPositionEvent AValue);
   void SetOnState(TPlayStateEvent AValue);
-  void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent AValue);
-  void SetOnAudioHook(TAudioHookEvent AValue);
+  void SetOnBeforeFindStreamInfo(TPlayerBeforeFindStreamInfoEvent AValue);
+  void SetOnAudioHook(TPlayerAudioHookEvent AValue);
 
   // ---- pieces of the audio path, public for their unit tests ----
   // The length correction of decoded audio when audio is not the master
@@ -545,8 +545,8 @@ private:
   TFileOpenEvent FOnFileOpen;
   TPositionEvent FOnPosition;
   TPlayStateEvent FOnState;
-  TBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
-  TAudioHookEvent FOnAudioHook;
+  TPlayerBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
+  TPlayerAudioHookEvent FOnAudioHook;
   TPlayerVideoHookEvent FOnVideoHook;
 };
 

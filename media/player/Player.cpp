@@ -155,11 +155,11 @@ void TCustomPlayer::SetOnState(TPlayStateEvent AValue) {
   std::lock_guard<std::mutex> lock(FHandlerLock);
   FOnState = std::move(AValue);
 }
-void TCustomPlayer::SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent AValue) {
+void TCustomPlayer::SetOnBeforeFindStreamInfo(TPlayerBeforeFindStreamInfoEvent AValue) {
   std::lock_guard<std::mutex> lock(FHandlerLock);
   FOnBeforeFindStreamInfo = std::move(AValue);
 }
-void TCustomPlayer::SetOnAudioHook(TAudioHookEvent AValue) {
+void TCustomPlayer::SetOnAudioHook(TPlayerAudioHookEvent AValue) {
   std::lock_guard<std::mutex> call(FHookCallLock);
   std::lock_guard<std::mutex> lock(FHandlerLock);
   FOnAudioHook = std::move(AValue);

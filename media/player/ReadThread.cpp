@@ -93,7 +93,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   is->ic = ic;
   if (Fgenpts) ic->flags |= AVFMT_FLAG_GENPTS;
 
-  TBeforeFindStreamInfoEvent before;
+  TPlayerBeforeFindStreamInfoEvent before;
   {
     std::lock_guard<std::mutex> lock(FHandlerLock);
     before = FOnBeforeFindStreamInfo;

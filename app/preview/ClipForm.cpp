@@ -511,8 +511,20 @@ void TClipForm::HandleUp(bool AStart) {
   // A move seeks only while no seek is pending, so the last one carried out
   // may be an earlier point than where the handle was let go: seek there.
   const QLabel* handle = AStart ? FStartHandle : FEndHandle;
-  if (FDuration > 0) FPlayer->Seek(HandleTime(handle->x()), 0, true);
-  drag.Released = true;
+  if (FDuration > 0) {
+    const int64_t time = HandleTime(handle->x());
+    FPlayer->Seek(time, 0, true);
+    // The point is where the handle was let go: a position still queued from
+    // before this seek would name an older place.
+    if (AStart)
+      SetClipStart(time);
+    else
+      SetClipEnd(time);
+    drag.Moved = false;
+    PlaceTrimLine();
+  } else {
+    drag.Released = true;
+  }
   if (FPlayer->Paused()) FPlayer->Resume();
   FPlayButton->setChecked(FPlayer->PlayState() != psStop && FPlayer->PlayState() != psEnd);
 }

@@ -320,8 +320,13 @@ public:
   static void BlendSubtitle(uint8_t* const APlanes[3], const int ALinesizes[3], const AVSubtitleRect& ARect,
                             int APictureWidth, int APictureHeight);
   // The head subtitle has had its time at AVideoPts: its end passed, or
-  // the next one's start.
+  // the next one's start. A subtitle that gives no end (an end time not
+  // after its start) stays until the next one starts.
   static bool SubtitleExpired(double AVideoPts, const TQueuedSubtitle& ASub, const TQueuedSubtitle* ANext);
+  // Which of the ASize subtitles queued from ARIndex (a ring of
+  // kSubPictureQueueSize) a picture of APts shows: the first that has
+  // started and not expired by then; -1 for none.
+  static int SubtitleForPicture(double APts, const TQueuedSubtitle* AQueue, int ARIndex, int ASize);
   // A subtitle palette entry: ARGB in, AYUV (BT.601 studio range) out.
   static uint32_t PaletteToYUVA(uint32_t ARGBA);
   // The wall-clock time (s) a picture of APts is due, from the playback's
@@ -400,11 +405,16 @@ private:
   void CallVideoHook(TVideoState* is, const TPicture& ADest, double APts, int AHeight, int AWidth);
   void SubtitleThreadProc(TVideoState* is);
   static void FreeSubtitle(TQueuedSubtitle& ASub);
+  // Frees every queued subtitle (subpq_mutex held).
+  static void DropQueuedSubtitles(TVideoState* is);
 
   // ---- presentation (VideoDisplay.cpp) ----
   void DequeuePicture(TVideoState* is);
   void CountShownPicture(TVideoState* is, const TQueuedPicture* vp, double ANow);
   void RetireSubtitles(TVideoState* is);
+  // Blends into vp's overlay the subtitle its time shows, unless the
+  // overlay has it already. overlay_lock held.
+  void BlendPictureSubtitle(TVideoState* is, TQueuedPicture* vp);
   bool HasSomethingToDraw(TVideoState* is) const;
   void DisplayVideo(TVideoState* is);
   int OpenVideoMode(TVideoState* is, bool AForce);

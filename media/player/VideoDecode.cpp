@@ -363,6 +363,10 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
     }
     avutil.av_image_copy(dst, dstLines, src, srcLines, AV_PIX_FMT_YUV420P, width, height);
     FSDL.SDL_UnlockYUVOverlay(overlay);
+    // CurrentFrame may read the slot shown last while it is rewritten:
+    // the time and the blended subtitle go with the pixels.
+    vp->pts = APts;
+    vp->subtitle_serial = 0;
   }
   TPicture target;
   for (int i = 0; i < 3; ++i) {
@@ -371,7 +375,6 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
   }
   CallVideoHook(is, target, APts, height, width);
 
-  vp->pts = APts;
   vp->pos = APos;
   vp->sar = AFrame->sample_aspect_ratio;
   is->pictq_windex = (is->pictq_windex + 1) % kPictureQueueSize;
@@ -529,6 +532,9 @@ void TCustomPlayer::SubtitleThreadProc(TVideoState* is) {
     if (QueueGet(is->subtitleq, &pkt, true) < 0) break;
     if (IsFlushPacket(is->subtitleq, pkt)) {
       avcodec.avcodec_flush_buffers(dec);
+      // A seek: what was decoded for the old place is not shown at the new.
+      std::lock_guard lock(is->subpq_mutex);
+      DropQueuedSubtitles(is);
       continue;
     }
     {
@@ -564,6 +570,7 @@ void TCustomPlayer::SubtitleThreadProc(TVideoState* is) {
     sp->sub = sub;
     sp->pts = pts;
     sp->valid = true;
+    sp->serial = ++is->subtitles_decoded;
     is->subpq_windex = (is->subpq_windex + 1) % kSubPictureQueueSize;
     std::lock_guard lock(is->subpq_mutex);
     is->subpq_size = is->subpq_size + 1;
@@ -574,6 +581,15 @@ void TCustomPlayer::FreeSubtitle(TQueuedSubtitle& ASub) {
   if (ASub.valid) avcodec.avsubtitle_free(&ASub.sub);
   ASub.sub = AVSubtitle{};
   ASub.valid = false;
+}
+
+void TCustomPlayer::DropQueuedSubtitles(TVideoState* is) {
+  while (is->subpq_size > 0) {
+    FreeSubtitle(is->subpq[is->subpq_rindex]);
+    is->subpq_rindex = (is->subpq_rindex + 1) % kSubPictureQueueSize;
+    is->subpq_size = is->subpq_size - 1;
+  }
+  is->subpq_cond.notify_all();
 }
 
 }  // namespace quorvel

@@ -48,8 +48,22 @@ TCustomPlayer::TPictureVerdict TCustomPlayer::JudgePicture(double ANow, double A
 }
 
 bool TCustomPlayer::SubtitleExpired(double AVideoPts, const TQueuedSubtitle& ASub, const TQueuedSubtitle* ANext) {
-  if (AVideoPts > ASub.pts + ASub.sub.end_display_time / 1000.0) return true;
+  // A DVD subtitle without a stop command decodes with an end of 0: taken
+  // as an end it would retire the subtitle before its first picture.
+  const bool hasEnd = ASub.sub.end_display_time > ASub.sub.start_display_time;
+  if (hasEnd && AVideoPts > ASub.pts + ASub.sub.end_display_time / 1000.0) return true;
   return ANext && AVideoPts > ANext->pts + ANext->sub.start_display_time / 1000.0;
+}
+
+int TCustomPlayer::SubtitleForPicture(double APts, const TQueuedSubtitle* AQueue, int ARIndex, int ASize) {
+  for (int i = 0; i < ASize; ++i) {
+    const int index = (ARIndex + i) % kSubPictureQueueSize;
+    const TQueuedSubtitle& sp = AQueue[index];
+    const TQueuedSubtitle* next = i + 1 < ASize ? &AQueue[(index + 1) % kSubPictureQueueSize] : nullptr;
+    if (sp.valid && APts >= sp.pts + sp.sub.start_display_time / 1000.0 && !SubtitleExpired(APts, sp, next))
+      return index;
+  }
+  return -1;
 }
 
 void TCustomPlayer::BlendSubtitle(uint8_t* const APlanes[3], const int ALinesizes[3], const AVSubtitleRect& ARect,
@@ -181,26 +195,37 @@ void TCustomPlayer::RetireSubtitles(TVideoState* is) {
   if (!is->subtitle_st.load()) return;
   if (is->subtitle_stream_changed) {
     std::lock_guard lock(is->subpq_mutex);
-    while (is->subpq_size > 0) {
-      FreeSubtitle(is->subpq[is->subpq_rindex]);
-      is->subpq_rindex = (is->subpq_rindex + 1) % kSubPictureQueueSize;
-      is->subpq_size = is->subpq_size - 1;
-    }
+    DropQueuedSubtitles(is);
     is->subtitle_stream_changed = 0;
-    is->subpq_cond.notify_all();
     return;
   }
   const double now = is->video_current_pts;
+  std::lock_guard lock(is->subpq_mutex);
   while (is->subpq_size > 0) {
     TQueuedSubtitle* sp = &is->subpq[is->subpq_rindex];
     TQueuedSubtitle* sp2 = is->subpq_size > 1 ? &is->subpq[(is->subpq_rindex + 1) % kSubPictureQueueSize] : nullptr;
     if (!SubtitleExpired(now, *sp, sp2)) break;
     FreeSubtitle(*sp);
     is->subpq_rindex = (is->subpq_rindex + 1) % kSubPictureQueueSize;
-    std::lock_guard lock(is->subpq_mutex);
     is->subpq_size = is->subpq_size - 1;
     is->subpq_cond.notify_all();
   }
+}
+
+void TCustomPlayer::BlendPictureSubtitle(TVideoState* is, TQueuedPicture* vp) {
+  if (!is->subtitle_st.load() || !vp->bmp) return;
+  std::lock_guard lock(is->subpq_mutex);
+  const int index = SubtitleForPicture(vp->pts, is->subpq, is->subpq_rindex, is->subpq_size);
+  if (index < 0) return;
+  TQueuedSubtitle* sp = &is->subpq[index];
+  // Blending again would darken a see-through subtitle at every redraw.
+  if (vp->subtitle_serial == sp->serial) return;
+  FSDL.SDL_LockYUVOverlay(vp->bmp);
+  uint8_t* planes[3] = {vp->bmp->pixels[0], vp->bmp->pixels[2], vp->bmp->pixels[1]};
+  const int lines[3] = {vp->bmp->pitches[0], vp->bmp->pitches[2], vp->bmp->pitches[1]};
+  for (unsigned i = 0; i < sp->sub.num_rects; ++i) BlendSubtitle(planes, lines, *sp->sub.rects[i], vp->width, vp->height);
+  FSDL.SDL_UnlockYUVOverlay(vp->bmp);
+  vp->subtitle_serial = sp->serial;
 }
 
 // ---- drawing ----
@@ -266,17 +291,7 @@ void TCustomPlayer::DisplayImage(TVideoState* is) {
   if (index < 0) return;
   TQueuedPicture* vp = &is->pictq[index];
   if (!vp->bmp) return;
-  if (is->subtitle_st.load() && is->subpq_size > 0) {
-    TQueuedSubtitle* sp = &is->subpq[is->subpq_rindex];
-    if (sp->valid && vp->pts >= sp->pts + sp->sub.start_display_time / 1000.0) {
-      FSDL.SDL_LockYUVOverlay(vp->bmp);
-      uint8_t* planes[3] = {vp->bmp->pixels[0], vp->bmp->pixels[2], vp->bmp->pixels[1]};
-      const int lines[3] = {vp->bmp->pitches[0], vp->bmp->pitches[2], vp->bmp->pitches[1]};
-      for (unsigned i = 0; i < sp->sub.num_rects; ++i)
-        BlendSubtitle(planes, lines, *sp->sub.rects[i], vp->width, vp->height);
-      FSDL.SDL_UnlockYUVOverlay(vp->bmp);
-    }
-  }
+  BlendPictureSubtitle(is, vp);
   const TRect r = DisplayRect(FAspectRatio, is->width, is->height, vp->sar, vp->width, vp->height);
   is->no_background = 0;
   SDL_Rect rect{static_cast<Sint16>(r.x + is->xleft), static_cast<Sint16>(r.y + is->ytop),
@@ -486,6 +501,9 @@ const TBitmap& TCustomPlayer::CurrentFrame(int64_t& APTS) {
     std::memset(bitmap.Bits(), 0, bitmap.SizeBytes());
     return bitmap;
   }
+  // The picture as it is shown: with the subtitle of its time (the head
+  // picture is read before the refresh draws it).
+  BlendPictureSubtitle(is, vp);
   FSDL.SDL_LockYUVOverlay(vp->bmp);
   TPicture picture;
   picture.data[0] = vp->bmp->pixels[0];

@@ -92,6 +92,10 @@ struct TQueuedPicture {
   int width = 0, height = 0;  // the overlay's size
   AVRational sar{0, 1};    // the picture's pixel aspect
   int allocated = 0;       // pictq_mutex
+  // The subtitle blended into the overlay (its serial; 0: none), so that
+  // a picture drawn again or read by CurrentFrame gets it once; with the
+  // pixels, under overlay_lock.
+  uint64_t subtitle_serial = 0;
   std::atomic<double> target_time{0};  // wall-clock time (s) at which it is due
 };
 
@@ -100,6 +104,7 @@ struct TQueuedSubtitle {
   AVSubtitle sub{};
   double pts = 0;  // s
   bool valid = false;
+  uint64_t serial = 0;  // from 1, in decoding order
 };
 
 struct TVideoState {
@@ -195,12 +200,14 @@ struct TVideoState {
   TCodecContextPtr subtitle_dec;        // the subtitle thread's decoder
   std::thread subtitle_tid;
   // Decoded subtitles, YUVA palettes. Slots are written by the subtitle
-  // thread while not counted in subpq_size and freed by the event loop;
-  // the counters under subpq_mutex.
+  // thread while not counted in subpq_size; counted slots are read (by the
+  // event loop and CurrentFrame) and freed (by the event loop, or by the
+  // subtitle thread at a seek) under subpq_mutex, with the counters.
   TQueuedSubtitle subpq[kSubPictureQueueSize];
   std::atomic<int> subpq_size{0};
-  int subpq_rindex = 0;                 // event loop
+  int subpq_rindex = 0;                 // subpq_mutex
   int subpq_windex = 0;                 // subtitle thread
+  uint64_t subtitles_decoded = 0;       // subtitle thread: the last serial given
   std::mutex subpq_mutex;
   std::condition_variable subpq_cond;
   std::atomic<int> subtitle_stream_changed{0};

@@ -38,6 +38,20 @@ struct TVideoSpec {
 // Writes ASpec's file at APath (without its extension) and returns its name.
 std::string MakeVideoFile(const std::string& APath, const TVideoSpec& ASpec, const TDrawPicture& ADraw);
 
+// One bitmap subtitle: a solid box of one colour (0xAARRGGBB) from StartMs
+// to EndMs of the clip (EndMs 0: the subtitle gives no end).
+struct TBoxSubtitle {
+  int64_t StartMs, EndMs;
+  int X, Y, Width, Height;
+  uint32_t Colour;
+};
+
+// Copies every stream of AVideoFile into a Matroska file at APath and adds
+// a DVD (bitmap) subtitle track of ASubtitles, encoded by the library's
+// dvdsub encoder for pictures of AWidth x AHeight. Returns APath.
+std::string AddBoxSubtitles(const std::string& AVideoFile, const std::string& APath, int AWidth, int AHeight,
+                            const std::vector<TBoxSubtitle>& ASubtitles);
+
 // The colours the solid-colour clips change through, one per second (YUV).
 struct TSolidColour {
   uint8_t Y, U, V;

@@ -9,12 +9,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "../decoder/DecoderTestSupport.h"
 #include "PlayerTestSupport.h"
 #include "VideoFile.h"
 #include "media/runtime/Format.h"
+#include "media/runtime/LibHandles.h"
 #include "support/TestPaths.h"
 
 namespace quorvel {
@@ -302,6 +306,162 @@ TEST_F(PlayerVideoTest, OpenedPausedQueuesTwoPicturesThenPauses) {
   player.CurrentFrame(later);
   EXPECT_EQ(later, stepped) << "the step went on playing";
   player.Stop(true);
+}
+
+// ---- bitmap subtitles ----
+
+// Four DVD subtitles over a plain blue clip, each a box of its own colour in
+// its own place. Every start and end lies 20 ms from the nearest picture
+// time (the clip has one each 40 ms; DVD times are in steps of 1024/90 ms,
+// which moves an end back by less than 12 ms), so each picture is either
+// inside a subtitle's time or outside it, with no picture in doubt.
+struct TShownBox {
+  const char* Name;
+  TBoxSubtitle Box;
+  int64_t LeavesMs;  // its end, or the next one's start when that is earlier or it has none
+  TRGB Colour;
+};
+const TShownBox kShownBoxes[] = {
+    {"A (leaves at its end)", {1020, 2020, 40, 150, 80, 60, 0xFFFFFFFF}, 2020, {255, 255, 255}},
+    {"B (overlapped by C)", {2220, 3820, 180, 150, 80, 60, 0xFFFFFF00}, 3020, {255, 255, 0}},
+    {"C (no end of its own)", {3020, 0, 320, 150, 80, 60, 0xFF00FF00}, 3820, {0, 255, 0}},
+    {"D (leaves at its end)", {3820, 4420, 460, 150, 80, 60, 0xFFFF0000}, 4420, {255, 0, 0}},
+};
+const TRGB kClipBlue{0, 0, 255};
+
+class PlayerSubtitleTest : public PlayerVideoTest {
+ protected:
+  // The clip with its subtitles (made once per test).
+  std::string MakeClip() {
+    TVideoSpec spec;
+    spec.Frames = 125;
+    spec.ToneHz = {300, 600, 900, 1200, 300};
+    const std::string video = MakeVideoFile(Dir + "/plain", spec, [](const TDrawnPicture& APicture) {
+      const TSolidColour& blue = SecondColour(2);
+      APicture.Fill(0, 0, APicture.Width, APicture.Height, blue.Y, blue.U, blue.V);
+    });
+    std::vector<TBoxSubtitle> boxes;
+    for (const TShownBox& b : kShownBoxes) boxes.push_back(b.Box);
+    return AddBoxSubtitles(video, Dir + "/subtitled.mkv", spec.Width, spec.Height, boxes);
+  }
+
+  // Checks one picture: each box is shown in its colour exactly when the
+  // picture's time is inside the box's, and the rest stays blue. Counts the
+  // pictures each box was seen on.
+  void CheckPicture(const TBitmap& ABitmap, int64_t APTS, int ASeen[]) {
+    const int64_t ms = APTS / 1000;
+    for (size_t i = 0; i < std::size(kShownBoxes); ++i) {
+      const TShownBox& b = kShownBoxes[i];
+      const bool want = ms >= b.Box.StartMs && ms < b.LeavesMs;
+      const TRGB got = PixelAt(ABitmap, b.Box.X + b.Box.Width / 2, b.Box.Y + b.Box.Height / 2);
+      const TRGB colour = want ? b.Colour : kClipBlue;
+      EXPECT_TRUE(Near(got, colour.R, colour.G, colour.B))
+          << b.Name << (want ? " missing" : " shown") << " on the picture at " << ms << " ms";
+      if (want && Near(got, colour.R, colour.G, colour.B)) ++ASeen[i];
+    }
+    EXPECT_TRUE(Near(PixelAt(ABitmap, 320, 300), 0, 0, 255)) << "below the boxes at " << ms << " ms";
+  }
+
+  // Samples CurrentFrame until the playback ends or a picture at or past
+  // AUntilMs was seen, checking every picture from AFromMs on.
+  void SamplePictures(TFFPlayer& APlayer, EventRecorder& AEvents, int64_t AFromMs, int64_t AUntilMs, int ASeen[]) {
+    const auto started = std::chrono::steady_clock::now();
+    for (;;) {
+      if (!AEvents.States().empty() && AEvents.States().back() == psEnd) break;
+      // Only a hang guard: the clip lasts five seconds.
+      if (std::chrono::steady_clock::now() - started > std::chrono::seconds(120)) {
+        ADD_FAILURE() << "the playback did not get there";
+        break;
+      }
+      // Before the first picture is shown the slot may still be empty.
+      if (APlayer.VideoStats().Shown == 0) {
+        SleepMs(10);
+        continue;
+      }
+      int64_t pts = -1;
+      const TBitmap& bitmap = APlayer.CurrentFrame(pts);
+      if (bitmap.Width() == 640 && pts >= AFromMs * 1000) {
+        CheckPicture(bitmap, pts, ASeen);
+        if (HasFailure()) return;  // one picture's report is enough
+        if (pts >= AUntilMs * 1000) break;
+      }
+      SleepMs(10);
+    }
+  }
+};
+
+TEST_F(PlayerSubtitleTest, TheClipHasAVideoASoundAndADvdSubtitleTrack) {
+  const std::string file = MakeClip();
+  AVFormatContext* ic = nullptr;
+  ASSERT_GE(avformat.avformat_open_input(&ic, file.c_str(), nullptr, nullptr), 0);
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> guard(
+      ic, [](AVFormatContext* c) { avformat.avformat_close_input(&c); });
+  ASSERT_GE(avformat.avformat_find_stream_info(ic, nullptr), 0);
+  EXPECT_STREQ(ic->iformat->name, "matroska,webm");
+  std::vector<AVMediaType> kinds;
+  int subtitle = -1;
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    kinds.push_back(ic->streams[i]->codecpar->codec_type);
+    if (kinds.back() == AVMEDIA_TYPE_SUBTITLE) subtitle = static_cast<int>(i);
+  }
+  EXPECT_EQ(kinds, (std::vector<AVMediaType>{AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE}));
+  ASSERT_GE(subtitle, 0);
+  EXPECT_EQ(ic->streams[subtitle]->codecpar->codec_id, AV_CODEC_ID_DVD_SUBTITLE);
+  // One packet per subtitle, at its start, lasting until its end (none
+  // for the one without).
+  std::vector<std::pair<int64_t, int64_t>> packets;
+  TPacketPtr pkt(avcodec.av_packet_alloc());
+  while (avformat.av_read_frame(ic, pkt.get()) >= 0) {
+    if (pkt->stream_index == subtitle) {
+      const AVRational tb = ic->streams[subtitle]->time_base;
+      packets.emplace_back(avutil.av_rescale_q(pkt->pts, tb, AVRational{1, 1000}),
+                           avutil.av_rescale_q(pkt->duration, tb, AVRational{1, 1000}));
+    }
+    avcodec.av_packet_unref(pkt.get());
+  }
+  std::vector<std::pair<int64_t, int64_t>> want;
+  for (const TShownBox& b : kShownBoxes) want.emplace_back(b.Box.StartMs, b.Box.EndMs ? b.Box.EndMs - b.Box.StartMs : 0);
+  EXPECT_EQ(packets, want);
+}
+
+TEST_F(PlayerSubtitleTest, SubtitlesShowFromTheirStartUntilTheirEndOrTheNextOnesStart) {
+  const std::string file = MakeClip();
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
+  EXPECT_GE(player.SubtitleStreamIndex(), 0);
+  int seen[std::size(kShownBoxes)] = {};
+  SamplePictures(player, events, 0, 4900, seen);
+  player.Stop(true);
+  for (size_t i = 0; i < std::size(kShownBoxes); ++i)
+    EXPECT_GT(seen[i], 0) << kShownBoxes[i].Name << " was on no picture sampled";
+}
+
+TEST_F(PlayerSubtitleTest, ASeekIntoASubtitleShowsIt) {
+  const std::string file = MakeClip();
+  // Into A from before it, then back into A from C's time (what was
+  // decoded for C and D must not stand in the way).
+  struct {
+    const char* Name;
+    int64_t FromMs, ToMs;
+  } const cases[] = {{"forward", 300, 1500}, {"backward", 3200, 1500}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    EventRecorder events(player);
+    ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
+    ASSERT_TRUE(WaitForFrame(player, [&](int64_t APTS) { return APTS >= c.FromMs * 1000; }));
+    ASSERT_TRUE(player.Seek(c.ToMs * 1000, 0, true));
+    // The seek lands on the key picture at 1 s: A's packet (1.02 s) is read
+    // again.
+    ASSERT_TRUE(WaitForFrame(player, [&](int64_t APTS) { return APTS >= 1000000 && APTS < 2000000; }));
+    int seen[std::size(kShownBoxes)] = {};
+    SamplePictures(player, events, 1000, 2200, seen);
+    player.Stop(true);
+    EXPECT_GT(seen[0], 0) << "A was on no picture after the seek";
+  }
 }
 
 TEST_F(PlayerVideoTest, ASoundFileSetsAVideoModeOnlyWithSomethingToDraw) {

@@ -464,6 +464,34 @@ TEST_F(PlayerSubtitleTest, ASeekIntoASubtitleShowsIt) {
   }
 }
 
+TEST_F(PlayerSubtitleTest, PausedPicturesShowTheirSubtitles) {
+  const std::string file = MakeClip();
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
+  int seen[std::size(kShownBoxes)] = {};
+  // A seek while paused lands on the key picture at 2 s; steps from there
+  // into B and out of it into C, each picture as its time wants it. (A's
+  // packet lies before that key picture: the demuxer does not read it
+  // again, so the picture at 2 s is not judged.)
+  ASSERT_TRUE(player.Seek(int64_t{2900000}, 0, true));
+  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS >= 2000000; }));
+  int64_t pts = -1;
+  player.CurrentFrame(pts);
+  while (pts < 3100000 && !HasFailure()) {
+    const int64_t before = pts;
+    player.StepToNextFrame();
+    ASSERT_TRUE(WaitForFrame(player, [&](int64_t APTS) { return APTS > before; }));
+    const TBitmap& bitmap = player.CurrentFrame(pts);
+    CheckPicture(bitmap, pts, seen);
+  }
+  EXPECT_TRUE(player.Paused());
+  player.Stop(true);
+  EXPECT_GT(seen[1], 0) << "B was on no picture";
+  EXPECT_GT(seen[2], 0) << "C was on no picture";
+}
+
 TEST_F(PlayerVideoTest, ASoundFileSetsAVideoModeOnlyWithSomethingToDraw) {
   const std::string tone = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
   struct {

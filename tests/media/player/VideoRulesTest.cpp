@@ -173,6 +173,52 @@ TEST(PlayerVideoRules, SubtitleLeavesAtItsEndOrTheNextOnesStart) {
         << "at " << c.Now << (c.WithNext ? " with" : " without") << " a next one";
 }
 
+TEST(PlayerVideoRules, ASubtitleWithoutAnEndStaysUntilTheNextOnesStart) {
+  // A DVD subtitle without a stop command decodes with an end of 0 (or one
+  // not after its start).
+  TQueuedSubtitle open, next;
+  open.pts = 10;
+  next.pts = 12;
+  for (const uint32_t end : {0u, 300u}) {
+    open.sub.start_display_time = 300;
+    open.sub.end_display_time = end;
+    EXPECT_FALSE(TCustomPlayer::SubtitleExpired(10.3, open, nullptr)) << "end " << end;
+    EXPECT_FALSE(TCustomPlayer::SubtitleExpired(100, open, nullptr)) << "end " << end;
+    EXPECT_FALSE(TCustomPlayer::SubtitleExpired(12, open, &next)) << "end " << end;
+    EXPECT_TRUE(TCustomPlayer::SubtitleExpired(12.01, open, &next)) << "end " << end;
+  }
+}
+
+TEST(PlayerVideoRules, APictureShowsTheSubtitleOfItsTime) {
+  // Queued from slot 2 on (the ring wraps): 10-11 s, 12 s with no end,
+  // 13-20 s; slot 1 is free.
+  TQueuedSubtitle queue[4];
+  const auto set = [&](int AIndex, double APts, uint32_t AEndMs) {
+    queue[AIndex].pts = APts;
+    queue[AIndex].sub.end_display_time = AEndMs;
+    queue[AIndex].valid = true;
+  };
+  set(2, 10, 1000);
+  set(3, 12, 0);
+  set(0, 13, 7000);
+  struct {
+    double Pts;
+    int Want;
+  } const cases[] = {
+      {9.99, -1},  // before the first
+      {10, 2},     {11, 2},
+      {11.5, -1},  // between the first's end and the second's start
+      {12, 3},     {12.99, 3},  // the one without an end, until the next
+      {13.5, 0},   {20, 0},
+      {20.5, -1},  // all over
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TCustomPlayer::SubtitleForPicture(c.Pts, queue, 2, 3), c.Want) << "picture at " << c.Pts;
+  // Only what is counted is looked at.
+  EXPECT_EQ(TCustomPlayer::SubtitleForPicture(13.5, queue, 2, 2), 3);
+  EXPECT_EQ(TCustomPlayer::SubtitleForPicture(10, queue, 2, 0), -1);
+}
+
 // ---- timing on a clock of the test's own ----
 
 int64_t gFakeNow = 0;  // µs; the test's clock for the playback records below

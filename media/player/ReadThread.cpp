@@ -309,6 +309,11 @@ void TCustomPlayer::ExecuteSeek(TVideoState* is, bool& AEof) {
     if (is->subtitle_stream >= 0) {
       QueueFlush(is->subtitleq);
       QueuePut(is->subtitleq, &FFlushPkt);
+      // Subtitles decoded for the old place are let go here too: with the
+      // queue full of them the subtitle thread would wait for room (and so
+      // never reach the flush) until the pictures reached their times.
+      std::lock_guard sub(is->subpq_mutex);
+      DropQueuedSubtitles(is);
     }
     if (is->video_stream >= 0) {
       is->seek_flushed = 0;

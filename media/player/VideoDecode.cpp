@@ -532,7 +532,9 @@ void TCustomPlayer::SubtitleThreadProc(TVideoState* is) {
     if (QueueGet(is->subtitleq, &pkt, true) < 0) break;
     if (IsFlushPacket(is->subtitleq, pkt)) {
       avcodec.avcodec_flush_buffers(dec);
-      // A seek: what was decoded for the old place is not shown at the new.
+      // A seek: what was decoded for the old place is not shown at the new
+      // (the read thread let go of what was queued at the seek; this is
+      // what was decoded since from packets read before it).
       std::lock_guard lock(is->subpq_mutex);
       DropQueuedSubtitles(is);
       continue;

@@ -328,6 +328,11 @@ const TShownBox kShownBoxes[] = {
     {"B (overlapped by C)", {2220, 3820, 180, 150, 80, 60, 0x88FFFF00}, 3020, {136, 136, 119}},
     {"C (no end of its own)", {3020, 0, 320, 150, 80, 60, 0xFF00FF00}, 3820, {0, 255, 0}},
     {"D (leaves at its end)", {3820, 4420, 460, 150, 80, 60, 0xFFFF0000}, 4420, {255, 0, 0}},
+    // Three more close together: from C's time on more subtitles are read
+    // ahead than the player's queue of four holds.
+    {"E", {4460, 4700, 40, 250, 80, 60, 0xFFFFFFFF}, 4700, {255, 255, 255}},
+    {"F (from E's end)", {4700, 4940, 180, 250, 80, 60, 0xFFFFFFFF}, 4940, {255, 255, 255}},
+    {"G", {4940, 5420, 460, 250, 80, 60, 0xFFFFFFFF}, 5420, {255, 255, 255}},
 };
 const TRGB kClipBlue{0, 0, 255};
 
@@ -336,8 +341,8 @@ class PlayerSubtitleTest : public PlayerVideoTest {
   // The clip with its subtitles (made once per test).
   std::string MakeClip() {
     TVideoSpec spec;
-    spec.Frames = 125;
-    spec.ToneHz = {300, 600, 900, 1200, 300};
+    spec.Frames = 150;
+    spec.ToneHz = {300, 600, 900, 1200, 300, 600};
     const std::string video = MakeVideoFile(Dir + "/plain", spec, [](const TDrawnPicture& APicture) {
       const TSolidColour& blue = SecondColour(2);
       APicture.Fill(0, 0, APicture.Width, APicture.Height, blue.Y, blue.U, blue.V);
@@ -361,7 +366,7 @@ class PlayerSubtitleTest : public PlayerVideoTest {
           << b.Name << (want ? " missing or off colour" : " shown") << " on the picture at " << ms << " ms";
       if (want && Near(got, colour.R, colour.G, colour.B)) ++ASeen[i];
     }
-    EXPECT_TRUE(Near(PixelAt(ABitmap, 320, 300), 0, 0, 255)) << "below the boxes at " << ms << " ms";
+    EXPECT_TRUE(Near(PixelAt(ABitmap, 600, 340), 0, 0, 255)) << "away from the boxes at " << ms << " ms";
   }
 
   // Samples CurrentFrame until the playback ends or a picture at or past
@@ -370,7 +375,7 @@ class PlayerSubtitleTest : public PlayerVideoTest {
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
       if (!AEvents.States().empty() && AEvents.States().back() == psEnd) break;
-      // Only a hang guard: the clip lasts five seconds.
+      // Only a hang guard: the clip lasts six seconds.
       if (std::chrono::steady_clock::now() - started > std::chrono::seconds(120)) {
         ADD_FAILURE() << "the playback did not get there";
         break;
@@ -434,7 +439,7 @@ TEST_F(PlayerSubtitleTest, SubtitlesShowFromTheirStartUntilTheirEndOrTheNextOnes
   ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
   EXPECT_GE(player.SubtitleStreamIndex(), 0);
   int seen[std::size(kShownBoxes)] = {};
-  SamplePictures(player, events, 0, 4900, seen);
+  SamplePictures(player, events, 0, 5900, seen);
   player.Stop(true);
   for (size_t i = 0; i < std::size(kShownBoxes); ++i)
     EXPECT_GT(seen[i], 0) << kShownBoxes[i].Name << " was on no picture sampled";
@@ -442,8 +447,9 @@ TEST_F(PlayerSubtitleTest, SubtitlesShowFromTheirStartUntilTheirEndOrTheNextOnes
 
 TEST_F(PlayerSubtitleTest, ASeekIntoASubtitleShowsIt) {
   const std::string file = MakeClip();
-  // Into A from before it, then back into A from C's time (what was
-  // decoded for C and D must not stand in the way).
+  // Into A from before it, then back into A from C's time: by then C, D, E
+  // and F fill the player's queue of four and G is read, and none of them
+  // may keep A out.
   struct {
     const char* Name;
     int64_t FromMs, ToMs;

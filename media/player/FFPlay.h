@@ -474,6 +474,9 @@ private:
   std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
   std::atomic<int64_t> FCurrentPTS{-1};
   std::atomic<bool> FStep{false};
+  // The playback's pictures_queued when the step was asked: a picture the
+  // video thread queued before that does not end the step.
+  std::atomic<int> FStepFrom{0};
   std::atomic<bool> FSeeking{false};
   std::atomic<int64_t> FLastRead{INT64_MAX};  // start of the opening step under way (µs)
   TCancelToken FOpenCancel;  // Stop during an Open: the opening gives up (reset by each Open)

@@ -465,6 +465,7 @@ void TCustomPlayer::StepToNextFrame() {
   TVideoState* is = FVideoState;
   if (!is) return;
   if (is->paused) TogglePlaybackPause();
+  FStepFrom = is->pictures_queued.load();
   const bool wasStepping = FStep.exchange(true);
   if (!wasStepping) SetState(psStep);
 }

@@ -292,10 +292,12 @@ void TCustomPlayer::PictureOutput(TVideoState* is) {
     is->open_paused = 0;
     SetState(psPause);
   }
-  // A step shows one picture, then pauses again. The state lock may be
-  // held by a caller that waits for this thread to end (a closing): give
-  // up once the queue is aborted.
-  if (FStep && !is->paused) {
+  // A step shows one picture, then pauses again: one queued after the step
+  // was asked (a step asked just after a picture was queued, before this
+  // check, would otherwise pause at once and show nothing new). The state
+  // lock may be held by a caller that waits for this thread to end (a
+  // closing): give up once the queue is aborted.
+  if (FStep && !is->paused && is->pictures_queued.load() > FStepFrom.load()) {
     std::unique_lock lock(FStateLock, std::defer_lock);
     while (!lock.try_lock()) {
       if (is->videoq.abort_request) return;

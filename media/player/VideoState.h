@@ -212,8 +212,9 @@ struct TVideoState {
   std::thread subtitle_tid;
   // Decoded subtitles, YUVA palettes. Slots are written by the subtitle
   // thread while not counted in subpq_size; counted slots are read (by the
-  // event loop and CurrentFrame) and freed (by the event loop, or by the
-  // subtitle thread at a seek) under subpq_mutex, with the counters.
+  // event loop and CurrentFrame) and freed (by the event loop, and at a
+  // seek by the read thread and the subtitle thread) under subpq_mutex,
+  // with the counters.
   TQueuedSubtitle subpq[kSubPictureQueueSize];
   std::atomic<int> subpq_size{0};
   int subpq_rindex = 0;                 // subpq_mutex
@@ -262,7 +263,8 @@ struct TVideoState {
   std::atomic<int> refresh{0};
   // The next picture shown is the first after the opening or a seek.
   std::atomic<int> first_picture_pending{1};
-  // Pictures that went through QueuePicture (tests count them).
+  // Pictures that went through QueuePicture (a step counts from it; tests
+  // count them).
   std::atomic<int> pictures_queued{0};
   // The spectrum's transform (event loop).
   AVTXContext* rdft = nullptr;

@@ -76,6 +76,7 @@ void TCustomPlayer::FillAudio(TVideoState* is, uint8_t* AStream, int ALen) {
   const int64_t start = avutil.av_gettime_relative();
   Faudio_callback_time = avutil.av_gettime();
   FillAudioBuffer(is, AStream, ALen);
+  if (is->audio_ready.load(std::memory_order_acquire)) AnchorAudioClock(*is, ALen);
   const int64_t step = (avutil.av_gettime_relative() - start) / TCallbackStats::kStepMicroseconds;
   FCallbackDurations[std::min<int64_t>(step, TCallbackStats::kSteps - 1)].fetch_add(1, std::memory_order_relaxed);
   FCallbacks.fetch_add(1, std::memory_order_relaxed);

@@ -1,4 +1,5 @@
 #include "media/player/VideoState.h"
+#include <algorithm>
 
 #include "media/runtime/CodecLock.h"
 #include "media/runtime/Stubs.h"
@@ -39,12 +40,31 @@ int64_t GuessCorrectPts(TPtsCorrectionContext& ctx, int64_t reordered_pts, int64
 
 int64_t NowUs(const TVideoState& is) { return is.clock_us ? is.clock_us() : avutil.av_gettime(); }
 
-double GetAudioClock(const TVideoState& is) {
+double GetHandedAudioClock(const TVideoState& is) {
   const int bytesPerSecond = is.audio_st.load() ? is.audio_out.BytesPerSecond() : 0;
   const double clock = is.audio_clock.load();
   if (bytesPerSecond <= 0 || is.audio_buf_silent) return clock;
   const double unplayed = static_cast<double>(is.audio_buf_size.load()) - is.audio_buf_index.load();
   return clock - unplayed / bytesPerSecond;
+}
+
+void AnchorAudioClock(TVideoState& is, int AHandedBytes) {
+  const int bytesPerSecond = is.audio_out.BytesPerSecond();
+  if (bytesPerSecond <= 0 || is.audio_buf_silent) {
+    is.audio_clock_anchored = 0;
+    return;
+  }
+  const double end = GetHandedAudioClock(is);
+  const double start = end - static_cast<double>(AHandedBytes) / bytesPerSecond;
+  is.audio_clock_end = end;
+  is.audio_clock_origin = start - NowUs(is) / 1000000.0;
+  is.audio_clock_anchored = 1;
+}
+
+double GetAudioClock(const TVideoState& is) {
+  if (is.audio_clock_anchored && is.audio_st.load() && !is.audio_buf_silent)
+    return std::min(NowUs(is) / 1000000.0 + is.audio_clock_origin, is.audio_clock_end.load());
+  return GetHandedAudioClock(is);
 }
 
 double GetVideoClock(const TVideoState& is) {

@@ -49,6 +49,7 @@ constexpr int kPictureQueueSize = 2;
 constexpr int kSubPictureQueueSize = 4;
 constexpr double kSyncThreshold = 0.01;        // s, minimum delay for the frame-skip decision
 constexpr double kNoSyncThreshold = 10.0;      // s, no correction beyond this difference
+constexpr double kSyncGain = 0.1;              // the part of a small A/V difference a picture's delay takes up
 constexpr int kAudioDiffAvgNb = 20;            // differences averaged before audio correction
 constexpr int kSampleCorrectionPercentMax = 10;
 constexpr int kSDLAudioBufferSize = 1024;      // sample frames of the device buffer
@@ -150,6 +151,16 @@ struct TVideoState {
   TAudioOutFormat audio_out;            // what the device granted
   int audio_hw_buf_size = 0;
   std::atomic<double> audio_clock{0};
+  // The sound the device is playing between two callbacks: the last callback
+  // handed over a buffer that plays from its return on, so the clock moves
+  // with the wall time (clock = now + audio_clock_origin) up to the buffer's
+  // end (audio_clock_end) instead of jumping a buffer at a time. Written by
+  // the audio callback only; a reader that sees one of the two updated and
+  // not the other is off by at most that one buffer, once. Unset while the
+  // device gets silence.
+  std::atomic<double> audio_clock_origin{0};
+  std::atomic<double> audio_clock_end{0};
+  std::atomic<int> audio_clock_anchored{0};
   double audio_diff_cum = 0;
   double audio_diff_avg_coef = 0;
   double audio_diff_threshold = 0;
@@ -280,7 +291,13 @@ struct TVideoState {
 };
 
 // The clocks, in seconds.
+// The sound being played: moves with the wall time while the device plays
+// the last buffer handed to it.
 double GetAudioClock(const TVideoState& is);
+// The time of the next sample to be handed to the device.
+double GetHandedAudioClock(const TVideoState& is);
+// Called by the audio callback once it has handed ABytes to the device.
+void AnchorAudioClock(TVideoState& is, int AHandedBytes);
 double GetVideoClock(const TVideoState& is);
 double GetExternalClock(const TVideoState& is);
 double GetMasterClock(const TVideoState& is);

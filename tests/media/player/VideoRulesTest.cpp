@@ -219,7 +219,8 @@ TEST_F(PlayerTimingTest, TheMasterClockHurriesOrHoldsThePicture) {
   } const cases[] = {
       {"video behind: shown at once", 5.5, 0},
       {"video ahead: shown one delay later", 4.5, 0.08},
-      {"within the threshold", 5.03, 0.04},
+      {"video a little behind: a tenth of the gap sooner", 5.03, 0.037},
+      {"video a little ahead: a tenth of the gap later", 4.97, 0.043},
       {"ten seconds apart: no correction", 20.0, 0.04},
   };
   double pts = 1.0;
@@ -230,6 +231,48 @@ TEST_F(PlayerTimingTest, TheMasterClockHurriesOrHoldsThePicture) {
     is.frame_last_pts = pts - 0.04;
     EXPECT_NEAR(TCustomPlayer::ComputeTargetTime(is, pts) - before, c.Delay, 1e-9) << c.Name;
   }
+}
+
+TEST_F(PlayerTimingTest, TheAudioClockMovesWithTheWallTimeThroughTheHandedBuffer) {
+  // 48 kHz stereo: a callback hands 4800 bytes (25 ms) ending at 10.025 s.
+  AVStream stream{};
+  is.audio_st = &stream;
+  is.audio_out.Freq = 48000;
+  is.audio_out.Channels = 2;
+  is.audio_clock = 10.025;
+  is.audio_buf_size = 9600;
+  is.audio_buf_index = 9600;
+  AnchorAudioClock(is, 4800);
+  const int64_t handedAt = gFakeNow;
+  struct {
+    const char* Name;
+    int64_t AfterUs;
+    double Want;
+  } const cases[] = {
+      {"as the buffer starts", 0, 10.0},
+      {"half way", 12500, 10.0125},
+      {"at its end", 25000, 10.025},
+      {"the next callback is late: held at the end", 40000, 10.025},
+  };
+  for (const auto& c : cases) {
+    gFakeNow = handedAt + c.AfterUs;
+    EXPECT_NEAR(GetAudioClock(is), c.Want, 1e-6) << c.Name;
+  }
+
+  // Half of a decoded buffer still to hand out: the clock of the last
+  // callback stands for the sound, not the samples not yet handed over.
+  gFakeNow = handedAt + 5000;
+  is.audio_clock = 10.075;
+  is.audio_buf_index = 4800;
+  EXPECT_NEAR(GetAudioClock(is), 10.005, 1e-6);
+  AnchorAudioClock(is, 4800);
+  EXPECT_NEAR(GetAudioClock(is), 10.025, 1e-6) << "a new callback starts from its own buffer";
+
+  // Silence handed out (paused, starved, ended): the clock stands still.
+  is.audio_buf_silent = 1;
+  AnchorAudioClock(is, 4800);
+  gFakeNow += 100000;
+  EXPECT_NEAR(GetAudioClock(is), 10.075, 1e-6);
 }
 
 TEST_F(PlayerTimingTest, AudioMasterWithoutAudioLeavesTheVideoItsOwnTime) {

@@ -363,6 +363,12 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
     }
     avutil.av_image_copy(dst, dstLines, src, srcLines, AV_PIX_FMT_YUV420P, width, height);
     FSDL.SDL_UnlockYUVOverlay(overlay);
+    // With the pixels, under the same lock: after a flush the slot written
+    // may be the one shown last, which a redraw (DisplayImage) and
+    // CurrentFrame read, time and aspect included, while nothing is queued.
+    vp->pts = APts;
+    vp->pos = APos;
+    vp->sar = AFrame->sample_aspect_ratio;
   }
   TPicture target;
   for (int i = 0; i < 3; ++i) {
@@ -371,9 +377,6 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
   }
   CallVideoHook(is, target, APts, height, width);
 
-  vp->pts = APts;
-  vp->pos = APos;
-  vp->sar = AFrame->sample_aspect_ratio;
   is->pictq_windex = (is->pictq_windex + 1) % kPictureQueueSize;
   std::lock_guard lock(is->pictq_mutex);
   vp->target_time = ComputeTargetTime(*is, APts);

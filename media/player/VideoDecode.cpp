@@ -363,12 +363,6 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
     }
     avutil.av_image_copy(dst, dstLines, src, srcLines, AV_PIX_FMT_YUV420P, width, height);
     FSDL.SDL_UnlockYUVOverlay(overlay);
-    // With the pixels, under the same lock: after a flush the slot written
-    // may be the one shown last, which a redraw (DisplayImage) and
-    // CurrentFrame read, time and aspect included, while nothing is queued.
-    vp->pts = APts;
-    vp->pos = APos;
-    vp->sar = AFrame->sample_aspect_ratio;
   }
   TPicture target;
   for (int i = 0; i < 3; ++i) {
@@ -377,6 +371,15 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
   }
   CallVideoHook(is, target, APts, height, width);
 
+  {
+    // Under the overlay lock, as the pixels: while nothing is queued a
+    // redraw (DisplayImage) and CurrentFrame read the slot shown last or,
+    // with none (after a flush), the queue's head, which is this slot.
+    std::lock_guard lock(is->overlay_lock);
+    vp->pts = APts;
+    vp->pos = APos;
+    vp->sar = AFrame->sample_aspect_ratio;
+  }
   is->pictq_windex = (is->pictq_windex + 1) % kPictureQueueSize;
   std::lock_guard lock(is->pictq_mutex);
   vp->target_time = ComputeTargetTime(*is, APts);

@@ -7,7 +7,7 @@
 //   CPU time and peak memory of the whole playback against
 //   mpv --no-config --vo=x11 --ao=null on the same file.
 // The input is made by the engine in --dir (default: quorvel-video-bench in
-// the temporary folder).
+// the temporary folder); --size WxH makes and plays another picture size.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -28,7 +28,7 @@
 #include "media/runtime/MediaRuntime.h"
 
 namespace quorvel::bench {
-bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int ASeconds);
+bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int ASeconds, const std::string& ASize);
 }
 
 using namespace quorvel;
@@ -149,11 +149,13 @@ int main(int argc, char** argv) {
   g_dir = (std::filesystem::temp_directory_path() / "quorvel-video-bench").string();
   std::string childFile;
   int seconds = 60;
+  std::string size = "1280x720";
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--dir" && i + 1 < argc) g_dir = argv[++i];
     else if (arg == "--play" && i + 1 < argc) childFile = argv[++i];
     else if (arg == "--seconds" && i + 1 < argc) seconds = std::atoi(argv[++i]);
+    else if (arg == "--size" && i + 1 < argc) size = argv[++i];
   }
   std::filesystem::create_directories(g_dir);
   if (!FFLoader().Load(TCustomPlayer::kLibraries)) {
@@ -166,8 +168,8 @@ int main(int argc, char** argv) {
   std::filesystem::copy_file(SystemSDL(), g_dir + "/SDL_0", std::filesystem::copy_options::overwrite_existing);
   SetSDLEnv("SDL_AUDIODRIVER", "dummy");
 
-  const std::string file = g_dir + "/video-" + std::to_string(seconds) + ".mkv";
-  if (!std::filesystem::exists(file) && !bench::MakeVideoBenchFile(g_dir, file, seconds)) return 2;
+  const std::string file = g_dir + "/video-" + size + "-" + std::to_string(seconds) + ".mkv";
+  if (!std::filesystem::exists(file) && !bench::MakeVideoBenchFile(g_dir, file, seconds, size)) return 2;
 
   std::vector<double> open, seek;
   for (int i = 0; i < 20; ++i) MeasureLatencies(file, open, seek);

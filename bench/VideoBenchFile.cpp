@@ -16,7 +16,7 @@
 
 namespace quorvel::bench {
 
-bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int ASeconds) {
+bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int ASeconds, const std::string& ASize) {
   if (!FFLoader().Load(kEncoderLibraries)) {
     std::fprintf(stderr, "%s\n", FFLoader().LastErrMsg().c_str());
     return false;
@@ -27,7 +27,7 @@ bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int
                       .c_str()) != 0)
     return false;
   // The pictures are written small (a quarter of the size each way) and
-  // scaled up to 720p by the engine: 60 s of raw 720p would take 2 GB.
+  // scaled up by the engine: 60 s of raw 720p would take 2 GB.
   const std::string pictures = ADir + "/bench-pictures.y4m";
   const int w = 320, h = 180, frames = ASeconds * 25;
   {
@@ -52,7 +52,7 @@ bool MakeVideoBenchFile(const std::string& ADir, const std::string& AOutput, int
   bool ok = job.open_input_file(pictures) && job.open_input_file(tone);
   if (ok) {
     job.SetExtOption("vcodec", "libx264");
-    job.SetExtOption("s", "1280x720");
+    job.SetExtOption("s", ASize);
     job.SetExtOption("r", "25");
     job.SetExtOption("b", "3000k");
     job.SetExtOption("g", "50");

@@ -365,9 +365,7 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
     }
     avutil.av_image_copy(dst, dstLines, src, srcLines, AV_PIX_FMT_YUV420P, width, height);
     FSDL.SDL_UnlockYUVOverlay(overlay);
-    // CurrentFrame may read the slot shown last while it is rewritten:
-    // the time and the blended subtitle go with the pixels.
-    vp->pts = APts;
+    // New pixels carry no subtitle yet.
     vp->subtitle_serial = 0;
   }
   TPicture target;
@@ -377,8 +375,15 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
   }
   CallVideoHook(is, target, APts, height, width);
 
-  vp->pos = APos;
-  vp->sar = AFrame->sample_aspect_ratio;
+  {
+    // Under the overlay lock, as the pixels: while nothing is queued a
+    // redraw (DisplayImage) and CurrentFrame read the slot shown last or,
+    // with none (after a flush), the queue's head, which is this slot.
+    std::lock_guard lock(is->overlay_lock);
+    vp->pts = APts;
+    vp->pos = APos;
+    vp->sar = AFrame->sample_aspect_ratio;
+  }
   is->pictq_windex = (is->pictq_windex + 1) % kPictureQueueSize;
   std::lock_guard lock(is->pictq_mutex);
   vp->target_time = ComputeTargetTime(*is, APts);

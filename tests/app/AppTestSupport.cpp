@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -115,12 +117,13 @@ QString TLocalSmtpServer::Received() const {
   return QString::fromUtf8(f.readAll());
 }
 
-void SaveScreenshot(QWidget& AWidget, const QString& AName) {
+void SaveScreenshot(QWidget& AWidget, const QString& AName, bool AFromScreen) {
   const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
   QDir().mkpath(dir);
   QApplication::processEvents();
   const QString path = dir + "/" + AName + ".png";
-  EXPECT_TRUE(AWidget.grab().save(path)) << path.toStdString();
+  const QPixmap picture = AFromScreen ? AWidget.screen()->grabWindow(AWidget.winId()) : AWidget.grab();
+  EXPECT_TRUE(picture.save(path)) << path.toStdString();
 }
 
 }  // namespace quorvel::test

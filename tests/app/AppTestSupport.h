@@ -79,7 +79,9 @@ private:
 // loop); the dialog's exec() then returns as AAction decides.
 // Writes a picture of AWidget, as it is drawn now, to the build's
 // screenshots folder as AName.png (scripts/screenshots collects them).
-void SaveScreenshot(QWidget& AWidget, const QString& AName);
+// AFromScreen: what the window system shows of its window (under X11, the
+// players' drawing included, which the widgets' own rendering leaves out).
+void SaveScreenshot(QWidget& AWidget, const QString& AName, bool AFromScreen = false);
 
 void OnNextModal(std::function<void(QWidget*)> AAction);
 // Clicks the push button named AObjectName on the next modal dialog.

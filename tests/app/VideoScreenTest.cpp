@@ -2,7 +2,9 @@
 // draws the playing file's pictures into the widget (a grab shows the
 // colour of the picture being played), a paused picture is drawn again when
 // the widget is hidden and shown. The clip is made by the engine from
-// pictures this test draws.
+// pictures this test draws. A sound played without a host window opens a
+// window of SDL's own only when it has something to draw, as the X server's
+// list of windows shows.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,7 +12,9 @@
 #include <QScreen>
 #include <QTest>
 
+#include "XServerView.h"
 #include "app/preview/PlayerScreen.h"
+#include "media/decoder/DecoderTestSupport.h"
 #include "media/player/PlayerTestSupport.h"
 #include "media/player/VideoFile.h"
 #include "media/runtime/MediaRuntime.h"
@@ -81,6 +85,54 @@ TEST_F(PlayerVideoScreenTest, X11PanelShowsThePlayingPicturesAndKeepsThePausedOn
   const QColor second = WaitForColour(screen, SecondColour(1));
   EXPECT_TRUE(Near(second, SecondColour(1))) << second.red() << "," << second.green() << "," << second.blue();
   player.Stop(true);
+}
+
+// What the X server shows while a sound plays without a host window: SDL's
+// own window comes only with a picture of the sound to draw, and it is gone
+// again when the playback stops.
+TEST_F(PlayerVideoScreenTest, X11SoundWithoutAHostOpensAWindowOnlyWithSomethingToDraw) {
+  ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("xcb"));
+  TXServerView server;
+  ASSERT_TRUE(server.Connected());
+  const std::string tone = MakeTone(Dir, "tone.wav", 44100, 2, 3.0, 440, 0.5, "-b 16");
+  SetSDLEnv("SDL_VIDEODRIVER", "x11");
+  SetSDLEnv("SDL_AUDIODRIVER", "dummy");
+  const struct {
+    const char* Name;
+    bool DisableDisplay;
+    TShowAudio Show;
+    bool Window;
+  } cases[] = {
+      {"display disabled", true, saWave, false},
+      {"display disabled, spectrum", true, saRDFT, false},
+      {"nothing to draw", false, saNone, false},
+      {"the wave", false, saWave, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<TXWindow> before = server.TopLevelWindows();
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    player.SetDisableDisplay(c.DisableDisplay);
+    player.SetShowAudio(c.Show);
+    EventRecorder events(player);
+    ASSERT_TRUE(player.Open(tone)) << player.LastErrMsg();  // no host window
+    ASSERT_TRUE(events.WaitForPosition(500000));
+    server.Sync();
+    std::vector<TXWindow> shown;
+    for (const TXWindow& w : TXServerView::NewWindows(before, server.TopLevelWindows()))
+      if (w.Viewable) shown.push_back(w);
+    if (c.Window) {
+      ASSERT_EQ(shown.size(), 1u) << "SDL's own window";
+      EXPECT_EQ(shown[0].Name, "FFPlayer");
+    } else {
+      for (const TXWindow& w : shown) ADD_FAILURE() << "window " << w.Id << " \"" << w.Name << "\" shown";
+    }
+    player.Stop(true);
+    server.Sync();
+    for (const TXWindow& w : TXServerView::NewWindows(before, server.TopLevelWindows()))
+      ADD_FAILURE() << "window " << w.Id << " \"" << w.Name << "\" left after the playback";
+  }
 }
 
 }  // namespace

@@ -16,6 +16,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "media/runtime/MainThread.h"
 #include "profiles/Decryptor.h"
 #include "support/TestPaths.h"
 
@@ -124,6 +129,18 @@ void SaveScreenshot(QWidget& AWidget, const QString& AName, bool AFromScreen) {
   const QString path = dir + "/" + AName + ".png";
   const QPixmap picture = AFromScreen ? AWidget.screen()->grabWindow(AWidget.winId()) : AWidget.grab();
   EXPECT_TRUE(picture.save(path)) << path.toStdString();
+}
+
+bool PaintFromAJob(TPreviewWindow& APreview, const TBitmap& ABitmap, int64_t APTS) {
+  std::atomic<int> result{-1};
+  std::thread job([&] { result = APreview.PaintFrame(ABitmap, 1, APTS) ? 1 : 0; });
+  while (result < 0) {
+    QCoreApplication::processEvents();
+    ProcessMainThreadCalls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  job.join();
+  return result == 1;
 }
 
 }  // namespace quorvel::test

@@ -17,6 +17,7 @@
 
 #include "app/shell/Desktop.h"
 #include "app/report/ReportSink.h"
+#include "app/conversion/PreviewWindow.h"
 
 class QWidget;
 
@@ -84,6 +85,10 @@ private:
 void SaveScreenshot(QWidget& AWidget, const QString& AName, bool AFromScreen = false);
 
 void OnNextModal(std::function<void(QWidget*)> AAction);
+
+// APreview.PaintFrame on a thread of its own (as a conversion job calls it)
+// while this, the main thread, serves; what it returned.
+bool PaintFromAJob(TPreviewWindow& APreview, const TBitmap& ABitmap, int64_t APTS);
 // Clicks the push button named AObjectName on the next modal dialog.
 void ClickOnNextModal(const QString& AObjectName);
 

@@ -34,19 +34,7 @@ void FillBitmap(TBitmap& ABitmap, uint8_t AR, uint8_t AG, uint8_t AB) {
     }
 }
 
-// PaintFrame on a thread of its own (as a job calls it) while this, the
-// main thread, serves.
-bool PaintFromAJob(TPreviewWindow& APreview, const TBitmap& ABitmap, int64_t APTS) {
-  std::atomic<int> result{-1};
-  std::thread job([&] { result = APreview.PaintFrame(ABitmap, 1, APTS) ? 1 : 0; });
-  while (result < 0) {
-    QCoreApplication::processEvents();
-    ProcessMainThreadCalls();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  job.join();
-  return result == 1;
-}
+using test::PaintFromAJob;
 
 TEST(PreviewWindow, ShowsPicturesAtTheFirstOnesSizeCaptionedWithTheirTimeUntilClosed) {
   TPreviewWindow preview;

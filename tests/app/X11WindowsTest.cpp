@@ -4,7 +4,8 @@
 // system takes the dialog away and gives it back), and the conversion's
 // preview window during a real run of the main window's task manager
 // (shown at the picture's size with its time as the caption; closed through
-// the window system, the run goes on without it). What is checked is what
+// the window system, the run goes on without it; dragged by its picture
+// where no window manager moves it). What is checked is what
 // the X server shows: grabs of the windows and its list of windows. The
 // clips are made by the engine from pictures these tests draw, one colour
 // per second.
@@ -383,6 +384,53 @@ TEST_F(X11WindowsTest, ConversionPreviewShowsThePicturesUntilClosedAndTheRunGoes
   const test::TDecodedAudio decoded = test::DecodeAudio(out);
   ASSERT_TRUE(decoded.Ok) << decoded.Error;
   EXPECT_NEAR(decoded.Seconds, 2.0, 0.1);
+}
+
+// Without a window manager to move it (Xvfb has none), the preview window
+// follows the pointer dragging its picture; the X server has it where it was
+// dragged to.
+TEST(PreviewWindowX11, IsDraggedByItsPicture) {
+  ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("xcb"));
+  TXServerView server;
+  ASSERT_TRUE(server.Connected());
+  TPreviewWindow preview;
+  TBitmap bitmap(160, 90, TBMPPixelFormat::pf24bit);
+  ASSERT_TRUE(test::PaintFromAJob(preview, bitmap, 0));
+  QWidget* window = preview.Window();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  const auto shownAt = [&] {
+    server.Sync();
+    QPoint at;
+    EXPECT_TRUE(server.RootPosition(static_cast<uint32_t>(window->winId()), at.rx(), at.ry()));
+    return at;
+  };
+  const QPoint start = shownAt();
+  const struct {
+    const char* Name;
+    QPoint By;
+  } drags[] = {{"right and down", {40, 25}}, {"left and up", {-70, -15}}};
+  QPoint expected = start;
+  for (const auto& d : drags) {
+    SCOPED_TRACE(d.Name);
+    const QPoint grip(20, 20);
+    QTest::mousePress(window, Qt::LeftButton, {}, grip);
+    // In two steps, as a hand moves; each step is taken from where the
+    // window is then.
+    QTest::mouseMove(window, grip + d.By / 2);
+    QTest::mouseMove(window, grip + d.By - d.By / 2);
+    QTest::mouseRelease(window, Qt::LeftButton, {}, grip);
+    expected += d.By;
+    QPoint at;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (at = shownAt()) == expected; }, 5000))
+        << "at " << at.x() << "," << at.y() << ", expected " << expected.x() << "," << expected.y();
+  }
+  // A press of another button does not drag.
+  QTest::mousePress(window, Qt::RightButton, {}, QPoint(20, 20));
+  QTest::mouseMove(window, QPoint(60, 60));
+  QTest::mouseRelease(window, Qt::RightButton, {}, QPoint(60, 60));
+  QTest::qWait(100);
+  EXPECT_EQ(shownAt(), expected);
 }
 
 // ------------------------------------------------------------ pictures

@@ -124,6 +124,17 @@ void TXServerView::AskToClose(uint32_t AWindow) {
   Sync();
 }
 
+bool TXServerView::RootPosition(uint32_t AWindow, int& AX, int& AY) {
+  if (!FConnection) return false;
+  xcb_translate_coordinates_reply_t* reply =
+      xcb_translate_coordinates_reply(FConnection, xcb_translate_coordinates(FConnection, AWindow, FRoot, 0, 0), nullptr);
+  if (!reply) return false;
+  AX = reply->dst_x;
+  AY = reply->dst_y;
+  std::free(reply);
+  return true;
+}
+
 void TXServerView::Sync() {
   if (!FConnection) return;
   // A round trip: every request before it has been handled.

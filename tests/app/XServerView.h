@@ -43,6 +43,8 @@ public:
   // WM_DELETE_WINDOW, as a window manager sends it for the caption's close
   // button.
   void AskToClose(uint32_t AWindow);
+  // Where the window's top left corner is on the screen (root coordinates).
+  bool RootPosition(uint32_t AWindow, int& AX, int& AY);
   // Waits until the server has handled every request sent so far.
   void Sync();
 

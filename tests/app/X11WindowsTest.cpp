@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "MainFormFixture.h"
 #include "XServerView.h"
 #include "app/conversion/PreviewWindow.h"
 #include "app/preview/ClipForm.h"
@@ -85,20 +86,13 @@ void DrawSecondColour(const test::TDrawnPicture& APicture) {
   APicture.Fill(0, 0, APicture.Width, APicture.Height, c.Y, c.U, c.V);
 }
 
-class X11WindowsTest : public ::testing::Test {
+class X11WindowsTest : public test::TMainFormFixture {
 protected:
   void SetUp() override {
     ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("xcb"));
     ASSERT_TRUE(FServer.Connected());
-    test::ResetUserState();
-    FProgram = test::MakeProgramFolder();
-    FDir = QDir::cleanPath(FProgram + "../media");
-    QDir(FDir).removeRecursively();
-    QDir().mkpath(FDir + "/out");
-    FForm = std::make_unique<TMainForm>(TAppServices{FProgram, {}, &FDesktop}, FSink);
-    FForm->FormCreate();
-    FForm->Ui().edDestinationFolder->setText(FDir + "/out");
-    ASSERT_TRUE(FForm->PrepareSourceList()) << FSink.Log.join('\n').toStdString();
+    TMainFormFixture::SetUp();
+    if (HasFatalFailure()) return;
     // The players draw through SDL's X11 driver into their host widgets;
     // the sound goes nowhere.
     SetSDLEnv("SDL_VIDEODRIVER", "x11");
@@ -108,7 +102,7 @@ protected:
     // A dialog left playing by a failed check stops before the window goes
     // (its player would log after the window's log collector).
     if (FForm) FForm->ClipForm().done(QDialog::Rejected);
-    FForm.reset();
+    TMainFormFixture::TearDown();
   }
 
   // Four seconds of 320x180 H.264 at 25 pictures a second, a colour and a
@@ -134,11 +128,6 @@ protected:
   }
 
   TXServerView FServer;
-  QString FProgram;
-  QString FDir;
-  test::TRecordingSink FSink;
-  test::TRecordingDesktop FDesktop;
-  std::unique_ptr<TMainForm> FForm;
 };
 
 // ------------------------------------------------------------ the trim dialog

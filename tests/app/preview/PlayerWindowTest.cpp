@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "../AppTestSupport.h"
+#include "../MainFormFixture.h"
 #include "../../media/player/PlayerTestSupport.h"
 #include "app/conversion/ConvForm.h"
 #include "app/conversion/BatchConversion.h"
@@ -80,21 +81,8 @@ std::vector<TSegment> Segments(const std::vector<int16_t>& AGot, const std::vect
   return segments;
 }
 
-class PlayerWindowTest : public ::testing::Test {
+class PlayerWindowTest : public test::TMainFormFixture {
 protected:
-  void SetUp() override {
-    test::ResetUserState();
-    FProgram = test::MakeProgramFolder();
-    FDir = QDir::cleanPath(FProgram + "../media");
-    QDir(FDir).removeRecursively();
-    QDir().mkpath(FDir + "/out");
-    FForm = std::make_unique<TMainForm>(TAppServices{FProgram, {}, &FDesktop}, FSink);
-    FForm->FormCreate();
-    FForm->Ui().edDestinationFolder->setText(FDir + "/out");
-    ASSERT_TRUE(FForm->PrepareSourceList()) << FSink.Log.join('\n').toStdString();
-  }
-  void TearDown() override { FForm.reset(); }
-
   std::string Dir() const { return FDir.toStdString(); }
   QString Sweep(const char* AName, double ASeconds) {
     return QString::fromStdString(test::MakeSweep(Dir(), AName, kRate, 2, ASeconds, "-b 16"));
@@ -142,11 +130,6 @@ protected:
     QTest::mouseRelease(AHandle, Qt::LeftButton, {}, QPoint(grab, grab));
   }
 
-  QString FProgram;
-  QString FDir;
-  test::TRecordingSink FSink;
-  test::TRecordingDesktop FDesktop;
-  std::unique_ptr<TMainForm> FForm;
 };
 
 // ------------------------------------------------------------ the preview

@@ -17,7 +17,6 @@
 #include "media/decoder/DecoderTestSupport.h"
 #include "media/player/PlayerTestSupport.h"
 #include "media/player/VideoFile.h"
-#include "media/runtime/MediaRuntime.h"
 
 namespace quorvel::test {
 namespace {
@@ -137,10 +136,3 @@ TEST_F(PlayerVideoScreenTest, X11SoundWithoutAHostOpensAWindowOnlyWithSomethingT
 
 }  // namespace
 }  // namespace quorvel::test
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  quorvel::MediaRuntime runtime;
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -14,7 +14,6 @@
 #include "../../media/decoder/DecoderTestSupport.h"
 #include "../../media/player/PlayerTestSupport.h"
 #include "app/preview/PlayerScreen.h"
-#include "media/runtime/MediaRuntime.h"
 
 namespace quorvel::test {
 namespace {
@@ -86,10 +85,3 @@ TEST_F(PlayerScreenTest, OffscreenPassesNoWindowAndStillPlays) {
 
 }  // namespace
 }  // namespace quorvel::test
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  quorvel::MediaRuntime runtime;
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -93,14 +93,18 @@ bool TFormatConverter::PictureToRGB(const TPicture& ASrc, AVPixelFormat ASrcFmt,
     // bitmap's row size and the DIB description is a valid DIB.
     const int size = avutil.av_image_get_buffer_size(FAVPixFmt, AWidth, AHeight, 4);
     if (size < 0) return Fail(Format("Invalid picture size %dx%d", AWidth, AHeight));
-    if (!FRGBBuffer || FRGBBufSize < static_cast<size_t>(size)) {
+    // The scaler's vector code stores whole blocks of pixels, past the end of
+    // a row; rows follow each other, so only the last row's spill leaves the
+    // picture, and the slack takes it.
+    const size_t needed = static_cast<size_t>(size) + kScalerSlack;
+    if (!FRGBBuffer || FRGBBufSize < needed) {
       // Grow only: frame after frame of one stream needs the same size.
       FRGBPicture = TPicture{};
       FRGBBuffer.reset();
       FRGBBufSize = 0;
-      FRGBBuffer.reset(static_cast<uint8_t*>(avutil.av_malloc(static_cast<size_t>(size))));
+      FRGBBuffer.reset(static_cast<uint8_t*>(avutil.av_malloc(needed)));
       if (!FRGBBuffer) return Fail("Cannot allocate the RGB picture buffer");
-      FRGBBufSize = static_cast<size_t>(size);
+      FRGBBufSize = needed;
     }
     avutil.av_image_fill_arrays(FRGBPicture.data, FRGBPicture.linesize, FRGBBuffer.get(), FAVPixFmt, AWidth,
                                 AHeight, 4);
@@ -169,8 +173,28 @@ bool TFormatConverter::RGBToPicture(const TPicture& ADst, AVPixelFormat ADstFmt,
     FLastErrMsg = "Cannot initialize the fromRGB conversion context";
     return false;
   }
+  // The destination is the caller's (an SDL overlay, say) and may be sized to
+  // the byte: the scaler, which stores past row ends, writes into a frame of
+  // the library's own padded layout, and only the picture is copied over.
+  if (!FScaled || FScaled->width != AWidth || FScaled->height != AHeight || FScaled->format != ADstFmt) {
+    FScaled.reset(avutil.av_frame_alloc());
+    if (FScaled) {
+      FScaled->format = ADstFmt;
+      FScaled->width = AWidth;
+      FScaled->height = AHeight;
+      if (avutil.av_frame_get_buffer(FScaled.get(), 0) < 0) FScaled.reset();
+    }
+    if (!FScaled) {
+      FLastErrMsg = Format("Cannot allocate a %dx%d picture", AWidth, AHeight);
+      return false;
+    }
+  }
   swscale.sws_scale(FfromRGB_convert_ctx.get(), FRGBPictureRef->data, FRGBPictureRef->linesize, 0, FDIB.Height,
-                    ADst.data, ADst.linesize);
+                    FScaled->data, FScaled->linesize);
+  uint8_t* dst[4] = {ADst.data[0], ADst.data[1], ADst.data[2], ADst.data[3]};
+  int dstLines[4] = {ADst.linesize[0], ADst.linesize[1], ADst.linesize[2], ADst.linesize[3]};
+  avutil.av_image_copy(dst, dstLines, const_cast<const uint8_t**>(FScaled->data), FScaled->linesize, ADstFmt, AWidth,
+                       AHeight);
   return true;
 }
 

@@ -47,6 +47,10 @@ AVPixelFormat AVPixelFormatOf(TBMPPixelFormat fmt);
 
 class TFormatConverter {
 public:
+  // Bytes after a picture the scaler may write into (a block of 16 pixels of
+  // 4 bytes and a vector store), kept free after the own buffer.
+  static constexpr size_t kScalerSlack = 128;
+
   TFormatConverter();
   ~TFormatConverter();
   TFormatConverter(const TFormatConverter&) = delete;
@@ -108,6 +112,7 @@ private:
   const TPicture* FRGBPictureRef = nullptr;  // &FRGBPicture, &FCallerPicture or null
   SwsPtr FtoRGB_convert_ctx;
   SwsPtr FfromRGB_convert_ctx;
+  TFramePtr FScaled;  // the way back's scaler output, copied to the caller's picture
   std::string FLastErrMsg;
 };
 

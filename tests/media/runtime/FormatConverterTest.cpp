@@ -284,6 +284,43 @@ TEST_F(FormatConverterTest, RoundTripBackToYUV) {
   ExpectNear(bgra->data[0] + (2 * h - 1) * bgra->linesize[0] + (2 * w - 1) * 4, kB, kG, kR, "scaled corner");
 }
 
+// The way back writes into the caller's picture, which may be sized to the
+// byte (an SDL overlay is): nothing after it may change, whatever the row
+// length leaves to the scaler's block stores.
+TEST_F(FormatConverterTest, TheWayBackWritesNothingPastTheCallersPicture) {
+  struct Case {
+    AVPixelFormat Fmt;
+    int Width, Height;
+  };
+  const Case cases[] = {{AV_PIX_FMT_YUV420P, 8, 4},   {AV_PIX_FMT_YUV420P, 10, 6}, {AV_PIX_FMT_YUV420P, 200, 100},
+                        {AV_PIX_FMT_BGR24, 8, 4},     {AV_PIX_FMT_BGR24, 26, 6},   {AV_PIX_FMT_BGRA, 10, 2},
+                        {AV_PIX_FMT_RGB565LE, 14, 4}};
+  constexpr size_t kGuard = 512;
+  constexpr uint8_t kMark = 0xA5;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(avutil.av_get_pix_fmt_name(c.Fmt)) + " " + std::to_string(c.Width) + "x" +
+                 std::to_string(c.Height));
+    FramePtr frame = SolidYUV(c.Width, c.Height, kY, kU, kV);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(Conv.PictureToRGB(TPicture::FromFrame(*frame), AV_PIX_FMT_YUV420P, true, c.Height, c.Width));
+    const int size = avutil.av_image_get_buffer_size(c.Fmt, c.Width, c.Height, 1);
+    ASSERT_GT(size, 0);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size) + kGuard, kMark);
+    TPicture dst;
+    avutil.av_image_fill_arrays(dst.data, dst.linesize, bytes.data(), c.Fmt, c.Width, c.Height, 1);
+    ASSERT_TRUE(Conv.RGBToPicture(dst, c.Fmt, c.Height, c.Width)) << Conv.LastErrMsg();
+    size_t changed = 0;
+    for (size_t i = static_cast<size_t>(size); i < bytes.size(); ++i) changed += bytes[i] != kMark;
+    EXPECT_EQ(changed, 0u) << "bytes written past the picture";
+    if (c.Fmt == AV_PIX_FMT_YUV420P) {
+      const uint8_t* lastRow = dst.data[0] + (c.Height - 1) * dst.linesize[0];
+      EXPECT_NEAR(lastRow[c.Width - 1], kY, 2) << "the last pixel is written";
+    } else if (c.Fmt == AV_PIX_FMT_BGR24) {
+      ExpectNear(dst.data[0] + (c.Height - 1) * dst.linesize[0] + (c.Width - 1) * 3, kB, kG, kR, "last pixel");
+    }
+  }
+}
+
 TEST_F(FormatConverterTest, BufferNeverShrinks) {
   FramePtr big = SolidYUV(64, 32, kY, kU, kV);
   FramePtr small = SolidYUV(16, 8, kY, kU, kV);

@@ -1,5 +1,6 @@
 #include "app/preview/ClipForm.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimeEdit>
 
@@ -18,6 +20,7 @@
 #include <mutex>
 
 #include "app/preview/PlayerScreen.h"
+#include "app/preview/PositionSlider.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/report/ReportSink.h"
 #include "app/shell/Skin.h"
@@ -72,6 +75,8 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
   FSlider->setRange(0, kSliderMax);
   FSlider->setPageStep(50);
   FSlider->setGeometry(19, kSliderTop, kSliderWidth, kHandleTop - kSliderTop);
+  JumpToClickedPoint(FSlider);
+  FSlider->installEventFilter(this);
 
   auto handle = [this](const char* AName) {
     auto* label = new QLabel(this);
@@ -93,7 +98,7 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
     b->setObjectName(AName);
     b->setToolTip(AHint);
     b->setGeometry(AX, 344, 34, 34);
-    connect(b, &QAbstractButton::clicked, this, Guarded([this, AClick](bool) { (this->*AClick)(); }));
+    connect(b, &QAbstractButton::clicked, this, Guarded([this, AClick](bool) { Command(AClick); }));
     return b;
   };
   FPlayButton = button("btnPlay", tr("Play full audio"), 19, &TClipForm::PlayButtonClick);
@@ -120,7 +125,7 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
     auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(AOkName);
     ok->setGeometry(AX + 180, 396, 40, 24);
-    connect(ok, &QPushButton::clicked, this, Guarded([this, AOk](bool) { (this->*AOk)(); }));
+    connect(ok, &QPushButton::clicked, this, Guarded([this, AOk](bool) { Command(AOk); }));
     return edit;
   };
   FTimeStart = field("TimeStart", tr("Set start time:"), 19, &TClipForm::StartFieldOkClick, "btnStartFieldOK");
@@ -131,7 +136,7 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
     b->setObjectName(AName);
     b->setGeometry(AX, 446, 85, 28);
     b->setAutoDefault(false);
-    connect(b, &QPushButton::clicked, this, Guarded([this, AClick](bool) { (this->*AClick)(); }));
+    connect(b, &QPushButton::clicked, this, Guarded([this, AClick](bool) { Command(AClick); }));
     return b;
   };
   command("btnReset", tr("Reset"), 19, &TClipForm::ResetClick);
@@ -143,6 +148,7 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
   connect(FSlider, &QAbstractSlider::actionTriggered, this, [this](int AAction) {
     if (AAction == QAbstractSlider::SliderMove || AAction == QAbstractSlider::SliderNoAction) return;
     FPlayTrimmed = false;
+    ShowButtons();
     QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { SliderSettled(); }); }, Qt::QueuedConnection);
   });
 
@@ -185,6 +191,14 @@ void TClipForm::showEvent(QShowEvent* AEvent) {
 
 void TClipForm::FormShow() {
   FClosing = false;
+  FGate.Drop();
+  // A knob or handle held when the dialog last closed (Esc before the
+  // button came up) is not held now: its release went elsewhere.
+  FSliderDragging = false;
+  {
+    const QSignalBlocker quiet(FSlider);
+    FSlider->setSliderDown(false);
+  }
   FOkButton->setFocus();
   const int sel = FList.SelectedIndex();
   if (sel < 0) return;
@@ -201,9 +215,13 @@ void TClipForm::FormShow() {
     // Nothing to measure the points against: the whole slider.
     startLeft = kHandleOffset;
     endLeft = kSliderWidth + kHandleOffset;
+  } else if (!EndKnown()) {
+    endLeft = kSliderWidth + kHandleOffset;
   } else if (FClipStart >= FClipEnd) {
-    endLeft = startLeft;
-    startLeft -= kHandleGap;
+    // One point: the start handle on it, the end handle just right of it
+    // (as Set end leaves them), so that neither leaves the dialog.
+    startLeft = endLeft;
+    endLeft += kHandleGap;
   }
   SetHandleLeft(FStartHandle, startLeft);
   SetHandleLeft(FEndHandle, endLeft);
@@ -211,6 +229,12 @@ void TClipForm::FormShow() {
 }
 
 void TClipForm::done(int AResult) {
+  // Esc and the buttons during a wait: after it (a closing in progress
+  // drops them).
+  if (FGate.Waiting()) {
+    if (!FClosing) FGate.Run([this, AResult] { done(AResult); });
+    return;
+  }
   RunGuarded([this] { FormClose(); });
   QDialog::done(AResult);
 }
@@ -219,6 +243,16 @@ void TClipForm::FormClose() {
   FClosing = true;
   FPlayTrimmed = false;
   StopButtonClick();
+  // What was clicked while the player stopped belongs to this opening; a
+  // button the click pressed comes up again.
+  FGate.Drop();
+  ReleaseButtons();
+}
+
+void TClipForm::Command(void (TClipForm::*AClick)()) {
+  FGate.Run([this, AClick] {
+    if (!FClosing) (this->*AClick)();
+  });
 }
 
 bool TClipForm::OpenFile(const QString& AFileName) {
@@ -235,12 +269,19 @@ bool TClipForm::OpenFile(const QString& AFileName) {
   FClipPosition = 0;
   FDuration = 0;
   FLoopRestarting = false;
-  if (!FPlayer->Open(AFileName.toStdString(), FScreen, false)) {
+  FActive = false;
+  bool opened;
+  {
+    const TCommandGate::TWait wait(FGate);
+    opened = FPlayer->Open(AFileName.toStdString(), FScreen, false);
+  }
+  if (!opened) {
     const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.ReportError("Error open file: " + error, QStringLiteral("CLM_FFPlayer2Open"));
     report.AddLogLine("-> " + error);
     return false;
   }
+  FActive = true;
   FPlayButton->setChecked(true);
   FPauseButton->setChecked(false);
   FPlayTrimmedButton->setChecked(false);
@@ -265,30 +306,53 @@ void TClipForm::FFPlayer2Position(int64_t APosition) {
   if (APosition > 0) {
     FPlayTime->setText(FormatMediaTime(APosition) + " / " + FormatMediaTime(FDuration));
     FClipPosition = APosition;
-    if (FLoopRestarting && APosition < FClipEnd) FLoopRestarting = false;
+    // Without an end point the loop restarts at the file's end: any
+    // position after that is the new pass.
+    if (FLoopRestarting && (!EndKnown() || APosition < FClipEnd)) FLoopRestarting = false;
+    // A point taken from the position stops at the other point: the
+    // handles cannot pass each other, but the player may report a place
+    // beyond the other point (a seek's landing, a point set from a knob
+    // that stood elsewhere).
     if (FStartDrag.Moved || FStartDrag.Released) {
-      SetClipStart(FClipPosition);
+      SetClipStart(EndKnown() ? std::min(FClipPosition, FClipEnd) : FClipPosition);
       if (FStartDrag.Released) FStartDrag.Moved = FStartDrag.Released = false;
       PlaceTrimLine();
     }
     if (FEndDrag.Moved || FEndDrag.Released) {
-      SetClipEnd(FClipPosition);
+      SetClipEnd(std::max(FClipPosition, FClipStart));
       if (FEndDrag.Released) FEndDrag.Moved = FEndDrag.Released = false;
       PlaceTrimLine();
     }
   }
-  if (FPlayTrimmed && !FLoopRestarting && APosition >= FClipEnd && FPlayer->Seek(FClipStart, 0, true))
-    FLoopRestarting = true;
+  // Without an end point the part runs to the file's end (see the state).
+  if (FPlayTrimmed && !FLoopRestarting && EndKnown() && APosition >= FClipEnd) RestartLoop(true);
+}
+
+bool TClipForm::RestartLoop(bool AWaitForSeek) {
+  // Start and end at one point: the part is played, and nothing is left to
+  // repeat. The loop ends as Stop ends it, not at the file's end.
+  if (PartEmpty()) {
+    StopButtonClick();
+    return true;
+  }
+  bool sought;
+  {
+    const TCommandGate::TWait wait(FGate);
+    sought = FPlayer->Seek(FClipStart, 0, AWaitForSeek);
+  }
+  if (sought) FLoopRestarting = true;
+  return sought;
 }
 
 void TClipForm::FFPlayer2State(int AState) {
   FClipPlayState = AState;
   if (AState != psEnd) return;
-  // An end point at the file's end is never passed by a position: the end
-  // of the file restarts the loop instead of ending it.
+  // An end point at the file's end (or none) is never passed by a position:
+  // the end of the file restarts the loop instead of ending it. An end
+  // queued from before a restart is not another end; a restart the player
+  // takes no request for (nothing playing) ends the loop.
   if (FPlayTrimmed && !FClosing) {
-    if (!FLoopRestarting && FPlayer->Seek(FClipStart, 0, false)) FLoopRestarting = true;
-    return;
+    if (FLoopRestarting || RestartLoop(false) || FPlayer->Seeking()) return;
   }
   StopButtonClick();
 }
@@ -297,31 +361,42 @@ void TClipForm::ReleaseButtons() {
   for (TImageButton* b : {FPlayTrimmedButton, FPlayButton, FPauseButton}) b->setChecked(false);
 }
 
+void TClipForm::ShowButtons() {
+  const bool paused = FActive && FPlayer->Paused();
+  const bool playing = FActive && !paused;
+  FPauseButton->setChecked(paused);
+  FPlayButton->setChecked(playing && !FPlayTrimmed);
+  FPlayTrimmedButton->setChecked(playing && FPlayTrimmed);
+}
+
 void TClipForm::PlayButtonClick() {
   FPlayTrimmed = false;
-  FPlayTrimmedButton->setChecked(false);
-  if (FClipPlayState == psPause || FPlayer->PlayState() == psPause) {
+  // Nothing to resume once stopped (the last state reported may still say
+  // paused): the file opens again.
+  if (FActive && (FClipPlayState == psPause || FPlayer->PlayState() == psPause)) {
     FPlayer->Resume();
-    FPlayButton->setChecked(true);
-    FPauseButton->setChecked(false);
+    ShowButtons();
     return;
   }
-  if (!OpenFile(SelectedSource())) FPlayButton->setChecked(false);
+  OpenFile(SelectedSource());
+  ShowButtons();
 }
 
 void TClipForm::PauseButtonClick() {
   FPlayTrimmed = false;
-  FPlayer->TogglePause();
-  const bool paused = FPlayer->Paused();
-  FPauseButton->setChecked(paused);
-  FPlayButton->setChecked(!paused);
-  FPlayTrimmedButton->setChecked(false);
+  // A stopped player has nothing to pause (and calls itself paused).
+  if (FActive) FPlayer->TogglePause();
+  ShowButtons();
 }
 
 void TClipForm::StopButtonClick() {
   FPlayTrimmed = false;
+  FActive = false;
   ReleaseButtons();
-  FPlayer->Stop(true);
+  {
+    const TCommandGate::TWait wait(FGate);
+    FPlayer->Stop(true);
+  }
   SetSlider(kSliderMax);
   FScreen->update();
   FPlayTime->setText(FormatMediaTime(FDuration) + " / " + FormatMediaTime(FDuration));
@@ -373,6 +448,11 @@ void TClipForm::SetEndClick() {
 }
 
 void TClipForm::PlayTrimmedClick() {
+  if (PartEmpty()) {
+    // No part between the points: nothing to loop.
+    StopButtonClick();
+    return;
+  }
   FPlayTrimmed = true;
   FLoopRestarting = false;
   FPlayTrimmedButton->setChecked(true);
@@ -384,11 +464,10 @@ void TClipForm::PlayTrimmedClick() {
       break;
     case psStop:
     case psEnd:
-      if (OpenFile(SelectedSource())) {
-        FPlayTrimmedButton->setChecked(true);
-        FPlayButton->setChecked(false);
+      if (OpenFile(SelectedSource()))
         FPlayer->Seek(FClipStart, 0, false);
-      }
+      else
+        FPlayTrimmed = false;
       break;
     case psPlay:
     case psResume:
@@ -398,6 +477,7 @@ void TClipForm::PlayTrimmedClick() {
     default:
       break;
   }
+  ShowButtons();
 }
 
 void TClipForm::StartFieldOkClick() {
@@ -433,6 +513,12 @@ void TClipForm::ResetClick() {
 }
 
 void TClipForm::OkClick() {
+  // Every way of setting the points keeps the end from coming before the
+  // start; the row never gets such a pair.
+  if (EndKnown() && FClipEnd < FClipStart) {
+    QApplication::beep();
+    return;
+  }
   const int sel = FList.SelectedIndex();
   if (sel >= 0) {
     // Through the list: the trimmed length, the estimate, the Start and End
@@ -454,6 +540,22 @@ int64_t TClipForm::HandleTime(int ALeft) const {
 }
 
 bool TClipForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (FGate.Waiting() && (AWatched == FSlider || AWatched == FStartHandle || AWatched == FEndHandle)) {
+    // The mouse and the keys cannot be kept for later: refused while the
+    // dialog waits for its player.
+    switch (AEvent->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::Wheel:
+        return true;
+      default:
+        break;
+    }
+  }
   const bool start = AWatched == FStartHandle;
   if (!start && AWatched != FEndHandle) return QDialog::eventFilter(AWatched, AEvent);
   auto* mouse = dynamic_cast<QMouseEvent*>(AEvent);
@@ -503,6 +605,7 @@ void TClipForm::HandleUp(bool AStart) {
   if (!drag.Dragging) return;
   drag.Dragging = false;
   {
+    const TCommandGate::TWait wait(FGate);
     std::mutex lock;
     std::condition_variable never;
     std::unique_lock<std::mutex> guard(lock);
@@ -512,8 +615,12 @@ void TClipForm::HandleUp(bool AStart) {
   // may be an earlier point than where the handle was let go: seek there.
   const QLabel* handle = AStart ? FStartHandle : FEndHandle;
   if (FDuration > 0) {
-    const int64_t time = HandleTime(handle->x());
-    FPlayer->Seek(time, 0, true);
+    const int64_t at = HandleTime(handle->x());
+    const int64_t time = AStart ? (EndKnown() ? std::min(at, FClipEnd) : at) : std::max(at, FClipStart);
+    {
+      const TCommandGate::TWait wait(FGate);
+      FPlayer->Seek(time, 0, true);
+    }
     // The point is where the handle was let go: a position still queued from
     // before this seek would name an older place.
     if (AStart)
@@ -525,15 +632,18 @@ void TClipForm::HandleUp(bool AStart) {
   } else {
     drag.Released = true;
   }
-  if (FPlayer->Paused()) FPlayer->Resume();
-  FPlayButton->setChecked(FPlayer->PlayState() != psStop && FPlayer->PlayState() != psEnd);
+  if (FActive && FPlayer->Paused()) FPlayer->Resume();
+  ShowButtons();
 }
 
 // ---- the slider
 
 void TClipForm::SliderGrabbed() {
+  // Also a click on the track: the whole file plays on from where the
+  // knob is let go.
   FSliderDragging = true;
   FPlayTrimmed = false;
+  ShowButtons();
 }
 
 void TClipForm::SliderSettled() {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/preview/CommandGate.h"
 #include "app/preview/PlayerLibraries.h"
 
 class QFrame;
@@ -112,6 +113,17 @@ private:
   void FFPlayer2FileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
   void FFPlayer2Position(int64_t APosition);
   void FFPlayer2State(int AState);
+  // The end point is a time of the file (not the length nobody could tell).
+  bool EndKnown() const { return FClipEnd > 0 || (FClipEnd == 0 && FDuration > 0); }
+  // Nothing lies between the points: there is no part to loop.
+  bool PartEmpty() const { return EndKnown() && FClipEnd <= FClipStart; }
+  // The loop back to the start point; false when it could not be asked for.
+  bool RestartLoop(bool AWaitForSeek);
+  // Play, Pause and Play trimmed part: at most one pressed, the one that
+  // says what the player does.
+  void ShowButtons();
+  // A user command through the gate (see TCommandGate).
+  void Command(void (TClipForm::*AClick)());
   void HandleDown(bool AStart, int AX);
   void HandleMove(bool AStart, int AX);
   void HandleUp(bool AStart);
@@ -150,6 +162,7 @@ private:
   int64_t FClipStart = 0, FClipEnd = 0;
   int64_t FClipPosition = 0;  // the last position above 0 of this opening
   int FClipPlayState = 4;  // the last TPlayState reported; psStop before any
+  bool FActive = false;    // a file was opened and not stopped since: playing or paused
   bool FPlayTrimmed = false;
   bool FSliderDragging = false;
   // A restart of the loop at the file's end was asked; the end events still
@@ -158,6 +171,9 @@ private:
   THandleDrag FStartDrag, FEndDrag;
   bool FPositionBusy = false;
   bool FClosing = false;
+  // The waits for the player (stop, seek, open) serve window events; the
+  // buttons, handles and slider wait for them to end.
+  TCommandGate FGate{this};
 };
 
 }  // namespace quorvel

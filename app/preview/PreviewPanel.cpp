@@ -6,8 +6,11 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSlider>
+#include <QTableWidget>
 
+#include "app/preview/PositionSlider.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/report/ReportSink.h"
 #include "app/sources/SourceList.h"
@@ -29,6 +32,7 @@ TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, con
   FUi.Pause->setCheckable(true);
   FUi.Slider->setRange(0, kSliderMax);
   FUi.Slider->setPageStep(50);
+  JumpToClickedPoint(FUi.Slider);
   FUi.PlayTime->setAlignment(Qt::AlignCenter);
   FUi.PlayTime->setText(QStringLiteral("00:00:00 / 00:00:00"));
 
@@ -44,12 +48,14 @@ TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, con
   connect(FUi.Stop, &QAbstractButton::clicked, this, Guarded([this](bool) { StopButtonClick(); }));
   connect(FUi.Slider, &QSlider::sliderPressed, this, [this] { SliderGrabbed(); });
   connect(FUi.Slider, &QSlider::sliderReleased, this, Guarded([this] { SliderSettled(); }));
-  // A step by key or by a click beside the knob settles once the slider
-  // took its new value.
+  // A step by key settles once the slider took its new value (a click on
+  // the track grabs the knob at the clicked point: it settles when let go).
   connect(FUi.Slider, &QAbstractSlider::actionTriggered, this, [this](int AAction) {
     if (AAction == QAbstractSlider::SliderMove || AAction == QAbstractSlider::SliderNoAction) return;
     QMetaObject::invokeMethod(this, [this] { RunGuarded([this] { SliderSettled(); }); }, Qt::QueuedConnection);
   });
+  connect(FList.Grid(), &QTableWidget::currentCellChanged, this, Guarded([this](int, int, int, int) { RowChanged(); }));
+  connect(&FList.Rows(), &TSourceRows::Changed, this, Guarded([this](int, int) { RowChanged(); }));
 }
 
 TPreviewPanel::~TPreviewPanel() {
@@ -62,6 +68,25 @@ TPreviewPanel::~TPreviewPanel() {
 
 bool TPreviewPanel::PrepareSdl() { return FLibraries.LoadSdl(*FPlayer, 0); }
 
+QString TPreviewPanel::SelectedSource() const {
+  const int sel = FList.SelectedIndex();
+  return sel >= 0 ? FList.AudioFiles()[static_cast<size_t>(sel)].Source : QString();
+}
+
+void TPreviewPanel::RowChanged() {
+  // A file playing or paused keeps its label: it still plays, whatever
+  // row is chosen.
+  if (FActive || SelectedSource() == FShownSource) return;
+  ShowNoLength();
+}
+
+void TPreviewPanel::ShowNoLength() {
+  FDuration = 0;
+  FShownSource.clear();
+  SetSlider(0);
+  FUi.PlayTime->setText(QStringLiteral("00:00:00 / 00:00:00"));
+}
+
 void TPreviewPanel::PlayButtonClick() {
   // The player's own state: the event saying so may still be on its way.
   if (FActive && (FPreviewState == psPause || FPlayer->PlayState() == psPause)) {
@@ -70,8 +95,7 @@ void TPreviewPanel::PlayButtonClick() {
     FUi.Pause->setChecked(false);
     return;
   }
-  const int sel = FList.SelectedIndex();
-  const QString source = sel >= 0 ? FList.AudioFiles()[static_cast<size_t>(sel)].Source : QString();
+  const QString source = SelectedSource();
   if (source.isEmpty() || !QFileInfo(source).isFile()) {
     FUi.Play->setChecked(false);
     return;
@@ -99,6 +123,8 @@ void TPreviewPanel::StopButtonClick() {
   SetSlider(kSliderMax);
   FUi.Slider->update();
   FUi.PlayTime->setText(FormatMediaTime(FDuration) + " / " + FormatMediaTime(FDuration));
+  // Played while another row was chosen: that row's file has no length here.
+  RowChanged();
 }
 
 void TPreviewPanel::StopIfActive() {
@@ -123,6 +149,16 @@ void TPreviewPanel::OpenAudio(const QString& AFileName) {
     return;
   }
   FActive = false;
+  // A knob held when the last playback ended (its release went to a dialog
+  // that opened meanwhile) is not held now.
+  FTrackDragging = false;
+  {
+    const QSignalBlocker quiet(FUi.Slider);
+    FUi.Slider->setSliderDown(false);
+  }
+  // The length of the file before is not this one's, also when this one
+  // does not open.
+  ShowNoLength();
   if (!FPlayer->Open(AFileName.toStdString(), nullptr, false)) {
     const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.AddLogLine("-> " + error);
@@ -131,6 +167,7 @@ void TPreviewPanel::OpenAudio(const QString& AFileName) {
     return;
   }
   FActive = true;
+  FShownSource = AFileName;
   FUi.Play->setChecked(true);
   FUi.Pause->setChecked(false);
 }

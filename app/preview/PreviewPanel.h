@@ -69,13 +69,20 @@ private:
   void SliderGrabbed();
   void SliderSettled();
   void SetSlider(int AValue);
+  QString SelectedSource() const;
+  // Another row chosen, or the list changed: a stopped panel no longer
+  // shows the length of a file that is not the selected row's.
+  void RowChanged();
+  // No file's length: the label and slider as at start.
+  void ShowNoLength();
 
   TControls FUi;
   TSourceList& FList;
   const TPlayerLibraries& FLibraries;
   TButtonProbe FLeftButtonDown = IsLeftButtonDown;
   std::unique_ptr<TFFPlayer> FPlayer;
-  int64_t FDuration = 0;         // what the player reported for the open file
+  int64_t FDuration = 0;         // what the player reported for the open file; 0 after a failed open
+  QString FShownSource;          // the file whose length the label shows; empty when none
   bool FTrackChanging = false;   // the slider is being set, not dragged
   bool FTrackDragging = false;   // the user holds the knob
   bool FActive = false;          // a file was opened and not stopped since

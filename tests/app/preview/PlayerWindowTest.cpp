@@ -11,10 +11,15 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include <functional>
 
@@ -81,6 +86,58 @@ std::vector<TSegment> Segments(const std::vector<int16_t>& AGot, const std::vect
   return segments;
 }
 
+// The left mouse button as the events the widgets got say. QTest's widget
+// events go straight to the widget and never reach the platform's button
+// state that IsLeftButtonDown asks, so the players ask this instead.
+class TLeftButton : public QObject {
+public:
+  TLeftButton() { qApp->installEventFilter(this); }
+  ~TLeftButton() override { qApp->removeEventFilter(this); }
+  TButtonProbe Probe() {
+    return [this] { return FDown; };
+  }
+
+protected:
+  bool eventFilter(QObject*, QEvent* AEvent) override {
+    const QEvent::Type type = AEvent->type();
+    if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease) &&
+        static_cast<QMouseEvent*>(AEvent)->button() == Qt::LeftButton)
+      FDown = type == QEvent::MouseButtonPress;
+    return false;
+  }
+
+private:
+  bool FDown = false;
+};
+
+// Where a slider's knob is drawn.
+QRect Knob(const QSlider* ASlider) {
+  QStyleOptionSlider opt;
+  opt.initFrom(ASlider);
+  opt.orientation = ASlider->orientation();
+  opt.minimum = ASlider->minimum();
+  opt.maximum = ASlider->maximum();
+  opt.sliderPosition = ASlider->sliderPosition();
+  opt.sliderValue = ASlider->value();
+  opt.singleStep = ASlider->singleStep();
+  opt.pageStep = ASlider->pageStep();
+  opt.subControls = QStyle::SC_All;
+  return ASlider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, ASlider);
+}
+
+// A click on a slider's track at AX: pressed, held while what the press
+// queued runs, let go.
+void ClickTrack(QSlider* ASlider, int AX) {
+  const QPoint at(AX, ASlider->height() / 2);
+  ASSERT_FALSE(Knob(ASlider).contains(at)) << "the click is meant for the track, not the knob";
+  QTest::mousePress(ASlider, Qt::LeftButton, {}, at);
+  QCoreApplication::processEvents();
+  QTest::mouseRelease(ASlider, Qt::LeftButton, {}, at);
+}
+
+// Frames in a device file so far (16-bit stereo).
+int64_t DeviceFrames(const std::string& ADevice) { return QFileInfo(QString::fromStdString(ADevice)).size() / 4; }
+
 class PlayerWindowTest : public test::TMainFormFixture {
 protected:
   std::string Dir() const { return FDir.toStdString(); }
@@ -119,6 +176,26 @@ protected:
     clip.show();
     return clip;
   }
+  QAbstractButton* ClipButton(TClipForm& AClip, const char* AName) {
+    auto* button = AClip.findChild<QAbstractButton*>(AName);
+    EXPECT_NE(button, nullptr) << AName;
+    return button;
+  }
+  // The part from AStart to AEnd typed into the two fields, each confirmed
+  // with its own OK.
+  void TypePart(TClipForm& AClip, QTime AStart, QTime AEnd) {
+    AClip.TimeStart()->setTime(AStart);
+    QTest::mouseClick(ClipButton(AClip, "btnStartFieldOK"), Qt::LeftButton);
+    AClip.TimeEnd()->setTime(AEnd);
+    QTest::mouseClick(ClipButton(AClip, "btnEndFieldOK"), Qt::LeftButton);
+  }
+  // The source time the device played last: the start of the last stretch
+  // of the source in its output.
+  double LastStretchSeconds(const std::string& ADevice, const std::vector<int16_t>& AWant) {
+    const std::vector<TSegment> segments = Segments(test::ReadSamples(ADevice), AWant, 0);
+    return segments.empty() ? -1.0 : static_cast<double>(segments.back().Want) / kRate;
+  }
+  TLeftButton FLeft;
   // Drags a handle with the mouse to the left edges in ATargets.
   void Drag(QLabel* AHandle, const std::vector<int>& ATargets, int APauseMs) {
     const int grab = 6;
@@ -549,6 +626,354 @@ TEST_F(PlayerWindowTest, TrimmedPartLoopsFromTheStartPoint) {
         EXPECT_LE(late, maxLate);
       }
     }
+  }
+}
+
+// ------------------------------------------------------------ the mouse on the sliders and handles
+
+TEST_F(PlayerWindowTest, PreviewTrackClickPlaysFromTheClickedPoint) {
+  const QString sweep = Sweep("sweep.wav", 8.0);
+  Add(sweep);
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  const auto want = Want(sweep);
+  Preview().SetButtonProbe(FLeft.Probe());
+  QSlider* slider = Ui().sldPosition;
+  const struct {
+    const char* Name;
+    int From;  // the knob's value before the click
+    double At;  // the click's x, as a part of the slider's width
+  } cases[] = {{"ahead of the knob", 100, 0.75}, {"behind the knob", 500, 0.2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string device = Device(kRealTimeDelayMs);
+    Ui().btnPlay->click();
+    ASSERT_TRUE(WaitFor([&] { return slider->value() >= c.From; }));
+    const int x = static_cast<int>(c.At * slider->width());
+    ClickTrack(slider, x);
+    const int value = slider->value();
+    EXPECT_NEAR(value, 1000.0 * x / slider->width(), 50.0) << "the knob stands at the click";
+    const int64_t clicked = DeviceFrames(device);
+    ASSERT_TRUE(WaitFor([&] { return DeviceFrames(device) > clicked + kRate; }));
+    EXPECT_NEAR(slider->value(), value, 200) << "the knob stays there and moves on with the playback";
+    Ui().btnStop->click();
+    EXPECT_NEAR(LastStretchSeconds(device, want), value * 8.0 / 1000, 0.05) << "playing from the knob's point";
+  }
+}
+
+TEST_F(PlayerWindowTest, TrimTrackClickPlaysFromTheClickedPointAndEndsTheLoop) {
+  const QString sweep = Sweep("sweep.wav", 10.0);
+  Add(sweep);
+  const auto want = Want(sweep);
+  const struct {
+    const char* Name;
+    bool Loop;  // the part from 1 s to 3 s loops when the track is clicked
+    double At;
+  } cases[] = {{"playing the file", false, 0.7}, {"looping the part", true, 0.6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string device = Device(kRealTimeDelayMs);
+    TClipForm& clip = ShowClip();
+    clip.SetButtonProbe(FLeft.Probe());
+    QSlider* slider = clip.Slider();
+    ASSERT_TRUE(WaitFor([&] { return slider->value() >= 50; }));
+    if (c.Loop) {
+      TypePart(clip, QTime(0, 0, 1), QTime(0, 0, 3));
+      QTest::mouseClick(ClipButton(clip, "btnPlayTrimmed"), Qt::LeftButton);
+      ASSERT_TRUE(clip.PlayTrimmed());
+      ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() >= 1'500'000; }));
+    }
+    const int x = static_cast<int>(c.At * slider->width());
+    ClickTrack(slider, x);
+    const int value = slider->value();
+    EXPECT_NEAR(value, 1000.0 * x / slider->width(), 50.0) << "the knob stands at the click";
+    // The whole file plays on from there: the loop is over and says so.
+    EXPECT_FALSE(clip.PlayTrimmed());
+    EXPECT_FALSE(ClipButton(clip, "btnPlayTrimmed")->isChecked());
+    EXPECT_TRUE(ClipButton(clip, "btnPlay")->isChecked());
+    EXPECT_FALSE(ClipButton(clip, "btnPause")->isChecked());
+    const int64_t clicked = DeviceFrames(device);
+    ASSERT_TRUE(WaitFor([&] { return DeviceFrames(device) > clicked + kRate; }));
+    EXPECT_GT(clip.ClipPosition(), static_cast<int64_t>(value) * 10 * kSecond / 1000) << "not pulled back";
+    clip.done(QDialog::Rejected);
+    EXPECT_NEAR(LastStretchSeconds(device, want), value * 10.0 / 1000, 0.05) << "playing from the knob's point";
+  }
+}
+
+TEST_F(PlayerWindowTest, TrimOkNeverSavesAnEndBeforeItsStart) {
+  Add(Sweep("sweep.wav", 10.0));
+  Device();
+  // One point set by its button while the knob stands away from the play
+  // position (a click on the track while paused), then the other handle
+  // dragged up against it.
+  const struct {
+    const char* Name;
+    const char* SetButton;
+    bool DragStart;
+    double ClickAt;
+  } cases[] = {{"Set end, start dragged to it", "btnSetEnd", true, 0.8},
+               {"Set start, end dragged to it", "btnSetStart", false, 0.1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TClipForm& clip = ShowClip();
+    clip.SetButtonProbe(FLeft.Probe());
+    ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() >= 3 * kSecond; }));
+    QTest::mouseClick(ClipButton(clip, "btnPause"), Qt::LeftButton);
+    ClickTrack(clip.Slider(), static_cast<int>(c.ClickAt * clip.Slider()->width()));
+    QTest::mouseClick(ClipButton(clip, c.SetButton), Qt::LeftButton);
+    QLabel* moving = c.DragStart ? clip.StartHandle() : clip.EndHandle();
+    QLabel* fixed = c.DragStart ? clip.EndHandle() : clip.StartHandle();
+    const int target = fixed->x() + (c.DragStart ? -3 : 3);
+    Drag(moving, {(moving->x() + target) / 2, target}, 0);
+    ASSERT_TRUE(WaitFor([&] { return !clip.HandleMoving(); }));
+    EXPECT_LE(clip.ClipStart(), clip.ClipEnd());
+    QTest::mouseClick(ClipButton(clip, "btnOK"), Qt::LeftButton);
+    const TAudioFile& row = List().Rows().At(0);
+    EXPECT_LE(row.TimeStart, row.TimeEnd) << row.TimeStart << " to " << row.TimeEnd;
+    EXPECT_GE(row.TrimmedLength, 0);
+    List().Rows().SetTrim(0, 0, 10 * kSecond);
+  }
+}
+
+TEST_F(PlayerWindowTest, TrimLoopOfAnEmptyPartOrAnUnknownEndEndsCleanly) {
+  const QString sweep = Sweep("sweep.flac", 3.0);
+  const QString live = QString::fromStdString(test::RemuxLive(sweep.toStdString(), Dir() + "/live.mkv"));
+  Add(Sweep("short.wav", 3.0));
+  Add(live);
+  const auto want = Want(sweep);
+
+  // Start and end at one point: nothing to loop; the loop ends with the
+  // playback stopped and its button released, not at the file's end with
+  // the button still down.
+  List().SelectIndex(0);
+  {
+    Device(kRealTimeDelayMs);
+    TClipForm& clip = ShowClip();
+    TypePart(clip, QTime(0, 0, 1), QTime(0, 0, 1));
+    ASSERT_EQ(clip.ClipStart(), clip.ClipEnd());
+    QTest::mouseClick(ClipButton(clip, "btnPlayTrimmed"), Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return clip.Player().PlayState() == psStop; }, 20000));
+    EXPECT_FALSE(clip.PlayTrimmed());
+    EXPECT_FALSE(ClipButton(clip, "btnPlayTrimmed")->isChecked());
+    EXPECT_FALSE(ClipButton(clip, "btnPlay")->isChecked());
+    clip.done(QDialog::Rejected);
+  }
+
+  // A file whose length nobody knows: the part runs to the file's end and
+  // starts again there, pass after pass.
+  List().SelectIndex(1);
+  {
+    const std::string device = Device(kRealTimeDelayMs);
+    TClipForm& clip = ShowClip();
+    ASSERT_LE(clip.Duration(), 0);
+    ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() > 300000; }));
+    QTest::mouseClick(ClipButton(clip, "btnPlayTrimmed"), Qt::LeftButton);
+    const int64_t clicked = DeviceFrames(device);
+    ASSERT_TRUE(WaitFor([&] { return DeviceFrames(device) > clicked + 7 * kRate; }));
+    EXPECT_TRUE(clip.PlayTrimmed());
+    EXPECT_TRUE(ClipButton(clip, "btnPlayTrimmed")->isChecked());
+    clip.done(QDialog::Rejected);
+    const std::vector<TSegment> segments = Segments(test::ReadSamples(device), want, 0);
+    // Until the click, then the whole file again and again from its start.
+    ASSERT_GE(segments.size(), 3u);
+    for (const TSegment& s : segments) EXPECT_LT(s.Want, 1024);
+    EXPECT_GE(segments[1].Frames, 3 * kRate - 1024) << "a whole pass";
+    EXPECT_EQ(clip.Player().PlayState(), psStop);
+    EXPECT_FALSE(ClipButton(clip, "btnPlayTrimmed")->isChecked());
+  }
+}
+
+TEST_F(PlayerWindowTest, TrimButtonsShowWhatPlaysAfterPauseAndHandleDrags) {
+  Add(Sweep("sweep.wav", 10.0));
+  Device();
+  enum TAction { Pause, Stop, PlayPart, DragStart, DragEnd };
+  const struct {
+    const char* Name;
+    std::vector<TAction> Actions;
+    bool Play, Paused, Part;  // the three buttons pressed afterwards
+    int State;                 // the player's state afterwards
+  } cases[] = {
+      {"Pause, start handle dragged", {Pause, DragStart}, true, false, false, psResume},
+      {"Pause, end handle dragged", {Pause, DragEnd}, true, false, false, psResume},
+      {"part looping, Pause, handle dragged", {PlayPart, Pause, DragStart}, true, false, false, psResume},
+      {"Pause on a stopped dialog", {Stop, Pause}, false, false, false, psStop},
+      {"Pause twice", {Pause, Pause}, true, false, false, psResume},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TClipForm& clip = ShowClip();
+    ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() >= 500000; }));
+    for (TAction a : c.Actions) {
+      switch (a) {
+        case Pause:
+          QTest::mouseClick(ClipButton(clip, "btnPause"), Qt::LeftButton);
+          break;
+        case Stop:
+          QTest::mouseClick(ClipButton(clip, "btnStop"), Qt::LeftButton);
+          break;
+        case PlayPart:
+          QTest::mouseClick(ClipButton(clip, "btnPlayTrimmed"), Qt::LeftButton);
+          break;
+        case DragStart:
+          Drag(clip.StartHandle(), {60, 100}, 0);
+          break;
+        case DragEnd:
+          Drag(clip.EndHandle(), {400, 350}, 0);
+          break;
+      }
+    }
+    ASSERT_TRUE(WaitFor([&] { return !clip.HandleMoving(); }));
+    EXPECT_EQ(ClipButton(clip, "btnPlay")->isChecked(), c.Play);
+    EXPECT_EQ(ClipButton(clip, "btnPause")->isChecked(), c.Paused);
+    EXPECT_EQ(ClipButton(clip, "btnPlayTrimmed")->isChecked(), c.Part);
+    EXPECT_EQ(clip.Player().PlayState(), c.State);
+    clip.done(QDialog::Rejected);
+  }
+}
+
+TEST_F(PlayerWindowTest, TrimSliderHeldWhenEscClosedTheDialogFollowsThePlaybackNextTime) {
+  Add(Sweep("sweep.wav", 10.0));
+  Device();
+  TClipForm& clip = ShowClip();
+  clip.SetButtonProbe(FLeft.Probe());
+  QSlider* slider = clip.Slider();
+  ASSERT_TRUE(WaitFor([&] { return slider->value() >= 50; }));
+  // The knob held, Esc: the dialog closes before the button comes up, and
+  // the release lands on the main window.
+  QTest::mousePress(slider, Qt::LeftButton, {}, Knob(slider).center());
+  QTest::keyClick(&clip, Qt::Key_Escape);
+  ASSERT_FALSE(clip.isVisible());
+  QTest::mouseRelease(FForm.get(), Qt::LeftButton);
+
+  ShowClip();
+  EXPECT_TRUE(WaitFor([&] { return slider->value() > 0 && slider->value() < 1000; }, 20000))
+      << "the knob follows the playback";
+  EXPECT_FALSE(slider->isSliderDown());
+  clip.done(QDialog::Rejected);
+}
+
+TEST_F(PlayerWindowTest, PreviewKnobHeldWhenTheTrimDialogOpenedFollowsThePlaybackNextTime) {
+  Add(Sweep("sweep.wav", 6.0));
+  Device();
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  Preview().SetButtonProbe(FLeft.Probe());
+  QSlider* slider = Ui().sldPosition;
+  Ui().btnPlay->click();
+  ASSERT_TRUE(WaitFor([&] { return slider->value() >= 50; }));
+  // The knob held, the trim dialog opened from the keyboard: the release
+  // goes to the dialog.
+  QTest::mousePress(slider, Qt::LeftButton, {}, Knob(slider).center());
+  ASSERT_TRUE(Preview().TrackDragging());
+  test::OnNextModal([&](QWidget* AModal) {
+    QTest::mouseRelease(AModal, Qt::LeftButton);
+    static_cast<TClipForm*>(AModal)->CancelClick();
+  });
+  Ui().actTrimAudio->trigger();
+
+  Ui().btnPlay->click();
+  EXPECT_TRUE(WaitFor([&] { return slider->value() > 0 && slider->value() < 1000; }, 20000))
+      << "the knob follows the playback";
+  EXPECT_FALSE(Preview().TrackDragging());
+  Ui().btnStop->click();
+}
+
+TEST_F(PlayerWindowTest, TrimCommandsWaitForAHandleReleaseAndEndWithTheClosing) {
+  Add(Sweep("sweep.wav", 10.0));
+  Device(kRealTimeDelayMs);
+  auto handleTime = [](int ALeft) { return 10 * kSecond * std::lround((ALeft - 10) * 1000.0 / 456) / 1000; };
+
+  // OK clicked while the let-go handle's seek is being waited for: it saves
+  // the point where the handle was let go.
+  {
+    TClipForm& clip = ShowClip();
+    ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() >= 500000; }));
+    QTest::mousePress(clip.StartHandle(), Qt::LeftButton, {}, QPoint(6, 6));
+    QTest::mouseMove(clip.StartHandle(), QPoint(300 - clip.StartHandle()->x() + 6, 6));
+    QTimer::singleShot(0, &clip, [&] { QTest::mouseClick(ClipButton(clip, "btnOK"), Qt::LeftButton); });
+    QTest::mouseRelease(clip.StartHandle(), Qt::LeftButton, {}, QPoint(6, 6));
+    ASSERT_TRUE(WaitFor([&] { return !clip.isVisible(); }));
+    EXPECT_NEAR(static_cast<double>(List().Rows().At(0).TimeStart), static_cast<double>(handleTime(300)), 50000.0);
+    EXPECT_EQ(clip.Player().PlayState(), psStop);
+  }
+
+  // Play clicked while the closing dialog waits for its player to stop: the
+  // player stays stopped.
+  {
+    TClipForm& clip = ShowClip();
+    ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() >= 500000; }));
+    QTimer::singleShot(0, &clip, [&] { QTest::mouseClick(ClipButton(clip, "btnPlay"), Qt::LeftButton); });
+    QTest::mouseClick(ClipButton(clip, "btnCancel"), Qt::LeftButton);
+    EXPECT_FALSE(clip.isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clip.Player().PlayState(), psStop);
+    EXPECT_FALSE(ClipButton(clip, "btnPlay")->isChecked());
+  }
+}
+
+TEST_F(PlayerWindowTest, TrimReopensARowWhoseStartIsItsEndWithTheEndHandleRightOfTheStart) {
+  Add(Sweep("sweep.wav", 10.0));
+  Device();
+  const struct {
+    QTime At;
+    int StartX, EndX;
+  } cases[] = {{QTime(0, 0, 0), 10, 21}, {QTime(0, 0, 3), 146, 157}, {QTime(0, 0, 10), 466, 477}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.At.toString().toStdString());
+    TClipForm& clip = ShowClip();
+    ASSERT_EQ(clip.Duration(), 10 * kSecond);
+    TypePart(clip, c.At, c.At);
+    QTest::mouseClick(ClipButton(clip, "btnOK"), Qt::LeftButton);
+    const TAudioFile& row = List().Rows().At(0);
+    ASSERT_EQ(row.TimeStart, row.TimeEnd);
+    ShowClip();
+    EXPECT_EQ(clip.StartHandle()->x(), c.StartX);
+    EXPECT_EQ(clip.EndHandle()->x(), c.EndX);
+    EXPECT_EQ(clip.TrimLine()->width(), 0);
+    clip.done(QDialog::Rejected);
+  }
+}
+
+TEST_F(PlayerWindowTest, PreviewLabelAndLengthResetWhenTheRowChanges) {
+  const QString first = Sweep("first.wav", 2.0);
+  const QString second = Sweep("second.wav", 1.0);
+  Add(first);
+  Add(second);
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  Device();
+  QTableWidget* grid = List().Grid();
+  auto clickRow = [&](int ARow) {
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(grid->item(ARow, 0)).center());
+  };
+  const struct {
+    const char* Name;
+    std::function<void()> Change;
+  } cases[] = {
+      {"another row chosen", [&] { clickRow(1); }},
+      {"the list cleared", [&] { Ui().btnClear->click(); }},
+      {"the played file unreadable when played again",
+       [&] {
+         QFile f(List().AudioFiles()[0].Source);
+         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+         f.write(QByteArray(4096, 'x'));
+         f.close();
+         Ui().btnPlay->click();
+         EXPECT_FALSE(Ui().btnPlay->isChecked());
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (List().RowCount() == 0) Add(Sweep("third.wav", 2.0));
+    clickRow(0);
+    ASSERT_EQ(List().SelectedIndex(), 0);
+    Ui().btnPlay->click();
+    // Played to its end: the label shows the length twice.
+    ASSERT_TRUE(WaitFor([&] { return !Ui().btnPlay->isChecked(); }));
+    ASSERT_EQ(Ui().lblPlayTime->text(), "00:00:02 / 00:00:02");
+    c.Change();
+    EXPECT_EQ(Ui().lblPlayTime->text(), "00:00:00 / 00:00:00");
+    EXPECT_EQ(Preview().Duration(), 0);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "media/decoder/StatedLength.h"
 #include "media/runtime/Format.h"
 
 namespace quorvel::cli {
@@ -95,7 +96,10 @@ TBatchRun::TBatchRun(const TCliOptions& AOptions, const TConversionSettings& ASe
 int64_t TBatchRun::ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) const {
   int64_t total = 0;
   for (int i = 0; i < AEncoder.TaskInputCount(ATask); ++i) {
-    const int64_t duration = AEncoder.TaskInput(ATask, i).Duration;
+    const TTaskInputInfo& input = AEncoder.TaskInput(ATask, i);
+    // What the header says counts: for a file cut short the libraries only
+    // estimate the length from the bytes left, and the loss would go unseen.
+    const int64_t duration = std::max(input.Duration, StatedLength(input.FileName));
     if (duration <= 0) return 0;
     total += duration;
   }
@@ -129,12 +133,28 @@ bool TBatchRun::QueueFailed(const TBatch& ABatch, const TQueueFailure& AFailure)
   return true;
 }
 
-int TBatchRun::Run() {
+bool TBatchRun::MakeOutputFolder() {
+  namespace fs = std::filesystem;
+  const std::string& folder = FOptions.OutputDir;
   std::error_code error;
-  if (!std::filesystem::is_directory(FOptions.OutputDir, error)) {
-    FDisplay.Error("error: output folder " + FOptions.OutputDir + " does not exist");
-    return kExitUsage;
+  if (fs::is_directory(folder, error)) return true;
+  if (fs::exists(fs::symlink_status(folder, error))) {
+    FDisplay.Error("error: cannot create output folder " + folder + ": it exists and is not a folder");
+    return false;
   }
+  error.clear();
+  fs::create_directories(folder, error);
+  if (error || !fs::is_directory(folder, error)) {
+    FDisplay.Error("error: cannot create output folder " + folder + ": " +
+                   (error ? error.message() : std::string("it is not a folder")));
+    return false;
+  }
+  FDisplay.Line("note: created output folder " + folder);
+  return true;
+}
+
+int TBatchRun::Run() {
+  if (!MakeOutputFolder()) return kExitUsage;
   std::vector<TBatchRow> rows;
   for (const std::string& file : FOptions.Files) rows.push_back(BatchRow(FSettings, FOptions, file));
   TBatchSettings settings;
@@ -195,14 +215,25 @@ int TBatchRun::Run() {
     const std::string& inputs = views[AInfo.TaskIndex].Inputs;
     const std::string& output = items[AInfo.TaskIndex].Output;
     FDisplay.TaskEnded(AInfo.TaskIndex);
-    if (!failure.empty())
+    if (!failure.empty()) {
       FDisplay.Error(ErrorLine(inputs, failure));
-    else if (AInfo.Finished && !AInfo.Exception)
+    } else if (AInfo.Finished && !AInfo.Exception) {
       FDisplay.Line("done: " + inputs + " -> " + output);
-    else if (AInfo.Exception)
+      int64_t reached = 0;
+      {
+        // The job's last progress report came before its end.
+        std::lock_guard<std::mutex> guard(lock);
+        reached = views[AInfo.TaskIndex].Converted;
+      }
+      const std::string shortfall = ShortSourceWarning(views[AInfo.TaskIndex].Expected, reached);
+      if (!shortfall.empty()) FDisplay.Error("warning: " + inputs + ": " + shortfall);
+    } else if (AInfo.Exception) {
       FDisplay.Error(ErrorLine(inputs, AInfo.ExceptionMsg));
-    else
+    } else if (!batch.TaskStarted(AInfo.TaskIndex)) {
+      FDisplay.Line("not started: " + inputs);
+    } else {
       FDisplay.Line("stopped: " + inputs + " (unfinished output removed)");
+    }
   };
 
   std::vector<std::string> names;
@@ -255,8 +286,11 @@ int TBatchRun::Run() {
   const int failed = setupFailures + outcome.Failed;
   const double seconds = FDisplay.ElapsedSeconds();
   const double speed = seconds > 0 ? static_cast<double>(converted) / 1e6 / seconds : 0;
-  FDisplay.Line(Format("%d done, %d failed%s, %.1f s, %.1fx real time", outcome.Done, failed,
-                       outcome.Stopped ? Format(", %d stopped", outcome.Stopped).c_str() : "", seconds, speed));
+  const int stopped = outcome.Stopped - outcome.NotStarted;
+  FDisplay.Line(Format("%d done, %d failed%s%s, %.1f s, %.1fx real time", outcome.Done, failed,
+                       stopped ? Format(", %d stopped", stopped).c_str() : "",
+                       outcome.NotStarted ? Format(", %d not started", outcome.NotStarted).c_str() : "", seconds,
+                       speed));
   if (stopRequested) return kExitInterrupted;
   return failed == 0 && outcome.Stopped == 0 ? kExitOk : kExitFailed;
 }

@@ -29,6 +29,9 @@ public:
 
 private:
   struct TTaskView;
+  // The output folder, created with its parents when missing (said on a
+  // line); false after telling why it cannot be had.
+  bool MakeOutputFolder();
   // Reports a file that could not be queued; the batch goes on without it.
   bool QueueFailed(const TBatch& ABatch, const TQueueFailure& AFailure);
   int64_t ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) const;

@@ -172,12 +172,14 @@ Profile and format:
 
 Sound and time:
   --volume PERCENT       volume, 1 to 5000 (default 100: unchanged)
-  --start HH:MM:SS[.mmm] start each file here (MM:SS and SS work too)
+  --start HH:MM:SS[.mmm] start each file here (MM:SS and SS work too); a file
+                         that ends before that is an error
   --end HH:MM:SS[.mmm]   end each file here (a file shorter than that ends
                          at its own end)
 
 Output:
-  -o, --output-dir DIR   folder of the outputs (default: the current folder);
+  -o, --output-dir DIR   folder of the outputs (default: the current folder),
+                         created with its parents when it does not exist;
                          each output is named after its input with the
                          profile's extension
   --merge                join all inputs (up to 20, in the order given) into
@@ -203,8 +205,12 @@ file gets a result line; errors name the file and the reason and go to the
 standard error. A file that fails leaves no output behind.
 
 Ctrl-C stops the batch: no further file starts, running conversions stop and
-their unfinished outputs are removed; files already converted are kept. A
-second Ctrl-C ends the program at once and may leave unfinished files.
+their unfinished outputs are removed; files already converted are kept, and
+files never started are listed as such. A second Ctrl-C ends the program at
+once and may leave unfinished files.
+
+A file that ends long before the length its header states (cut short) is
+converted as far as it goes, with a warning naming both lengths.
 
 Exit status: 0 when every file converted, 1 when any failed, 2 for a wrong
 command line or a missing profile set or media library, 130 when stopped.

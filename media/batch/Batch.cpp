@@ -4,6 +4,8 @@
 
 #include "media/batch/LosslessCheck.h"
 #include "media/encoder/FFEncode.h"
+#include "media/runtime/FFUtils.h"
+#include "media/runtime/Format.h"
 
 namespace quorvel {
 
@@ -20,6 +22,16 @@ bool HasAudio(const TCustomEncoder& AEncoder, int ATask, int AInput) {
 void TellAudioFit(const TCustomEncoder& AEncoder, int ATask, const std::string& AName,
                   const TBatch::TNoteHandler& AOnNote) {
   for (const std::string& note : AEncoder.Tasks(ATask)->AudioFitNotes()) AOnNote(AName + ": " + note);
+}
+
+// Why the row's trim leaves nothing to convert: its start at or past the
+// end of a source whose length (µs, 0 unknown) the probe found; empty when
+// it does not. Converting it would give a file with no sound, said to be
+// done.
+std::string StartPastEnd(const TBatchRow& ARow, int64_t ADuration) {
+  if (ARow.TimeStart == kNoTime || ADuration <= 0 || ARow.TimeStart < ADuration) return {};
+  return Format("%s: the start %s is at or past the end of the file (%s)", ARow.Source.c_str(),
+                TimeText(ARow.TimeStart).c_str(), TimeText(ADuration).c_str());
 }
 
 std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
@@ -48,14 +60,18 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     else if (lossy)
       AOnNote("lossy outputs are not verified");
   }
-  if (FSettings.EarlierOutputs == TEarlierOutputs::Keep) {
-    // The outputs are made as their tasks start (see TOutputPlanner::Create).
-    FEncoder = &AEncoder;
-    AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
-      if (ATaskIndex >= 0 && static_cast<size_t>(ATaskIndex) < FItems.size())
-        FPlanner.Create(FItems[static_cast<size_t>(ATaskIndex)].Output);
-    };
-  }
+  FEncoder = &AEncoder;
+  AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
+    if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FItems.size()) return;
+    TBatchItem& item = FItems[static_cast<size_t>(ATaskIndex)];
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      item.Started = true;
+    }
+    // When earlier files are kept, the output is made now (see
+    // TOutputPlanner::Create); the output path is not changed once queued.
+    FPlanner.Create(item.Output);
+  };
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
 }
 
@@ -78,6 +94,11 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     if (FSettings.RequireAudio && !HasAudio(AEncoder, task, 0)) {
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::NoAudio, kNoAudioReason)) return false;
+      continue;
+    }
+    if (const std::string late = StartPastEnd(row, AEncoder.TaskInput(task, 0).Duration); !late.empty()) {
+      AEncoder.RemoveTask(task);
+      if (!failed(i, TQueueStep::AddTask, late)) return false;
       continue;
     }
     TClaimedOutput claim;
@@ -185,6 +206,12 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   return error;
 }
 
+bool TBatch::TaskStarted(int ATask) {
+  if (ATask < 0 || static_cast<size_t>(ATask) >= FItems.size()) return false;
+  std::lock_guard<std::mutex> guard(FLock);
+  return FItems[static_cast<size_t>(ATask)].Started;
+}
+
 bool TBatch::Verified(const TBatchItem& AItem) const {
   // One row, converted whole or trimmed: a joined file has no one source.
   if (!FSettings.VerifyLossless || AItem.Rows.size() != 1 || FSettings.VolumePercent != 100) return false;
@@ -201,7 +228,9 @@ TBatchOutcome TBatch::Finish() {
       ++outcome.Done;
       continue;
     }
-    ++(item.Stopped || !item.Ended ? outcome.Stopped : outcome.Failed);
+    const bool stopped = item.Stopped || !item.Ended;
+    ++(stopped ? outcome.Stopped : outcome.Failed);
+    if (stopped && !item.Started) ++outcome.NotStarted;
     if (FPlanner.Remove(item.Output)) outcome.Removed.push_back(item.Output);
   }
   return outcome;

@@ -4,11 +4,12 @@
 // every output that was not finished removed, so that a stopped, failed or
 // never-started task leaves nothing behind that looks like a result.
 //
-// Threads: made, queued and finished on the owner's thread; TaskEnded may
-// come from any thread (the task manager's delivery threads) and takes the
-// batch's lock. When earlier files are kept, Queue sets the encoder's
-// OnTaskStarting (each output is created as its task starts, on the thread
-// that starts it) until Finish.
+// Threads: made, queued and finished on the owner's thread; TaskEnded and
+// TaskStarted may come from any thread (the task manager's delivery
+// threads) and take the batch's lock. Queue sets the encoder's
+// OnTaskStarting until Finish: it notes which tasks started (a task stopped
+// before it started wrote nothing) and, when earlier files are kept,
+// creates each output as its task starts, on the thread that starts it.
 #pragma once
 
 #include <functional>
@@ -42,7 +43,8 @@ struct TBatchSettings {
 
 // What could not be queued, and where it went wrong.
 enum class TQueueStep {
-  AddTask,      // the row's input could not be opened as a task
+  AddTask,      // the row's input could not be opened as a task, or its trim
+                // starts at or past the end the probe found
   AddInput,     // a joined file's further input could not be opened
   ClaimOutput,  // no output name could be had
   SetOutput,    // the task manager refused the output
@@ -64,6 +66,7 @@ struct TBatchItem {
   // Written by TaskEnded under the batch's lock; the owner reads them once
   // the run has ended.
   bool Ended = false;
+  bool Started = false;  // the task manager began it (set as it starts, under the lock)
   bool Ok = false;
   bool Stopped = false;  // ended unfinished without an error
   std::string Error;     // why the batch failed a task its run finished (verification)
@@ -73,6 +76,7 @@ struct TBatchOutcome {
   int Done = 0;
   int Failed = 0;   // tasks that ended with an error
   int Stopped = 0;  // tasks stopped, or never started
+  int NotStarted = 0;  // of Stopped, those that never started: they wrote nothing
   std::vector<std::string> Removed;  // the unfinished outputs taken away
 };
 
@@ -103,6 +107,9 @@ public:
   // calling thread, outside the batch's lock); returns why a finished task
   // failed after all, empty when it did not.
   std::string TaskEnded(const TTerminateInfo& AInfo);
+  // Whether task ATask has started (any thread): a task that ends without
+  // having started was never written.
+  bool TaskStarted(int ATask);
   // After the run, or instead of it: counts the ends and removes every
   // output whose task did not finish. Call once no task runs.
   TBatchOutcome Finish();
@@ -117,7 +124,7 @@ private:
   TOutputPlanner FPlanner;
   // The encoder whose OnTaskStarting this batch set (until Finish).
   TCustomEncoder* FEncoder = nullptr;
-  std::mutex FLock;  // guards the end fields of FItems
+  std::mutex FLock;  // guards the start and end fields of FItems
   std::vector<TBatchItem> FItems;
 };
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "media/runtime/FFUtils.h"
+#include "media/runtime/Format.h"
+
 namespace quorvel {
 
 int VolumeFromPercent(int APercent) { return static_cast<int>(std::lround(APercent * 256.0 / 100.0)); }
@@ -30,6 +33,17 @@ void FillOutputRecord(const TBatchRow& ARow, int AVolumePercent, bool AMerge, TO
   if (ARow.TimeEnd != kNoTime && ARow.TimeEnd >= 0)
     ARecord.TimeLength = ARow.TimeEnd - (ARow.TimeStart != kNoTime ? ARow.TimeStart : 0);
   ARecord.Info.TimeStamp = 0;  // stamped with the time of conversion
+}
+
+std::string ShortSourceWarning(int64_t AStated, int64_t AReached) {
+  if (AStated <= 0) return {};
+  // Lengths told by headers are estimates for some formats (a variable bit
+  // rate file without an index), and encoders add or drop a few
+  // milliseconds: only a large shortfall means the data ends early.
+  const int64_t tolerance = std::max<int64_t>(1000000, AStated / 10);
+  if (AStated - std::max<int64_t>(AReached, 0) <= tolerance) return {};
+  return Format("the file ends early: only %s of the %s it states could be converted",
+                TimeText(std::max<int64_t>(AReached, 0)).c_str(), TimeText(AStated).c_str());
 }
 
 double BatchFraction(const std::vector<int64_t>& AWeights, const std::vector<double>& AFractions) {

@@ -47,6 +47,14 @@ int VolumeFromPercent(int APercent);
 void FillInputRecord(const TBatchRow& ARow, bool AMerge, TInputOptions& ARecord);
 void FillOutputRecord(const TBatchRow& ARow, int AVolumePercent, bool AMerge, TOutputOptions& ARecord);
 
+// A source that ends long before the length it states (a file cut short in
+// a copy or a download: its header still tells the whole length) converts
+// to what there is, which the user should hear about. AStated: the length
+// the output was expected to have (µs, ≤0 unknown); AReached: what it got.
+// Returns the warning's text, naming both lengths, or empty when the source
+// gave (nearly) what it stated.
+std::string ShortSourceWarning(int64_t AStated, int64_t AReached);
+
 // The batch's fraction done (0 ... 1): each task's fraction weighted by its
 // expected duration (a task of unknown duration weighs as the mean of the
 // known ones, or 1 when none is known).

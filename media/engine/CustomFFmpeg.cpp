@@ -175,9 +175,11 @@ void TCustomFFmpeg::start_read_guard() {
 }
 
 void TCustomFFmpeg::restart_read_guard() {
-  // A stop that came before the call must not be forgotten by it.
+  // A stop that came before the call must not be forgotten by it. The
+  // monotonic clock: a wall clock set back or forward while a read waits
+  // would make the timeout never fire, or fire at once.
   int64_t expected = FLastRead.load();
-  while (expected != 0 && !FLastRead.compare_exchange_weak(expected, avutil.av_gettime())) {
+  while (expected != 0 && !FLastRead.compare_exchange_weak(expected, avutil.av_gettime_relative())) {
   }
 }
 
@@ -193,7 +195,7 @@ bool TCustomFFmpeg::read_timeout_cb(TObject* Sender) {
   const int timeout = FReadTimeout.load();
   const int64_t lastRead = FLastRead.load();
   if (timeout <= 0 && lastRead != 0) return false;
-  if (lastRead != 0 && avutil.av_gettime() - lastRead <= static_cast<int64_t>(timeout) * 1000) return false;
+  if (lastRead != 0 && avutil.av_gettime_relative() - lastRead <= static_cast<int64_t>(timeout) * 1000) return false;
   FFLogger().Log(this, llInfo, lastRead == 0 ? "connecting/reading/writing canceled"
                                              : "connecting/reading/writing timeout");
   return true;

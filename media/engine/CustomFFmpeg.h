@@ -356,8 +356,9 @@ protected:
   std::vector<std::string> FAudioFitNotes;  // owner's thread, while outputs are made
   int64_t FTotalOutputDuration = -1;
   std::atomic<int> FReadTimeout{10000};
-  // Start of the blocking call under way (µs); INT64_MAX: none; 0: the job
-  // was stopped. Written by the configuring thread and by Stop.
+  // Start of the blocking call under way (µs of the monotonic clock, never
+  // 0); INT64_MAX: none; 0: the job was stopped. Written by the configuring
+  // thread and by Stop.
   std::atomic<int64_t> FLastRead{INT64_MAX};
   // The stop request of the run: raised by Stop (any thread), never
   // withdrawn (a job runs once, and a request racing its start must hold);

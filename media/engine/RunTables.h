@@ -25,7 +25,7 @@ struct TAVInputStream {
   // µs: time of the block being processed, and of the next one expected.
   int64_t pts = 0;
   int64_t next_pts = AV_NOPTS_VALUE;
-  int64_t start = 0;  // wall clock when the run began ("re")
+  int64_t start = 0;  // monotonic clock (µs) when the run began ("re")
   bool is_start = true;
   bool is_past_recording_time = false;
   bool showed_multi_packet_warning = false;

@@ -76,6 +76,41 @@ protected:
 
   // Runs the program in the scratch folder with AArgs (each quoted).
   TResult Convert(const std::vector<std::string>& AArgs) { return test::RunConvert(dir, AArgs); }
+  // The same, with Ctrl-C (SIGINT) sent once AWatched has data.
+  TResult ConvertInterrupted(const std::vector<std::string>& AArgs, const std::string& AWatched) {
+    TResult r;
+    const pid_t child = fork();
+    if (child < 0) {
+      ADD_FAILURE() << "fork failed";
+      return r;
+    }
+    if (child == 0) {
+      std::vector<char*> argv{const_cast<char*>(QUORVEL_CONVERT)};
+      for (const std::string& a : AArgs) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      if (chdir(dir.c_str()) != 0 || !freopen((dir + "/stdout.txt").c_str(), "w", stdout) ||
+          !freopen((dir + "/stderr.txt").c_str(), "w", stderr))
+        _exit(99);
+      execv(QUORVEL_CONVERT, argv.data());
+      _exit(98);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    std::error_code error;
+    while (fs::file_size(AWatched, error) == 0 || error) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ADD_FAILURE() << AWatched << " never written: " << ReadFile(dir + "/stderr.txt");
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(child, SIGINT);
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) ADD_FAILURE() << "no normal exit: " << status;
+    r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.Out = ReadFile(dir + "/stdout.txt");
+    r.Err = ReadFile(dir + "/stderr.txt");
+    return r;
+  }
   std::string Wav(const std::string& AName, double ASeconds, int ARate = 44100, int AChannels = 2) {
     const std::string path = dir + "/" + AName;
     WriteWav(path, ASeconds, ARate, AChannels);
@@ -265,7 +300,9 @@ TEST_F(CliRunTest, CommandLineMistakesNameTheProblem) {
       {{"--volume", "0", a}, "from 1 to 5000"},
       {{"--start", "1:99", a}, "HH:MM:SS[.mmm]"},
       {{"--what", a}, "unknown option --what"},
-      {{"-o", "no-such-folder", a}, "no-such-folder does not exist"},
+      // A missing folder is made (see below); one that cannot be is refused.
+      {{"-o", "a.wav/sub", a}, "error: cannot create output folder a.wav/sub: Not a directory"},
+      {{"-o", "a.wav", a}, "error: cannot create output folder a.wav: it exists and is not a folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Message);
@@ -275,6 +312,138 @@ TEST_F(CliRunTest, CommandLineMistakesNameTheProblem) {
   }
   EXPECT_EQ(Outputs(), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(dir + "/a.mp3"));
+}
+
+// A run's outcome must say what happened to each file: nothing converted
+// is never "done", a file cut short is named, a missing output folder is
+// made, and a file Ctrl-C kept from starting is not said to be stopped.
+TEST_F(CliRunTest, EachFileIsReportedAsWhatHappenedToIt) {
+  auto tone = [&](const std::string& AName, double ASeconds) {
+    const std::string cmd = "sox -D -n -r 44100 -c 2 -b 16 " + Quote(dir + "/" + AName) + " synth " +
+                            std::to_string(ASeconds) + " sine 440 vol 0.25";
+    EXPECT_EQ(test::Run(cmd), 0) << cmd;
+  };
+  tone("ten.wav", 10);
+  tone("three.wav", 3);
+  // A download cut short: the header still says 10 s, 14 sample frames follow.
+  tone("cut.wav", 10);
+  ASSERT_EQ(test::Run("truncate -s 100 " + Quote(dir + "/cut.wav")), 0);
+  // Long enough that the run is still going when Ctrl-C comes.
+  for (const char* name : {"long-a.wav", "long-b.wav", "long-c.wav"}) Wav(name, 60);
+
+  struct TOutput {
+    std::string Path;  // in the scratch folder
+    double Seconds;    // decoded back; < 0: must not exist
+  };
+  const struct {
+    const char* Name;
+    std::vector<std::string> Args;
+    // Sends Ctrl-C once this output (in the scratch folder) has data.
+    const char* InterruptWhenWritten;
+    int Status;
+    std::vector<std::string> Err, Out;  // texts each must contain
+    std::vector<std::string> NotErr, NotOut;  // texts each must not contain
+    std::vector<TOutput> Outputs;
+  } cases[] = {
+      {"start past the end",
+       {"-p", "wav", "--start", "0:20", "-o", "out", "ten.wav"},
+       nullptr,
+       1,
+       {"error: ten.wav: the start 00:00:20.000 is at or past the end of the file (00:00:10.000)"},
+       {"0 done, 1 failed"},
+       {},
+       {"done: ten.wav"},
+       {{"out/ten.wav", -1}}},
+      {"start at the end of one file, inside the other",
+       {"-p", "wav", "--start", "0:10", "-o", "out", "three.wav", "ten.wav"},
+       nullptr,
+       1,
+       {"error: three.wav: the start 00:00:10.000 is at or past the end of the file (00:00:03.000)",
+        "error: ten.wav: the start 00:00:10.000 is at or past the end of the file (00:00:10.000)"},
+       {"0 done, 2 failed"},
+       {},
+       {},
+       {{"out/three.wav", -1}, {"out/ten.wav", -1}}},
+      {"start inside a long file, past a short one",
+       {"-p", "wav", "--start", "0:05", "-o", "out", "three.wav", "ten.wav"},
+       nullptr,
+       1,
+       {"error: three.wav: the start 00:00:05.000 is at or past the end of the file (00:00:03.000)"},
+       {"done: ten.wav -> out/ten.wav", "1 done, 1 failed"},
+       {"warning"},
+       {},
+       {{"out/three.wav", -1}, {"out/ten.wav", 5}}},
+      {"a file cut short",
+       {"-p", "mp3", "-o", "out", "cut.wav", "three.wav"},
+       nullptr,
+       0,
+       {"warning: cut.wav: the file ends early: only 00:00:00.", " of the 00:00:10.000 it states could be converted"},
+       {"done: cut.wav -> out/cut.mp3", "done: three.wav -> out/three.mp3", "2 done, 0 failed"},
+       {"warning: three.wav"},
+       {},
+       {{"out/three.mp3", 3}}},
+      {"a file cut short, trimmed",
+       {"-p", "wav", "--end", "0:05", "-o", "out", "cut.wav"},
+       nullptr,
+       0,
+       {"warning: cut.wav: the file ends early: only 00:00:00.", " of the 00:00:05.000 it states could be converted"},
+       {"done: cut.wav -> out/cut.wav"},
+       {},
+       {},
+       {}},
+      // Its end is where its data ends, not where its header says.
+      {"a start past the data of a file cut short",
+       {"-p", "wav", "--start", "0:01", "-o", "out", "cut.wav"},
+       nullptr,
+       1,
+       {"error: cut.wav: the start 00:00:01.000 is at or past the end of the file (00:00:00.000)"},
+       {"0 done, 1 failed"},
+       {},
+       {},
+       {{"out/cut.wav", -1}}},
+      {"an output folder that does not exist",
+       {"-p", "wav", "-o", "new/deeper", "three.wav"},
+       nullptr,
+       0,
+       {},
+       {"note: created output folder new/deeper", "done: three.wav -> new/deeper/three.wav"},
+       {"error"},
+       {},
+       {{"new/deeper/three.wav", 3}}},
+      {"Ctrl-C with files not started",
+       {"-p", "mp3", "--jobs", "1", "-o", "out", "long-a.wav", "long-b.wav", "long-c.wav"},
+       "out/long-a.mp3",
+       130,
+       {"stopping"},
+       {"stopped: long-a.wav (unfinished output removed)", "not started: long-b.wav", "not started: long-c.wav",
+        "1 stopped, 2 not started"},
+       {},
+       {"stopped: long-b.wav", "stopped: long-c.wav"},
+       {{"out/long-a.mp3", -1}, {"out/long-b.mp3", -1}, {"out/long-c.mp3", -1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(out);
+    fs::remove_all(dir + "/new");
+    fs::create_directory(out);
+    const TResult r = c.InterruptWhenWritten ? ConvertInterrupted(c.Args, dir + "/" + c.InterruptWhenWritten)
+                                             : Convert(c.Args);
+    EXPECT_EQ(r.Status, c.Status) << r.Out << r.Err;
+    for (const std::string& text : c.Err) EXPECT_CONTAINS(r.Err, text);
+    for (const std::string& text : c.Out) EXPECT_CONTAINS(r.Out, text);
+    for (const std::string& text : c.NotErr) EXPECT_EQ(r.Err.find(text), std::string::npos) << r.Err;
+    for (const std::string& text : c.NotOut) EXPECT_EQ(r.Out.find(text), std::string::npos) << r.Out;
+    for (const TOutput& o : c.Outputs) {
+      SCOPED_TRACE(o.Path);
+      const std::string path = dir + "/" + o.Path;
+      EXPECT_EQ(fs::exists(path), o.Seconds >= 0);
+      if (o.Seconds >= 0 && fs::exists(path)) {
+        const TDecodedAudio d = Decode(path);
+        EXPECT_NEAR(d.Seconds, o.Seconds, 0.1);
+        EXPECT_NEAR(d.Rms, kSineRms, 0.01);
+      }
+    }
+  }
 }
 
 TEST_F(CliRunTest, HelpNamesEveryOptionAndTheListShowsEveryProfile) {

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "EngineTestSupport.h"
@@ -266,6 +268,70 @@ TEST_F(InputFilesTest, StopFromAnotherThreadCancelsABlockingOpen) {
   stopper.join();
   EXPECT_TRUE(log.Contains("connecting/reading/writing canceled", llInfo));
   EXPECT_FALSE(log.Contains("connecting/reading/writing timeout", llInfo));
+}
+
+// The wall clock as a clock change leaves it: each look at it finds it
+// moved AStep µs further (set ahead or back again and again), so that a
+// duration measured on it is wrong by at least an hour.
+class TMovingWallClock {
+public:
+  explicit TMovingWallClock(int64_t AStep) : FSaved(avutil.av_gettime) {
+    FReal = FSaved;
+    FStep = AStep;
+    FLooks = 0;
+    avutil.av_gettime = &Now;
+  }
+  ~TMovingWallClock() { avutil.av_gettime = FSaved; }
+  TMovingWallClock(const TMovingWallClock&) = delete;
+  TMovingWallClock& operator=(const TMovingWallClock&) = delete;
+
+private:
+  static int64_t Now() { return FReal() + FStep * FLooks.fetch_add(1); }
+  static inline decltype(avutil.av_gettime) FReal = nullptr;
+  static inline std::atomic<int64_t> FStep{0}, FLooks{0};
+  decltype(avutil.av_gettime) FSaved;
+};
+
+TEST_F(InputFilesTest, AWallClockChangeNeitherFiresNorHoldsOffTheReadTimeout) {
+  const std::string wave = MakeWave(dir, "a.wav", 8000, 1, 1);
+  TSilentServer server;
+  constexpr int64_t kHour = 3600LL * 1000000;
+  const struct {
+    const char* Name;
+    int64_t Step;
+    std::string Input;
+    int TimeoutMs;
+    bool Opens, TimesOut;
+  } cases[] = {
+      // A timeout measured on the wall clock would fire at the first look.
+      {"set ahead", kHour, wave, 10000, true, false},
+      // It would never fire, and the silent server would be waited on for ever.
+      {"set back", -kHour, server.URL(), 300, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto opener = std::make_unique<TCustomFFmpeg>(4);
+    opener->SetReadTimeout(c.TimeoutMs);
+    TLogCapture log;
+    TMovingWallClock clock(c.Step);
+    // Only catches a hang: stops the open after a generous limit.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool returned = false;
+    std::thread hangCatcher([&] {
+      std::unique_lock<std::mutex> guard(lock);
+      if (!changed.wait_for(guard, std::chrono::seconds(60), [&] { return returned; })) opener->Stop(false);
+    });
+    EXPECT_EQ(opener->open_input_file(c.Input), c.Opens) << opener->LastErrMsg();
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      returned = true;
+    }
+    changed.notify_all();
+    hangCatcher.join();
+    EXPECT_EQ(log.Contains("connecting/reading/writing timeout", llInfo), c.TimesOut);
+    EXPECT_FALSE(log.Contains("connecting/reading/writing canceled", llInfo));
+  }
 }
 
 }  // namespace

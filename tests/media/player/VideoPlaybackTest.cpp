@@ -623,7 +623,9 @@ TEST_F(PlayerVideoTest, AudioDisplayCyclesNoneWaveSpectrum) {
     player.ToggleAudioDisplay();
     EXPECT_EQ(player.AudioDisplay(), want);
     // Drawn a few times (nothing to draw with none).
-    if (want != saNone) ASSERT_TRUE(PollUntil([&] { return TPlayerTestAccess::DisplaysDrawn(player) >= drawn + 3; }));
+    if (want != saNone) {
+      ASSERT_TRUE(PollUntil([&] { return TPlayerTestAccess::DisplaysDrawn(player) >= drawn + 3; }));
+    }
   }
   int64_t pts = 0;
   EXPECT_EQ(player.CurrentFrame(pts).Width(), 0) << "no pictures in a sound file";

@@ -66,7 +66,7 @@ void WaitUntil(const std::function<bool()>& ADone, double ALimitMs = 10000) {
 void MeasureLatencies(const std::string& AFile, std::vector<double>& AOpen, std::vector<double>& ASeek) {
   TFFPlayer player;
   if (!LoadPlayer(player)) return;
-  const int64_t start = avutil.av_gettime();
+  const int64_t start = avutil.av_gettime_relative();
   if (!player.Open(AFile)) {
     std::fprintf(stderr, "Open: %s\n", player.LastErrMsg().c_str());
     return;
@@ -74,7 +74,7 @@ void MeasureLatencies(const std::string& AFile, std::vector<double>& AOpen, std:
   WaitUntil([&] { return player.VideoStats().FirstPicture > 0; });
   AOpen.push_back((player.VideoStats().FirstPicture - start) / 1000.0);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const int64_t seekStart = avutil.av_gettime();
+  const int64_t seekStart = avutil.av_gettime_relative();
   player.Seek(int64_t{30000000}, 0, false);
   WaitUntil([&] { return player.VideoStats().FirstPicture > seekStart; });
   ASeek.push_back((player.VideoStats().FirstPicture - seekStart) / 1000.0);

@@ -74,7 +74,7 @@ void SDLCALL TCustomPlayer::AudioCallback(void* AUserData, Uint8* AStream, int A
 
 void TCustomPlayer::FillAudio(TVideoState* is, uint8_t* AStream, int ALen) {
   const int64_t start = avutil.av_gettime_relative();
-  Faudio_callback_time = avutil.av_gettime();
+  Faudio_callback_time = NowUs(*is);
   FillAudioBuffer(is, AStream, ALen);
   if (is->audio_ready.load(std::memory_order_acquire)) AnchorAudioClock(*is, ALen);
   const int64_t step = (avutil.av_gettime_relative() - start) / TCallbackStats::kStepMicroseconds;

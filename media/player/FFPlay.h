@@ -94,7 +94,8 @@ public:
   bool LoadAVLib(const std::string& APath, bool AAutoLoadSDL);
   void UnloadAVLib();
   bool SDLLibLoaded() const { return FSDLLoader.Loaded(); }
-  // Loads this player's own SDL copy (see TSDLLoader).
+  // Loads this player's own SDL copy (see TSDLLoader). Refused (false,
+  // LastErrMsg) while a file plays.
   bool LoadSDLLib(const std::string& APath, const std::string& AFile);
   void UnloadSDLLib();
   // The player's SDL entry table (null slots without SDL).
@@ -167,7 +168,7 @@ public:
     double ErrorSum = 0;    // s, signed (positive: the picture ahead of the sound)
     double AbsErrorSum = 0; // s
     uint64_t ErrorSteps[kSteps] = {};  // |error| in ms; the last step counts the rest
-    int64_t FirstPicture = 0;  // av_gettime() µs; 0 until one was shown
+    int64_t FirstPicture = 0;  // av_gettime_relative() µs; 0 until one was shown
     int64_t PercentileMs(double AFraction) const;
   };
   TVideoStats VideoStats() const;
@@ -238,7 +239,7 @@ public:
   void SetCheckIOERR(bool AValue) { FCheckIOERR = AValue; }
   bool AutoAdjustFrameRate() const { return FAutoAdjustFrameRate; }
   void SetAutoAdjustFrameRate(bool AValue) { FAutoAdjustFrameRate = AValue; }
-  const std::string& ForceFrameRate() const { return FForceFrameRate; }
+  std::string ForceFrameRate() const;  // any time: the next video stream opened takes it
   // Throws Exception "Incorrect frame rate" for a text the library cannot read.
   void SetForceFrameRate(const std::string& AValue);
   std::string ForceFormat() const;
@@ -264,8 +265,9 @@ public:
   // call. Any thread.
   const TBitmap& CurrentFrame(int64_t& APTS);
   const TBitmap& CurrentFrame();
-  const std::string& VideoFilters() const { return FVideoFilters; }
-  void SetVideoFilters(const std::string& AValue) { FVideoFilters = AValue; }
+  // Any time: the video thread takes the text when it next builds its graph.
+  std::string VideoFilters() const;
+  void SetVideoFilters(const std::string& AValue);
   bool TriggerEventInMainThread() const { return FTriggerEventInMainThread; }
   void SetTriggerEventInMainThread(bool AValue) { FTriggerEventInMainThread = AValue; }
   Tav_sync_type av_sync_type() const { return Fav_sync_type; }
@@ -384,9 +386,24 @@ private:
   void CloseAll();
   void CloseVideoState();
   void TogglePlaybackPause();
+  // Before a pause, resume or step, outside FStateLock: a pending seek is
+  // given 250 ms to be carried out and, when pausing a playback with
+  // pictures, its picture 250 ms to be queued.
+  void SettlePendingSeek(bool APausing);
+  // A frame step is under way and its picture has been queued.
+  bool StepTaken(const TVideoState* is) const;
+  // On the event loop: pauses again once the step's picture is queued.
+  void EndFrameStep(TVideoState* is);
   void SetState(TPlayState AState);
   void UpdatePosition();
   void RefreshThreadProc(TVideoState* is);
+  // When the next refresh is due (NowUs µs): the head picture's time, the
+  // audio display's and the positions' pace, a slow round otherwise.
+  int64_t NextRefreshUs(TVideoState* is) const;
+  // The refresh thread looks again now (a picture queued, the refresh handled).
+  static void WakeRefresh(TVideoState* is);
+  // ... and refreshes at once (the end reached, a step's picture queued).
+  static void RefreshNow(TVideoState* is);
   void RefreshVideo(TVideoState* is, bool ADequeue);
 
   // ---- pictures (VideoDecode.cpp) ----
@@ -429,7 +446,8 @@ private:
   void EndEventThread();
   void JoinPlayThread();
   void PushQuitEvent(TVideoState* is);
-  void PushUserEvent(int AType, void* AData);
+  // False when SDL refused the event (its queue full, or not running).
+  bool PushUserEvent(int AType, void* AData);
   // The event loop's wait for the next SDL event (see FPushedEvents).
   bool WaitEvent(SDL_Event& AEvent);
   void ScreenExposed() override;
@@ -456,6 +474,30 @@ private:
   bool FDummyVideo = false;  // SDL runs the dummy video driver (InitSDL)
 
   // ---- playback ----
+  // Lock order. A thread that holds one of these locks takes only locks
+  // further down the list (the two recursive ones again as well):
+  //    1. FDeliveryLock (recursive)  OnPosition/OnState run under it and may
+  //                                  call any control, Stop(true) included
+  //    2. FDataLock                  the event loop, one event at a time
+  //    3. FVideoHookCallLock         the video hook's call, its setters
+  //    4. FCurrentFrameLock          CurrentFrame, the bit depth's setters
+  //    5. FStateLock (recursive)     the controls; the event loop's pause
+  //                                  after a step and its stop of a play
+  //                                  window
+  //    6. TVideoState::stream_lock   stream open/close, routing, seeks
+  //    7. SDLLock()                  SDL_Init, SDL_OpenAudio, the environment
+  //    8. TVideoState::overlay_lock  the overlays' pixels
+  //    9. leaves, which take none of these: pictq_mutex, subpq_mutex, the
+  //       packet queues' locks, sample_lock, FHookCallLock (then only
+  //       FHandlerLock), FHandlerLock, FVideoStatsLock, FPushedLock,
+  //       FErrLock, FTextOptionsLock, and the locks inside TManualEvent and
+  //       TPlayEvent.
+  // No thread waits for another while it holds FStateLock, except for the
+  // joins of a stream switch (SwitchStream: the audio device's callback
+  // takes only leaves). The main thread's waits go through WaitServing
+  // with no player lock held (SettlePendingSeek, WaitForStop, the seek
+  // waits), so a delivery it serves may run any control.
+  //
   // The playback. Set by StreamOpen, cleared and freed by CloseVideoState.
   // FStateLock keeps it alive for a control that works on it (the controls
   // run under the lock; the closing takes it to clear the pointer).
@@ -473,6 +515,9 @@ private:
   std::atomic<TPlayState> FState{psPlay};
   std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
   std::atomic<int64_t> FCurrentPTS{-1};
+  // A frame step (StepToNextFrame): set and moved under FStateLock; the
+  // video thread holds back once the step's picture is queued, and the
+  // event loop ends the step with a pause (EndFrameStep).
   std::atomic<bool> FStep{false};
   // The playback's pictures_queued when the step was asked: a picture the
   // video thread queued before that does not end the step.
@@ -526,6 +571,9 @@ private:
   int FReadTimeout = 10000;
   bool FCheckIOEOF = true, FCheckIOERR = true;
   bool FAutoAdjustFrameRate = true;
+  // The two texts the read and video threads read while the caller may set
+  // them; guarded by FTextOptionsLock (readers take a copy).
+  mutable std::mutex FTextOptionsLock;
   std::string FForceFrameRate;
   const AVInputFormat* FForceFormat = nullptr;
   std::atomic<bool> FDeinterlace{false};  // the video thread switches it off when the deinterlacer fails
@@ -537,7 +585,7 @@ private:
   mutable std::mutex FVideoHookCallLock;
   mutable std::mutex FCurrentFrameLock;
   std::atomic<TShowAudio> FShowAudio{saWave};
-  std::string FVideoFilters;
+  std::string FVideoFilters;  // FTextOptionsLock
   std::atomic<bool> FTriggerEventInMainThread{true};
   Tav_sync_type Fav_sync_type = AV_SYNC_AUDIO_MASTER;
   int Fframedrop = 0;
@@ -557,6 +605,7 @@ private:
   std::mutex FHookCallLock;
   TFileOpenEvent FOnFileOpen;
   TPositionEvent FOnPosition;
+  std::atomic<bool> FPositionWanted{false};  // FOnPosition is set (the refresh's pace depends on it)
   TPlayStateEvent FOnState;
   TPlayerBeforeFindStreamInfoEvent FOnBeforeFindStreamInfo;
   TPlayerAudioHookEvent FOnAudioHook;

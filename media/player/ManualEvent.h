@@ -39,10 +39,20 @@ public:
     std::unique_lock<std::mutex> lock(FLock);
     WaitServing(lock, FCond, [this] { return FSignalled; }, TMainThreadWait::QueuedCallsAndEvents, AStep);
   }
-  // True when signalled within AMilliseconds (no serving: for short waits).
+  // True when signalled within AMilliseconds (no serving: for short waits
+  // off the main thread).
   bool WaitFor(int AMilliseconds) {
     std::unique_lock<std::mutex> lock(FLock);
     return FCond.wait_for(lock, std::chrono::milliseconds(AMilliseconds), [this] { return FSignalled; });
+  }
+  // The same through WaitServing: on the main thread it serves what AMode
+  // says meanwhile (the limit is kept to about 20 ms).
+  bool WaitFor(int AMilliseconds, TMainThreadWait AMode) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(AMilliseconds);
+    std::unique_lock<std::mutex> lock(FLock);
+    WaitServing(
+        lock, FCond, [&] { return FSignalled || std::chrono::steady_clock::now() >= deadline; }, AMode, [] {});
+    return FSignalled;
   }
 
 private:

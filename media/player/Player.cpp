@@ -54,6 +54,12 @@ bool TCustomPlayer::LoadAVLib(const std::string& APath, bool AAutoLoadSDL) {
 void TCustomPlayer::UnloadAVLib() { quorvel::UnloadAVLib(kLibraries); }
 
 bool TCustomPlayer::LoadSDLLib(const std::string& APath, const std::string& AFile) {
+  // The playback's threads call through the entry table and the library
+  // until the event loop has shut SDL down: neither may change under them.
+  if (FVideoState.load() || !FStopEvent.IsSet()) {
+    SetLastErrMsg("SDL cannot be loaded while a file plays: stop the playback first.");
+    return false;
+  }
   if (FSDLLoader.Load(APath, AFile)) {
     FSDL = FSDLLoader.Entries();
     return true;
@@ -148,6 +154,7 @@ void TCustomPlayer::SetOnFileOpen(TFileOpenEvent AValue) {
 void TCustomPlayer::SetOnPosition(TPositionEvent AValue) {
   std::lock_guard delivery(FDeliveryLock);
   std::lock_guard<std::mutex> lock(FHandlerLock);
+  FPositionWanted = static_cast<bool>(AValue);
   FOnPosition = std::move(AValue);
 }
 void TCustomPlayer::SetOnState(TPlayStateEvent AValue) {
@@ -277,16 +284,23 @@ void TCustomPlayer::TriggerFileOpen() {
     handler = FOnFileOpen;
   }
   int64_t duration = -1;
+  // The picture's size as the video stream gives it; -1 without pictures.
+  int frameWidth = -1, frameHeight = -1;
   {
     std::lock_guard lock(FStateLock);
     TVideoState* is = FVideoState;
     if (!is) return;
     duration = is->IsImage2 ? 0 : is->Duration.load();
+    const AVStream* video = is->video_st.load();
+    if (video && video->codecpar->width > 0) {
+      frameWidth = video->codecpar->width;
+      frameHeight = video->codecpar->height;
+    }
   }
   if (handler) {
     auto call = [&] {
       int width = FScreenWidth, height = FScreenHeight;
-      handler(this, duration, -1, -1, width, height);
+      handler(this, duration, frameWidth, frameHeight, width, height);
       FScreenWidth = width;
       FScreenHeight = height;
     };
@@ -385,6 +399,7 @@ void TCustomPlayer::CloseVideoState() {
   }
   is->abort_request = 1;
   is->continue_read.Set();
+  WakeRefresh(is);
   if (is->parse_tid.joinable()) is->parse_tid.join();
   if (is->refresh_tid.joinable()) is->refresh_tid.join();
   // The overlays go before SDL does (the caller shuts it down next).
@@ -415,25 +430,40 @@ void TCustomPlayer::CloseAll() {
 
 // ---- controls ----
 
+void TCustomPlayer::SettlePendingSeek(bool APausing) {
+  // Not under FStateLock: the main thread serves its queued calls meanwhile
+  // (an OnState handler may stop the playback), and nobody waits for the
+  // lock while a seek finishes.
+  if (!FSeekEvent.WaitFor(250, TMainThreadWait::QueuedCalls)) FSeekEvent.Set();
+  if (!APausing) return;
+  bool video;
+  {
+    std::lock_guard lock(FStateLock);
+    TVideoState* is = FVideoState;
+    video = is && is->video_st.load() && !is->paused;
+  }
+  // Paused right after a seek, the new place's picture is still to come.
+  if (video && !FPictEvent.WaitFor(250, TMainThreadWait::QueuedCalls)) FPictEvent.Set();
+}
+
 void TCustomPlayer::TogglePlaybackPause() {
-  if (!FSeekEvent.WaitFor(250)) FSeekEvent.Set();
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
   if (!is) return;
-  const double now = avutil.av_gettime() / 1000000.0;
+  const double now = NowUs(*is) / 1000000.0;
   if (is->paused) {
     is->frame_timer += now + is->video_current_pts_drift - is->video_current_pts;
     if (is->read_pause_return != AVERROR(ENOSYS)) is->video_current_pts = is->video_current_pts_drift + now;
     is->video_current_pts_drift = is->video_current_pts - now;
     is->paused = 0;
   } else {
-    if (is->video_st.load() && !FPictEvent.WaitFor(250)) FPictEvent.Set();
     is->paused = 1;
   }
   is->continue_read.Set();
 }
 
 void TCustomPlayer::Pause() {
+  SettlePendingSeek(true);
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
   if (!is || is->paused) return;
@@ -443,6 +473,7 @@ void TCustomPlayer::Pause() {
 }
 
 void TCustomPlayer::Resume() {
+  SettlePendingSeek(false);
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
   if (!is || !is->paused) return;
@@ -452,6 +483,7 @@ void TCustomPlayer::Resume() {
 }
 
 void TCustomPlayer::TogglePause() {
+  SettlePendingSeek(!Paused());
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
   if (!is) return;
@@ -461,13 +493,32 @@ void TCustomPlayer::TogglePause() {
 }
 
 void TCustomPlayer::StepToNextFrame() {
+  SettlePendingSeek(false);
   std::lock_guard lock(FStateLock);
   TVideoState* is = FVideoState;
   if (!is) return;
-  if (is->paused) TogglePlaybackPause();
+  // The step counts from the pictures queued so far and is in force before
+  // the video thread may run again: a picture it queues meanwhile is the
+  // step's own, not one more. A step asked while the last one is still
+  // under way moves its mark on, so that one more picture comes.
   FStepFrom = is->pictures_queued.load();
   const bool wasStepping = FStep.exchange(true);
+  if (is->paused) TogglePlaybackPause();
   if (!wasStepping) SetState(psStep);
+}
+
+bool TCustomPlayer::StepTaken(const TVideoState* is) const {
+  return FStep && is->pictures_queued.load() > FStepFrom.load();
+}
+
+void TCustomPlayer::EndFrameStep(TVideoState* is) {
+  if (!StepTaken(is) || is->paused) return;
+  // The step's picture is queued (the video thread holds back the next
+  // one): pause again. Under the state lock, so that a step asked
+  // meanwhile either moved the mark (and this one is not ended) or comes
+  // after the pause (and plays on from it).
+  std::lock_guard lock(FStateLock);
+  if (FVideoState == is && StepTaken(is) && !is->paused) TogglePlaybackPause();
 }
 
 void TCustomPlayer::SetState(TPlayState AState) {
@@ -543,18 +594,19 @@ void TCustomPlayer::UpdatePosition() {
 
 // ---- threads ----
 
-void TCustomPlayer::PushUserEvent(int AType, void* AData) {
-  if (!FSDL.SDL_PushEvent) return;
+bool TCustomPlayer::PushUserEvent(int AType, void* AData) {
+  if (!FSDL.SDL_PushEvent) return false;
   SDL_Event event{};
   event.type = static_cast<Uint8>(AType);
   event.user.type = static_cast<Uint8>(AType);
   event.user.data1 = AData;
-  if (FSDL.SDL_PushEvent(&event) != 0) return;
+  if (FSDL.SDL_PushEvent(&event) != 0) return false;
   {
     std::lock_guard lock(FPushedLock);
     ++FPushedEvents;
   }
   FPushedCond.notify_one();
+  return true;
 }
 
 bool TCustomPlayer::WaitEvent(SDL_Event& AEvent) {
@@ -583,18 +635,52 @@ bool TCustomPlayer::WaitEvent(SDL_Event& AEvent) {
 
 void TCustomPlayer::PushQuitEvent(TVideoState* is) { PushUserEvent(kQuitEvent, is); }
 
+void TCustomPlayer::WakeRefresh(TVideoState* is) { is->refresh_wake.Set(); }
+
+void TCustomPlayer::RefreshNow(TVideoState* is) {
+  is->refresh_now = 1;
+  is->refresh_wake.Set();
+}
+
+int64_t TCustomPlayer::NextRefreshUs(TVideoState* is) const {
+  const int64_t last = is->refresh_pushed_us;
+  int64_t due = last + int64_t{kIdleRefreshMs} * 1000;
+  // The audio display draws every rdftspeed ms; positions are reported at
+  // the same pace while somebody listens for them or a play window ends.
+  const bool drawsAudio = is->audio_st.load() && is->show_audio != 0 && !FDummyVideo;
+  const bool positions = FPositionWanted || FPlayTime != AV_NOPTS_VALUE;
+  if (drawsAudio || positions) due = std::min(due, last + int64_t{Frdftspeed} * 1000);
+  // A picture when it is due.
+  if (is->video_st.load() && is->pictq_size > 0)
+    due = std::min(due, static_cast<int64_t>(std::ceil(is->pictq[is->pictq_rindex].target_time * 1000000)));
+  return is->refresh_now ? 0 : due;
+}
+
 void TCustomPlayer::RefreshThreadProc(TVideoState* is) {
   SetRealTimeThread(true);
   while (!is->abort_request) {
+    // Reset before the look at the flags: a wake set after the look is kept.
+    is->refresh_wake.Reset();
+    int waitMs = kIdleRefreshMs;
     if (is->refresh != 1) {
-      is->refresh = 1;
-      PushUserEvent(kRefreshEvent, is);
+      const int64_t now = NowUs(*is);
+      const int64_t due = NextRefreshUs(is);
+      if (due <= now) {
+        is->refresh = 1;
+        is->refresh_now = 0;
+        is->refresh_pushed_us = now;
+        // Then the event loop wakes this thread once it has refreshed.
+        if (PushUserEvent(kRefreshEvent, is)) continue;
+        // Refused (SDL's queue full): nothing is pending, so it is tried
+        // again shortly instead of stopping the pictures and positions.
+        is->refresh = 0;
+        is->refresh_now = 1;
+        waitMs = kRefreshPeriodMs;
+      } else {
+        waitMs = static_cast<int>(std::min<int64_t>((due - now + 999) / 1000, kIdleRefreshMs));
+      }
     }
-    // Pictures need the short period to be shown on time; the audio
-    // display draws every rdftspeed ms, and a playback without pictures
-    // only moves its position (reported in steps of 10 ms or more), for
-    // which the same period does.
-    SleepMs(is->video_st.load() ? kRefreshPeriodMs : Frdftspeed);
+    is->refresh_wake.WaitFor(waitMs);
   }
 }
 
@@ -624,7 +710,9 @@ void TCustomPlayer::PlayThreadProc() {
           break;
         case kRefreshEvent:
           RefreshVideo(is, true);
+          EndFrameStep(is);
           is->refresh = 0;
+          WakeRefresh(is);
           break;
         case kClearEvent:
           ClearPictureArea(is);

@@ -37,7 +37,7 @@ bool TCustomPlayer::ReadTimeoutInterrupt(TObject* /*ASender*/) {
     return true;
   }
   const int64_t last = FLastRead;
-  if (FReadTimeout > 0 && last != INT64_MAX && avutil.av_gettime() - last > int64_t{FReadTimeout} * 1000) {
+  if (FReadTimeout > 0 && last != INT64_MAX && avutil.av_gettime_relative() - last > int64_t{FReadTimeout} * 1000) {
     LogLine(llInfo, "connecting/reading timeout");
     return true;
   }
@@ -81,7 +81,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   AVDictionary* options = nullptr;
   if (FFrameWidth > 0 && FFrameHeight > 0)
     avutil.av_dict_set(&options, "video_size", Format("%dx%d", FFrameWidth, FFrameHeight).c_str(), 0);
-  FLastRead = avutil.av_gettime();
+  FLastRead = avutil.av_gettime_relative();
   AVFormatContext* ic = avformat.avformat_alloc_context();
   int err = ic ? OpenInputURL(&ic, FileNameToURL(is->filename), is->iformat, &options) : AVERROR(ENOMEM);
   avutil.av_dict_free(&options);
@@ -100,7 +100,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   }
   if (before) before(this, ic);
 
-  FLastRead = avutil.av_gettime();
+  FLastRead = avutil.av_gettime_relative();
   if (avformat.avformat_find_stream_info(ic, nullptr) < 0 || FOpenCancel.Cancelled()) {
     SetLastErrMsg(Format("%s: could not find codec parameters", is->filename.c_str()));
     return -1;
@@ -117,7 +117,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   if (startTime != AV_NOPTS_VALUE) {
     int64_t target = startTime;
     if (ic->start_time != AV_NOPTS_VALUE) target += ic->start_time;
-    FLastRead = avutil.av_gettime();
+    FLastRead = avutil.av_gettime_relative();
     if (avformat.avformat_seek_file(ic, -1, INT64_MIN, target, INT64_MAX, 0) < 0)
       LogLine(llError, "%s: could not seek to position %0.3f", is->filename.c_str(), target / 1000000.0);
   }
@@ -215,8 +215,10 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
       // The end is reached when nothing is queued any more and the audio
       // device has taken the last samples of the drained decoder.
       if (is->audioq.size + is->videoq.size + is->subtitleq.size == 0 &&
-          (is->audio_stream < 0 || is->audio_tail_played))
+          (is->audio_stream < 0 || is->audio_tail_played) && !is->ReachEOF) {
         is->ReachEOF = 1;
+        RefreshNow(is);  // psEnd without waiting for the refresh's next round
+      }
       continue;
     }
     is->Reading = 1;
@@ -378,7 +380,8 @@ int TCustomPlayer::BestVideoStream(AVFormatContext* ic, int AWanted) {
 
 double TCustomPlayer::FrameDelay(AVStream* AStream, const AVCodecContext* ACodec) {
   AVRational forced{0, 0};
-  if (!FForceFrameRate.empty() && avutil.av_parse_video_rate(&forced, FForceFrameRate.c_str()) >= 0 &&
+  const std::string forceFrameRate = ForceFrameRate();
+  if (!forceFrameRate.empty() && avutil.av_parse_video_rate(&forced, forceFrameRate.c_str()) >= 0 &&
       forced.num > 0) {
     LogLine(llInfo, "Force stream %d frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)", AStream->index,
             ACodec->time_base.num ? static_cast<double>(ACodec->time_base.den) / ACodec->time_base.num : 0.0,
@@ -686,14 +689,30 @@ void TCustomPlayer::SetForceFormat(const std::string& AValue) {
   FForceFormat = format;
 }
 
+std::string TCustomPlayer::ForceFrameRate() const {
+  std::lock_guard lock(FTextOptionsLock);
+  return FForceFrameRate;
+}
+
 void TCustomPlayer::SetForceFrameRate(const std::string& AValue) {
-  if (AValue == FForceFrameRate) return;
+  if (AValue == ForceFrameRate()) return;
   if (!AValue.empty()) {
     AVRational rate{0, 0};
     if (!AVLibLoaded() || avutil.av_parse_video_rate(&rate, AValue.c_str()) < 0)
       throw Exception("Incorrect frame rate");
   }
+  std::lock_guard lock(FTextOptionsLock);
   FForceFrameRate = AValue;
+}
+
+std::string TCustomPlayer::VideoFilters() const {
+  std::lock_guard lock(FTextOptionsLock);
+  return FVideoFilters;
+}
+
+void TCustomPlayer::SetVideoFilters(const std::string& AValue) {
+  std::lock_guard lock(FTextOptionsLock);
+  FVideoFilters = AValue;
 }
 
 }  // namespace quorvel

@@ -34,7 +34,14 @@ bool TCustomPlayer::InitSDL(TScreenHost* AHost) {
 
   const unsigned long window = AHost ? AHost->NativeWindowId() : 0;
   if (window) SetSDLEnv("SDL_WINDOWID", std::to_string(window));
+  // A host whose window SDL cannot embed into (Qt offscreen, or on Wayland,
+  // where an X server may still answer through XWayland): SDL's own drivers
+  // would open a window of their own beside it. Play without a surface.
+  const bool noSurface = AHost && !window;
+  const std::string savedDriver = noSurface ? GetSDLEnv("SDL_VIDEODRIVER") : std::string();
+  if (noSurface) SetSDLEnv("SDL_VIDEODRIVER", "dummy");
   int result = FSDL.SDL_Init(kSDLInitFlags);
+  if (noSurface) SetSDLEnv("SDL_VIDEODRIVER", savedDriver);
   if (window && result != 0) {
     // SDL's own copy of the environment, where the library keeps one.
     for (const char* form : {"SDL_WINDOWID=%lu", "SDL_WINDOWID=%ld"}) {

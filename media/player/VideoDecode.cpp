@@ -91,7 +91,8 @@ int TCustomPlayer::ConfigureVideoGraph(TVideoState* is, TVideoGraph& AGraph, con
     if (result < 0) return result;
     last = yadif;
   }
-  if (FVideoFilters.empty()) {
+  const std::string filters = VideoFilters();
+  if (filters.empty()) {
     result = avfilter.avfilter_link(AGraph.src, 0, last, 0);
   } else {
     AVFilterInOut* outputs = avfilter.avfilter_inout_alloc();
@@ -109,7 +110,7 @@ int TCustomPlayer::ConfigureVideoGraph(TVideoState* is, TVideoGraph& AGraph, con
     inputs->filter_ctx = last;
     inputs->pad_idx = 0;
     inputs->next = nullptr;
-    result = avfilter.avfilter_graph_parse_ptr(graph, FVideoFilters.c_str(), &inputs, &outputs, nullptr);
+    result = avfilter.avfilter_graph_parse_ptr(graph, filters.c_str(), &inputs, &outputs, nullptr);
     avfilter.avfilter_inout_free(&outputs);
     avfilter.avfilter_inout_free(&inputs);
   }
@@ -127,8 +128,9 @@ bool TCustomPlayer::EnsureVideoGraph(TVideoState* is, TVideoGraph& AGraph, const
     result = ConfigureVideoGraph(is, AGraph, AFrame, false);
   }
   if (result < 0) {
+    const std::string filters = VideoFilters();
     LogLine(llError, "%s: the video filters could not be set up (%s): %s", is->filename.c_str(),
-            FVideoFilters.empty() ? "none" : FVideoFilters.c_str(), ErrorMessage(result).c_str());
+            filters.empty() ? "none" : filters.c_str(), ErrorMessage(result).c_str());
     AGraph = TVideoGraph{};
     return false;
   }
@@ -159,9 +161,11 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
   bool timeBaseLogged = false;
   // Opened paused, or sought while paused, the thread still makes the
   // pictures that show the new place; otherwise a pause holds it before
-  // the next picture (so a step shows exactly one).
-  const auto waitWhilePaused = [is] {
-    while (is->paused && !is->videoq.abort_request && !is->seek_paused && !is->open_paused) SleepMs(10);
+  // the next picture, and so does a frame step whose picture is queued
+  // until the event loop has paused again (so a step shows exactly one).
+  const auto waitWhilePaused = [this, is] {
+    while ((is->paused || StepTaken(is)) && !is->videoq.abort_request && !is->seek_paused && !is->open_paused)
+      SleepMs(10);
   };
 
   // Every picture the graph holds goes to the queue; false: the playback
@@ -292,19 +296,9 @@ void TCustomPlayer::PictureOutput(TVideoState* is) {
     is->open_paused = 0;
     SetState(psPause);
   }
-  // A step shows one picture, then pauses again: one queued after the step
-  // was asked (a step asked just after a picture was queued, before this
-  // check, would otherwise pause at once and show nothing new). The state
-  // lock may be held by a caller that waits for this thread to end (a
-  // closing): give up once the queue is aborted.
-  if (FStep && !is->paused && is->pictures_queued.load() > FStepFrom.load()) {
-    std::unique_lock lock(FStateLock, std::defer_lock);
-    while (!lock.try_lock()) {
-      if (is->videoq.abort_request) return;
-      SleepMs(1);
-    }
-    if (FVideoState == is && !is->paused) TogglePlaybackPause();
-  }
+  // A step's picture is queued: the event loop pauses again at its next
+  // refresh (EndFrameStep); this thread holds back meanwhile.
+  if (StepTaken(is)) RefreshNow(is);
 }
 
 int TCustomPlayer::OutputPicture(TVideoState* is, AVFrame* AFrame, double APts, int64_t APos) {
@@ -385,9 +379,14 @@ int TCustomPlayer::QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, i
     vp->sar = AFrame->sample_aspect_ratio;
   }
   is->pictq_windex = (is->pictq_windex + 1) % kPictureQueueSize;
-  std::lock_guard lock(is->pictq_mutex);
-  vp->target_time = ComputeTargetTime(*is, APts);
-  is->pictq_size = is->pictq_size + 1;
+  {
+    std::lock_guard lock(is->pictq_mutex);
+    vp->target_time = ComputeTargetTime(*is, APts);
+    is->pictq_size = is->pictq_size + 1;
+  }
+  // The refresh thread sleeps until the head picture is due: it learns of
+  // this one (the head, when the queue was empty).
+  WakeRefresh(is);
   return 0;
 }
 

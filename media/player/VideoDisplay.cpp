@@ -240,10 +240,18 @@ void TCustomPlayer::DisplayVideo(TVideoState* is) {
   if (!HasSomethingToDraw(is)) return;
   if (!FScreen) OpenVideoMode(is, false);
   if (!FScreen) return;
-  if (is->audio_st.load() && is->show_audio != 0)
+  if (is->audio_st.load() && is->show_audio != 0) {
+    // With pictures the refresh follows their times; the audio display
+    // keeps its own pace (rdftspeed, a little early allowed for the
+    // refresh's own lateness), or the spectrum would scroll with the
+    // pictures' rate.
+    const int64_t now = NowUs(*is);
+    if (is->video_st.load() && now - is->audio_drawn_us < int64_t{Frdftspeed} * 1000 - 2000) return;
+    is->audio_drawn_us = now;
     DisplayAudio(is);
-  else if (is->video_st.load())
+  } else if (is->video_st.load()) {
     DisplayImage(is);
+  }
 }
 
 int TCustomPlayer::OpenVideoMode(TVideoState* is, bool AForce) {
@@ -298,6 +306,7 @@ void TCustomPlayer::DisplayImage(TVideoState* is) {
                 static_cast<Uint16>(std::max(r.w, 0)), static_cast<Uint16>(std::max(r.h, 0))};
   FSDL.SDL_DisplayYUVOverlay(vp->bmp, &rect);
   is->pictq_shown = index;
+  is->displays_drawn.fetch_add(1, std::memory_order_relaxed);
 }
 
 void TCustomPlayer::FillRect(SDL_Surface* ASurface, int AX, int AY, int AW, int AH, uint32_t AColor) {
@@ -369,6 +378,7 @@ void TCustomPlayer::DisplayAudio(TVideoState* is) {
     }
     for (int ch = 1; ch < channels; ++ch) FillRect(screen, is->xleft, is->ytop + ch * h, is->width, 1, white);
     FSDL.SDL_UpdateRect(screen, is->xleft, is->ytop, is->width, is->height);
+    is->displays_drawn.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   // The spectrum: one column per refresh, scrolling to the right.
@@ -410,6 +420,7 @@ void TCustomPlayer::DisplayAudio(TVideoState* is) {
   }
   FSDL.SDL_UpdateRect(screen, is->xpos, is->ytop, 1, is->height);
   if (++is->xpos >= is->width) is->xpos = is->xleft;
+  is->displays_drawn.fetch_add(1, std::memory_order_relaxed);
 }
 
 // ---- the event loop's handlers ----

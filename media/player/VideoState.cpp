@@ -38,7 +38,9 @@ int64_t GuessCorrectPts(TPtsCorrectionContext& ctx, int64_t reordered_pts, int64
   return dts;
 }
 
-int64_t NowUs(const TVideoState& is) { return is.clock_us ? is.clock_us() : avutil.av_gettime(); }
+// Monotonic: a change of the system's clock during playback must not move
+// the pictures' due times, the pause bookkeeping or the audio anchor.
+int64_t NowUs(const TVideoState& is) { return is.clock_us ? is.clock_us() : avutil.av_gettime_relative(); }
 
 double GetHandedAudioClock(const TVideoState& is) {
   const int bytesPerSecond = is.audio_st.load() ? is.audio_out.BytesPerSecond() : 0;

@@ -57,7 +57,10 @@ constexpr int kSilenceBytes = 1024;            // silence handed out when nothin
 constexpr int kAudioPrebufferPackets = 8;      // packets queued before the audio starts (or a seek takes effect)
 constexpr int kSampleArraySize = 0x20000;      // int16 values of the visualisation ring
 constexpr int kAudioBufferBytes = 288000;      // initial size of each audio work buffer
-constexpr int kRefreshPeriodMs = 5;
+constexpr int kRefreshPeriodMs = 5;           // a refused refresh push is tried again after this
+// The refresh's round when nothing is drawn and no position is wanted: it
+// keeps CurrentPTS moving and bounds any wake that does not come.
+constexpr int kIdleRefreshMs = 100;
 constexpr int kFallbackScreenWidth = 640;
 constexpr int kFallbackScreenHeight = 480;
 constexpr int64_t kPositionGranularity = 10000;  // µs of change before a position is reported
@@ -260,12 +263,22 @@ struct TVideoState {
   TPtsCorrectionContext pts_ctx;
   int width = 0, height = 0, xleft = 0, ytop = 0;  // the surface (event loop)
   int no_background = 0;
+  // 1 while a refresh event is queued and not yet handled (at most one is).
   std::atomic<int> refresh{0};
+  // Wakes the refresh thread before its time: the event loop handled a
+  // refresh, a picture was queued, the end was reached, the playback closes.
+  TManualEvent refresh_wake{false};
+  std::atomic<int> refresh_now{0};  // the next refresh is due at once (RefreshNow)
+  int64_t refresh_pushed_us = 0;  // refresh thread: when it pushed the last refresh (NowUs)
+  int64_t audio_drawn_us = 0;     // event loop: when the audio display was last drawn (NowUs)
   // The next picture shown is the first after the opening or a seek.
   std::atomic<int> first_picture_pending{1};
   // Pictures that went through QueuePicture (a step counts from it; tests
   // count them).
   std::atomic<int> pictures_queued{0};
+  // Draws on the surface (a picture, or the audio display): tests wait for
+  // a redraw by it.
+  std::atomic<int> displays_drawn{0};
   // The spectrum's transform (event loop).
   AVTXContext* rdft = nullptr;
   av_tx_fn rdft_fn = nullptr;
@@ -310,7 +323,8 @@ void AnchorAudioClock(TVideoState& is, int AHandedBytes);
 double GetVideoClock(const TVideoState& is);
 double GetExternalClock(const TVideoState& is);
 double GetMasterClock(const TVideoState& is);
-// The playback's time in µs (its clock_us, else the wall clock).
+// The playback's time in µs (its clock_us, else the monotonic clock of
+// av_gettime_relative).
 int64_t NowUs(const TVideoState& is);
 
 }  // namespace quorvel

@@ -63,6 +63,34 @@ TEST_F(PlayerScreenTest, X11SDLDrawsIntoTheWidget) {
   EXPECT_TRUE(screen.close());
 }
 
+// A host that has no native window SDL could embed into, as on Wayland
+// (where an X server may still answer through XWayland): SDL must not start
+// a driver that opens a window of its own beside the program's.
+class TWindowlessHost : public TScreenHost {
+public:
+  unsigned long NativeWindowId() override { return 0; }
+  void ClientSize(int& AWidth, int& AHeight) override {
+    AWidth = 160;
+    AHeight = 120;
+  }
+  void Attach(TScreenClient*) override {}
+};
+
+TEST_F(PlayerScreenTest, X11HostWithoutNativeWindowGetsNoDrawingSurface) {
+  ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("xcb"));
+  TWindowlessHost host;
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  SetSDLEnv("SDL_VIDEODRIVER", "x11");
+  SetSDLEnv("SDL_AUDIODRIVER", "dummy");
+  LogCapture log(llDebug);
+  ASSERT_TRUE(player.InitSDL(&host)) << player.SDL().SDL_GetError();
+  EXPECT_TRUE(log.Has(&player, llDebug, "using video driver: dummy"));
+  EXPECT_FALSE(log.Has(&player, llDebug, "using video driver: x11"));
+  player.ShutdownSDL();
+  EXPECT_EQ(GetSDLEnv("SDL_VIDEODRIVER"), "x11") << "the environment is left as it was";
+}
+
 TEST_F(PlayerScreenTest, OffscreenPassesNoWindowAndStillPlays) {
   ASSERT_EQ(QGuiApplication::platformName(), QLatin1String("offscreen"));
   TPlayerScreen screen;

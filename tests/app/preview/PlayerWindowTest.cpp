@@ -403,7 +403,11 @@ TEST_F(PlayerWindowTest, TrimLinePointsFieldsAndButtons) {
   // Set start and Set end take the play position; paused, it stays put.
   ASSERT_TRUE(WaitFor([&] { return clip.ClipPosition() >= 2 * kSecond; }));
   clip.PauseButtonClick();
-  QTest::qWait(100);
+  // Paused, the player's position stands still; the dialog has it once the
+  // last position event reached it.
+  ASSERT_TRUE(WaitFor([&] {
+    return clip.Player().Paused() && std::llabs(clip.Player().CurrentPTS() - clip.ClipPosition()) <= 10000;
+  }));
   const int64_t at = clip.ClipPosition();
   const int x = TClipForm::kSliderWidth * clip.Slider()->value() / 1000 + 10;
   clip.ResetClick();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/fsuid.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -265,6 +266,10 @@ TEST_F(RobustnessTest, SilentInputGivesUpAfterTheReadTimeout) {
 struct TFeedPlan {
   size_t Chunk = 4096;
   std::chrono::milliseconds Pause{0};
+  // The pause starts once the reader has taken the piece (a local socket
+  // only): however late the reader gets to it on a busy machine, the next
+  // piece follows the read by Pause.
+  bool PaceByReader = false;
   size_t StallAfter = std::string::npos;  // bytes sent before the one long stall
   std::chrono::milliseconds Stall{0};
   size_t Limit = std::string::npos;  // bytes sent in all
@@ -338,6 +343,7 @@ class TSocketFeed {
       const size_t n = std::min(FPlan.Chunk, total - sent);
       if (!SendAll(FBytes.data() + sent, n)) return;
       sent += n;
+      if (FPlan.PaceByReader && !WaitUntilRead()) return;
       if (!stalled && sent >= FPlan.StallAfter) {
         stalled = true;
         if (!Sleep(FPlan.Stall)) return;
@@ -352,6 +358,15 @@ class TSocketFeed {
     std::lock_guard lock(FLock);
     ::close(FWrite);
     FWrite = -1;
+  }
+
+  // Until the reader's end holds no unread byte; false when torn down.
+  bool WaitUntilRead() {
+    for (;;) {
+      int unread = 0;
+      if (::ioctl(FRead, FIONREAD, &unread) != 0 || unread == 0) return true;
+      if (!Sleep(std::chrono::milliseconds(1))) return false;
+    }
   }
 
   bool SendAll(const char* AData, size_t ACount) {
@@ -404,6 +419,11 @@ std::string ProbeInfo(TFFDecoder& d) {
 TEST_F(RobustnessTest, ProbeOfSlowInputsIsCompleteOrFailsWithAReason) {
   constexpr int kReadTimeout = 300;
   constexpr std::chrono::milliseconds kPause{kReadTimeout / 3};
+  // The steady feed's pause after each read: a tenth of the time-out, so
+  // that only a hang of the reader or the feed, not a busy machine, could
+  // make a gap of a whole time-out; in pieces of a quarter of the others'
+  // size the probe still lasts several time-outs.
+  constexpr std::chrono::milliseconds kSteadyPause{kReadTimeout / 10};
   for (const char* name : {"devede__base_pal.mpg", "python3-mecavideo__balle1-vp9.avi", "emacspeak__emacspeak.mp3"}) {
     SCOPED_TRACE(name);
     const std::string bytes = ReadBytes(SharedMedia(name));
@@ -425,7 +445,8 @@ TEST_F(RobustnessTest, ProbeOfSlowInputsIsCompleteOrFailsWithAReason) {
       TFeedPlan Plan;
       bool MustLoad;
     } cases[] = {
-        {"slow and steady", TFeedPlan{.Chunk = piece, .Pause = kPause}, true},
+        {"slow and steady",
+         TFeedPlan{.Chunk = std::max<size_t>(piece / 4, 512), .Pause = kSteadyPause, .PaceByReader = true}, true},
         {"local stall", TFeedPlan{.Chunk = piece, .StallAfter = piece * 2, .Stall = kPause * 9}, true},
         {"connection stall",
          TFeedPlan{.Chunk = piece, .Limit = piece * 2, .End = TFeedPlan::Hang, .Network = true}, false},

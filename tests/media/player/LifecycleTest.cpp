@@ -263,6 +263,27 @@ TEST_F(PlayerLifecycleTest, StepToNextFrameTwiceGivesOneStepThenPause) {
   EXPECT_EQ(std::count(states.begin(), states.end(), psStep), 1);
 }
 
+// The playback's threads run on the loaded SDL: another copy, or the same
+// one loaded again, is refused until the playback is gone, and the sound
+// plays on untouched.
+TEST_F(PlayerLifecycleTest, LoadSDLLibIsRefusedWhilePlaying) {
+  const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 1.0, 440, 0.5, "-b 16");
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  const std::string device = UseDiskDevice(Dir + "/device.raw", 5);
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(source)) << player.LastErrMsg();
+  for (int copy : {1, 0}) {
+    SCOPED_TRACE(copy);
+    EXPECT_FALSE(player.LoadSDLLib(SDLCopyFolder(), SDLCopyName(copy)));
+    EXPECT_EQ(player.LastErrMsg(), "SDL cannot be loaded while a file plays: stop the playback first.");
+  }
+  ASSERT_TRUE(events.WaitFor(psEnd));
+  player.Stop(true);
+  EXPECT_TRUE(PlayedExactly(ReadSamples(device), DecodeSource(source, 2, 44100), 2, 0));
+  EXPECT_TRUE(player.LoadSDLLib(SDLCopyFolder(), SDLCopyName(1))) << player.LastErrMsg();
+}
+
 // ---- a server that accepts and never answers ----
 
 class SilentServer {

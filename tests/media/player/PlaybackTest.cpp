@@ -4,6 +4,7 @@
 // compared with the decoder's decode of the source in the device format.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -13,7 +14,29 @@
 #include "media/runtime/Format.h"
 #include "support/TestPaths.h"
 
-namespace quorvel::test {
+namespace quorvel {
+
+// Puts a stand-in in front of the player's SDL_PushEvent that refuses the
+// next refresh events, as SDL does when its event queue is full.
+class TPlayerTestAccess {
+public:
+  static void RefuseRefreshPushes(TCustomPlayer& APlayer, int ACount) {
+    FRealPush = APlayer.FSDL.SDL_PushEvent;
+    FRefusals = ACount;
+    APlayer.FSDL.SDL_PushEvent = &RefusingPush;
+  }
+  static int RefusalsLeft() { return FRefusals; }
+
+private:
+  static int RefusingPush(SDL_Event* AEvent) {
+    if (AEvent->type == kRefreshEvent && FRefusals.fetch_sub(1) > 0) return -1;
+    return FRealPush(AEvent);
+  }
+  static inline decltype(&SDL_PushEvent) FRealPush = nullptr;
+  static inline std::atomic<int> FRefusals{0};
+};
+
+namespace test {
 namespace {
 
 class PlayerPlaybackTest : public PlayerTest {
@@ -165,7 +188,7 @@ TEST_F(PlayerPlaybackTest, PauseInsertsOneRunOfSilenceAndLosesNothing) {
   EXPECT_TRUE(player.Paused());
   // Let the device run a while on silence.
   const auto sizeAtPause = ReadSamples(device).size();
-  while (ReadSamples(device).size() < sizeAtPause + 44100) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(PollUntil([&] { return ReadSamples(device).size() >= sizeAtPause + 44100; }));
   player.Resume();
   ASSERT_TRUE(events.WaitFor(psEnd));
   player.Stop(true);
@@ -331,7 +354,7 @@ TEST_F(PlayerPlaybackTest, RelativeSeeksMoveByTheirDistance) {
     // from there.
     player.Pause();
     const auto sizeAtPause = ReadSamples(device).size();
-    while (ReadSamples(device).size() < sizeAtPause + 8192) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(PollUntil([&] { return ReadSamples(device).size() >= sizeAtPause + 8192; }));
     ASSERT_TRUE(player.Seek(delta, 0, true));
     player.Resume();
     ASSERT_TRUE(events.WaitFor(psEnd));
@@ -527,5 +550,26 @@ TEST_F(PlayerPlaybackTest, StoppingOnePlayerLeavesTheOtherIntact) {
   EXPECT_TRUE(PlayedExactly(ReadSamples(deviceB), DecodeSource(second, 2, 44100), 2, 0));
 }
 
+// ---- the refresh ----
+
+// SDL refuses an event when its queue is full. A refused refresh must be
+// tried again: pictures, positions and psEnd all come from the refresh.
+TEST_F(PlayerPlaybackTest, ARefusedRefreshIsRetried) {
+  const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 1.0, 440, 0.5, "-b 16");
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  UseDiskDevice(Dir + "/device.raw", 5);
+  EventRecorder events(player);
+  TPlayerTestAccess::RefuseRefreshPushes(player, 3);
+  ASSERT_TRUE(player.Open(source)) << player.LastErrMsg();
+  ASSERT_TRUE(events.WaitFor(psEnd)) << "no end after a refused refresh";
+  EXPECT_LE(TPlayerTestAccess::RefusalsLeft(), 0) << "every refusal was met";
+  const auto positions = events.Positions();
+  ASSERT_FALSE(positions.empty());
+  EXPECT_EQ(positions.back(), 1000000);
+  player.Stop(true);
+}
+
 }  // namespace
-}  // namespace quorvel::test
+}  // namespace test
+}  // namespace quorvel

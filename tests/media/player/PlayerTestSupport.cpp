@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "media/runtime/Format.h"
 #include "media/runtime/Stubs.h"
@@ -168,10 +169,11 @@ EventRecorder::EventRecorder(TCustomPlayer& APlayer) : FPlayer(APlayer) {
     }
     FChanged.notify_all();
   });
-  FPlayer.SetOnFileOpen([this](TObject*, int64_t ADuration, int, int, int&, int&) {
+  FPlayer.SetOnFileOpen([this](TObject*, int64_t ADuration, int AFrameWidth, int AFrameHeight, int&, int&) {
     std::lock_guard lock(FLock);
     ++FFileOpens;
     FDuration = ADuration;
+    FFrameSize = {AFrameWidth, AFrameHeight};
   });
 }
 
@@ -217,6 +219,20 @@ int EventRecorder::FileOpens() const {
 int64_t EventRecorder::OpenedDuration() const {
   std::lock_guard lock(FLock);
   return FDuration;
+}
+
+std::pair<int, int> EventRecorder::OpenedFrameSize() const {
+  std::lock_guard lock(FLock);
+  return FFrameSize;
+}
+
+bool PollUntil(const std::function<bool()>& ADone) {
+  const auto limit = std::chrono::steady_clock::now() + kHangLimit;
+  while (!ADone()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 std::string MakeSweep(const std::string& ADir, const std::string& AName, int ARate, int AChannels, double ASeconds,

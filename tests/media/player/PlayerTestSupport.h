@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "media/player/FFPlay.h"
@@ -61,6 +62,10 @@ size_t FirstSound(const std::vector<int16_t>& ASamples, int AChannels, size_t AF
 int64_t FindContinuation(const std::vector<int16_t>& AGot, size_t AGotFrom, const std::vector<int16_t>& AWant,
                          int64_t AFrom, int64_t ATo, size_t AWindow, int AChannels, int ATolerance);
 
+// Polls ADone every 10 ms until it holds; false only after a generous limit
+// that catches a hang.
+bool PollUntil(const std::function<bool()>& ADone);
+
 // Records what a player reports; waits for states.
 class EventRecorder {
  public:
@@ -76,6 +81,8 @@ class EventRecorder {
   std::vector<int64_t> Positions() const;
   int FileOpens() const;
   int64_t OpenedDuration() const;
+  // The picture size OnFileOpen gave last ({-2, -2} before any).
+  std::pair<int, int> OpenedFrameSize() const;
 
  private:
   TCustomPlayer& FPlayer;
@@ -85,6 +92,7 @@ class EventRecorder {
   std::vector<int64_t> FPositions;
   int FFileOpens = 0;
   int64_t FDuration = -2;
+  std::pair<int, int> FFrameSize{-2, -2};
 };
 
 // A sine sweeping from 100 Hz to 3000 Hz (no stretch of it repeats another,

@@ -31,6 +31,11 @@ public:
     TVideoState* is = APlayer.FVideoState;
     return is ? is->pictures_queued.load() : -1;
   }
+  static int DisplaysDrawn(TCustomPlayer& APlayer) {
+    std::lock_guard lock(APlayer.FStateLock);
+    TVideoState* is = APlayer.FVideoState;
+    return is ? is->displays_drawn.load() : -1;
+  }
 };
 
 namespace test {
@@ -80,13 +85,16 @@ class PlayerVideoTest : public PlayerTest {
 
   // Waits until CurrentFrame has a picture of the time APredicate accepts.
   bool WaitForFrame(TFFPlayer& APlayer, const std::function<bool(int64_t)>& APredicate) {
-    for (int i = 0; i < 1000; ++i) {
+    return PollUntil([&] {
       int64_t pts = -1;
       const TBitmap& bitmap = APlayer.CurrentFrame(pts);
-      if (bitmap.Width() > 0 && APredicate(pts)) return true;
-      SleepMs(10);
-    }
-    return false;
+      return bitmap.Width() > 0 && APredicate(pts);
+    });
+  }
+
+  // Waits until the event loop has drawn on the surface again.
+  bool WaitForRedraw(TFFPlayer& APlayer, int ADrawnBefore) {
+    return PollUntil([&] { return TPlayerTestAccess::DisplaysDrawn(APlayer) > ADrawnBefore; });
   }
 
   std::string FSavedVideoDriver;
@@ -308,6 +316,65 @@ TEST_F(PlayerVideoTest, OpenedPausedQueuesTwoPicturesThenPauses) {
   player.Stop(true);
 }
 
+// Steps asked one after the other, each as soon as the last one's picture
+// is there (before or after the playback paused again): every step brings
+// exactly the next picture, and the playback ends up paused.
+TEST_F(PlayerVideoTest, EachStepShowsExactlyTheNextPicture) {
+  TVideoSpec spec;
+  spec.Frames = 100;
+  spec.ToneHz = {300, 600, 900, 1200};
+  const std::string file = MakeVideoFile(Dir + "/steps", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
+  // The second of the two pictures made while opening is the one shown.
+  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS == 40000; }));
+  const int queued = TPlayerTestAccess::PicturesQueued(player);
+  int64_t pts = 40000;
+  constexpr int kSteps = 8;
+  for (int i = 0; i < kSteps; ++i) {
+    const int64_t before = pts;
+    player.StepToNextFrame();
+    ASSERT_TRUE(WaitForFrame(player, [&](int64_t APTS) { return APTS > before; })) << "step " << i;
+    player.CurrentFrame(pts);
+    EXPECT_EQ(pts - before, 40000) << "step " << i;
+  }
+  ASSERT_TRUE(PollUntil([&] { return player.Paused(); }));
+  EXPECT_EQ(TPlayerTestAccess::PicturesQueued(player), queued + kSteps);
+  int64_t last = -1;
+  player.CurrentFrame(last);
+  EXPECT_EQ(last, 40000 + kSteps * 40000);
+  player.Stop(true);
+}
+
+// OnFileOpen gives the picture's size as the video stream has it; a sound
+// file has none.
+TEST_F(PlayerVideoTest, OnFileOpenCarriesThePictureSize) {
+  TVideoSpec spec;
+  spec.Width = 641;
+  spec.Height = 361;
+  spec.Frames = 10;
+  spec.Codec = "ffv1";
+  const struct {
+    const char* Name;
+    std::string File;
+    std::pair<int, int> Size;
+  } cases[] = {
+      {"video", MakeVideoFile(Dir + "/sized", spec, DrawSecondColour), {641, 361}},
+      {"sound", MakeTone(Dir, "tone.wav", 44100, 2, 1.0, 440, 0.5, "-b 16"), {-1, -1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    EventRecorder events(player);
+    ASSERT_TRUE(player.Open(c.File, nullptr, true)) << player.LastErrMsg();
+    EXPECT_EQ(events.OpenedFrameSize(), c.Size);
+    player.Stop(true);
+  }
+}
+
 // ---- bitmap subtitles ----
 
 // Four DVD subtitles over a plain blue clip, each a box of its own colour in
@@ -495,10 +562,11 @@ TEST_F(PlayerSubtitleTest, PausedPicturesShowTheirSubtitles) {
     CheckPicture(bitmap, pts, seen);
     if (seen[1] == 1) {
       // Drawn again (two changes of the video mode): still blended once.
-      player.SetAspectRatio(1.5f);
-      SleepMs(100);
-      player.SetAspectRatio(0);
-      SleepMs(100);
+      for (const float aspect : {1.5f, 0.0f}) {
+        const int drawn = TPlayerTestAccess::DisplaysDrawn(player);
+        player.SetAspectRatio(aspect);
+        ASSERT_TRUE(WaitForRedraw(player, drawn)) << "no redraw for the aspect " << aspect;
+      }
       const TBitmap& again = player.CurrentFrame(pts);
       CheckPicture(again, pts, seen);
     }
@@ -551,9 +619,13 @@ TEST_F(PlayerVideoTest, AudioDisplayCyclesNoneWaveSpectrum) {
   EXPECT_EQ(player.AudioDisplay(), saNone);
   const TShowAudio cycle[] = {saWave, saRDFT, saNone, saWave};
   for (const TShowAudio want : cycle) {
+    const int drawn = TPlayerTestAccess::DisplaysDrawn(player);
     player.ToggleAudioDisplay();
     EXPECT_EQ(player.AudioDisplay(), want);
-    SleepMs(150);  // drawn a few times
+    // Drawn a few times (nothing to draw with none).
+    if (want != saNone) {
+      ASSERT_TRUE(PollUntil([&] { return TPlayerTestAccess::DisplaysDrawn(player) >= drawn + 3; }));
+    }
   }
   int64_t pts = 0;
   EXPECT_EQ(player.CurrentFrame(pts).Width(), 0) << "no pictures in a sound file";

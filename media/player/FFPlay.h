@@ -480,6 +480,10 @@ private:
   std::atomic<bool> FSeeking{false};
   std::atomic<int64_t> FLastRead{INT64_MAX};  // start of the opening step under way (µs)
   TCancelToken FOpenCancel;  // Stop during an Open: the opening gives up (reset by each Open)
+  // Tests only: runs on the read thread once the streams are open, before
+  // Open learns of it (where a Stop on another thread may land). Set
+  // before Open, never while a read thread runs.
+  std::function<void()> FStreamsOpenedHook;
   mutable std::mutex FErrLock;  // guards FLastErrMsg (the read thread writes it during Open)
   std::string FLastErrMsg;
 

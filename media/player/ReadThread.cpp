@@ -56,6 +56,7 @@ void TCustomPlayer::ReadThreadProc(TVideoState* is) {
   int result = -1;
   try {
     result = ReadOpen(is);
+    if (result == 0 && FStreamsOpenedHook) FStreamsOpenedHook();
     if (result == 0) {
       is->Opened = 1;
       is->OpenDone.Set();

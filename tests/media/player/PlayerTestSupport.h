@@ -61,6 +61,11 @@ size_t FirstSound(const std::vector<int16_t>& ASamples, int AChannels, size_t AF
 int64_t FindContinuation(const std::vector<int16_t>& AGot, size_t AGotFrom, const std::vector<int16_t>& AWant,
                          int64_t AFrom, int64_t ATo, size_t AWindow, int AChannels, int ATolerance);
 
+// Runs ACall on a thread of its own and waits, up to a generous limit that
+// only catches a hang, for it to return. When it does not, AUnblock (e.g. a
+// Stop) is called to release it before the thread is joined; false then.
+bool ReturnsInTime(const std::function<void()>& ACall, const std::function<void()>& AUnblock);
+
 // Records what a player reports; waits for states.
 class EventRecorder {
  public:

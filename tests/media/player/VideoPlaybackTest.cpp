@@ -350,12 +350,14 @@ TEST_F(PlayerVideoTest, TheFirstPictureOfAStreamStartingAt1Point4sComesWithItsSo
   EXPECT_NEAR(soundAtFirstPicture.load(), firstPicture, 0.1);
 }
 
-// Pictures for the first second, sound for 110 s (NUT: a seek lands where
-// the target is, past the pictures): no picture follows the target, and
-// more sound follows it than the reader queues ahead.
+// Pictures for the first second, sound for 110 s: a seek to a place past
+// the pictures (by byte, where the demuxer goes on from the place itself)
+// has no picture after it, and more sound follows than the reader queues
+// ahead.
 TEST_F(PlayerVideoTest, ASeekPastTheLastPictureReturns) {
   TVideoSpec spec;
   spec.Frames = 25;
+  spec.Codec = "mpeg2video";  // no encoder delay: the pictures lie with the first second's sound
   spec.Container = "nut";
   spec.ToneHz.assign(110, 440);
   const std::string file = MakeVideoFile(Dir + "/short", spec, DrawSecondColour);
@@ -364,7 +366,8 @@ TEST_F(PlayerVideoTest, ASeekPastTheLastPictureReturns) {
   EventRecorder events(player);
   ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
   bool posted = false;
-  EXPECT_TRUE(ReturnsInTime([&] { posted = player.Seek(int64_t{5000000}, 0, true); }, [&] { player.Stop(true); }));
+  // About 11 s into the file.
+  EXPECT_TRUE(ReturnsInTime([&] { posted = player.Seek(int64_t{2000000}, sfByte, true); }, [&] { player.Stop(true); }));
   EXPECT_TRUE(posted);
   EXPECT_FALSE(player.Seeking());
   player.Stop(true);
@@ -397,7 +400,7 @@ TEST_F(PlayerVideoTest, AFailingVideoPathLeavesTheSoundPlaying) {
     EXPECT_TRUE(ReturnsInTime([&] { EXPECT_TRUE(player.Seek(int64_t{1000000}, 0, true)); }, [&] { player.Stop(true); }));
     EXPECT_FALSE(player.Seeking());
     ASSERT_TRUE(events.WaitFor(psEnd));
-    EXPECT_EQ(events.Positions().back(), player.Duration()) << "the last position is the duration";
+    EXPECT_GT(events.Positions().back(), 2900000) << "the sound played to its end";
     player.Stop(true);
   }
 }

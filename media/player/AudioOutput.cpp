@@ -114,7 +114,7 @@ void TCustomPlayer::FillAudioBuffer(TVideoState* is, uint8_t* AStream, int ALen)
       if (size < 0) {
         if (is->audio_drained)
           is->audio_tail_handed = true;
-        else if (!is->paused && !is->eof_packet_queued && !is->audio_prebuffering)
+        else if (!is->paused && !is->eof_packet_queued && !is->audio_awaiting_packet)
           FStarvedCallbacks.fetch_add(1, std::memory_order_relaxed);
         is->audio_buf = is->audio_buf1.data();
         std::memset(is->audio_buf, 0, kSilenceBytes);
@@ -185,14 +185,9 @@ int TCustomPlayer::DecodeAudioFrame(TVideoState* is, double& APts) {
         avutil.av_frame_unref(is->audio_frame.get());
       }
     }
-    if (is->audio_prebuffering) {
-      if (is->audioq.nb_packets < kAudioPrebufferPackets && is->audioq.size < kMinAudioQueueSize &&
-          !is->eof_packet_queued)
-        return -1;
-      is->audio_prebuffering = false;
-    }
     // The audio thread never waits for packets: with none queued the device
-    // gets silence.
+    // gets silence. The first packet is decoded as soon as it is queued (at
+    // the start and after a seek), so the sound and the clock start with it.
     avcodec.av_packet_free(&is->audio_pkt);
     if (QueueGet(is->audioq, &is->audio_pkt, false) != 1) return -1;
     if (IsFlushPacket(is->audioq, is->audio_pkt)) {
@@ -203,9 +198,10 @@ int TCustomPlayer::DecodeAudioFrame(TVideoState* is, double& APts) {
       is->audio_drained = false;
       is->audio_tail_handed = false;
       is->audio_tail_played = 0;
-      is->audio_prebuffering = true;
+      is->audio_awaiting_packet = true;
       continue;
     }
+    is->audio_awaiting_packet = false;
     if (is->audio_pkt->size == 0) {
       // The end of the input: the decoder gives out what it holds.
       if (!is->audio_draining && !is->audio_drained) avcodec.avcodec_send_packet(dec, nullptr);

@@ -351,6 +351,15 @@ private:
   void ReadLoop(TVideoState* is);
   void ReadClose(TVideoState* is, int AResult);
   void ExecuteSeek(TVideoState* is, bool& AEof);
+  // A seek that nobody will carry out (the read loop has ended) is answered
+  // as done, so that a caller waiting for it goes on.
+  void RefuseSeek(TVideoState* is);
+  // No picture will follow the last seek (or none is near): the wait for
+  // it ends, and Seeking with it.
+  void EndPictureWait(TVideoState* is);
+  // Read thread: the video thread found that no picture can be made; the
+  // video (and the subtitles drawn on it) close, the sound plays on.
+  void CloseFailedVideo(TVideoState* is);
   void HandleReadError(TVideoState* is, int AResult, bool& AEof, bool& ALeave);
   int OpenStreamComponent(TVideoState* is, int AStreamIndex);
   void CloseStreamComponent(TVideoState* is, int AStreamIndex);
@@ -413,7 +422,7 @@ private:
   bool EnsureVideoGraph(TVideoState* is, TVideoGraph& AGraph, const AVFrame* AFrame);
   static int PullFilteredFrame(AVFilterContext* ASink, AVFrame* AFrame, AVRational& ATimeBase);
   void FlushVideo(TVideoState* is);
-  void DiscardVideo(TVideoState* is);
+  void VideoFailed(TVideoState* is);
   void PictureOutput(TVideoState* is);
   int OutputPicture(TVideoState* is, AVFrame* AFrame, double APts, int64_t APos);
   int QueuePicture(TVideoState* is, AVFrame* AFrame, double APts, int64_t APos);
@@ -525,6 +534,10 @@ private:
   std::atomic<bool> FSeeking{false};
   std::atomic<int64_t> FLastRead{INT64_MAX};  // start of the opening step under way (µs)
   TCancelToken FOpenCancel;  // Stop during an Open: the opening gives up (reset by each Open)
+  // Tests only: runs on the read thread once the streams are open, before
+  // Open learns of it (where a Stop on another thread may land). Set
+  // before Open, never while a read thread runs.
+  std::function<void()> FStreamsOpenedHook;
   mutable std::mutex FErrLock;  // guards FLastErrMsg (the read thread writes it during Open)
   std::string FLastErrMsg;
 
@@ -544,6 +557,10 @@ private:
   std::thread FPlayThread;   // the event loop of the current (or last) playback
   std::thread FEventThread;  // delivers FPlayEvent
   std::atomic<bool> FEventThreadTerminated{false};
+  // An Open on the event thread (from a handler) kept it for the new
+  // playback: the last playback's psStop does not end it. Set by that
+  // Open, taken by the event thread.
+  std::atomic<bool> FEventThreadReused{false};
   TManualEvent FEventThreadDone{true};
 
   // ---- options ----

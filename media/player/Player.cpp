@@ -6,6 +6,7 @@
 
 #include "media/player/FFPlay.h"
 #include "media/runtime/Exception.h"
+#include "media/runtime/FFUtils.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/MainThread.h"
 #include "media/runtime/Stubs.h"
@@ -232,9 +233,16 @@ bool TCustomPlayer::Open(const std::string& AFileName, TScreenHost* AScreenHandl
   FStopEvent.Reset();
   TriggerFileOpen();
 
-  FEventThreadTerminated = false;
-  FEventThreadDone.Reset();
-  FEventThread = std::thread([this] { EventThreadProc(); });
+  if (FEventThread.joinable() && FEventThread.get_id() == std::this_thread::get_id()) {
+    // Opened from an OnState or OnPosition handler, on the event thread: it
+    // cannot wait for its own end. It stays and delivers this playback's
+    // events too, after the last playback's end still queued.
+    FEventThreadReused = true;
+  } else {
+    FEventThreadTerminated = false;
+    FEventThreadDone.Reset();
+    FEventThread = std::thread([this] { EventThreadProc(); });
+  }
   FPlayThread = std::thread([this] { PlayThreadProc(); });
   return true;
 }
@@ -265,12 +273,29 @@ bool TCustomPlayer::StreamOpen(const std::string& AFileName, const AVInputFormat
   is->OpenDone.Wait(DeliverQueuedLines);
   if (is->Opened > 0) {
     if (!is->video_st.load() && !FDisableDisplay) is->show_audio = FShowAudio.load();
+    bool cancelled;
     {
+      // A Stop takes the state lock to find the playback; one that came
+      // before it is published found none and cancelled the opening
+      // instead (also after the reader's last look at the cancel, while
+      // it opened the device and the decoders): the opening gives up.
       std::lock_guard lock(FStateLock);
-      FVideoState = is;
+      cancelled = FOpenCancel.Cancelled();
+      if (!cancelled) FVideoState = is;
     }
-    is->refresh_tid = std::thread([this, is] { RefreshThreadProc(is); });
-    return true;
+    if (!cancelled) {
+      is->refresh_tid = std::thread([this, is] { RefreshThreadProc(is); });
+      return true;
+    }
+    is->abort_request = 1;
+    is->continue_read.Set();
+    is->parse_tid.join();
+    // The reader keeps the context of a playback that opened; this one never
+    // played.
+    if (is->ic) CloseInputURL(&is->ic);
+    SetLastErrMsg(ErrorText(AFileName, AVERROR_EXIT));
+    delete is;
+    return false;
   }
   is->parse_tid.join();
   delete is;
@@ -329,16 +354,14 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
       if (is->paused) TogglePlaybackPause();
       FStep = false;
       PushQuitEvent(is);
-    }
-  }
-  if (!playing) {
-    // An Open may be waiting for its reader: make the opening give up,
-    // whatever the deadline (also without one).
-    FOpenCancel.Cancel();
-    FLastRead = 0;
-    if (TVideoState* cb = FVideoStateCB) {
-      cb->abort_request = 1;
-      cb->continue_read.Set();
+    } else {
+      // An Open may be waiting for its reader: make the opening give up,
+      // whatever the deadline (also without one). Under the state lock, so
+      // that the opening either sees the cancel before it publishes the
+      // playback or is found here as playing. The record of an opening is
+      // its reader's until then: the opening ends it (StreamOpen).
+      FOpenCancel.Cancel();
+      FLastRead = 0;
     }
   }
   if (AWaitForStop) {
@@ -768,9 +791,11 @@ void TCustomPlayer::EventThreadProc() {
         }
         if (handler) handler(this, state);
       });
-      if (state == psStop) break;
+      // The end of the playback ends the thread, unless a handler opened
+      // the next one on it.
+      if (state == psStop && !FEventThreadReused.exchange(false)) break;
     } else if (item.Kind == pekEndThread) {
-      break;
+      if (!FEventThreadReused.exchange(false)) break;
     } else {
       // Terminated: what was queued has been delivered.
       if (FEventThreadTerminated) break;

@@ -56,13 +56,19 @@ void TCustomPlayer::ReadThreadProc(TVideoState* is) {
   int result = -1;
   try {
     result = ReadOpen(is);
+    if (result == 0 && FStreamsOpenedHook) FStreamsOpenedHook();
     if (result == 0) {
       is->Opened = 1;
       is->OpenDone.Set();
       ReadLoop(is);
       // Leave only when the playback closes (also after CheckIOERR ended
-      // the reading: the playback stays until it is stopped).
-      while (!is->abort_request) SleepMs(10);
+      // the reading: the playback stays until it is stopped). Nobody reads
+      // any more: seeks are refused, also one asked just before.
+      is->read_ended = 1;
+      while (!is->abort_request) {
+        if (is->seek_req) RefuseSeek(is);
+        SleepMs(10);
+      }
     }
   } catch (const std::exception& e) {
     SetLastErrMsg(e.what());
@@ -172,6 +178,7 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
   AVPacket* pkt = packet.get();
   bool eof = false;
   while (!is->abort_request) {
+    if (is->video_failed && is->video_stream >= 0) CloseFailedVideo(is);
     if (is->paused != is->last_paused) {
       is->last_paused = is->paused;
       is->read_pause_return = is->paused ? avformat.av_read_pause(ic) : avformat.av_read_play(ic);
@@ -188,6 +195,13 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
                         (video && is->videoq.nb_packets <= kMinFrames) ||
                         (subtitle && is->subtitleq.nb_packets <= kMinFrames);
     if (total > kMaxQueueSize || !needed) {
+      // As far ahead as the reader queues, and no picture's packet among
+      // it: the pictures ended before the place of the last seek (a video
+      // shorter than its sound). A caller waiting for the seek's picture
+      // goes on instead of waiting until the sound has played down to the
+      // end of the file.
+      if (total > kMaxQueueSize && video && is->videoq.nb_packets == 0 && !FPictEvent.IsSet())
+        EndPictureWait(is);
       WaitToRead(is);
       continue;
     }
@@ -210,7 +224,7 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
         is->eof_packet_sent = true;
         is->eof_packet_queued = 1;
       }
-      if (is->video_stream >= 0) FPictEvent.Set();
+      if (is->video_stream >= 0) EndPictureWait(is);
       WaitToRead(is);
       // The end is reached when nothing is queued any more and the audio
       // device has taken the last samples of the drained decoder.
@@ -330,13 +344,41 @@ void TCustomPlayer::ExecuteSeek(TVideoState* is, bool& AEof) {
   is->ReachEOF = 0;
   is->EventEOF = 0;
   is->audio_tail_played = 0;
-  is->eof_packet_sent = false;
+  {
+    std::lock_guard<std::mutex> lock(is->stream_lock);
+    is->eof_packet_sent = false;
+  }
   is->eof_packet_queued = 0;
   is->seek_req = 0;
   is->seek_done = 1;
+  // Before the event: a caller woken by it sees Seeking already false.
+  // With video the first picture after the seek clears it; a seek that
+  // failed has none to wait for.
+  if (is->video_stream < 0 || result < 0) FSeeking = false;
   FSeekEvent.Set();
-  if (is->video_stream < 0) FSeeking = false;
   AEof = false;
+}
+
+void TCustomPlayer::RefuseSeek(TVideoState* is) {
+  FSeeking = false;
+  FSeekEvent.Set();
+  FPictEvent.Set();
+  // Last: a new request can come only from here on (and is refused).
+  is->seek_req = 0;
+}
+
+void TCustomPlayer::EndPictureWait(TVideoState* is) {
+  if (!is->seek_req) FSeeking = false;
+  FPictEvent.Set();
+}
+
+void TCustomPlayer::CloseFailedVideo(TVideoState* is) {
+  {
+    std::lock_guard<std::mutex> lock(is->stream_lock);
+    if (is->subtitle_stream >= 0) CloseStreamComponent(is, is->subtitle_stream);
+    CloseStreamComponent(is, is->video_stream);
+  }
+  EndPictureWait(is);
 }
 
 void TCustomPlayer::ReadClose(TVideoState* is, int AResult) {
@@ -355,6 +397,11 @@ void TCustomPlayer::ReadClose(TVideoState* is, int AResult) {
   // A playback that opened keeps its context for the decoder binding until
   // the player retires it; a failed one has nobody to describe it.
   if (is->Opened != 1) CloseInputURL(&is->ic);
+  // Nobody carries out a seek any more: a caller still waiting for one
+  // (asked while the playback closed) goes on.
+  FSeeking = false;
+  FSeekEvent.Set();
+  FPictEvent.Set();
   if (AResult != 0) PushQuitEvent(is);
   if (is->Opened == -1) {
     is->Opened = -2;
@@ -442,7 +489,12 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
     is->skip_frames = 1;
     is->skip_frames_index = 0;
     ResetPtsCorrection(is->pts_ctx);
+    // The flush packet first, as after a seek: the video thread starts its
+    // timing from "no picture yet" (a file whose pictures start at 1.4 s
+    // shows its first one at once, not 1.4 s late), and a failed first
+    // seek finds the decoder flushed.
     QueueInit(is->videoq, &FFlushPkt);
+    QueuePut(is->videoq, &FFlushPkt);
     is->video_stream = AStreamIndex;
     is->video_st = st;
     is->video_tid = std::thread([this, is] { VideoThreadProc(is); });
@@ -452,6 +504,7 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
     st->discard = AVDISCARD_DEFAULT;
     is->subtitle_dec = std::move(decoder);
     QueueInit(is->subtitleq, &FFlushPkt);
+    QueuePut(is->subtitleq, &FFlushPkt);
     is->subtitle_stream = AStreamIndex;
     is->subtitle_st = st;
     is->subtitle_tid = std::thread([this, is] { SubtitleThreadProc(is); });
@@ -480,10 +533,20 @@ int TCustomPlayer::OpenStreamComponent(TVideoState* is, int AStreamIndex) {
   is->audio_drained = false;
   is->audio_tail_handed = false;
   is->audio_tail_played = 0;
-  is->audio_prebuffering = true;
+  is->audio_awaiting_packet = true;
   QueueInit(is->audioq, &FFlushPkt);
   QueueWakeReader(is->audioq, &is->continue_read, kAudioRefillMark);
   QueuePut(is->audioq, &FFlushPkt);
+  if (is->eof_packet_sent) {
+    // Opened after the reader ended the input (a switch near the end): the
+    // new decoder gets the end as well, or it would wait for it for ever
+    // and the playback would never end.
+    TPacketPtr empty(avcodec.av_packet_alloc());
+    if (empty) {
+      empty->stream_index = AStreamIndex;
+      QueuePut(is->audioq, empty.get());
+    }
+  }
   is->audio_ready.store(1, std::memory_order_release);
   FSDL.SDL_PauseAudio(0);
   return 0;
@@ -617,7 +680,7 @@ void TCustomPlayer::SetSubtitleStreamIndex(int AValue) {
 // ---- seeking ----
 
 bool TCustomPlayer::RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSeekFlags AFlags, bool /*AWait*/) {
-  if (is->seek_req) return false;
+  if (is->seek_req || is->read_ended) return false;
   FSeeking = true;
   is->seek_paused = is->paused.load();
   is->seek_pos = APos;

@@ -152,12 +152,14 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
   TFramePtr filtered(avutil.av_frame_alloc());
   if (!decoded || !filtered) {
     LogLine(llError, "av_frame_alloc() failed.");
+    VideoFailed(is);
     return;
   }
   TVideoGraph graph;
   AVStream* st = is->video_st;
   AVCodecContext* dec = is->video_dec.get();
   bool ended = false;
+  bool failed = false;  // no picture can be made: the video path closes (VideoFailed)
   bool timeBaseLogged = false;
   // Opened paused, or sought while paused, the thread still makes the
   // pictures that show the new place; otherwise a pause holds it before
@@ -169,7 +171,7 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
   };
 
   // Every picture the graph holds goes to the queue; false: the playback
-  // is closing.
+  // is closing, or the filters failed (failed).
   const auto drainGraph = [&]() -> bool {
     if (!graph.sink) return true;
     for (;;) {
@@ -177,7 +179,12 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
       if (is->videoq.abort_request) return false;
       AVRational tb{0, 1};
       const int pulled = PullFilteredFrame(graph.sink, filtered.get(), tb);
-      if (pulled < 0) return true;
+      if (pulled == AVERROR(EAGAIN) || pulled == AVERROR_EOF) return true;
+      if (pulled < 0) {
+        LogLine(llError, "%s: the video filters failed: %s", is->filename.c_str(), ErrorMessage(pulled).c_str());
+        failed = true;
+        return false;
+      }
       int64_t pts = filtered->pts;
       if (pts != AV_NOPTS_VALUE && av_cmp_q(tb, st->time_base) != 0) {
         pts = avutil.av_rescale_q(pts, tb, st->time_base);
@@ -239,13 +246,17 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
       decoded->pts = pts;
       if (!EnsureVideoGraph(is, graph, decoded.get())) {
         avutil.av_frame_unref(decoded.get());
-        DiscardVideo(is);
-        return;
+        failed = true;
+        ended = true;
+        break;
       }
       const int added = avfilter.av_buffersrc_add_frame_flags(graph.src, decoded.get(), 0);
       avutil.av_frame_unref(decoded.get());
+      if (added < 0) {
+        LogLine(llError, "video filter input failed: %s", ErrorMessage(added).c_str());
+        failed = true;
+      }
       if (added < 0 || !drainGraph()) {
-        if (added < 0) LogLine(llError, "video filter input failed: %s", ErrorMessage(added).c_str());
         ended = true;
         break;
       }
@@ -256,15 +267,16 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
       graph = TVideoGraph{};
     }
   }
+  if (failed && !is->videoq.abort_request) VideoFailed(is);
 }
 
-void TCustomPlayer::DiscardVideo(TVideoState* is) {
-  // No picture can be made: the playback goes on as a sound-only one (its
-  // clock and position from the audio) and the pictures' packets are let
-  // go, so that the reader still reaches the end.
-  is->video_st = nullptr;
-  AVPacket* pkt = nullptr;
-  while (QueueGet(is->videoq, &pkt, true) >= 0) FreeQueuedPacket(is->videoq, &pkt);
+void TCustomPlayer::VideoFailed(TVideoState* is) {
+  // No picture can be made: the read thread closes the video stream (its
+  // packets would pile up unread and hold back the sound's) and the
+  // playback goes on as a sound-only one, its clock and position from the
+  // audio.
+  is->video_failed = 1;
+  is->continue_read.Set();
 }
 
 void TCustomPlayer::FlushVideo(TVideoState* is) {
@@ -286,9 +298,10 @@ void TCustomPlayer::FlushVideo(TVideoState* is) {
 }
 
 void TCustomPlayer::PictureOutput(TVideoState* is) {
+  // Seeking before the event: a caller woken by it sees it false already.
+  if (FSeeking && !is->seek_req) FSeeking = false;
   FPictEvent.Set();
   is->EventEOF = 0;
-  if (FSeeking && !is->seek_req) FSeeking = false;
   // Opened paused: two pictures are made ready, then the pause settles.
   if (is->open_paused == 1) {
     is->open_paused = 2;

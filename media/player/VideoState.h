@@ -54,7 +54,6 @@ constexpr int kAudioDiffAvgNb = 20;            // differences averaged before au
 constexpr int kSampleCorrectionPercentMax = 10;
 constexpr int kSDLAudioBufferSize = 1024;      // sample frames of the device buffer
 constexpr int kSilenceBytes = 1024;            // silence handed out when nothing is decoded
-constexpr int kAudioPrebufferPackets = 8;      // packets queued before the audio starts (or a seek takes effect)
 constexpr int kSampleArraySize = 0x20000;      // int16 values of the visualisation ring
 constexpr int kAudioBufferBytes = 288000;      // initial size of each audio work buffer
 constexpr int kRefreshPeriodMs = 5;           // a refused refresh push is tried again after this
@@ -131,6 +130,9 @@ struct TVideoState {
   std::atomic<int64_t> seek_pos{0};
   std::atomic<int64_t> seek_rel{0};
   std::atomic<int> read_pause_return{0};
+  // The read loop has ended (a read error with CheckIOERR): seek requests
+  // are refused from then on.
+  std::atomic<int> read_ended{0};
   // Wakes the reader from its wait for room: set by the audio queue running
   // down (QueueWakeReader), and after any flag above changes, the stream
   // switches, or the last samples reached the device.
@@ -188,12 +190,15 @@ struct TVideoState {
   AVChannelLayout reformat_in_layout{};
   bool audio_draining = false;          // the decoder was sent the end of the input
   bool audio_drained = false;           // ... and gave its last frame; the converter was flushed
-  // At the start and after a seek the audio thread waits (handing out
-  // silence) until a few packets are queued, so that a reader that is slow
-  // to get going does not leave gaps between the first packets.
-  bool audio_prebuffering = true;
+  // From the start and from a seek until the first packet of the new place
+  // is taken: the silence handed out meanwhile is no starvation (audio
+  // thread; set again when the stream opens).
+  bool audio_awaiting_packet = true;
   std::mutex stream_lock;               // stream open/close against the read thread's routing and seek flushes
-  bool eof_packet_sent = false;         // read thread: the end of the input was queued for the decoders
+  // The end of the input was queued for the decoders: written by the read
+  // thread under stream_lock, read under it by a stream switch (a decoder
+  // opened after the end gets the end too).
+  bool eof_packet_sent = false;
   std::atomic<int> eof_packet_queued{0};  // the same, for the audio thread (no starvation at the end)
   // The end of the audio: the drained decoder's last samples were handed to
   // the device in one callback (tail_handed), and a later callback started,
@@ -228,6 +233,9 @@ struct TVideoState {
   std::atomic<int> subtitle_stream_changed{0};
 
   std::atomic<AVStream*> video_st{nullptr};
+  // Set by the video thread when no picture can be made (the filters
+  // failed); the read thread then closes the video and its subtitles.
+  std::atomic<int> video_failed{0};
   TPacketQueue videoq;
   TCodecContextPtr video_dec;           // the video thread's decoder
   std::thread video_tid;

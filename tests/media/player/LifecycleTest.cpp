@@ -11,15 +11,29 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "../decoder/DecoderTestSupport.h"
 #include "PlayerTestSupport.h"
+#include "media/runtime/FFUtils.h"
 #include "media/runtime/Format.h"
 #include "media/runtime/MainThread.h"
 #include "support/TestPaths.h"
 
-namespace quorvel::test {
+namespace quorvel {
+
+// Places a call on the read thread between the streams' opening and Open
+// learning of it.
+class TPlayerTestAccess {
+ public:
+  static void OnStreamsOpened(TCustomPlayer& APlayer, std::function<void()> AHook) {
+    APlayer.FStreamsOpenedHook = std::move(AHook);
+  }
+};
+
+namespace test {
 namespace {
 
 using PlayerLifecycleTest = PlayerTest;
@@ -284,6 +298,83 @@ TEST_F(PlayerLifecycleTest, LoadSDLLibIsRefusedWhilePlaying) {
   EXPECT_TRUE(player.LoadSDLLib(SDLCopyFolder(), SDLCopyName(1))) << player.LastErrMsg();
 }
 
+// A Stop on another thread that lands once the streams are open, before
+// Open has learnt of it: Open reports the cancel (as for a Stop that lands
+// earlier), no event comes, and the next Open plays.
+TEST_F(PlayerLifecycleTest, AStopWhileTheStreamsOpenMakesOpenFail) {
+  const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 0.5, 440, 0.5, "-b 16");
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  UseDiskDevice(Dir + "/device.raw");
+  EventRecorder events(player);
+  TPlayerTestAccess::OnStreamsOpened(player, [&] { std::thread([&] { player.Stop(false); }).join(); });
+  EXPECT_FALSE(player.Open(source));
+  EXPECT_EQ(player.LastErrMsg(), ErrorText(source, AVERROR_EXIT));
+  EXPECT_EQ(player.Duration(), -1) << "no playback";
+  EXPECT_EQ(events.FileOpens(), 0);
+  EXPECT_TRUE(events.States().empty());
+  TPlayerTestAccess::OnStreamsOpened(player, nullptr);
+  ASSERT_TRUE(player.Open(source)) << player.LastErrMsg();
+  EXPECT_TRUE(events.WaitFor(psEnd));
+  player.Stop(true);
+}
+
+// The application opens the next file from its OnState or OnPosition
+// handler, which the player's event thread runs (no main thread here).
+TEST_F(PlayerLifecycleTest, OpenFromAnEventHandlerPlaysTheNextFile) {
+  const std::string first = MakeTone(Dir, "a.wav", 44100, 2, 1.0, 440, 0.5, "-b 16");
+  const std::string second = MakeTone(Dir, "b.wav", 44100, 2, 1.0, 660, 0.5, "-b 16");
+  const struct {
+    const char* Name;
+    bool FromPosition;
+  } cases[] = {{"OnState", false}, {"OnPosition", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::mutex lock;
+    std::condition_variable changed;
+    bool reopening = false, opened = false;
+    bool secondStarted = false;  // psPlay delivered after the second Open returned
+    int endsAfter = 0;           // psEnd delivered after that
+    const std::string secondDevice = Dir + "/" + c.Name + ".raw";
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    const auto openSecond = [&] {
+      {
+        std::lock_guard guard(lock);
+        if (reopening) return;
+        reopening = true;
+      }
+      UseDiskDevice(secondDevice);
+      const bool ok = player.Open(second);
+      std::lock_guard guard(lock);
+      opened = ok;
+      changed.notify_all();
+    };
+    player.SetOnState([&](TObject*, TPlayState AState) {
+      bool secondPlays;
+      {
+        std::lock_guard guard(lock);
+        secondPlays = opened;
+        if (secondPlays && AState == psPlay) secondStarted = true;
+        if (secondStarted && AState == psEnd) ++endsAfter;
+        changed.notify_all();
+      }
+      if (AState == psEnd && !secondPlays && !c.FromPosition) openSecond();
+    });
+    player.SetOnPosition([&](TObject*, int64_t APTS) {
+      if (c.FromPosition && APTS >= 300000) openSecond();
+    });
+    UseDiskDevice(Dir + "/first.raw");
+    ASSERT_TRUE(player.Open(first)) << player.LastErrMsg();
+    {
+      std::unique_lock guard(lock);
+      EXPECT_TRUE(changed.wait_for(guard, std::chrono::seconds(120), [&] { return opened && endsAfter > 0; }));
+    }
+    player.Stop(true);
+    EXPECT_TRUE(PlayedExactly(ReadSamples(secondDevice), DecodeSource(second, 2, 44100), 2, 0));
+  }
+}
+
 // ---- a server that accepts and never answers ----
 
 class SilentServer {
@@ -346,4 +437,5 @@ TEST_F(PlayerLifecycleTest, StopCancelsABlockedOpen) {
 }
 
 }  // namespace
-}  // namespace quorvel::test
+}  // namespace test
+}  // namespace quorvel

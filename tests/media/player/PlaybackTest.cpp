@@ -2,11 +2,18 @@
 // pause, the audio hook, seeking, stream switching and two players at once.
 // The disk audio driver writes the device's bytes into a file; they are
 // compared with the decoder's decode of the source in the device format.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "../decoder/DecoderTestSupport.h"
@@ -441,6 +448,146 @@ TEST_F(PlayerPlaybackTest, SwitchingTheAudioStreamChangesTheTone) {
   const size_t afterStart = FirstSound(after, 2);
   ASSERT_GT(after.size() / 2, afterStart + 22050);
   EXPECT_NEAR(DominantFrequency(after, afterStart, 22050), 880, 10);
+}
+
+// The reader has read the whole file (and ended the input of the decoder)
+// when the audio stream changes: the new stream's decoder is told of the
+// end too, so the playback still ends.
+TEST_F(PlayerPlaybackTest, SwitchingTheAudioStreamAfterTheEndOfInputStillEnds) {
+  const std::string source = WriteTwoToneFile(Dir + "/two.nut", 440, 880, 6.0);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  UseDiskDevice(Dir + "/device.raw", 23);  // about real time
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(source)) << player.LastErrMsg();
+  // The reader queues at most about 1.9 s of sound ahead: 0.8 s before the
+  // end it has read the whole file.
+  ASSERT_TRUE(events.WaitForPosition(5200000));
+  const size_t statesBefore = events.States().size();
+  player.SetAudioStreamIndex(1);
+  EXPECT_EQ(player.AudioStreamIndex(), 1);
+  EXPECT_TRUE(events.WaitUntil([&](const std::vector<TPlayState>& AStates, const std::vector<int64_t>&) {
+    return std::find(AStates.begin() + static_cast<std::ptrdiff_t>(statesBefore), AStates.end(), psEnd) !=
+           AStates.end();
+  }));
+  player.Stop(true);
+}
+
+// ---- a stream that arrives over the network ----
+
+// A server of one connection: sends the bytes it was given, then holds the
+// connection open until the test ends it, with the end of the stream (a
+// close) or with a reset (a read error at the player's end).
+class TrickleServer {
+ public:
+  explicit TrickleServer(std::string ABytes) : FBytes(std::move(ABytes)) {
+    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    ::listen(FListener, 1);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~TrickleServer() {
+    End(false);
+    ::shutdown(FListener, SHUT_RDWR);  // releases an accept that got no connection
+    FThread.join();
+    ::close(FListener);
+  }
+  std::string Url() const { return Format("tcp://127.0.0.1:%d", FPort); }
+  void End(bool AReset) {
+    {
+      std::lock_guard lock(FLock);
+      if (FEnded) return;
+      FEnded = true;
+      FReset = AReset;
+    }
+    FChanged.notify_all();
+  }
+
+ private:
+  void Serve() {
+    const int client = ::accept(FListener, nullptr, nullptr);
+    if (client < 0) return;
+    for (size_t sent = 0; sent < FBytes.size();) {
+      const ssize_t n = ::send(client, FBytes.data() + sent, FBytes.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    std::unique_lock lock(FLock);
+    FChanged.wait(lock, [this] { return FEnded; });
+    if (FReset) {
+      const linger abort{1, 0};
+      ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
+    }
+    ::close(client);
+  }
+
+  std::string FBytes;
+  int FListener = -1;
+  int FPort = 0;
+  std::thread FThread;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FEnded = false;  // FLock
+  bool FReset = false;  // FLock
+};
+
+// The first ABytesOfSound bytes of sound of a Sun audio file (no read-ahead
+// in its reader: each packet is read when it is due), with its header.
+std::string AuHead(const std::string& AFile, size_t ABytesOfSound) {
+  std::ifstream in(AFile, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_GE(bytes.size(), 8u);
+  if (bytes.size() < 8) return bytes;
+  const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+  const size_t offset = (size_t{b[4]} << 24) | (size_t{b[5]} << 16) | (size_t{b[6]} << 8) | b[7];
+  EXPECT_GE(bytes.size(), offset + ABytesOfSound);
+  return bytes.substr(0, offset + ABytesOfSound);
+}
+
+// The sound starts with the first packets that arrive: a stream that sends
+// a few packets' worth and then nothing more for a while plays them.
+TEST_F(PlayerPlaybackTest, TheFirstPacketsOfAStreamPlayAtOnce) {
+  const std::string whole = MakeTone(Dir, "tone.au", 44100, 2, 10.0, 440, 0.5, "-b 16");
+  // 5120 sample frames: 116 ms, a few packets.
+  const std::string head = AuHead(whole, 5120 * 4);
+  const std::string sent = Dir + "/sent.au";
+  std::ofstream(sent, std::ios::binary) << head;
+  TrickleServer server(head);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  const std::string device = UseDiskDevice(Dir + "/device.raw");
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(server.Url())) << player.LastErrMsg();
+  EXPECT_TRUE(events.WaitForPosition(50000)) << "no sound while the stream waits for more";
+  server.End(false);
+  ASSERT_TRUE(events.WaitFor(psEnd));
+  player.Stop(true);
+  EXPECT_TRUE(PlayedExactly(ReadSamples(device), DecodeSource(sent, 2, 44100), 2, 0));
+}
+
+// A read error ends the reading (CheckIOERR): a seek that waits for its end
+// still returns, whether it was asked before the reader met the error or
+// after, and Seeking is false again.
+TEST_F(PlayerPlaybackTest, ASeekThatWaitsReturnsAfterAReadError) {
+  const std::string whole = MakeTone(Dir, "tone.au", 44100, 2, 10.0, 440, 0.5, "-b 16");
+  TrickleServer server(AuHead(whole, 30 * 4096));
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  UseDiskDevice(Dir + "/device.raw");
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(server.Url())) << player.LastErrMsg();
+  ASSERT_TRUE(events.WaitForPosition(200000));
+  server.End(true);
+  EXPECT_TRUE(ReturnsInTime([&] { player.Seek(int64_t{100000}, 0, true); }, [&] { player.Stop(true); }));
+  EXPECT_TRUE(ReturnsInTime([&] { player.Seek(int64_t{200000}, 0, true); }, [&] { player.Stop(true); }));
+  EXPECT_FALSE(player.Seeking());
+  player.Stop(true);
 }
 
 // ---- a device that grants another spec ----

@@ -152,6 +152,26 @@ int64_t FindContinuation(const std::vector<int16_t>& AGot, size_t AGotFrom, cons
   return -1;
 }
 
+bool ReturnsInTime(const std::function<void()>& ACall, const std::function<void()>& AUnblock) {
+  std::mutex lock;
+  std::condition_variable returned;
+  bool done = false;
+  std::thread caller([&] {
+    ACall();
+    std::lock_guard guard(lock);
+    done = true;
+    returned.notify_all();
+  });
+  bool inTime;
+  {
+    std::unique_lock guard(lock);
+    inTime = returned.wait_for(guard, kHangLimit, [&] { return done; });
+  }
+  if (!inTime) AUnblock();
+  caller.join();
+  return inTime;
+}
+
 // ---- EventRecorder ----
 
 EventRecorder::EventRecorder(TCustomPlayer& APlayer) : FPlayer(APlayer) {

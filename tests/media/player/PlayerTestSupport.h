@@ -62,6 +62,11 @@ size_t FirstSound(const std::vector<int16_t>& ASamples, int AChannels, size_t AF
 int64_t FindContinuation(const std::vector<int16_t>& AGot, size_t AGotFrom, const std::vector<int16_t>& AWant,
                          int64_t AFrom, int64_t ATo, size_t AWindow, int AChannels, int ATolerance);
 
+// Runs ACall on a thread of its own and waits, up to a generous limit that
+// only catches a hang, for it to return. When it does not, AUnblock (e.g. a
+// Stop) is called to release it before the thread is joined; false then.
+bool ReturnsInTime(const std::function<void()>& ACall, const std::function<void()>& AUnblock);
+
 // Polls ADone every 10 ms until it holds; false only after a generous limit
 // that catches a hang.
 bool PollUntil(const std::function<bool()>& ADone);

@@ -79,7 +79,7 @@ std::string MakeVideoFile(const std::string& APath, const TVideoSpec& ASpec, con
     job.SetExtOption("b", "2000k");
     job.SetExtOption("g", "25");
   }
-  if (!tone.empty()) job.SetExtOption("acodec", "pcm_s16le");
+  if (!tone.empty()) job.SetExtOption("acodec", ASpec.AudioCodec);
   // Without maps the output takes the pictures and the tone.
   EXPECT_EQ(job.open_output_file(output, false), 1) << job.LastErrMsg();
   job.StartConvert(false);

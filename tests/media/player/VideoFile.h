@@ -33,6 +33,7 @@ struct TVideoSpec {
   std::string Container = "mkv";
   // With a tone: its frequency (Hz) for each second, one after another.
   std::vector<int> ToneHz;
+  std::string AudioCodec = "pcm_s16le";  // the tone's encoder (a transport stream takes "mp2")
 };
 
 // Writes ASpec's file at APath (without its extension) and returns its name.

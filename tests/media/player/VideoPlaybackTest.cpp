@@ -348,6 +348,103 @@ TEST_F(PlayerVideoTest, EachStepShowsExactlyTheNextPicture) {
   player.Stop(true);
 }
 
+// An MPEG transport stream made by the engine starts its times at 1.4 s:
+// the first picture comes with the sound of its time, not 1.4 s after it.
+TEST_F(PlayerVideoTest, TheFirstPictureOfAStreamStartingAt1Point4sComesWithItsSound) {
+  TVideoSpec spec;
+  spec.Frames = 75;
+  spec.Codec = "mpeg2video";
+  spec.Container = "ts";
+  spec.AudioCodec = "mp2";
+  spec.ToneHz = {300, 600, 900};
+  const std::string file = MakeVideoFile(Dir + "/late", spec, DrawSecondColour);
+  // The clip's start and its first picture's time, as the demuxer reads them.
+  double start = -1, firstPicture = -1;
+  {
+    AVFormatContext* ic = nullptr;
+    ASSERT_GE(avformat.avformat_open_input(&ic, file.c_str(), nullptr, nullptr), 0);
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> guard(
+        ic, [](AVFormatContext* c) { avformat.avformat_close_input(&c); });
+    ASSERT_GE(avformat.avformat_find_stream_info(ic, nullptr), 0);
+    const int video = avformat.av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    ASSERT_GE(video, 0);
+    ASSERT_NE(ic->start_time, AV_NOPTS_VALUE);
+    start = ic->start_time / 1e6;
+    const AVStream* st = ic->streams[video];
+    firstPicture = st->start_time * av_q2d(st->time_base);
+  }
+  ASSERT_NEAR(firstPicture, 1.4, 0.05) << "the clip's pictures start at 1.4 s";
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  // The sound's time (s) handed to the device once the first picture was shown.
+  std::atomic<double> soundAtFirstPicture{-1};
+  player.SetAudioHook(true);
+  player.SetOnAudioHook([&](TObject*, int64_t APTS, uint8_t*, int, int, int) {
+    if (soundAtFirstPicture < 0 && player.VideoStats().Shown > 0) soundAtFirstPicture = start + APTS / 1e6;
+  });
+  EventRecorder events(player);
+  ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
+  ASSERT_TRUE(events.WaitFor(psEnd));
+  player.Stop(true);
+  ASSERT_GE(soundAtFirstPicture.load(), 0) << "no sound after the first picture";
+  EXPECT_NEAR(soundAtFirstPicture.load(), firstPicture, 0.1);
+}
+
+// Pictures for the first second, sound for 110 s: a seek to a place past
+// the pictures (by byte, where the demuxer goes on from the place itself)
+// has no picture after it, and more sound follows than the reader queues
+// ahead.
+TEST_F(PlayerVideoTest, ASeekPastTheLastPictureReturns) {
+  TVideoSpec spec;
+  spec.Frames = 25;
+  spec.Codec = "mpeg2video";  // no encoder delay: the pictures lie with the first second's sound
+  spec.Container = "nut";
+  spec.ToneHz.assign(110, 440);
+  const std::string file = MakeVideoFile(Dir + "/short", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
+  bool posted = false;
+  // About 11 s into the file.
+  EXPECT_TRUE(ReturnsInTime([&] { posted = player.Seek(int64_t{2000000}, sfByte, true); }, [&] { player.Stop(true); }));
+  EXPECT_TRUE(posted);
+  EXPECT_FALSE(player.Seeking());
+  player.Stop(true);
+}
+
+// When the pictures cannot be made (a filter that the graph refuses, or one
+// that fails on a picture later on), the playback goes on as a sound-only
+// one: its position moves with the sound, a seek ends, and the end comes.
+TEST_F(PlayerVideoTest, AFailingVideoPathLeavesTheSoundPlaying) {
+  TVideoSpec spec;
+  spec.Frames = 75;
+  spec.ToneHz = {300, 600, 900};
+  const std::string file = MakeVideoFile(Dir + "/filtered", spec, DrawSecondColour);
+  const struct {
+    const char* Name;
+    const char* Filters;
+  } cases[] = {
+      {"refused by the graph", "nosuchfilter=1"},
+      // From 0.5 s on the scaler is asked for a size beyond any picture.
+      {"failing on a later picture", "scale=w='if(gte(t,0.5),3e9,320)':h=240:eval=frame"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFFPlayer player;
+    LoadCopy(player, 0);
+    player.SetVideoFilters(c.Filters);
+    EventRecorder events(player);
+    ASSERT_TRUE(player.Open(file)) << player.LastErrMsg();
+    ASSERT_TRUE(events.WaitForPosition(1500000));
+    EXPECT_TRUE(ReturnsInTime([&] { EXPECT_TRUE(player.Seek(int64_t{1000000}, 0, true)); }, [&] { player.Stop(true); }));
+    EXPECT_FALSE(player.Seeking());
+    ASSERT_TRUE(events.WaitFor(psEnd));
+    EXPECT_GT(events.Positions().back(), 2900000) << "the sound played to its end";
+    player.Stop(true);
+  }
+}
+
 // OnFileOpen gives the picture's size as the video stream has it; a sound
 // file has none.
 TEST_F(PlayerVideoTest, OnFileOpenCarriesThePictureSize) {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "../decoder/DecoderTestSupport.h"
+#include "PlayerTestAccess.h"
 #include "PlayerTestSupport.h"
 #include "media/runtime/FFUtils.h"
 #include "media/runtime/Format.h"
@@ -23,16 +24,6 @@
 #include "support/TestPaths.h"
 
 namespace quorvel {
-
-// Places a call on the read thread between the streams' opening and Open
-// learning of it.
-class TPlayerTestAccess {
- public:
-  static void OnStreamsOpened(TCustomPlayer& APlayer, std::function<void()> AHook) {
-    APlayer.FStreamsOpenedHook = std::move(AHook);
-  }
-};
-
 namespace test {
 namespace {
 

@@ -17,32 +17,12 @@
 #include <thread>
 
 #include "../decoder/DecoderTestSupport.h"
+#include "PlayerTestAccess.h"
 #include "PlayerTestSupport.h"
 #include "media/runtime/Format.h"
 #include "support/TestPaths.h"
 
 namespace quorvel {
-
-// Puts a stand-in in front of the player's SDL_PushEvent that refuses the
-// next refresh events, as SDL does when its event queue is full.
-class TPlayerTestAccess {
-public:
-  static void RefuseRefreshPushes(TCustomPlayer& APlayer, int ACount) {
-    FRealPush = APlayer.FSDL.SDL_PushEvent;
-    FRefusals = ACount;
-    APlayer.FSDL.SDL_PushEvent = &RefusingPush;
-  }
-  static int RefusalsLeft() { return FRefusals; }
-
-private:
-  static int RefusingPush(SDL_Event* AEvent) {
-    if (AEvent->type == kRefreshEvent && FRefusals.fetch_sub(1) > 0) return -1;
-    return FRealPush(AEvent);
-  }
-  static inline decltype(&SDL_PushEvent) FRealPush = nullptr;
-  static inline std::atomic<int> FRefusals{0};
-};
-
 namespace test {
 namespace {
 

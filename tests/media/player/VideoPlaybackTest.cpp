@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../decoder/DecoderTestSupport.h"
+#include "PlayerTestAccess.h"
 #include "PlayerTestSupport.h"
 #include "VideoFile.h"
 #include "media/runtime/Format.h"
@@ -22,22 +23,6 @@
 #include "support/TestPaths.h"
 
 namespace quorvel {
-
-// Reads what the picture queue has been given.
-class TPlayerTestAccess {
-public:
-  static int PicturesQueued(TCustomPlayer& APlayer) {
-    std::lock_guard lock(APlayer.FStateLock);
-    TVideoState* is = APlayer.FVideoState;
-    return is ? is->pictures_queued.load() : -1;
-  }
-  static int DisplaysDrawn(TCustomPlayer& APlayer) {
-    std::lock_guard lock(APlayer.FStateLock);
-    TVideoState* is = APlayer.FVideoState;
-    return is ? is->displays_drawn.load() : -1;
-  }
-};
-
 namespace test {
 namespace {
 

@@ -38,6 +38,18 @@ int ProfileInteger(const QString& AText) {
   return value;
 }
 
+// The batch's last log line: what became of it as a whole.
+QString BatchEndLine(const TBatchOutcome& AOutcome, bool ACancelled, bool AClosing) {
+  const QString counts = QStringLiteral("%1 done").arg(AOutcome.Done) +
+                         (AOutcome.Failed ? QStringLiteral(", %1 failed").arg(AOutcome.Failed) : QString()) +
+                         (AOutcome.Stopped ? QStringLiteral(", %1 stopped").arg(AOutcome.Stopped) : QString());
+  if (AClosing) return "-> Conversion stopped as the window closed: " + counts + ".";
+  if (ACancelled) return QStringLiteral("-> Conversion cancelled by user");
+  if (AOutcome.Failed == 0 && AOutcome.Stopped == 0) return QStringLiteral("-> Conversion successfully done.");
+  if (AOutcome.Failed == 0) return "-> Conversion stopped: " + counts + ".";
+  return "-> Conversion ended with errors: " + counts + ".";
+}
+
 }  // namespace
 
 TBatchConversion::TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSourceList& ASourceList,
@@ -141,17 +153,44 @@ bool TBatchConversion::QueueFailed(const TQueueFailure& AFailure) {
   return false;  // the window converts all rows or none
 }
 
-void TBatchConversion::FinishBatch() {
-  if (!FBatch) return;
+TBatchOutcome TBatchConversion::FinishBatch() {
+  if (!FBatch) return {};
   const TBatchOutcome outcome = FBatch->Finish();
   FBatch.reset();
   for (const std::string& path : outcome.Removed)
     FReport.AddLogLine("-> Removed unfinished output " + QString::fromStdString(path));
+  return outcome;
+}
+
+bool TBatchConversion::RefusedWhileRunning() {
+  if (!Running()) return false;
+  // An error closed the dialog while other rows go on: the task manager is
+  // still theirs until the batch's end.
+  QMessageBox::information(&FWindow, QApplication::applicationDisplayName(), kStillConvertingText, QMessageBox::Ok);
+  return true;
+}
+
+void TBatchConversion::StopForClose() {
+  if (!FBatch) return;
+  FClosing = true;
+  FInStop = true;
+  try {
+    FFFEncoder.Stop(true);
+  } catch (...) {
+    FInStop = false;
+    throw;
+  }
+  FInStop = false;
+  // Stop returned once the run's last event was handed over; its handling
+  // (posted to this object) runs now, while the window still exists, so
+  // that the unfinished outputs go and the log says so.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+  HandlePendingTerminations();
 }
 
 void TBatchConversion::ConvertButtonClick() {
   const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
-  if (files.empty()) return;
+  if (files.empty() || RefusedWhileRunning()) return;
   const bool merge = FMerge.isChecked();
   if (merge && files.size() > static_cast<size_t>(kMaxMergedFiles)) {
     QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(), tr("Cannot merge more than 20 files."),
@@ -164,13 +203,16 @@ void TBatchConversion::ConvertButtonClick() {
 }
 
 void TBatchConversion::ConvertAgain(int AListRow) {
-  if (AListRow < 0 || AListRow >= FSourceList.RowCount()) return;
+  if (AListRow < 0 || AListRow >= FSourceList.RowCount() || RefusedWhileRunning()) return;
   if (FMerge.isChecked()) {
     ConvertButtonClick();
     return;
   }
   ConvertRows({AListRow}, false);
 }
+
+const QString TBatchConversion::kStillConvertingText = QStringLiteral(
+    "Files of the last conversion are still being converted. Please wait until they are done, then convert again.");
 
 void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerge) {
   if (!ChooseOutputFolder()) return;
@@ -224,10 +266,10 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
     connect(form.PauseButton, &QPushButton::clicked, this, Guarded([this](bool) { PauseButtonClick(); }));
   }
   FRunWorkers = AMerge ? 1 : FWorkers;  // a joined file is one task
-  encoder.Start(FRunWorkers);
   form.ProgressCurrent->setValue(0);
   form.ProgressTotal->setValue(0);
   form.SetTitle(tr("Converting..."));
+  encoder.Start(FRunWorkers);
   form.exec();
 }
 
@@ -240,12 +282,16 @@ void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
     form.ProgressCurrent->setValue(static_cast<int>(AInfo.CurrentDuration * 100 / AInfo.TotalDuration));
     // One at a time, the tasks before the current one are the finished
     // ones; with several at once only the durations tell how far it is.
-    if (FRunWorkers > 1)
-      form.ProgressTotal->setValue(static_cast<int>(std::lround(100.0 * FStatus.BatchFraction())));
-    else
-      form.ProgressTotal->setValue(static_cast<int>(std::lround(
-          100.0 / n * static_cast<double>(AInfo.CurrentDuration) / static_cast<double>(AInfo.TotalDuration) +
-          100.0 / n * AInfo.TaskIndex)));
+    const int total =
+        FRunWorkers > 1
+            ? static_cast<int>(std::lround(100.0 * FStatus.BatchFraction()))
+            : static_cast<int>(std::lround(100.0 / n * static_cast<double>(AInfo.CurrentDuration) /
+                                               static_cast<double>(AInfo.TotalDuration) +
+                                           100.0 / n * AInfo.TaskIndex));
+    // The whole batch's bar never moves back: a report of a task's time
+    // that stepped back (a pause, a row whose length was a guess) is no
+    // work undone.
+    if (total > form.ProgressTotal->value()) form.ProgressTotal->setValue(std::min(total, 100));
   }
   const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
   const int row = FStatus.ListRow(AInfo.TaskIndex);
@@ -274,23 +320,27 @@ void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
     }
   }
   if (AInfo.TaskIndex >= 0) FStatus.TaskEnded(info);
+  TBatchOutcome outcome;
   if (AInfo.TaskIndex < 0) {
-    FinishBatch();
+    outcome = FinishBatch();
     FStatus.RunEnded();
   }
   if (AInfo.TaskIndex < 0 && AInfo.Finished) {
-    // A batch the user stopped has not succeeded, and what he asked for at
-    // its end (the folder, a shut-down) was meant for a finished batch: the
-    // cancel line already says what happened.
-    const bool shutDown = !FCancelled && form.cbShutdownPC->isChecked();
+    // A batch the user stopped (Cancel, closing the window) has not
+    // succeeded, and what he asked for at its end (the folder, a shut-down)
+    // was meant for a finished batch.
+    const bool stopped = FCancelled || FClosing;
+    const bool shutDown = !stopped && form.cbShutdownPC->isChecked();
+    const bool success = outcome.Failed == 0 && outcome.Stopped == 0;
+    // The last line says how the batch ended; a shut-down says that it
+    // succeeded by itself.
+    if (!(shutDown && success)) FReport.AddLogLine(BatchEndLine(outcome, FCancelled, FClosing));
     if (shutDown) {
       FSaveSettings();
       ShutDownWindows();
-    } else if (!FCancelled) {
-      FReport.AddLogLine(QStringLiteral("-> Conversion successfully done."));
     }
     form.done(QDialog::Accepted);
-    if (!FCancelled && form.cbOpenOutput->isChecked() && !shutDown) OpenFolder(FOutputFolderInUse);
+    if (!stopped && form.cbOpenOutput->isChecked() && !shutDown) OpenFolder(FOutputFolderInUse);
   }
   if (info.Exception) {
     QString msg = QString::fromStdString(info.ExceptionMsg);
@@ -328,7 +378,8 @@ void TBatchConversion::CancelButtonClick() {
     throw;
   }
   FInStop = false;
-  FReport.AddLogLine(QStringLiteral("-> Conversion cancelled by user"));
+  // The cancel is logged as the batch's last line, once its end (and the
+  // removal of what it left) has been handled.
   ConvForm().done(QDialog::Rejected);
   // What arrived during the wait is handled from the event loop, after this.
   QMetaObject::invokeMethod(this, [this] { HandlePendingTerminations(); }, Qt::QueuedConnection);

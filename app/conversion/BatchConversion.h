@@ -68,11 +68,19 @@ public:
   int WorkerCount() const { return FWorkers; }
   void SetWorkerCount(int ACount) { FWorkers = std::max(ACount, 1); }
 
+  // What Convert and "Convert again" tell while rows of the last batch still
+  // run (an error closed its dialog): nothing new starts until its end.
+  static const QString kStillConvertingText;
+
   void ConvertButtonClick();
   // The list pop-up's "Convert again": the row alone (its statuses are the
   // only ones reset). A joined file needs every row: with "Merge to one
   // file" checked the whole batch runs again.
   void ConvertAgain(int AListRow);
+  // The window closes: rows still converting stop (the wait keeps the event
+  // loop running), their unfinished outputs go and the log says so, before
+  // this returns. Nothing is opened or shut down.
+  void StopForClose();
   void FFEncoderProgress(const TProgressInfo& AInfo);
   void FFEncoderTerminate(const TTerminateInfo& AInfo);
   void CancelButtonClick();
@@ -97,8 +105,10 @@ private:
   // Tells the user why a row could not be queued; the batch does not start.
   bool QueueFailed(const TQueueFailure& AFailure);
   // The run has ended (or never started): outputs left unfinished go, and
-  // the log names each.
-  void FinishBatch();
+  // the log names each. What became of the tasks.
+  TBatchOutcome FinishBatch();
+  // Tells the user and returns true while a batch still runs.
+  bool RefusedWhileRunning();
   void HandlePendingTerminations();
   // Opens AFolder in the file manager; a failure is logged.
   void OpenFolder(const QString& AFolder);
@@ -128,6 +138,7 @@ private:
   bool FInStop = false;
   bool FHandlingTermination = false;  // one termination is handled at a time
   bool FCancelled = false;            // the user stopped the running batch
+  bool FClosing = false;              // the window closed: the batch was stopped for it
   int FWorkers = 1;
   int FRunWorkers = 1;  // the running batch's
   TRowStatusTracker FStatus;

@@ -1,6 +1,8 @@
 #include "app/conversion/RowStatusTracker.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 #include "media/batch/Batch.h"
 #include "media/batch/BatchRules.h"
@@ -15,7 +17,12 @@ void TRowStatusTracker::Begin(const std::vector<int>& AListRows, bool AResetAll)
     for (int i = 0; i < FRows.Count(); ++i)
       if (FRows.At(i).Conversion.State != TRowState::None) FRows.SetStatus(i, {});
   for (const int row : AListRows) {
-    FBatchRows.push_back(FRows.At(row).Id);
+    const uint64_t id = FRows.At(row).Id;
+    // Each row must be found again by its id alone, before anything runs
+    // (IndexOfId throws for id 0 and for an id two rows hold).
+    if (FRows.IndexOfId(id) != row)
+      throw std::logic_error("row status: list row " + std::to_string(row) + " is not found by its id");
+    FBatchRows.push_back(id);
     if (FRows.At(row).Conversion.State != TRowState::None) FRows.SetStatus(row, {});
   }
 }
@@ -58,7 +65,10 @@ void TRowStatusTracker::Progress(int ATask, int64_t ACurrent, int64_t ATotal) {
   TTask& task = FTasks[static_cast<size_t>(ATask)];
   if (task.Ended) return;  // a late report does not undo the end
   if (ATotal > 0) {
-    task.Expected = ATotal;
+    // The weights stay as queued while the run goes on: a weight changed
+    // under the other tasks' fractions would move the batch's sum back.
+    // Only a task whose rows' length was unknown takes the run's.
+    if (task.Expected <= 0) task.Expected = ATotal;
     task.Fraction = std::clamp(static_cast<double>(ACurrent) / static_cast<double>(ATotal), 0.0, 1.0);
   }
   SetTaskStatus(task, {TRowState::Converting, static_cast<int>(task.Fraction * 100), {}});

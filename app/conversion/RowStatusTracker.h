@@ -28,7 +28,9 @@ public:
 
   // A new run over AListRows (list indexes, in the batch's row order). With
   // AResetAll every other row's status goes too (a whole new batch);
-  // otherwise the others keep theirs (one row converted again).
+  // otherwise the others keep theirs (one row converted again). Throws
+  // std::logic_error when a row cannot be found by its id (none, or one
+  // another row holds too): a programming fault, reported, never guessed.
   void Begin(const std::vector<int>& AListRows, bool AResetAll);
   // The tasks as queued: each reads batch rows ATasks[t].Rows. Their rows
   // wait.
@@ -50,7 +52,7 @@ public:
 private:
   struct TTask {
     std::vector<uint64_t> Rows;  // row ids
-    int64_t Expected = 0;        // µs, the rows' lengths until the run says
+    int64_t Expected = 0;        // µs, the rows' lengths (the run's when those are unknown)
     double Fraction = 0;
     bool Ended = false;
   };

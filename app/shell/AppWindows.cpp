@@ -1,6 +1,7 @@
 #include "app/shell/AppWindows.h"
 
 #include "app/shell/AboutForm.h"
+#include "app/shell/CommandGate.h"
 #include "app/preview/ClipForm.h"
 #include "app/shell/InstanceChannel.h"
 #include "app/report/ErrorForm.h"
@@ -43,9 +44,14 @@ TAppWindows::~TAppWindows() {
 }
 
 void TAppWindows::OpenFiles(const QStringList& AFiles) {
+  // A window that is closing takes nothing more and is not shown again.
+  if (FMainForm->Gate().Closing()) return;
   // A later start without files (the menu entry again) brings the window
-  // to the front all the same.
-  if (!AFiles.isEmpty()) RunGuarded([&] { FMainForm->AddChosenFiles(AFiles); });
+  // to the front all the same. While an add is in progress the files wait
+  // for its end.
+  if (!AFiles.isEmpty())
+    FMainForm->Gate().RunWhenFree([this, AFiles] { RunGuarded([&] { FMainForm->AddChosenFiles(AFiles); }); });
+  if (FMainForm->Gate().Closing()) return;  // closed while the files were added
   FMainForm->showNormal();
   FMainForm->raise();
   FMainForm->activateWindow();

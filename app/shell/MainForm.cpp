@@ -28,6 +28,7 @@
 #include "app/preview/PlayerLibraries.h"
 #include "app/preview/PreviewPanel.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/shell/CommandGate.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
 #include "profiles/Decryptor.h"
@@ -168,7 +169,7 @@ void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   // Without its runtime the list cannot be shown: the getting-started panel
   // stays in front (with its Add button) and the next add tries again.
   const bool prepared = PrepareSourceList();
-  AddMediaFiles(files);
+  if (!AddMediaFiles(files)) return;
   if (prepared) FUi.stkList->setCurrentWidget(FSourceList->Grid());
   if (FSourceList->RowCount() > 0) {
     FProfilePanel->SetAddedByDialog(true);
@@ -177,13 +178,17 @@ void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   }
 }
 
-void TMainForm::AddMediaFiles(const QStringList& AFiles) {
-  TFileAdder::Add(this, AFiles, *FSourceList, FProfilePanel->CurProfile(), FReport);
+bool TMainForm::AddMediaFiles(const QStringList& AFiles) {
+  // The probing serves the event loop: the window's commands wait meanwhile,
+  // and closing the window gives the add up.
+  const TCommandGate::THold hold(*FGate);
+  return !TFileAdder::Add(this, AFiles, *FSourceList, FProfilePanel->CurProfile(), FReport, {},
+                          [this] { return FGate->Closing(); })
+              .Abandoned;
 }
 
 void TMainForm::DropFiles(const QStringList& AFiles) {
-  AddMediaFiles(AFiles);
-  if (FSourceList->RowCount() == 0) return;
+  if (!AddMediaFiles(AFiles) || FSourceList->RowCount() == 0) return;
   PrepareSourceList();
   if (FSourceList->SelectedIndex() < 0) FSourceList->SelectIndex(0);
   sgListClick();
@@ -278,6 +283,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
     FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
   });
 
+  FGate = new TCommandGate(*this);
   FSourceList = new TSourceList(this);
   FProfilePanel = new TProfilePanel(*FSourceList, FReport, this);
   FSourceList->SetProfiles(&FProfilePanel->Profiles());
@@ -635,6 +641,13 @@ void TMainForm::FormClose() {
   if (FClosed) return;
   FClosed = true;
   setAcceptDrops(false);
+  // An add in progress gives up; rows still converting stop, and what they
+  // left unfinished goes (the stop serves the event loop: commands wait).
+  FGate->SetClosing();
+  {
+    const TCommandGate::THold hold(*FGate);
+    FConversion->StopForClose();
+  }
   FPreview->StopButtonClick();
   SaveSettings();
 }

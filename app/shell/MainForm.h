@@ -22,6 +22,7 @@ namespace quorvel {
 class TAboutForm;
 class TBatchConversion;
 class TClipForm;
+class TCommandGate;
 class TPlayerLibraries;
 class TPreviewPanel;
 class TConvForm;
@@ -80,6 +81,8 @@ public:
   TFFEncoder& FFEncoder() { return *FFFEncoder; }
   TBatchConversion& Conversion() { return *FConversion; }
   TSimultaneousChoice& Simultaneous() { return *FSimultaneous; }
+  // Holds the commands back while an add serves the event loop.
+  TCommandGate& Gate() { return *FGate; }
   TFileInfoForm& FileInfoForm();
   TPreviewPanel& Preview() { return *FPreview; }
   const TPlayerLibraries& PlayerLibraries() const { return *FPlayerLibraries; }
@@ -88,7 +91,8 @@ public:
   // --- the source list's commands
   bool AddMediaFile(const QString& AMediaFile);
   // Many files: probed off the user-interface thread, refusals told once.
-  void AddMediaFiles(const QStringList& AFiles);
+  // False when the add was given up (the window closed meanwhile).
+  bool AddMediaFiles(const QStringList& AFiles);
   void AddButtonClick();
   // Adds files as the open dialog's choice is added (probing each, the same
   // refusals): the files named at start-up or handed over by a later start.
@@ -134,6 +138,7 @@ private:
   QString FOpenDialogFolder;
   QStringList FOpenDialogFiles;  // the files the open dialog last returned this run
   bool FClosed = false;
+  TCommandGate* FGate = nullptr;  // a child of the window
 
   // The task manager: its probe decoder serves the list, its runs the
   // conversion.

@@ -36,7 +36,7 @@ public:
   explicit TProbeRun(const QStringList& AFiles) : FFiles(AFiles), FResults(static_cast<size_t>(AFiles.size())) {}
   ~TProbeRun() {
     FCancel.Cancel();
-    if (FThread.joinable()) FThread.join();
+    Join();
   }
   TProbeRun(const TProbeRun&) = delete;
   TProbeRun& operator=(const TProbeRun&) = delete;
@@ -45,14 +45,20 @@ public:
   void Cancel() { FCancel.Cancel(); }
   int Done() const { return FDone.load(); }
   bool Finished() const { return FFinished.load(); }
-  // The results of the files probed; call once Finished().
+  // The results of the files probed, in order. Waits for the thread to end
+  // first (a cancelled one ends after the file in hand): until then it
+  // writes into the results, so they are not touched before.
   std::vector<TProbe> Take() {
+    Join();
     std::lock_guard<std::mutex> lock(FLock);
     FResults.resize(static_cast<size_t>(FDone.load()));
     return std::move(FResults);
   }
 
 private:
+  void Join() {
+    if (FThread.joinable()) FThread.join();
+  }
   void Run() {
     // The thread's own decoder: the window's belongs to its thread.
     TFFDecoder decoder;
@@ -101,7 +107,8 @@ QString TFileAdder::RefusalText(const QStringList& ANames) {
 }
 
 TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles, TSourceList& AList,
-                                    int AProfileInd, TReportSink& AReport, const std::function<void()>& AOnTick) {
+                                    int AProfileInd, TReportSink& AReport, const std::function<void()>& AOnTick,
+                                    const std::function<bool()>& AAbandoned) {
   TResult result;
   if (AFiles.isEmpty()) return result;
   TProbeRun run(AFiles);
@@ -123,6 +130,10 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
     timer.setInterval(10);
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
       if (AOnTick) AOnTick();
+      if (AAbandoned && AAbandoned()) {
+        loop.quit();
+        return;
+      }
       if (dialog.wasCanceled()) {
         result.Cancelled = true;
         run.Cancel();
@@ -132,6 +143,16 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
     });
     timer.start();
     loop.exec();
+    // The loop also ends without the probing having ended: the window
+    // closed (AAbandoned), or the application quit (which ends every event
+    // loop). Nothing of the add goes into a list that is going away.
+    if (!run.Finished() && !result.Cancelled) result.Abandoned = true;
+  }
+  if (result.Abandoned || (AAbandoned && AAbandoned())) {
+    result.Abandoned = true;
+    run.Cancel();
+    run.Take();  // waits for the thread: the results are not written after this
+    return result;
   }
   const std::vector<TProbe> probes = run.Take();
 

@@ -29,14 +29,20 @@ public:
     int Added = 0;
     QStringList Refused;  // file names, in the order given
     bool Cancelled = false;
+    // The add was given up (the window closed, the application quit): no
+    // row was added and nothing was told.
+    bool Abandoned = false;
   };
 
   // Probes AFiles and appends the readable ones with AProfileInd. A cancel
   // keeps the files probed until then (in order) and drops the rest.
   // AOnTick, when set, is called on the user-interface thread about every
   // 10 ms while the probing runs (the benchmark measures the gaps).
+  // AAbandoned, when set, is asked as often: true gives the add up at once.
+  // Add returns only once the probing thread has ended.
   static TResult Add(QWidget* AParent, const QStringList& AFiles, TSourceList& AList, int AProfileInd,
-                     TReportSink& AReport, const std::function<void()>& AOnTick = {});
+                     TReportSink& AReport, const std::function<void()>& AOnTick = {},
+                     const std::function<bool()>& AAbandoned = {});
 
   // The message for refused files: the single add's text for one file,
   // one text naming them all (the first few) for several.

@@ -1,6 +1,8 @@
 #include "app/sources/SourceRows.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace quorvel {
@@ -39,19 +41,20 @@ void TSourceRows::Estimate(TAudioFile& AFile) const {
 }
 
 void TSourceRows::Append(TAudioFile AFile) {
-  AFile.TrimmedLength = AFile.TimeEnd - AFile.TimeStart;
-  Estimate(AFile);
-  AFile.Id = FNextId++;
-  FRows.push_back(std::move(AFile));
-  emit Changed(Count() - 1, Count() - 1);
+  std::vector<TAudioFile> one;
+  one.push_back(std::move(AFile));
+  Append(std::move(one));
 }
 
 void TSourceRows::Append(std::vector<TAudioFile> AFiles) {
   if (AFiles.empty()) return;
   const int first = Count();
+  // Every row comes in here, however it was made (one file, the open
+  // dialog's choice, a drop, a later start): this is where it gets its id.
   for (TAudioFile& f : AFiles) {
     f.TrimmedLength = f.TimeEnd - f.TimeStart;
     Estimate(f);
+    f.Id = FNextId++;
     FRows.push_back(std::move(f));
   }
   emit Changed(first, Count() - 1);
@@ -97,9 +100,16 @@ void TSourceRows::SetStatus(int AIndex, const TRowStatus& AStatus) {
 }
 
 int TSourceRows::IndexOfId(uint64_t AId) const {
-  for (int i = 0; i < Count(); ++i)
-    if (FRows[static_cast<size_t>(i)].Id == AId) return i;
-  return -1;
+  // Ids are given in one place and never twice: a lookup by 0, or an id two
+  // rows share, would silently follow the wrong row.
+  if (AId == 0) throw std::logic_error("source rows: lookup of row id 0 (a row without an id)");
+  int found = -1;
+  for (int i = 0; i < Count(); ++i) {
+    if (FRows[static_cast<size_t>(i)].Id != AId) continue;
+    if (found >= 0) throw std::logic_error("source rows: id " + std::to_string(AId) + " is held by two rows");
+    found = i;
+  }
+  return found;
 }
 
 void TSourceRows::Exchange(int A, int B) {

@@ -40,8 +40,8 @@ struct TAudioFile {
   int64_t TimeEnd = 0;
   int ProfileInd = 0;
   TSourceAudio SourceAudio;  // the first audio stream's values, for "Original"
-  // Given by Append, never reused in this list: a conversion finds its rows
-  // by it even when rows moved or went meanwhile.
+  // Given by Append to every row (0 until then), never reused in this list:
+  // a conversion finds its rows by it even when rows moved or went meanwhile.
   uint64_t Id = 0;
   TRowStatus Conversion;  // shown in the Status column
 };
@@ -59,7 +59,8 @@ public:
   int Count() const { return static_cast<int>(FRows.size()); }
   const TAudioFile& At(int AIndex) const { return FRows[static_cast<size_t>(AIndex)]; }
 
-  // Each edit ignores an index out of range.
+  // Each edit ignores an index out of range. Both appends give each row its
+  // id (whatever AFile.Id held) and its derived fields.
   void Append(TAudioFile AFile);
   // Many rows as one change.
   void Append(std::vector<TAudioFile> AFiles);
@@ -68,7 +69,8 @@ public:
   void SetProfile(int AIndex, int AProfileInd);
   void SetProfileOfAll(int AProfileInd);
   void SetStatus(int AIndex, const TRowStatus& AStatus);
-  // The row with AId; -1 when it is gone.
+  // The row with AId; -1 when it is gone. Throws std::logic_error for id 0
+  // or an id two rows hold: a programming fault, never a row to guess.
   int IndexOfId(uint64_t AId) const;
   void Exchange(int A, int B);
   void RemoveAt(int AIndex);

@@ -2,6 +2,8 @@
 // pausing, resuming and stopping them, and turning the jobs' callbacks into
 // the encoder's events.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 #include "media/encoder/FFEncode.h"
@@ -296,7 +298,17 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
   {
     // From here on no task starts; each one is either running (told to
     // stop), never started (its end is reported below) or ended already.
-    std::lock_guard<std::recursive_mutex> start(FStartLock);
+    // A task being started holds the lock while its input is opened, and
+    // the lines that logs wait for the main thread: the main thread serves
+    // those calls (no window event) until it has the lock.
+    std::unique_lock<std::recursive_mutex> start(FStartLock, std::defer_lock);
+    if (!IsMainThread())
+      start.lock();
+    else
+      while (!start.try_lock()) {
+        ProcessMainThreadCalls();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
     {
       std::lock_guard<std::mutex> lock(FTerminateLock);
       FPendingTasks = 0;

@@ -8,12 +8,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -25,6 +30,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "AppTestSupport.h"
 #include "app/shell/AppWindows.h"
@@ -148,6 +154,45 @@ protected:
   }
   bool Logged(const QString& ALine) const { return FSink.Log.contains("[t]" + ALine); }
   QString Out(const QString& AName) const { return FDir + "/out/" + AName; }
+
+  // The files as the user chooses them: the Add button, then the names
+  // typed into the open dialog's name field (several, each in quotes) in
+  // the media folder, and Enter.
+  void AddThroughTheOpenDialog(const QStringList& APaths) {
+    QStringList quoted;
+    for (const QString& p : APaths) quoted << "\"" + QFileInfo(p).fileName() + "\"";
+    test::OnNextModal([&](QWidget* AModal) {
+      auto* dialog = qobject_cast<QFileDialog*>(AModal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(FDir);
+      // Once the dialog has read the folder, as the user sees it.
+      auto* view = dialog->findChild<QListView*>("listView");
+      ASSERT_NE(view, nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(view->model()->rowCount(view->rootIndex()) >= APaths.size(), 10000);
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      ASSERT_NE(name, nullptr);
+      dialog->activateWindow();
+      name->setFocus();
+      QTRY_VERIFY_WITH_TIMEOUT(name->hasFocus(), 5000);
+      name->clear();
+      QTest::keyClicks(name, quoted.join(' '));
+      QTest::keyClick(name, Qt::Key_Return);
+      if (dialog->isVisible()) dialog->reject();  // the dialog refused the names
+    });
+    FForm->Ui().btnAdd->click();
+  }
+  // Files dropped on the window.
+  void Drop(const QStringList& APaths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& p : APaths) urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(FForm.get(), &enter);
+    if (!enter.isAccepted()) return;
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(FForm.get(), &drop);
+  }
 
   QString FProgram;
   QString FDir;
@@ -454,9 +499,11 @@ TEST_F(ListWindowTest, AnErrorEndIsHandledWholeBeforeTheRunsEnd) {
   EXPECT_FALSE(logWhileReporting.contains("[t]-> Conversion successfully done."));
   EXPECT_EQ(openedWhileReporting, 0u);
   EXPECT_TRUE(dialogOpenWhileReporting);
-  // Afterwards, in order: the error line, then the run's end.
+  // Afterwards, in order: the error line, then the run's end, which counts
+  // the failure.
+  EXPECT_FALSE(FSink.Log.contains("[t]-> Conversion successfully done."));
   const qsizetype error = FSink.Log.indexOf("[t]-> " + FSink.Reports[0].first);
-  const qsizetype done = FSink.Log.indexOf("[t]-> Conversion successfully done.");
+  const qsizetype done = FSink.Log.indexOf("[t]-> Conversion ended with errors: 0 done, 1 failed.");
   ASSERT_GE(error, 0);
   EXPECT_GT(done, error);
   EXPECT_EQ(FDesktop.Opened.size(), 1u);
@@ -792,7 +839,9 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
   EXPECT_TRUE(FSink.Reports[0].first.startsWith("Conversion terminated with error: b1.wav: "))
       << FSink.Reports[0].first.toStdString();
   EXPECT_TRUE(Logged("-> " + FSink.Reports[0].first));
-  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  // The batch's end counts the failure; it is no success.
+  EXPECT_TRUE(Logged("-> Conversion ended with errors: 3 done, 1 failed."));
+  EXPECT_FALSE(Logged("-> Conversion successfully done."));
   for (int i = 0; i < kRows; ++i) {
     SCOPED_TRACE(i);
     if (i == 1) {
@@ -865,6 +914,193 @@ TEST_F(ListWindowTest, CancelStopsEveryRunningRowAndLeavesNoUnfinishedOutput) {
   }
   // Both rows that were running had begun their outputs.
   EXPECT_EQ(removed.size(), kRows);
+}
+
+// Calls AOnEvent for each event of AType that AWatched receives.
+class TEventWatch : public QObject {
+public:
+  TEventWatch(QObject* AWatched, QEvent::Type AType, std::function<void()> AOnEvent)
+      : FWatched(AWatched), FType(AType), FOnEvent(std::move(AOnEvent)) {
+    FWatched->installEventFilter(this);
+  }
+  ~TEventWatch() override { FWatched->removeEventFilter(this); }
+
+protected:
+  bool eventFilter(QObject* AObject, QEvent* AEvent) override {
+    if (AObject == FWatched && AEvent->type() == FType) FOnEvent();
+    return false;
+  }
+
+private:
+  QObject* FWatched;
+  QEvent::Type FType;
+  std::function<void()> FOnEvent;
+};
+
+// Rows added as a user adds them (several files chosen in the open dialog
+// at once), converted two at a time with one row failing: every row ends
+// with its own status, the batch's last line counts the failure, and
+// "Convert again" converts the failed row's own file and touches no other
+// output.
+TEST_F(ListWindowTest, RowsFromTheOpenDialogEachGetTheirOwnStatusAndConvertAgainTakesTheFailedRow) {
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  FForm->Simultaneous().SetValue(2);
+  constexpr int kRows = 4;
+  QStringList files;
+  // Lengths that tell the outputs apart.
+  for (int i = 0; i < kRows; ++i) files << Tone(QString("f%1.wav").arg(i), 1.0 + 0.5 * i);
+  AddThroughTheOpenDialog(files);
+  ASSERT_EQ(List().RowCount(), kRows);
+  // Every write to /dev/full fails: row 1 ends with an error on its worker.
+  ASSERT_TRUE(QFile::link("/dev/full", Out("f1.mp3")));
+  FForm->Ui().btnConvert->click();
+  QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  EXPECT_TRUE(FSink.Reports[0].first.startsWith("Conversion terminated with error: f1.wav: "))
+      << FSink.Reports[0].first.toStdString();
+  for (int i = 0; i < kRows; ++i) {
+    SCOPED_TRACE(i);
+    if (i == 1) {
+      EXPECT_EQ(Cell(i, 4), "failed");
+      EXPECT_FALSE(Row(i).Conversion.Reason.isEmpty());
+      EXPECT_TRUE(FSink.Reports[0].first.endsWith(Row(i).Conversion.Reason));
+      EXPECT_EQ(List().Grid()->item(i, 4)->toolTip(), Row(i).Conversion.Reason);
+      continue;
+    }
+    EXPECT_EQ(Cell(i, 4), "done");
+    EXPECT_TRUE(List().Grid()->item(i, 4)->toolTip().isEmpty());
+    EXPECT_NEAR(DecodeFile(Out(QString("f%1.mp3").arg(i))).Seconds, 1.0 + 0.5 * i, 0.1);
+  }
+  // A failure is not called a success: the last line counts it.
+  EXPECT_FALSE(Logged("-> Conversion successfully done.")) << FSink.Log.join("\n").toStdString();
+  EXPECT_EQ(FSink.Log.last(), "[t]-> Conversion ended with errors: 3 done, 1 failed.");
+
+  std::map<int, QByteArray> kept;
+  for (int i : {0, 2, 3}) kept[i] = Bytes(Out(QString("f%1.mp3").arg(i)));
+  QFile::remove(Out("f1.mp3"));
+  FSink.Log.clear();
+  Select(1);
+  ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
+  FForm->Ui().popConvertAgain->trigger();
+  EXPECT_EQ(FSink.Log.last(), "[t]-> Conversion successfully done.");
+  EXPECT_EQ(Cell(1, 4), "done");
+  // Row 1's own file: its length, not another row's.
+  EXPECT_NEAR(DecodeFile(Out("f1.mp3")).Seconds, 1.5, 0.1);
+  for (const auto& [row, bytes] : kept) {
+    EXPECT_EQ(Cell(row, 4), "done") << row;
+    EXPECT_TRUE(Bytes(Out(QString("f%1.mp3").arg(row))) == bytes) << "output of row " << row << " was written again";
+  }
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files).size(), kRows);
+}
+
+// Rows dropped on the window, converted one and two at a time with a Pause
+// in the middle: the dialog's title names the row being converted (with
+// several at once, the one that reported last), and the whole batch's bar
+// never moves back.
+TEST_F(ListWindowTest, DroppedRowsAreNamedInTheTitleAndTheLowerBarNeverMovesBack) {
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  QStringList files;
+  for (int i = 0; i < 3; ++i) files << Tone(QString("d%1.wav").arg(i), 8.0 + 4 * i, i % 2 ? 48000 : 44100);
+  // Sources whose stated length is not what their run reports.
+  for (const char* m : {"golang-github-gabriel-vasile-mimetype-dev__mp4.mp4", "sonic-pi-samples__loop_tabla.flac",
+                        "emacspeak__emacspeak.mp3"})
+    files << QString::fromStdString(SharedMedia(m));
+  const int kRows = static_cast<int>(files.size());
+  Drop(files);
+  ASSERT_EQ(List().RowCount(), kRows);
+  TConvForm& form = FForm->Conversion().ConvForm();
+  for (const int workers : {1, 2}) {
+    SCOPED_TRACE(workers);
+    FForm->Simultaneous().SetValue(workers);
+    FSink.Log.clear();
+    std::vector<int> totals;
+    const QMetaObject::Connection recording =
+        QObject::connect(form.ProgressTotal, &QProgressBar::valueChanged, [&](int AValue) { totals.push_back(AValue); });
+    // Each title as it is set (every change of the label's tool tip), with
+    // the rows converting at that moment.
+    QStringList wrong;
+    std::set<QString> named;
+    TEventWatch watch(form.lblConvertingTitle, QEvent::ToolTipChange, [&] {
+      if (!form.Title().startsWith("Converting \"")) return;
+      std::vector<int> converting;
+      for (int i = 0; i < kRows; ++i)
+        if (Row(i).Conversion.State == TRowState::Converting) converting.push_back(i);
+      for (int i = 0; i < kRows; ++i)
+        if (form.Title().startsWith("Converting \"" + Row(i).SourceTitleExt + "\" to \"" + Row(i).DestinationTitle))
+          named.insert(Row(i).SourceTitleExt);
+      if (workers == 1 && (converting.size() != 1 ||
+                           !form.Title().startsWith("Converting \"" + Row(converting[0]).SourceTitleExt + "\"")))
+        wrong << form.Title();
+    });
+    bool paused = false;
+    test::OnNextModal([&](QWidget*) {
+      // Pause in the middle of the batch, then go on.
+      QTRY_VERIFY_WITH_TIMEOUT(form.ProgressTotal->value() >= 40 || !form.isVisible(), 60000);
+      if (!form.isVisible()) return;
+      form.PauseButton->click();
+      paused = FForm->FFEncoder().Paused();
+      QTest::qWait(300);
+      form.PauseButton->click();
+    });
+    FForm->Ui().btnConvert->click();
+    QObject::disconnect(recording);
+    EXPECT_TRUE(paused);
+    EXPECT_TRUE(Logged("-> Conversion successfully done."));
+    QStringList shown;
+    for (const int v : totals) shown << QString::number(v);
+    EXPECT_TRUE(std::is_sorted(totals.begin(), totals.end())) << shown.join(" ").toStdString();
+    EXPECT_EQ(form.ProgressTotal->value(), 100);
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join("\n").toStdString();
+    // Every row was named while it converted, not only the first.
+    EXPECT_EQ(named.size(), static_cast<size_t>(kRows));
+    for (int i = 0; i < kRows; ++i) EXPECT_EQ(Cell(i, 4), "done") << i;
+  }
+}
+
+// An error closes the dialog while other rows still convert: Convert and
+// "Convert again" are refused with a plain sentence (the task manager is
+// still theirs), and closing the window stops the rows, removes their
+// unfinished outputs and logs it.
+TEST_F(ListWindowTest, WhileRowsStillRunAfterAnErrorConvertIsRefusedAndClosingLeavesNoPartialOutput) {
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  FForm->Simultaneous().SetValue(2);
+  const QString tone = Tone("long.wav", 60);
+  Drop({Tone("bad.wav", 1), tone, tone});
+  ASSERT_EQ(List().RowCount(), 3);
+  List().Rows().SetTitle(1, "long1");
+  List().Rows().SetTitle(2, "long2");
+  ASSERT_TRUE(QFile::link("/dev/full", Out("bad.mp3")));
+  // The other rows are held while the user reads the error, so that they
+  // still run afterwards however fast this machine converts.
+  FSink.WhileReporting = [&] { FForm->FFEncoder().Pause(); };
+  FForm->Ui().btnConvert->click();
+  FSink.WhileReporting = nullptr;
+  ASSERT_EQ(FSink.Reports.size(), 1u);
+  ASSERT_TRUE(FForm->Conversion().Running());
+  {
+    TMessageCatcher messages;
+    FForm->Ui().btnConvert->click();
+    Select(0);
+    ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
+    FForm->Ui().popConvertAgain->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(messages.Texts.size(), 2, 10000);
+    EXPECT_EQ(messages.Texts, QStringList(2, TBatchConversion::kStillConvertingText));
+  }
+  EXPECT_EQ(FSink.Reports.size(), 1u);  // nothing more went wrong
+  EXPECT_TRUE(FForm->Conversion().Running());
+  FSink.Log.clear();
+  FForm->close();
+  EXPECT_FALSE(FForm->Conversion().Running());
+  EXPECT_TRUE(Logged("-> Removed unfinished output " + Out("long1.mp3"))) << FSink.Log.join("\n").toStdString();
+  EXPECT_TRUE(Logged("-> Removed unfinished output " + Out("long2.mp3")));
+  ASSERT_FALSE(FSink.Log.isEmpty());
+  EXPECT_TRUE(FSink.Log.last().startsWith("[t]-> Conversion stopped as the window closed: ")) << FSink.Log.last().toStdString();
+  // Only the link this test made is left.
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files | QDir::System | QDir::Hidden), QStringList{"bad.mp3"});
+  for (int i = 1; i < 3; ++i) EXPECT_EQ(Cell(i, 4), "stopped") << i;
 }
 
 // ------------------------------------------------- the file information

@@ -3,15 +3,23 @@
 // start is the built program itself, run as a child process.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QLocalServer>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QStackedWidget>
+#include <QFileInfo>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 #include <atomic>
 #include <thread>
@@ -20,6 +28,9 @@
 #include "app/shell/AppWindows.h"
 #include "app/shell/InstanceChannel.h"
 #include "app/shell/MainForm.h"
+#include "app/shell/MainFormUi.h"
+#include "app/shell/QuitSignals.h"
+#include "app/shell/Widgets.h"
 #include "app/sources/SourceList.h"
 #include "profiles/ShippedFiles.h"
 #include "support/TestPaths.h"
@@ -148,6 +159,113 @@ TEST_F(StartFilesTest, StartsWithItsFilesAndTakesALaterStartsFiles) {
   EXPECT_EQ(later.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(later.exitCode(), 0) << later.readAll().toStdString();
   QTRY_COMPARE_WITH_TIMEOUT(Sources(windows), (QStringList{a, b, c}), 10000);
+
+  // Rows from the command line and from a later start each get their own
+  // status in a conversion.
+  QDir().mkpath(FDir + "/out");
+  windows.Main().Ui().edDestinationFolder->setText(FDir + "/out");
+  windows.Main().Ui().btnConvert->click();
+  QTableWidget* grid = windows.Main().SourceList().Grid();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(grid->item(i, 4)->text(), "done") << i;
+  for (const char* out : {"a.mp3", "emacspeak__emacspeak.mp3", "c.mp3"})
+    EXPECT_TRUE(QFileInfo::exists(FDir + "/out/" + out)) << out;
+}
+
+// 300 copies of a short tone, named out of their name order.
+QStringList ManyCopies(const QString& ATone, const QString& AFolder) {
+  QDir().mkpath(AFolder);
+  QStringList files;
+  for (int i = 0; i < 300; ++i) {
+    const QString copy = AFolder + QString("/n%1.wav").arg(299 - i, 3, 10, QChar('0'));
+    if (!QFile::exists(copy)) QFile::copy(ATone, copy);
+    files << copy;
+  }
+  return files;
+}
+
+// The window closed 100 ms into adding 300 files named on the command line
+// (before the progress dialog shows), by its close button or by a signal,
+// while the program's event loop runs: the add gives up at once, the
+// program ends, and no row is left half-added.
+TEST_F(StartFilesTest, ClosingWhileManyFilesAreAddedGivesTheAddUp) {
+  const QStringList files = ManyCopies(Tone("t.wav", 0.2), FDir + "/many");
+  const struct {
+    const char* Name;
+    int Signal;  // 0: the close button
+  } cases[] = {{"close button", 0}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TAppWindows windows({FProgram, {}, &FDesktop});
+    windows.Main().show();
+    TQuitSignals quit(windows.Main());
+    bool returned = false;
+    // As main does: the command line's files, then the event loop.
+    QTimer::singleShot(0, [&] {
+      windows.OpenFiles(files);
+      returned = true;
+    });
+    QTimer::singleShot(100, [&] {
+      if (c.Signal)
+        ::raise(c.Signal);
+      else
+        windows.Main().close();
+    });
+    // Only against a hang: the closed window ends the loop.
+    QTimer hang;
+    hang.setSingleShot(true);
+    QObject::connect(&hang, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    hang.start(120000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(windows.Main().isVisible());
+    // Nothing of the add went in: no row, no grid row.
+    EXPECT_EQ(windows.Main().SourceList().RowCount(), 0);
+    EXPECT_EQ(windows.Main().SourceList().Grid()->rowCount(), 0);
+  }
+}
+
+// While files are being added (the probing serves the event loop) the
+// window's commands wait: a click on Convert or Clear and a second drop are
+// refused, and a later start's files are added after the add in progress.
+TEST_F(StartFilesTest, WhileFilesAreAddedTheWindowsCommandsWait) {
+  const QString first = Tone("first.wav", 0.3);
+  const QString dropped = Tone("dropped.wav", 0.3);
+  const QString later = Tone("later.wav", 0.3);
+  const QStringList files = ManyCopies(Tone("t.wav", 0.2), FDir + "/many");
+  TAppWindows windows({FProgram, {}, &FDesktop});
+  TMainForm& main = windows.Main();
+  main.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  QDir().mkpath(FDir + "/out");
+  main.Ui().edDestinationFolder->setText(FDir + "/out");
+  windows.OpenFiles({first});
+  ASSERT_EQ(Sources(windows), QStringList{first});
+  auto drop = [&](const QStringList& APaths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& p : APaths) urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&main, &enter);
+    QDropEvent event(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&main, &event);
+  };
+  bool acted = false;
+  // The first event the loop serves comes while the 300 files are probed.
+  QTimer::singleShot(0, [&] {
+    acted = true;
+    QTest::mouseClick(main.Ui().btnConvert, Qt::LeftButton);
+    QTest::mouseClick(main.Ui().btnClear, Qt::LeftButton);
+    drop({dropped});
+    windows.OpenFiles({later});
+  });
+  drop(files);
+  ASSERT_TRUE(acted);
+  QStringList expected{first};
+  expected << files << later;
+  EXPECT_EQ(Sources(windows), expected);
+  EXPECT_EQ(main.SourceList().Grid()->rowCount(), 302);
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files), QStringList{});  // nothing was converted
 }
 
 TEST_F(StartFilesTest, AStartFindsNoProgramAndAStaleSocketIsTakenOver) {

@@ -191,7 +191,7 @@ void TClipForm::showEvent(QShowEvent* AEvent) {
 
 void TClipForm::FormShow() {
   FClosing = false;
-  FGate.Drop();
+  FGate->Drop();
   // A knob or handle held when the dialog last closed (Esc before the
   // button came up) is not held now: its release went elsewhere.
   FSliderDragging = false;
@@ -231,8 +231,8 @@ void TClipForm::FormShow() {
 void TClipForm::done(int AResult) {
   // Esc and the buttons during a wait: after it (a closing in progress
   // drops them).
-  if (FGate.Waiting()) {
-    if (!FClosing) FGate.Run([this, AResult] { done(AResult); });
+  if (FGate->Held()) {
+    if (!FClosing) FGate->RunWhenFree([this, AResult] { done(AResult); });
     return;
   }
   RunGuarded([this] { FormClose(); });
@@ -245,12 +245,12 @@ void TClipForm::FormClose() {
   StopButtonClick();
   // What was clicked while the player stopped belongs to this opening; a
   // button the click pressed comes up again.
-  FGate.Drop();
+  FGate->Drop();
   ReleaseButtons();
 }
 
 void TClipForm::Command(void (TClipForm::*AClick)()) {
-  FGate.Run([this, AClick] {
+  FGate->RunWhenFree([this, AClick] {
     if (!FClosing) (this->*AClick)();
   });
 }
@@ -272,7 +272,7 @@ bool TClipForm::OpenFile(const QString& AFileName) {
   FActive = false;
   bool opened;
   {
-    const TCommandGate::TWait wait(FGate);
+    const TCommandGate::THold hold(*FGate);
     opened = FPlayer->Open(AFileName.toStdString(), FScreen, false);
   }
   if (!opened) {
@@ -337,7 +337,7 @@ bool TClipForm::RestartLoop(bool AWaitForSeek) {
   }
   bool sought;
   {
-    const TCommandGate::TWait wait(FGate);
+    const TCommandGate::THold hold(*FGate);
     sought = FPlayer->Seek(FClipStart, 0, AWaitForSeek);
   }
   if (sought) FLoopRestarting = true;
@@ -394,7 +394,7 @@ void TClipForm::StopButtonClick() {
   FActive = false;
   ReleaseButtons();
   {
-    const TCommandGate::TWait wait(FGate);
+    const TCommandGate::THold hold(*FGate);
     FPlayer->Stop(true);
   }
   SetSlider(kSliderMax);
@@ -540,7 +540,7 @@ int64_t TClipForm::HandleTime(int ALeft) const {
 }
 
 bool TClipForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
-  if (FGate.Waiting() && (AWatched == FSlider || AWatched == FStartHandle || AWatched == FEndHandle)) {
+  if (FGate->Held() && (AWatched == FSlider || AWatched == FStartHandle || AWatched == FEndHandle)) {
     // The mouse and the keys cannot be kept for later: refused while the
     // dialog waits for its player.
     switch (AEvent->type()) {
@@ -605,7 +605,7 @@ void TClipForm::HandleUp(bool AStart) {
   if (!drag.Dragging) return;
   drag.Dragging = false;
   {
-    const TCommandGate::TWait wait(FGate);
+    const TCommandGate::THold hold(*FGate);
     std::mutex lock;
     std::condition_variable never;
     std::unique_lock<std::mutex> guard(lock);
@@ -618,7 +618,7 @@ void TClipForm::HandleUp(bool AStart) {
     const int64_t at = HandleTime(handle->x());
     const int64_t time = AStart ? (EndKnown() ? std::min(at, FClipEnd) : at) : std::max(at, FClipStart);
     {
-      const TCommandGate::TWait wait(FGate);
+      const TCommandGate::THold hold(*FGate);
       FPlayer->Seek(time, 0, true);
     }
     // The point is where the handle was let go: a position still queued from

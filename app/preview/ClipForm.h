@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/preview/CommandGate.h"
+#include "app/shell/CommandGate.h"
 #include "app/preview/PlayerLibraries.h"
 
 class QFrame;
@@ -173,7 +173,7 @@ private:
   bool FClosing = false;
   // The waits for the player (stop, seek, open) serve window events; the
   // buttons, handles and slider wait for them to end.
-  TCommandGate FGate{this};
+  TCommandGate* FGate = new TCommandGate(this);  // a child of the dialog
 };
 
 }  // namespace quorvel

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMetaObject>
 #include <QWidget>
 
 #include <utility>
+
+#include "app/report/ExceptionGuard.h"
 
 namespace quorvel {
 
@@ -37,29 +40,36 @@ bool IsUserInput(QEvent::Type AType) {
 
 }  // namespace
 
-TCommandGate::TCommandGate(QWidget& AWindow) : QObject(&AWindow), FWindow(AWindow) {}
+TCommandGate::TCommandGate(QObject* AParent, QWidget* AFilteredWindow)
+    : QObject(AParent), FFilteredWindow(AFilteredWindow) {}
 
 TCommandGate::~TCommandGate() {
-  if (FHolds > 0) qApp->removeEventFilter(this);
+  if (FHolds > 0 && FFilteredWindow) qApp->removeEventFilter(this);
 }
 
 TCommandGate::THold::THold(TCommandGate& AGate) : FGate(AGate) {
   // The filter sits on the application, so that the window's menus, its
   // shortcuts and every child widget are covered.
-  if (FGate.FHolds++ == 0) qApp->installEventFilter(&FGate);
+  if (FGate.FHolds++ == 0 && FGate.FFilteredWindow) qApp->installEventFilter(&FGate);
 }
 
 TCommandGate::THold::~THold() { FGate.Release(); }
 
 void TCommandGate::Release() {
   if (--FHolds > 0) return;
-  qApp->removeEventFilter(this);
-  // Work that waited runs after the step that held the gate has returned.
-  while (FHolds == 0 && !FClosing && !FDeferred.empty()) {
-    std::function<void()> work = std::move(FDeferred.front());
-    FDeferred.erase(FDeferred.begin());
-    work();
-  }
+  if (FFilteredWindow) qApp->removeEventFilter(this);
+  // Not from here: the step that held the gate has not returned yet.
+  if (!FDeferred.empty()) QMetaObject::invokeMethod(this, [this] { RunDeferred(); }, Qt::QueuedConnection);
+}
+
+void TCommandGate::RunDeferred() {
+  // What still waits now: a Drop or SetClosing since the hold ended leaves
+  // nothing.
+  std::vector<std::function<void()>> deferred;
+  deferred.swap(FDeferred);
+  // In their order; one that holds the gate again keeps those after it
+  // waiting.
+  for (auto& work : deferred) RunWhenFree([w = std::move(work)] { RunGuarded(w); });
 }
 
 void TCommandGate::RunWhenFree(std::function<void()> AWork) {
@@ -85,7 +95,7 @@ bool TCommandGate::eventFilter(QObject* AWatched, QEvent* AEvent) {
   // dialog, message boxes) are windows of their own and keep their input.
   QWidget* w = static_cast<QWidget*>(AWatched);
   for (QWidget* p = w; p; p = p->parentWidget()) {
-    if (p == &FWindow) return true;
+    if (p == FFilteredWindow) return true;
     if (p->isWindow() && !(p->windowType() == Qt::Popup)) return false;
   }
   return false;

@@ -1,15 +1,18 @@
-// Holds the main window's commands back while the window runs a step that
-// serves the event loop inside itself (adding many files: the probing thread
-// works while the window is redrawn and the progress dialog can cancel it).
-// Without it that loop would run Convert, Trim, Clear or a second add in the
-// middle of the first. While held:
-// - the user's input to the main window (mouse, keys, wheel, drops,
-//   shortcuts, context menus) is refused; other windows (the progress
+// Holds a window's commands back while the window runs a step that serves
+// the event loop inside itself: adding many files (the probing thread works
+// while the window is redrawn and the progress dialog can cancel it), or a
+// dialog waiting for its player (a stop, a seek, an open). Without it that
+// loop would run a command in the middle of the step: Convert, Trim, Clear
+// or a second add during an add; OK saving a point about to be settled, or
+// Play opening a file the closing dialog is stopping. While held:
+// - commands handed to RunWhenFree (button clicks, a later start's files)
+//   wait and run once the last hold has ended and the step that held has
+//   returned, in the order they came;
+// - with a filtered window, the user's input to it (mouse, keys, wheel,
+//   drops, shortcuts, context menus) is refused; other windows (the progress
 //   dialog, message boxes) get theirs;
-// - work handed in from outside (a later start's files) waits and runs once
-//   the hold ends, in the order it came;
-// - closing the window is let through and marks the window Closing(), which
-//   the held step reads to give up at once.
+// - closing is let through: SetClosing marks the gate Closing(), which the
+//   held step reads to give up at once, and drops what waits.
 //
 // Owner: the user-interface thread.
 #pragma once
@@ -26,7 +29,10 @@ namespace quorvel {
 class TCommandGate : public QObject {
   Q_OBJECT
 public:
-  explicit TCommandGate(QWidget& AWindow);
+  // AParent owns the gate and runs the waiting commands through its event
+  // queue; AFilteredWindow (may be null) is the window whose input a hold
+  // refuses.
+  explicit TCommandGate(QObject* AParent, QWidget* AFilteredWindow = nullptr);
   ~TCommandGate() override;
 
   // Held from construction to destruction; holds nest.
@@ -43,10 +49,12 @@ public:
 
   bool Held() const { return FHolds > 0; }
   // Runs AWork now when nothing holds the gate, otherwise once the last hold
-  // ends (not after the window closed).
+  // ends (not after SetClosing nor a Drop).
   void RunWhenFree(std::function<void()> AWork);
+  // Forgets the commands that wait.
+  void Drop() { FDeferred.clear(); }
 
-  // The window is closing: a held step stops, and deferred work is dropped.
+  // The window is closing: a held step stops, and waiting work is dropped.
   void SetClosing();
   bool Closing() const { return FClosing; }
 
@@ -55,8 +63,9 @@ protected:
 
 private:
   void Release();
+  void RunDeferred();
 
-  QWidget& FWindow;
+  QWidget* FFilteredWindow;
   int FHolds = 0;
   bool FClosing = false;
   std::vector<std::function<void()>> FDeferred;

@@ -283,7 +283,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
     FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
   });
 
-  FGate = new TCommandGate(*this);
+  FGate = new TCommandGate(this, this);
   FSourceList = new TSourceList(this);
   FProfilePanel = new TProfilePanel(*FSourceList, FReport, this);
   FSourceList->SetProfiles(&FProfilePanel->Profiles());

@@ -261,6 +261,8 @@ TEST_F(StartFilesTest, WhileFilesAreAddedTheWindowsCommandsWait) {
   });
   drop(files);
   ASSERT_TRUE(acted);
+  // The later start's file comes once the add has returned.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return main.SourceList().Grid()->rowCount() == 302; }, 120000));
   QStringList expected{first};
   expected << files << later;
   EXPECT_EQ(Sources(windows), expected);

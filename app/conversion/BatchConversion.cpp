@@ -170,9 +170,9 @@ bool TBatchConversion::RefusedWhileRunning() {
   return true;
 }
 
-void TBatchConversion::StopForClose() {
-  if (!FBatch) return;
-  FClosing = true;
+void TBatchConversion::StopEncoder() {
+  // The run's end events that arrive while Stop waits are held until it has
+  // returned (see the pending terminations), also when it throws.
   FInStop = true;
   try {
     FFFEncoder.Stop(true);
@@ -181,6 +181,12 @@ void TBatchConversion::StopForClose() {
     throw;
   }
   FInStop = false;
+}
+
+void TBatchConversion::StopForClose() {
+  if (!FBatch) return;
+  FClosing = true;
+  StopEncoder();
   // Stop returned once the run's last event was handed over; its handling
   // (posted to this object) runs now, while the window still exists, so
   // that the unfinished outputs go and the log says so.
@@ -370,14 +376,7 @@ void TBatchConversion::HandlePendingTerminations() {
 
 void TBatchConversion::CancelButtonClick() {
   FCancelled = true;
-  FInStop = true;
-  try {
-    FFFEncoder.Stop(true);
-  } catch (...) {
-    FInStop = false;
-    throw;
-  }
-  FInStop = false;
+  StopEncoder();
   // The cancel is logged as the batch's last line, once its end (and the
   // removal of what it left) has been handled.
   ConvForm().done(QDialog::Rejected);

@@ -135,6 +135,8 @@ private:
   // back while Cancel waits in Stop (which keeps the event loop running), so
   // that the cancel is logged before the run's end.
   std::vector<TTerminateInfo> FPendingTerminations;
+  // Stops every running row and waits (FInStop set meanwhile).
+  void StopEncoder();
   bool FInStop = false;
   bool FHandlingTermination = false;  // one termination is handled at a time
   bool FCancelled = false;            // the user stopped the running batch

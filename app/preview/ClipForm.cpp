@@ -543,18 +543,7 @@ bool TClipForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
   if (FGate->Held() && (AWatched == FSlider || AWatched == FStartHandle || AWatched == FEndHandle)) {
     // The mouse and the keys cannot be kept for later: refused while the
     // dialog waits for its player.
-    switch (AEvent->type()) {
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::MouseMove:
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::Wheel:
-        return true;
-      default:
-        break;
-    }
+    if (IsUserInput(AEvent->type())) return true;
   }
   const bool start = AWatched == FStartHandle;
   if (!start && AWatched != FEndHandle) return QDialog::eventFilter(AWatched, AEvent);

@@ -11,10 +11,6 @@
 
 namespace quorvel {
 
-namespace {
-
-// What a user does to a window; everything else (paints, timers, the
-// players' and the conversion's events) goes on.
 bool IsUserInput(QEvent::Type AType) {
   switch (AType) {
     case QEvent::MouseButtonPress:
@@ -38,7 +34,6 @@ bool IsUserInput(QEvent::Type AType) {
   }
 }
 
-}  // namespace
 
 TCommandGate::TCommandGate(QObject* AParent, QWidget* AFilteredWindow)
     : QObject(AParent), FFilteredWindow(AFilteredWindow) {}

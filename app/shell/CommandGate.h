@@ -17,6 +17,7 @@
 // Owner: the user-interface thread.
 #pragma once
 
+#include <QEvent>
 #include <QObject>
 
 #include <functional>
@@ -25,6 +26,11 @@
 class QWidget;
 
 namespace quorvel {
+
+// What a user does to a window (mouse, keys, wheel, touch, drops, context
+// menus); everything else (paints, timers, the players' and the
+// conversion's events) goes on while a gate holds.
+bool IsUserInput(QEvent::Type AType);
 
 class TCommandGate : public QObject {
   Q_OBJECT

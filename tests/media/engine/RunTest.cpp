@@ -66,6 +66,10 @@ struct CodecCase {
   const char* bitRate;
 };
 
+// Named by its codec and file: without it the test's name would print the
+// case's bytes, padding never written included.
+void PrintTo(const CodecCase& ACase, std::ostream* AOut) { *AOut << ACase.codec << " -> " << ACase.file; }
+
 class ProfileCodecTest : public RunTest, public ::testing::WithParamInterface<CodecCase> {};
 
 TEST_P(ProfileCodecTest, ConvertsAToneAndDecodesBackWithItsParameters) {
@@ -110,6 +114,8 @@ struct InputCase {
   const char* file;
   double seconds;  // measured length of the audio
 };
+
+void PrintTo(const InputCase& ACase, std::ostream* AOut) { *AOut << ACase.file; }
 
 class RealInputTest : public RunTest, public ::testing::WithParamInterface<InputCase> {};
 
@@ -169,6 +175,10 @@ struct VolumeCase {
   int volume;
   double gainDb;  // expected change; -1000: silence
 };
+
+void PrintTo(const VolumeCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.codec << " at " << ACase.volume << " %";
+}
 
 class VolumeTest : public RunTest, public ::testing::WithParamInterface<VolumeCase> {};
 

@@ -371,15 +371,7 @@ TEST_F(PlayerLifecycleTest, OpenFromAnEventHandlerPlaysTheNextFile) {
 class SilentServer {
  public:
   SilentServer() {
-    FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-    ::listen(FSocket, 4);
+    FSocket = ListenOnLoopback(4, FPort);
   }
   ~SilentServer() { ::close(FSocket); }
   std::string Url() const { return Format("tcp://127.0.0.1:%d", FPort); }

@@ -461,15 +461,7 @@ TEST_F(PlayerPlaybackTest, SwitchingTheAudioStreamAfterTheEndOfInputStillEnds) {
 class TrickleServer {
  public:
   explicit TrickleServer(std::string ABytes) : FBytes(std::move(ABytes)) {
-    FListener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-    ::listen(FListener, 1);
+    FListener = ListenOnLoopback(1, FPort);
     FThread = std::thread([this] { Serve(); });
   }
   ~TrickleServer() {

@@ -1,5 +1,8 @@
 #include "PlayerTestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -304,6 +307,19 @@ std::string RemuxLive(const std::string& ASource, const std::string& APath) {
   return APath;
 }
 
-// ---- two streams ----
+// ---- a server on the loopback address ----
+
+int ListenOnLoopback(int ABacklog, int& APort) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  socklen_t length = sizeof(address);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  APort = ntohs(address.sin_port);
+  ::listen(listener, ABacklog);
+  return listener;
+}
 
 }  // namespace quorvel::test

@@ -67,6 +67,10 @@ int64_t FindContinuation(const std::vector<int16_t>& AGot, size_t AGotFrom, cons
 // Stop) is called to release it before the thread is joined; false then.
 bool ReturnsInTime(const std::function<void()>& ACall, const std::function<void()>& AUnblock);
 
+// A listening TCP socket on the loopback address at a port the system
+// chose (APort); the caller closes it.
+int ListenOnLoopback(int ABacklog, int& APort);
+
 // Polls ADone every 10 ms until it holds; false only after a generous limit
 // that catches a hang.
 bool PollUntil(const std::function<bool()>& ADone);

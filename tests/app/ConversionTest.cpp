@@ -1041,7 +1041,10 @@ TEST_F(ListWindowTest, DroppedRowsAreNamedInTheTitleAndTheLowerBarNeverMovesBack
       if (!form.isVisible()) return;
       form.PauseButton->click();
       paused = FForm->FFEncoder().Paused();
-      QTest::qWait(300);
+      // The dialog takes in what the pause sends (the bars' values) before
+      // the run goes on.
+      QCoreApplication::sendPostedEvents();
+      QCoreApplication::processEvents();
       form.PauseButton->click();
     });
     FForm->Ui().btnConvert->click();

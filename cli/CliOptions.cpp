@@ -32,6 +32,15 @@ bool AllDigits(const std::string& AText) {
   return true;
 }
 
+double ParseNumber(const std::string& AOption, const std::string& AText, double AMin, double AMax) {
+  double value = 0;
+  const char* end = AText.data() + AText.size();
+  const auto result = std::from_chars(AText.data(), end, value);
+  if (AText.empty() || result.ec != std::errc() || result.ptr != end || !(value >= AMin && value <= AMax))
+    throw EUsage(Format("%s %s: expected a number from %g to %g", AOption.c_str(), AText.c_str(), AMin, AMax));
+  return value;
+}
+
 }  // namespace
 
 int64_t ParseClock(const std::string& AOption, const std::string& AText) {
@@ -132,6 +141,29 @@ TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
     } else if (arg == "--output-dir" || arg == "-o") {
       o.OutputDir = value();
       if (o.OutputDir.empty()) throw EUsage("--output-dir needs a folder");
+    } else if (arg == "--loudness") {
+      const std::string mode = value();
+      if (mode == "off") {
+        o.Loudness = TLoudnessMode::Off;
+      } else if (mode == "tags") {
+        o.Loudness = TLoudnessMode::Tags;
+      } else if (mode == "normalise" || mode.rfind("normalise=", 0) == 0) {
+        o.Loudness = TLoudnessMode::Normalise;
+        if (mode.size() > 10) o.TargetLufs = ParseNumber(arg, mode.substr(10), -70, 0);
+      } else {
+        throw EUsage(Format("--loudness %s: expected off, tags or normalise[=LUFS]", mode.c_str()));
+      }
+    } else if (arg == "--true-peak") {
+      o.TruePeak = ParseNumber(arg, value(), -20, 0);
+    } else if (arg == "--album") {
+      flag();
+      o.Album = true;
+    } else if (arg == "--analyse" || arg == "--analyze") {
+      flag();
+      o.Analyse = true;
+    } else if (arg == "--json") {
+      flag();
+      o.Json = true;
     } else if (arg == "--jobs" || arg == "-j") {
       o.Jobs = ParseRange(arg, value(), 1, 64);
     } else {
@@ -146,6 +178,7 @@ TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
   // it would cut holes into the result.
   if (o.Merge && (o.Start != kNoTime || o.End != kNoTime)) throw EUsage("--start and --end cannot be used with --merge");
   if (o.Merge && o.Files.size() > 20) throw EUsage("Cannot merge more than 20 files.");
+  if (o.Json && !o.Analyse) throw EUsage("--json goes with --analyse");
   if (o.Jobs == 0) o.Jobs = std::max(1u, std::thread::hardware_concurrency());
   return o;
 }
@@ -176,6 +209,28 @@ Sound and time:
                          that ends before that is an error
   --end HH:MM:SS[.mmm]   end each file here (a file shorter than that ends
                          at its own end)
+
+Loudness (EBU R128):
+  --loudness off|tags|normalise[=LUFS]
+                         off (default); tags: measure each output while it
+                         is converted and write ReplayGain 2.0 tags (Opus:
+                         R128_TRACK_GAIN), the audio untouched; normalise:
+                         one constant gain per file that brings it to LUFS
+                         (default -18; e.g. -14, -16, -23), replacing
+                         --volume
+  --true-peak DBTP       normalised outputs' true-peak ceiling (default -1);
+                         a peak the gain would push past it is limited on
+                         its own, and the file's line says so
+  --album                the files of one source folder form an album: one
+                         gain for all of them (normalise), album tags too
+                         (tags); with --merge the joined file is one track
+  --analyse              convert nothing: print each file's integrated
+                         loudness (LUFS), loudness range (LU), sample peak
+                         (dBFS) and true peak (dBTP), and each folder's album
+                         line
+  --json                 with --analyse: the same as a JSON array (keys
+                         source, integrated, range, sample_peak, true_peak;
+                         album lines have "album": true)
 
 Output:
   -o, --output-dir DIR   folder of the outputs (default: the current folder),

@@ -25,6 +25,13 @@ inline constexpr int kExitFailed = 1;       // at least one file did not convert
 inline constexpr int kExitUsage = 2;        // bad command line, profile set or libraries
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
 
+// What happens to the loudness of the outputs.
+enum class TLoudnessMode {
+  Off,        // nothing measured, nothing changed
+  Tags,       // measured while converting and written as ReplayGain (Opus: R128) tags
+  Normalise,  // one constant gain to reach TargetLufs, peaks kept under TruePeak
+};
+
 struct TCliOptions {
   bool Help = false;
   bool ListProfiles = false;
@@ -38,6 +45,12 @@ struct TCliOptions {
   bool Verify = false;  // decode each lossless output and compare it with its source
   int Jobs = 0;  // 0: one per processor core
   bool Overwrite = false;
+  TLoudnessMode Loudness = TLoudnessMode::Off;
+  double TargetLufs = -18;  // normalising target
+  double TruePeak = -1;     // dBTP, the normalised output's ceiling
+  bool Album = false;       // rows of one source folder share their gain
+  bool Analyse = false;     // measure and print, convert nothing
+  bool Json = false;        // the analysis as JSON
   std::vector<std::string> Files;
 };
 

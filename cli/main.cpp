@@ -7,6 +7,7 @@
 
 #include "cli/BatchRun.h"
 #include "cli/CliOptions.h"
+#include "cli/LoudnessReport.h"
 #include "cli/ProfileChoice.h"
 #include "cli/ProgressDisplay.h"
 #include "media/runtime/FFLoad.h"
@@ -42,6 +43,18 @@ int Main(int argc, char** argv) {
     return kExitOk;
   }
   const std::string folder = ProgramFolder();
+  if (options.Analyse) {
+    // Measuring needs the decoders only, not the profile set.
+    MediaRuntime runtime;
+    FFLogger().SetTriggerEventInMainThread(false);
+    FFLogger().SetLogLevel(llQuiet);
+    std::string error;
+    if (!LoadAVLib(kDecoderLibraries, folder + "/LibAV", error)) {
+      std::fprintf(stderr, "quorvel-convert: cannot load the media libraries: %s\n", error.c_str());
+      return kExitUsage;
+    }
+    return RunAnalysis(options, stdout, stderr);
+  }
   TConversionSettings settings;
   try {
     const TProfiles profiles = LoadProfileSet(ProfileSetPath(folder));

@@ -1,4 +1,5 @@
 #include "cli/BatchRun.h"
+#include "cli/LoudnessReport.h"
 
 #include <unistd.h>
 
@@ -59,6 +60,22 @@ std::string FileName(const std::string& APath) { return std::filesystem::path(AP
 
 // "FILE: reason", without naming the file twice when the reason starts
 // with it already.
+// What the output measured as it was written, and for a normalised one the
+// gain and whether its peaks had to be limited to stay under the ceiling.
+std::string LoudnessNote(const TBatchItem& AItem, const TCliOptions& AOptions) {
+  if (!AItem.Loudness) return {};
+  const TLoudness r = AItem.Loudness->Result();
+  std::string note = " (" + LoudnessFigure(r.Integrated) + " LUFS, LRA " + LoudnessFigure(r.Range) + " LU, true peak " +
+                     LoudnessFigure(r.TruePeak) + " dBTP";
+  if (AOptions.Loudness == TLoudnessMode::Normalise) {
+    note += Format(", gain %+.2f dB", AItem.GainDb);
+    if (AItem.LimitedFrames > 0)
+      note += Format("; the target needed its peaks limited by up to %.1f dB over %.3f s", -AItem.DeepestCutDb,
+                     static_cast<double>(AItem.LimitedFrames) / std::max(AItem.Loudness->Rate(), 1));
+  }
+  return note + ")";
+}
+
 std::string ErrorLine(const std::string& AFile, const std::string& AReason) {
   if (AReason.rfind(AFile + ":", 0) == 0) return "error: " + AReason;
   return "error: " + AFile + ": " + (AReason.empty() ? std::string("failed") : AReason);
@@ -164,6 +181,12 @@ int TBatchRun::Run() {
   settings.VolumePercent = FOptions.Volume;
   settings.RequireAudio = true;
   settings.VerifyLossless = FOptions.Verify;
+  settings.Loudness.Action = FOptions.Loudness == TLoudnessMode::Off    ? TLoudnessAction::Off
+                             : FOptions.Loudness == TLoudnessMode::Tags ? TLoudnessAction::Measure
+                                                                        : TLoudnessAction::Normalise;
+  settings.Loudness.TargetLufs = FOptions.TargetLufs;
+  settings.Loudness.TruePeak = FOptions.TruePeak;
+  settings.Loudness.Album = FOptions.Album;
   TBatch batch(settings, std::move(rows));
 
   TFFEncoder encoder;
@@ -218,7 +241,7 @@ int TBatchRun::Run() {
     if (!failure.empty()) {
       FDisplay.Error(ErrorLine(inputs, failure));
     } else if (AInfo.Finished && !AInfo.Exception) {
-      FDisplay.Line("done: " + inputs + " -> " + output);
+      FDisplay.Line("done: " + inputs + " -> " + output + LoudnessNote(items[AInfo.TaskIndex], FOptions));
       int64_t reached = 0;
       {
         // The job's last progress report came before its end.

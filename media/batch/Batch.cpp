@@ -1,4 +1,7 @@
 #include "media/batch/Batch.h"
+#include "media/batch/LoudnessAnalysis.h"
+
+#include <filesystem>
 
 #include <utility>
 
@@ -55,11 +58,12 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     for (const TBatchRow& row : FRows) lossy = lossy || !IsLosslessCodec(row.Format.Codec);
     if (FSettings.Merge)
       AOnNote("a joined file is not verified (it has no one source to compare with)");
-    else if (FSettings.VolumePercent != 100)
+    else if (FSettings.VolumePercent != 100 || FSettings.Loudness.Action == TLoudnessAction::Normalise)
       AOnNote("outputs are not verified when the volume is changed");
     else if (lossy)
       AOnNote("lossy outputs are not verified");
   }
+  if (FSettings.Loudness.Action == TLoudnessAction::Normalise) MeasureSources(AOnNote);
   FEncoder = &AEncoder;
   AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
     if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FItems.size()) return;
@@ -111,6 +115,7 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     }
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
+    SetLoudness(output, FGains.empty() ? 0 : FGains[static_cast<size_t>(i)]);
     output.FileName = claim.Path;
     if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
       const std::string message = AEncoder.LastErrMsg();
@@ -124,6 +129,7 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     TBatchItem item;
     item.Rows = {i};
     item.Output = claim.Path;
+    item.GainDb = output.Normalise ? output.NormaliseGainDb : 0;
     FItems.push_back(std::move(item));
   }
   return all;
@@ -165,6 +171,8 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
   }
   TOutputOptions output;
   FillOutputRecord(row, FSettings.VolumePercent, true, output);
+  // A joined file is one output: its gain is that of all its sources.
+  SetLoudness(output, FGains.empty() ? 0 : FGains.front());
   output.FileName = claim.Path;
   if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
     const std::string message = AEncoder.LastErrMsg();
@@ -203,7 +211,49 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   item.Ok = finished && error.empty();
   item.Stopped = !AInfo.Finished && !AInfo.Exception;
   item.Error = error;
+  item.Loudness = AInfo.Loudness;
+  item.LimitedFrames = AInfo.LimitedFrames;
+  item.DeepestCutDb = AInfo.DeepestCutDb;
   return error;
+}
+
+void TBatch::SetLoudness(TOutputOptions& AOutput, double AGainDb) const {
+  const TBatchLoudness& l = FSettings.Loudness;
+  AOutput.MeasureLoudness = l.Action != TLoudnessAction::Off;
+  AOutput.Normalise = l.Action == TLoudnessAction::Normalise;
+  AOutput.NormaliseGainDb = AGainDb;
+  AOutput.TruePeakCeiling = l.TruePeak;
+  // Normalising replaces the volume.
+  if (AOutput.Normalise) AOutput.AudioVolume = 256;
+}
+
+void TBatch::MeasureSources(const TNoteHandler& AOnNote) {
+  const TBatchLoudness& l = FSettings.Loudness;
+  FGains.assign(FRows.size(), 0.0);
+  std::vector<std::shared_ptr<TLoudnessMeter>> meters(FRows.size());
+  for (size_t i = 0; i < FRows.size(); ++i) {
+    const TBatchRow& row = FRows[i];
+    // A joined file reads its inputs whole.
+    const int64_t start = !FSettings.Merge && row.TimeStart != kNoTime ? row.TimeStart : 0;
+    const int64_t length = !FSettings.Merge && row.TimeEnd != kNoTime && row.TimeEnd >= 0 ? row.TimeEnd - start : 0;
+    TLoudnessAnalysis a = AnalyseLoudness(row.Source, start, length);
+    if (!a.Meter) AOnNote("the loudness of " + row.Source + " could not be measured: " + a.Error);
+    meters[i] = std::move(a.Meter);
+  }
+  // The groups that share a gain: everything when joined, the rows of one
+  // folder in album mode, otherwise each row alone.
+  std::vector<std::string> keys(FRows.size());
+  for (size_t i = 0; i < FRows.size(); ++i)
+    keys[i] = FSettings.Merge ? std::string("joined")
+              : l.Album     ? std::filesystem::path(FRows[i].Source).parent_path().string()
+                            : std::to_string(i);
+  for (size_t i = 0; i < FRows.size(); ++i) {
+    std::vector<const TLoudnessMeter*> group;
+    for (size_t j = 0; j < FRows.size(); ++j)
+      if (keys[j] == keys[i] && meters[j]) group.push_back(meters[j].get());
+    const TLoudness measured = TLoudnessMeter::Album(group);
+    FGains[i] = NormalisingGainDb(measured, l.TargetLufs);
+  }
 }
 
 bool TBatch::TaskStarted(int ATask) {
@@ -214,7 +264,9 @@ bool TBatch::TaskStarted(int ATask) {
 
 bool TBatch::Verified(const TBatchItem& AItem) const {
   // One row, converted whole or trimmed: a joined file has no one source.
-  if (!FSettings.VerifyLossless || AItem.Rows.size() != 1 || FSettings.VolumePercent != 100) return false;
+  if (!FSettings.VerifyLossless || AItem.Rows.size() != 1 || FSettings.VolumePercent != 100 ||
+      FSettings.Loudness.Action == TLoudnessAction::Normalise)
+    return false;
   return IsLosslessCodec(FRows[static_cast<size_t>(AItem.Rows[0])].Format.Codec);
 }
 

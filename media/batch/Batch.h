@@ -13,17 +13,30 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "media/batch/BatchRules.h"
 #include "media/batch/OutputPlanner.h"
+#include "media/loudness/Loudness.h"
 
 namespace quorvel {
 
 class TCustomEncoder;
 struct TTerminateInfo;
+
+// The loudness of the outputs.
+enum class TLoudnessAction { Off, Measure, Normalise };
+struct TBatchLoudness {
+  TLoudnessAction Action = TLoudnessAction::Off;
+  double TargetLufs = -18;
+  double TruePeak = -1;  // dBTP
+  // The rows of one source folder share one gain (a joined file is one
+  // output whatever its sources).
+  bool Album = false;
+};
 
 struct TBatchSettings {
   std::string Folder;
@@ -39,6 +52,11 @@ struct TBatchSettings {
   bool VerifyLossless = false;
   // Called with the output just before it is verified (tests change it).
   std::function<void(const std::string&)> BeforeVerify;
+  // Measuring each output while it is encoded, or normalising it: the
+  // normalising gain comes from a measuring pass over the sources when the
+  // batch is queued (on the queueing thread), since it must be known
+  // before the first sample is written.
+  TBatchLoudness Loudness;
 };
 
 // What could not be queued, and where it went wrong.
@@ -70,6 +88,12 @@ struct TBatchItem {
   bool Ok = false;
   bool Stopped = false;  // ended unfinished without an error
   std::string Error;     // why the batch failed a task its run finished (verification)
+  // Loudness: the normalising gain given to the task (dB), and what the
+  // output measured as it was encoded, with the frames the limiter lowered.
+  double GainDb = 0;
+  std::shared_ptr<const TLoudnessMeter> Loudness;
+  int64_t LimitedFrames = 0;
+  double DeepestCutDb = 0;
 };
 
 struct TBatchOutcome {
@@ -118,6 +142,11 @@ private:
   bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
   bool Verified(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  // The normalising gains of the rows (dB), measured from their sources;
+  // a row that cannot be measured keeps 0 dB and a note says so.
+  void MeasureSources(const TNoteHandler& AOnNote);
+  void SetLoudness(TOutputOptions& AOutput, double AGainDb) const;
+  std::vector<double> FGains;  // per row, after MeasureSources
 
   const TBatchSettings FSettings;
   const std::vector<TBatchRow> FRows;

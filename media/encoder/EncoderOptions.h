@@ -56,6 +56,13 @@ struct TOutputOptions {
   std::string AudioPreset;
   bool DisableAudio = false;
   int AudioVolume = -1;  // 256 = unchanged
+  // Loudness: measure what is encoded (the task's end carries the meter),
+  // and/or normalise with one constant gain (dB) under a true-peak ceiling
+  // (dBTP), which replaces AudioVolume.
+  bool MeasureLoudness = false;
+  bool Normalise = false;
+  double NormaliseGainDb = 0;
+  double TruePeakCeiling = -1;
   int AudioChannels = -1;
   int AudioSampleRate = -1;
   int AudioBitrate = -1;  // only with TargetType ttIgnore

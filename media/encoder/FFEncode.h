@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "media/decoder/FFDecode.h"
+#include "media/loudness/Loudness.h"
 #include "media/encoder/EncoderOptions.h"
 #include "media/encoder/FFmpegTask.h"
 #include "media/runtime/FFBaseComponent.h"
@@ -48,6 +49,11 @@ struct TTerminateInfo {
   bool Finished = false;
   bool Exception = false;
   std::string ExceptionMsg;
+  // What the task's first audio output measured (when asked to), and how
+  // much of it the normalising limiter touched.
+  std::shared_ptr<const TLoudnessMeter> Loudness;
+  int64_t LimitedFrames = 0;
+  double DeepestCutDb = 0;
 };
 
 struct TPreviewInfo {

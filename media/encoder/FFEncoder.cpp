@@ -16,6 +16,22 @@ namespace quorvel {
 
 namespace {
 
+TTerminateInfo EndInfo(int ATask, bool AFinished, bool AException, const std::string& AMessage) {
+  TTerminateInfo info;
+  info.TaskIndex = ATask;
+  info.Finished = AFinished;
+  info.Exception = AException;
+  info.ExceptionMsg = AMessage;
+  return info;
+}
+
+// The run's final event.
+TTerminateInfo FinalInfo() { return EndInfo(-1, true, false, std::string()); }
+
+}  // namespace
+
+namespace {
+
 // How deep the calling thread is inside events of an encoder. A wait for
 // the run's end from inside one of them could wait for itself.
 thread_local int tEventDepth = 0;
@@ -161,7 +177,7 @@ void TCustomEncoder::Start(int AThreadCount) {
       // Terminated before the final event is queued: its receiver may
       // clear the tasks at once.
       FTerminated = true;
-      QueueDelivery(TTerminateInfo{-1, true, false, std::string()});
+      QueueDelivery(FinalInfo());
       return;
     }
     for (int started = 0; started < AThreadCount; ++started)
@@ -179,7 +195,7 @@ void TCustomEncoder::Start(int AThreadCount) {
   }
   // The final event comes after the last job's run has returned, so that
   // the handler may clear the tasks.
-  if (deliverFinal) DeliverInline(TTerminateInfo{-1, true, false, std::string()});
+  if (deliverFinal) DeliverInline(FinalInfo());
 }
 
 bool TCustomEncoder::StartNextTask() {
@@ -220,7 +236,7 @@ bool TCustomEncoder::StartNextTask() {
     if (!built) {
       // Ends here with its reason; the loop, not a nested call, goes on
       // with the next, so that a long run of such tasks costs no stack.
-      TaskEnded(TTerminateInfo{index, false, true, error}, false);
+      TaskEnded(EndInfo(index, false, true, error), false);
       continue;
     }
     TFFmpeg* job = built.get();
@@ -325,7 +341,7 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
     }
   }
   // Tasks that never started end without a job, in list order.
-  for (int i = started; i < count; ++i) TaskEnded(TTerminateInfo{i, false, false, std::string()}, false);
+  for (int i = started; i < count; ++i) TaskEnded(EndInfo(i, false, false, std::string()), false);
   if (wait) WaitForRunEnd();
 }
 
@@ -337,7 +353,9 @@ void TCustomEncoder::DoTerminate(TFFmpeg* AJob) {
     std::lock_guard<std::mutex> lock(FTerminateLock);
     FEndedJobs.push_back(&FTasks.Task(AJob->TaskIndex()));
   }
-  TaskEnded(TTerminateInfo{AJob->TaskIndex(), AJob->Finished(), AJob->FatalException(), AJob->FatalMessage()}, true);
+  TaskEnded(TTerminateInfo{AJob->TaskIndex(), AJob->Finished(), AJob->FatalException(), AJob->FatalMessage(),
+                           AJob->MeasuredLoudness(), AJob->LimitedFrames(), AJob->DeepestCutDb()},
+            true);
 }
 
 void TCustomEncoder::TaskEnded(const TTerminateInfo& AInfo, bool AStartNext) {
@@ -356,7 +374,7 @@ void TCustomEncoder::TaskEnded(const TTerminateInfo& AInfo, bool AStartNext) {
       if (threaded) {
         FFinalDecided = true;
         FTerminated = true;  // before the final event, as above
-        QueueDelivery(TTerminateInfo{-1, true, false, std::string()});
+        QueueDelivery(FinalInfo());
       } else if (!FInlineRunActive) {
         // Start(0) has returned already: a task stopped from elsewhere was
         // the last to end.
@@ -366,7 +384,7 @@ void TCustomEncoder::TaskEnded(const TTerminateInfo& AInfo, bool AStartNext) {
   }
   if (inline_) DeliverInline(AInfo);
   if (startNext) StartNextTask();
-  if (finalInline) DeliverInline(TTerminateInfo{-1, true, false, std::string()});
+  if (finalInline) DeliverInline(FinalInfo());
 }
 
 void TCustomEncoder::QueueDelivery(const TTerminateInfo& AInfo) {

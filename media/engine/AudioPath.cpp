@@ -439,23 +439,57 @@ void TCustomFFmpeg::encode_audio_fifo(TAVOutputStream& ost, bool AFinal) {
   if (!ost.fifo) return;
   const bool variable = enc->frame_size <= 1 || (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
   const int frameSize = variable ? kVariableFrameSamples : enc->frame_size;
+  const bool normalised = FNormalise && (!FLoudnessStream || FLoudnessStream == &ost);
+  // The limiter looks this far past the frame it changes.
+  const int lookahead = normalised ? std::max(1, enc->sample_rate * 3 / 2000) : 0;
   for (;;) {
     const int available = avutil.av_audio_fifo_size(ost.fifo.get());
     if (available <= 0) break;
     // The last frame may be short: the library pads it for encoders that
     // need whole frames, and the container learns its real length.
     if (available < frameSize && !AFinal && !variable) break;
+    if (lookahead > 0 && available < std::min(available, frameSize) + lookahead && !AFinal) break;
     const int n = std::min(available, frameSize);
     EnsureSamples(ost.enc_frame, enc, frameSize);
     ost.enc_frame->nb_samples = frameSize;
     if (avutil.av_frame_make_writable(ost.enc_frame.get()) < 0) throw FFmpegException("Out of memory in do_audio_out");
     avutil.av_audio_fifo_read(ost.fifo.get(), reinterpret_cast<void**>(ost.enc_frame->extended_data), n);
     ost.enc_frame->nb_samples = n;
+    if (FMeasureLoudness || normalised)
+      loudness_on_frame(ost, ost.enc_frame.get(), std::min(lookahead, available - n));
     ost.enc_frame->pts = ost.enc_pts;
     ost.enc_pts += n;
     if (avcodec.avcodec_send_frame(enc, ost.enc_frame.get()) < 0) throw FFmpegException("Audio encoding failed");
     receive_packets(ost);
   }
+}
+
+void TCustomFFmpeg::loudness_on_frame(TAVOutputStream& ost, AVFrame* AFrame, int ALook) {
+  const AVCodecContext* enc = ost.Encoder();
+  // One stream's loudness: the first audio output's.
+  if (!FLoudnessStream) {
+    FLoudnessStream = &ost;
+    if (FMeasureLoudness) FLoudnessMeter = std::make_shared<TLoudnessMeter>(enc->ch_layout, enc->sample_rate);
+    if (FNormalise) FLimiter = std::make_unique<TPeakLimiter>(enc->ch_layout.nb_channels, enc->sample_rate, FGainDb, FCeilingDb);
+  }
+  if (FLoudnessStream != &ost) return;
+  const AVSampleFormat format = enc->sample_fmt;
+  const int channels = enc->ch_layout.nb_channels;
+  const int n = AFrame->nb_samples;
+  if (FLimiter) {
+    if (ALook > 0) {
+      EnsureSamples(FLookFrame, enc, ALook);
+      avutil.av_audio_fifo_peek(ost.fifo.get(), reinterpret_cast<void**>(FLookFrame->extended_data), ALook);
+    }
+    FLoudnessWork.resize(static_cast<size_t>(n + ALook) * channels);
+    SamplesToDoubles(AFrame->extended_data, format, channels, 0, n, FLoudnessWork.data());
+    if (ALook > 0)
+      SamplesToDoubles(FLookFrame->extended_data, format, channels, 0, ALook,
+                       FLoudnessWork.data() + static_cast<size_t>(n) * channels);
+    FLimiter->Process(FLoudnessWork.data(), n, ALook);
+    DoublesToSamples(FLoudnessWork.data(), n, channels, format, AFrame->extended_data);
+  }
+  if (FLoudnessMeter) FLoudnessMeter->Add(AFrame->extended_data, format, n);
 }
 
 void TCustomFFmpeg::drain_audio_encoder(TAVOutputStream& ost) {

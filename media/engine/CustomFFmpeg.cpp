@@ -120,8 +120,17 @@ void TCustomFFmpeg::set_mux_preload(float ASeconds) {
   if (ASeconds > 0) Fmux_preload = ASeconds;
 }
 
+void TCustomFFmpeg::set_loudness(bool AMeasure, bool ANormalise, double AGainDb, double ACeilingDb) {
+  FMeasureLoudness = AMeasure;
+  FNormalise = ANormalise;
+  FGainDb = AGainDb;
+  FCeilingDb = ACeilingDb;
+  // Normalising replaces the volume: the two never stack.
+  if (ANormalise) Faudio_volume = 256;
+}
+
 void TCustomFFmpeg::set_audio_volume(int AVolume) {
-  if (AVolume >= 0) Faudio_volume = AVolume;
+  if (AVolume >= 0 && !FNormalise) Faudio_volume = AVolume;
 }
 
 void TCustomFFmpeg::set_audio_channels(int AChannels) {

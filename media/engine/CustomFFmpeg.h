@@ -24,6 +24,7 @@
 #include "media/engine/FFOptions.h"
 #include "media/runtime/Previewer.h"
 #include "media/engine/RunTables.h"
+#include "media/loudness/Loudness.h"
 #include "media/runtime/Bitmap.h"
 #include "media/runtime/CancelToken.h"
 #include "media/runtime/FFBaseComponent.h"
@@ -117,6 +118,16 @@ public:
   void set_frame_size(const std::string& AValue);           // "s"
   void set_frame_aspect_ratio(const std::string& AValue);   // "aspect"
   void set_video_filters(const std::string& AValue);        // "vf"
+  // Loudness of the first audio output: AMeasure measures what it encodes
+  // (MeasuredLoudness once the run ended); ANormalise applies one constant
+  // gain of AGainDb, lowered around the peaks only where they would pass
+  // ACeilingDb (true peak), in place of the volume.
+  void set_loudness(bool AMeasure, bool ANormalise, double AGainDb, double ACeilingDb);
+  // Set by the worker during the run; read once the run has ended.
+  std::shared_ptr<const TLoudnessMeter> MeasuredLoudness() const { return FLoudnessMeter; }
+  // Frames the normalising limiter lowered, and its deepest cut (dB).
+  int64_t LimitedFrames() const { return FLimiter ? FLimiter->LimitedFrames() : 0; }
+  double DeepestCutDb() const { return FLimiter ? FLimiter->DeepestCutDb() : 0; }
 
   // The generic option store: sets and remembers a library option. False
   // with LastOptionError() when the libraries refuse it.
@@ -274,6 +285,18 @@ protected:
   // ASamples of silence in the input format AFormat, through the same way.
   void push_silence(TAVOutputStream& ost, AVSampleFormat AFormat, int64_t ASamples);
   void encode_audio_fifo(TAVOutputStream& ost, bool AFinal);
+  // The normalising gain and the meter on one frame about to be encoded;
+  // ALook frames after it are still in the FIFO.
+  void loudness_on_frame(TAVOutputStream& ost, AVFrame* AFrame, int ALook);
+  bool FMeasureLoudness = false;
+  bool FNormalise = false;
+  double FGainDb = 0, FCeilingDb = -1;
+  // The worker's during the run (made at the first frame of the stream).
+  const TAVOutputStream* FLoudnessStream = nullptr;
+  std::shared_ptr<TLoudnessMeter> FLoudnessMeter;
+  std::unique_ptr<TPeakLimiter> FLimiter;
+  TFramePtr FLookFrame;           // the frames after the one being encoded
+  std::vector<double> FLoudnessWork;  // interleaved doubles for the limiter
   void drain_audio_encoder(TAVOutputStream& ost);
   void prepare_audio_converter(TAVOutputStream& ost, TAVInputStream& ist, AVSampleFormat AFormat);
   // video path

@@ -70,6 +70,48 @@ double SampleValue(const uint8_t* const* APlanes, bool planar, AVSampleFormat pa
 
 }  // namespace
 
+void SamplesToDoubles(const uint8_t* const* APlanes, AVSampleFormat AFormat, int AChannels, int AFirst, int ACount,
+                      double* AOut) {
+  const bool planar = avutil.av_sample_fmt_is_planar(AFormat);
+  const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(AFormat);
+  for (int f = 0; f < ACount; ++f)
+    for (int c = 0; c < AChannels; ++c)
+      *AOut++ = SampleValue(APlanes, planar, packed, AChannels, static_cast<size_t>(AFirst + f), c);
+}
+
+namespace {
+
+template <class T>
+T ToInteger(double AValue, double AScale) {
+  const double v = std::round(AValue * AScale);
+  return static_cast<T>(std::clamp(v, static_cast<double>(std::numeric_limits<T>::min()),
+                                   static_cast<double>(std::numeric_limits<T>::max())));
+}
+
+}  // namespace
+
+void DoublesToSamples(const double* AData, int ACount, int AChannels, AVSampleFormat AFormat, uint8_t* const* APlanes) {
+  const bool planar = avutil.av_sample_fmt_is_planar(AFormat);
+  const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(AFormat);
+  for (int f = 0; f < ACount; ++f)
+    for (int c = 0; c < AChannels; ++c) {
+      const double v = *AData++;
+      const size_t index = planar ? static_cast<size_t>(f) : static_cast<size_t>(f) * AChannels + c;
+      uint8_t* plane = APlanes[planar ? c : 0];
+      switch (packed) {
+        case AV_SAMPLE_FMT_U8: plane[index] = static_cast<uint8_t>(ToInteger<int8_t>(v, 128.0) + 128); break;
+        case AV_SAMPLE_FMT_S16: reinterpret_cast<int16_t*>(plane)[index] = ToInteger<int16_t>(v, 32768.0); break;
+        case AV_SAMPLE_FMT_S32: reinterpret_cast<int32_t*>(plane)[index] = ToInteger<int32_t>(v, 2147483648.0); break;
+        case AV_SAMPLE_FMT_S64:
+          reinterpret_cast<int64_t*>(plane)[index] = static_cast<int64_t>(std::clamp(v, -1.0, 0.9999999999) * 9223372036854775808.0);
+          break;
+        case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(plane)[index] = static_cast<float>(std::clamp(v, -1.0, 1.0)); break;
+        case AV_SAMPLE_FMT_DBL: reinterpret_cast<double*>(plane)[index] = std::clamp(v, -1.0, 1.0); break;
+        default: break;
+      }
+    }
+}
+
 bool TLoudness::HasIntegrated() const { return Valid && std::isfinite(Integrated); }
 
 void TLoudnessMeter::TFree::operator()(ebur128_state* AState) const { ebur128_destroy(&AState); }

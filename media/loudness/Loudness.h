@@ -69,6 +69,13 @@ class TLoudnessMeter {
   std::vector<float> FBuffer;  // interleaved floats handed to the library
 };
 
+// Samples of any of the library's formats, planar or packed, to and from
+// interleaved doubles of full scale 1 (written back rounded and clamped to
+// the format's range).
+void SamplesToDoubles(const uint8_t* const* APlanes, AVSampleFormat AFormat, int AChannels, int AFirst, int ACount,
+                      double* AOut);
+void DoublesToSamples(const double* AData, int ACount, int AChannels, AVSampleFormat AFormat, uint8_t* const* APlanes);
+
 // ReplayGain 2.0 reference loudness, and Opus's (RFC 7845) gain reference.
 inline constexpr double kReplayGainReference = -18.0;
 inline constexpr double kOpusGainReference = -23.0;

@@ -8,6 +8,7 @@
   FN(av_audio_fifo_alloc) \
   FN(av_audio_fifo_drain) \
   FN(av_audio_fifo_free) \
+  FN(av_audio_fifo_peek) \
   FN(av_audio_fifo_read) \
   FN(av_audio_fifo_realloc) \
   FN(av_audio_fifo_reset) \

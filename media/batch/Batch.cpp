@@ -1,5 +1,6 @@
 #include "media/batch/Batch.h"
 #include "media/batch/LoudnessAnalysis.h"
+#include "media/batch/LoudnessTagWriter.h"
 
 #include <filesystem>
 
@@ -205,16 +206,71 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
     const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, item.Output);
     if (!check.Same) error = "verification failed: " + check.Reason;
   }
-  std::lock_guard<std::mutex> guard(FLock);
-  TBatchItem& item = FItems[index];
-  item.Ended = true;
-  item.Ok = finished && error.empty();
-  item.Stopped = !AInfo.Finished && !AInfo.Exception;
-  item.Error = error;
-  item.Loudness = AInfo.Loudness;
-  item.LimitedFrames = AInfo.LimitedFrames;
-  item.DeepestCutDb = AInfo.DeepestCutDb;
-  return error;
+  std::vector<TTagJob> tagging;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    TBatchItem& item = FItems[index];
+    item.Ended = true;
+    item.Ok = finished && error.empty();
+    item.Stopped = !AInfo.Finished && !AInfo.Exception;
+    item.Error = error;
+    item.Loudness = AInfo.Loudness;
+    item.LimitedFrames = AInfo.LimitedFrames;
+    item.DeepestCutDb = AInfo.DeepestCutDb;
+    tagging = TagJobsAfter(index);
+  }
+  return TagOutputs(tagging, index, error);
+}
+
+std::string TBatch::AlbumKey(size_t AItem) const {
+  const TBatchItem& item = FItems[AItem];
+  if (!FSettings.Loudness.Album || FSettings.Merge || item.Rows.size() != 1) return "item " + std::to_string(AItem);
+  return "folder " + std::filesystem::path(FRows[static_cast<size_t>(item.Rows[0])].Source).parent_path().string();
+}
+
+std::vector<TBatch::TTagJob> TBatch::TagJobsAfter(size_t AItem) {
+  std::vector<TTagJob> jobs;
+  if (FSettings.Loudness.Action != TLoudnessAction::Measure) return jobs;
+  // An album's tags need all its outputs: they are written when its last
+  // task ends, for every output of it at once.
+  const std::string key = AlbumKey(AItem);
+  std::vector<size_t> members;
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    if (AlbumKey(i) != key) continue;
+    if (!FItems[i].Ended) return jobs;
+    members.push_back(i);
+  }
+  std::vector<const TLoudnessMeter*> meters;
+  for (const size_t i : members)
+    if (FItems[i].Ok && FItems[i].Loudness) meters.push_back(FItems[i].Loudness.get());
+  const bool album = FSettings.Loudness.Album && !FSettings.Merge;
+  const TLoudness albumFigure = album ? TLoudnessMeter::Album(meters) : TLoudness{};
+  for (const size_t i : members) {
+    TBatchItem& item = FItems[i];
+    if (!item.Ok || !item.Loudness || item.Tagged) continue;
+    item.Tagged = true;
+    jobs.push_back(TTagJob{i, item.Output, item.Loudness->Result(), album, albumFigure});
+  }
+  return jobs;
+}
+
+std::string TBatch::TagOutputs(const std::vector<TTagJob>& AJobs, size_t AItem, std::string AError) {
+  // Outside the lock: each may rewrite a whole file. The outputs are
+  // complete and no task writes them any more.
+  for (const TTagJob& job : AJobs) {
+    const std::string failure = WriteLoudnessTags(job.Output, job.Track, job.HasAlbum ? &job.Album : nullptr);
+    if (failure.empty()) continue;
+    const std::string reason = "the loudness tags could not be written: " + failure;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FItems[job.Item].Ok = false;
+      FItems[job.Item].Error = reason;
+    }
+    // An album member that ended earlier is named: its own line has gone.
+    const std::string text = job.Item == AItem ? reason : job.Output + ": " + reason;
+    AError += (AError.empty() ? "" : "; ") + text;
+  }
+  return AError;
 }
 
 void TBatch::SetLoudness(TOutputOptions& AOutput, double AGainDb) const {

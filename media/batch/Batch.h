@@ -94,6 +94,7 @@ struct TBatchItem {
   std::shared_ptr<const TLoudnessMeter> Loudness;
   int64_t LimitedFrames = 0;
   double DeepestCutDb = 0;
+  bool Tagged = false;  // its loudness tags were written (or tried)
 };
 
 struct TBatchOutcome {
@@ -128,8 +129,10 @@ public:
   const std::vector<TBatchItem>& Items() const { return FItems; }
   // The end of one task (any thread); the run's final event is ignored.
   // With VerifyLossless, a finished lossless output is checked here (on the
-  // calling thread, outside the batch's lock); returns why a finished task
-  // failed after all, empty when it did not.
+  // calling thread, outside the batch's lock); with loudness tags, the
+  // output gets them here (an album's outputs all at once, at the end of
+  // its last task). Returns why a finished task failed after all, empty
+  // when it did not.
   std::string TaskEnded(const TTerminateInfo& AInfo);
   // Whether task ATask has started (any thread): a task that ends without
   // having started was never written.
@@ -147,6 +150,21 @@ private:
   void MeasureSources(const TNoteHandler& AOnNote);
   void SetLoudness(TOutputOptions& AOutput, double AGainDb) const;
   std::vector<double> FGains;  // per row, after MeasureSources
+  // Loudness tags: an output's, with its album's figure in album mode.
+  struct TTagJob {
+    size_t Item = 0;
+    std::string Output;
+    TLoudness Track;
+    bool HasAlbum = false;
+    TLoudness Album;
+  };
+  // The outputs of the album of item AItem, once all of its tasks have
+  // ended (under FLock); in album mode an album is the rows of one source
+  // folder, otherwise each output is its own.
+  std::vector<TTagJob> TagJobsAfter(size_t AItem);
+  std::string AlbumKey(size_t AItem) const;
+  // Writes the tags (outside FLock); AError with the failures added.
+  std::string TagOutputs(const std::vector<TTagJob>& AJobs, size_t AItem, std::string AError);
 
   const TBatchSettings FSettings;
   const std::vector<TBatchRow> FRows;

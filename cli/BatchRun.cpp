@@ -58,8 +58,6 @@ private:
 
 std::string FileName(const std::string& APath) { return std::filesystem::path(APath).filename().string(); }
 
-// "FILE: reason", without naming the file twice when the reason starts
-// with it already.
 // What the output measured as it was written, and for a normalised one the
 // gain and whether its peaks had to be limited to stay under the ceiling.
 std::string LoudnessNote(const TBatchItem& AItem, const TCliOptions& AOptions) {
@@ -73,9 +71,12 @@ std::string LoudnessNote(const TBatchItem& AItem, const TCliOptions& AOptions) {
       note += Format("; the target needed its peaks limited by up to %.1f dB over %.3f s", -AItem.DeepestCutDb,
                      static_cast<double>(AItem.LimitedFrames) / std::max(AItem.Loudness->Rate(), 1));
   }
+  if (!AItem.LoudnessNote.empty()) note += "; " + AItem.LoudnessNote;
   return note + ")";
 }
 
+// "FILE: reason", without naming the file twice when the reason starts
+// with it already.
 std::string ErrorLine(const std::string& AFile, const std::string& AReason) {
   if (AReason.rfind(AFile + ":", 0) == 0) return "error: " + AReason;
   return "error: " + AFile + ": " + (AReason.empty() ? std::string("failed") : AReason);

@@ -1,6 +1,7 @@
 #include "media/batch/Batch.h"
 #include "media/batch/LoudnessAnalysis.h"
 #include "media/batch/LoudnessTagWriter.h"
+#include "media/batch/NormalisingPlan.h"
 
 #include <filesystem>
 
@@ -64,7 +65,7 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     else if (lossy)
       AOnNote("lossy outputs are not verified");
   }
-  if (FSettings.Loudness.Action == TLoudnessAction::Normalise) MeasureSources(AOnNote);
+  if (FSettings.Loudness.Action == TLoudnessAction::Normalise) PlanNormalising();
   FEncoder = &AEncoder;
   AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
     if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FItems.size()) return;
@@ -116,7 +117,7 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     }
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
-    SetLoudness(output, FGains.empty() ? 0 : FGains[static_cast<size_t>(i)]);
+    SetLoudness(output, static_cast<size_t>(i));
     output.FileName = claim.Path;
     if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
       const std::string message = AEncoder.LastErrMsg();
@@ -130,7 +131,6 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     TBatchItem item;
     item.Rows = {i};
     item.Output = claim.Path;
-    item.GainDb = output.Normalise ? output.NormaliseGainDb : 0;
     FItems.push_back(std::move(item));
   }
   return all;
@@ -173,7 +173,7 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
   TOutputOptions output;
   FillOutputRecord(row, FSettings.VolumePercent, true, output);
   // A joined file is one output: its gain is that of all its sources.
-  SetLoudness(output, FGains.empty() ? 0 : FGains.front());
+  SetLoudness(output, 0);
   output.FileName = claim.Path;
   if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
     const std::string message = AEncoder.LastErrMsg();
@@ -217,6 +217,10 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
     item.Loudness = AInfo.Loudness;
     item.LimitedFrames = AInfo.LimitedFrames;
     item.DeepestCutDb = AInfo.DeepestCutDb;
+    if (FPlan && !item.Rows.empty()) {
+      item.GainDb = FPlan->GroupGain(static_cast<size_t>(item.Rows[0]));
+      item.LoudnessNote = FPlan->GroupNote(static_cast<size_t>(item.Rows[0]));
+    }
     tagging = TagJobsAfter(index);
   }
   return TagOutputs(tagging, index, error);
@@ -273,43 +277,34 @@ std::string TBatch::TagOutputs(const std::vector<TTagJob>& AJobs, size_t AItem, 
   return AError;
 }
 
-void TBatch::SetLoudness(TOutputOptions& AOutput, double AGainDb) const {
+void TBatch::SetLoudness(TOutputOptions& AOutput, size_t ARow) const {
   const TBatchLoudness& l = FSettings.Loudness;
   AOutput.MeasureLoudness = l.Action != TLoudnessAction::Off;
   AOutput.Normalise = l.Action == TLoudnessAction::Normalise;
-  AOutput.NormaliseGainDb = AGainDb;
+  if (AOutput.Normalise && FPlan) AOutput.NormaliseGain = FPlan->GainFor(ARow);
   AOutput.TruePeakCeiling = l.TruePeak;
   // Normalising replaces the volume.
   if (AOutput.Normalise) AOutput.AudioVolume = 256;
 }
 
-void TBatch::MeasureSources(const TNoteHandler& AOnNote) {
+void TBatch::PlanNormalising() {
   const TBatchLoudness& l = FSettings.Loudness;
-  FGains.assign(FRows.size(), 0.0);
-  std::vector<std::shared_ptr<TLoudnessMeter>> meters(FRows.size());
+  std::vector<TNormalisingPlan::TSource> sources;
   for (size_t i = 0; i < FRows.size(); ++i) {
     const TBatchRow& row = FRows[i];
+    TNormalisingPlan::TSource s;
+    s.File = row.Source;
     // A joined file reads its inputs whole.
-    const int64_t start = !FSettings.Merge && row.TimeStart != kNoTime ? row.TimeStart : 0;
-    const int64_t length = !FSettings.Merge && row.TimeEnd != kNoTime && row.TimeEnd >= 0 ? row.TimeEnd - start : 0;
-    TLoudnessAnalysis a = AnalyseLoudness(row.Source, start, length);
-    if (!a.Meter) AOnNote("the loudness of " + row.Source + " could not be measured: " + a.Error);
-    meters[i] = std::move(a.Meter);
+    s.Start = !FSettings.Merge && row.TimeStart != kNoTime ? row.TimeStart : 0;
+    s.Length = !FSettings.Merge && row.TimeEnd != kNoTime && row.TimeEnd >= 0 ? row.TimeEnd - s.Start : 0;
+    // The groups that share a gain: everything when joined, the rows of
+    // one folder in album mode, otherwise each row alone.
+    s.Group = FSettings.Merge ? std::string("joined")
+              : l.Album       ? "folder " + std::filesystem::path(row.Source).parent_path().string()
+                              : "row " + std::to_string(i);
+    sources.push_back(std::move(s));
   }
-  // The groups that share a gain: everything when joined, the rows of one
-  // folder in album mode, otherwise each row alone.
-  std::vector<std::string> keys(FRows.size());
-  for (size_t i = 0; i < FRows.size(); ++i)
-    keys[i] = FSettings.Merge ? std::string("joined")
-              : l.Album     ? std::filesystem::path(FRows[i].Source).parent_path().string()
-                            : std::to_string(i);
-  for (size_t i = 0; i < FRows.size(); ++i) {
-    std::vector<const TLoudnessMeter*> group;
-    for (size_t j = 0; j < FRows.size(); ++j)
-      if (keys[j] == keys[i] && meters[j]) group.push_back(meters[j].get());
-    const TLoudness measured = TLoudnessMeter::Album(group);
-    FGains[i] = NormalisingGainDb(measured, l.TargetLufs);
-  }
+  FPlan = std::make_shared<TNormalisingPlan>(std::move(sources), l.TargetLufs, l.TruePeak);
 }
 
 bool TBatch::TaskStarted(int ATask) {

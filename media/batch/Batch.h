@@ -25,6 +25,7 @@
 namespace quorvel {
 
 class TCustomEncoder;
+class TNormalisingPlan;
 struct TTerminateInfo;
 
 // The loudness of the outputs.
@@ -53,9 +54,9 @@ struct TBatchSettings {
   // Called with the output just before it is verified (tests change it).
   std::function<void(const std::string&)> BeforeVerify;
   // Measuring each output while it is encoded, or normalising it: the
-  // normalising gain comes from a measuring pass over the sources when the
-  // batch is queued (on the queueing thread), since it must be known
-  // before the first sample is written.
+  // normalising gain comes from a measuring pass over the sources that each
+  // task (or the first of an album's) makes on its worker thread before it
+  // encodes its first sample (see TNormalisingPlan).
   TBatchLoudness Loudness;
 };
 
@@ -89,8 +90,10 @@ struct TBatchItem {
   bool Stopped = false;  // ended unfinished without an error
   std::string Error;     // why the batch failed a task its run finished (verification)
   // Loudness: the normalising gain given to the task (dB), and what the
-  // output measured as it was encoded, with the frames the limiter lowered.
+  // output measured as it was encoded, with the frames the limiter lowered;
+  // a note when a source could not be measured.
   double GainDb = 0;
+  std::string LoudnessNote;
   std::shared_ptr<const TLoudnessMeter> Loudness;
   int64_t LimitedFrames = 0;
   double DeepestCutDb = 0;
@@ -145,11 +148,11 @@ private:
   bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
   bool Verified(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
-  // The normalising gains of the rows (dB), measured from their sources;
-  // a row that cannot be measured keeps 0 dB and a note says so.
-  void MeasureSources(const TNoteHandler& AOnNote);
-  void SetLoudness(TOutputOptions& AOutput, double AGainDb) const;
-  std::vector<double> FGains;  // per row, after MeasureSources
+  // The normalising gains: which rows share one, measured later by the
+  // tasks themselves.
+  void PlanNormalising();
+  void SetLoudness(TOutputOptions& AOutput, size_t ARow) const;
+  std::shared_ptr<TNormalisingPlan> FPlan;  // set by Queue; shared with the tasks
   // Loudness tags: an output's, with its album's figure in album mode.
   struct TTagJob {
     size_t Item = 0;

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "media/loudness/Loudness.h"
 
 namespace quorvel {
 
@@ -63,6 +66,9 @@ struct TOutputOptions {
   bool Normalise = false;
   double NormaliseGainDb = 0;
   double TruePeakCeiling = -1;
+  // When set, the gain comes from here at the start of the encoding (and
+  // NormaliseGainDb is not used).
+  std::shared_ptr<TNormalisingGain> NormaliseGain;
   int AudioChannels = -1;
   int AudioSampleRate = -1;
   int AudioBitrate = -1;  // only with TargetType ttIgnore

@@ -114,7 +114,7 @@ void ApplyOutputFields(TCustomFFmpeg& AJob, const TOutputOptions& R) {
   AJob.set_mux_max_delay(R.MuxDelay);
   AJob.set_mux_preload(R.MuxPreload);
   if (R.DisableAudio) AJob.SetExtOption("an", "1");
-  AJob.set_loudness(R.MeasureLoudness, R.Normalise, R.NormaliseGainDb, R.TruePeakCeiling);
+  AJob.set_loudness(R.MeasureLoudness, R.Normalise, R.NormaliseGainDb, R.TruePeakCeiling, R.NormaliseGain);
   AJob.set_audio_volume(R.AudioVolume);
   AJob.set_audio_channels(R.AudioChannels);
   AJob.set_audio_sample_rate(R.AudioSampleRate);

@@ -470,7 +470,11 @@ void TCustomFFmpeg::loudness_on_frame(TAVOutputStream& ost, AVFrame* AFrame, int
   if (!FLoudnessStream) {
     FLoudnessStream = &ost;
     if (FMeasureLoudness) FLoudnessMeter = std::make_shared<TLoudnessMeter>(enc->ch_layout, enc->sample_rate);
-    if (FNormalise) FLimiter = std::make_unique<TPeakLimiter>(enc->ch_layout.nb_channels, enc->sample_rate, FGainDb, FCeilingDb);
+    if (FNormalise) {
+      if (FGainSource)
+        FGainDb = FGainSource->GainDb(enc->ch_layout.nb_channels, [this] { return FBroken.Cancelled(); });
+      FLimiter = std::make_unique<TPeakLimiter>(enc->ch_layout.nb_channels, enc->sample_rate, FGainDb, FCeilingDb);
+    }
   }
   if (FLoudnessStream != &ost) return;
   const AVSampleFormat format = enc->sample_fmt;

@@ -120,11 +120,13 @@ void TCustomFFmpeg::set_mux_preload(float ASeconds) {
   if (ASeconds > 0) Fmux_preload = ASeconds;
 }
 
-void TCustomFFmpeg::set_loudness(bool AMeasure, bool ANormalise, double AGainDb, double ACeilingDb) {
+void TCustomFFmpeg::set_loudness(bool AMeasure, bool ANormalise, double AGainDb, double ACeilingDb,
+                                 std::shared_ptr<TNormalisingGain> AGainSource) {
   FMeasureLoudness = AMeasure;
   FNormalise = ANormalise;
   FGainDb = AGainDb;
   FCeilingDb = ACeilingDb;
+  FGainSource = std::move(AGainSource);
   // Normalising replaces the volume: the two never stack.
   if (ANormalise) Faudio_volume = 256;
 }

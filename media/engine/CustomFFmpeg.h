@@ -122,7 +122,12 @@ public:
   // (MeasuredLoudness once the run ended); ANormalise applies one constant
   // gain of AGainDb, lowered around the peaks only where they would pass
   // ACeilingDb (true peak), in place of the volume.
-  void set_loudness(bool AMeasure, bool ANormalise, double AGainDb, double ACeilingDb);
+  // With AGainSource, the gain is asked from it (on the run's thread) when
+  // the first frame is about to be encoded, instead of AGainDb.
+  void set_loudness(bool AMeasure, bool ANormalise, double AGainDb, double ACeilingDb,
+                    std::shared_ptr<TNormalisingGain> AGainSource = nullptr);
+  // The normalising gain used (dB): known once the first frame was encoded.
+  double NormaliseGainDb() const { return FGainDb; }
   // Set by the worker during the run; read once the run has ended.
   std::shared_ptr<const TLoudnessMeter> MeasuredLoudness() const { return FLoudnessMeter; }
   // Frames the normalising limiter lowered, and its deepest cut (dB).
@@ -290,7 +295,8 @@ protected:
   void loudness_on_frame(TAVOutputStream& ost, AVFrame* AFrame, int ALook);
   bool FMeasureLoudness = false;
   bool FNormalise = false;
-  double FGainDb = 0, FCeilingDb = -1;
+  double FGainDb = 0, FCeilingDb = -1;  // FGainDb: the run's once it asked FGainSource
+  std::shared_ptr<TNormalisingGain> FGainSource;
   // The worker's during the run (made at the first frame of the stream).
   const TAVOutputStream* FLoudnessStream = nullptr;
   std::shared_ptr<TLoudnessMeter> FLoudnessMeter;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -130,6 +131,18 @@ class TPeakLimiter {
   std::vector<double> FWork;     // scratch: history + this block
   int64_t FLimited = 0;
   double FDeepest = 0;
+};
+
+// Where a normalising conversion takes its gain from: asked on the job's
+// own thread when its first frame is about to be encoded, so that the
+// measuring a gain needs costs no caller's thread (a window stays live),
+// runs on the batch's workers, and sees the audio as the encoder gets it
+// (AChannels: the channel count after any fold-down). AStopped tells
+// whether the job has been asked to stop; the answer then does not matter.
+class TNormalisingGain {
+ public:
+  virtual ~TNormalisingGain() = default;
+  virtual double GainDb(int AChannels, const std::function<bool()>& AStopped) = 0;
 };
 
 }  // namespace quorvel

@@ -33,6 +33,10 @@ void MakeSources(const std::string& ADir) {
   ASSERT_EQ(test::Run("sox " + Quote(ADir + "/base.wav") + " " + Quote(ADir + "/burst.wav") + " " +
                       Quote(ADir + "/base.wav") + " " + Quote(ADir + "/peak.wav")),
             0);
+  // A tone in the left channel only: folded down to mono it measures some
+  // 6 LU under its stereo figure.
+  ASSERT_EQ(test::Run("sox -n -r 44100 -c 2 -b 16 " + Quote(ADir + "/left.wav") + " synth 20 sine 1000 gain -20 remix 1 0"),
+            0);
 }
 
 struct TNormaliseCase {
@@ -41,6 +45,7 @@ struct TNormaliseCase {
   const char* Profile;
   double PeakLimit;    // dBTP after decoding: -1, or -0.5 for lossy outputs
   bool SameRange;      // nothing was limited: the loudness range stays within 0.5 LU
+  const char* Channels = nullptr;  // --channels, when not the profile's
 };
 
 const TNormaliseCase kNormaliseCases[] = {
@@ -48,7 +53,9 @@ const TNormaliseCase kNormaliseCases[] = {
     {"LoudMasterFlac", "master", "flac", -1.0, true},   {"LoudMasterMp3", "master", "mp3", -0.5, true},
     // The burst is limited (the gain would put it at +13 dBTP), and with it
     // the short-term loudness it raised: the range is not compared.
-    {"SharpPeakFlac", "peak", "flac", -1.0, false},
+    {"SharpPeakFlac", "peak", "flac", -1.0, false},  {"SharpPeakMp3", "peak", "mp3", -0.5, false},
+    // The gain is measured on what is encoded: the mono fold-down.
+    {"FoldedToMono", "left", "flac", -1.0, true, "1"},
 };
 
 class CliNormaliseTest : public ::testing::TestWithParam<TNormaliseCase> {};
@@ -59,8 +66,10 @@ TEST_P(CliNormaliseTest, ReachesTheTargetUnderTheCeiling) {
   const std::string dir = test::ScratchDir();
   MakeSources(dir);
   const std::string source = std::string(c.Source) + ".wav";
-  const test::TCliRun run =
-      test::RunConvert(dir, {"-p", c.Profile, "-o", "out", "--loudness", "normalise=-16", "--true-peak", "-1", source});
+  std::vector<std::string> args = {"-p", c.Profile, "-o", "out", "--loudness", "normalise=-16", "--true-peak", "-1"};
+  if (c.Channels) args.insert(args.end(), {"--channels", c.Channels});
+  args.push_back(source);
+  const test::TCliRun run = test::RunConvert(dir, args);
   ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
   const std::string output = dir + "/out/" + c.Source + "." + c.Profile;
   ASSERT_TRUE(std::filesystem::exists(output)) << run.Out;

@@ -58,21 +58,10 @@ private:
 
 std::string FileName(const std::string& APath) { return std::filesystem::path(APath).filename().string(); }
 
-// What the output measured as it was written, and for a normalised one the
-// gain and whether its peaks had to be limited to stay under the ceiling.
+// What the output measured as it was written (with the loudness options).
 std::string LoudnessNote(const TBatchItem& AItem, const TCliOptions& AOptions) {
-  if (!AItem.Loudness) return {};
-  const TLoudness r = AItem.Loudness->Result();
-  std::string note = " (" + LoudnessFigure(r.Integrated) + " LUFS, LRA " + LoudnessFigure(r.Range) + " LU, true peak " +
-                     LoudnessFigure(r.TruePeak) + " dBTP";
-  if (AOptions.Loudness == TLoudnessMode::Normalise) {
-    note += Format(", gain %+.2f dB", AItem.GainDb);
-    if (AItem.LimitedFrames > 0)
-      note += Format("; the target needed its peaks limited by up to %.1f dB over %.3f s", -AItem.DeepestCutDb,
-                     static_cast<double>(AItem.LimitedFrames) / std::max(AItem.Loudness->Rate(), 1));
-  }
-  if (!AItem.LoudnessNote.empty()) note += "; " + AItem.LoudnessNote;
-  return note + ")";
+  const std::string summary = LoudnessSummary(AItem, AOptions.Loudness == TLoudnessMode::Normalise);
+  return summary.empty() ? summary : " (" + summary + ")";
 }
 
 // "FILE: reason", without naming the file twice when the reason starts

@@ -1,4 +1,5 @@
 #include "app/conversion/BatchConversion.h"
+#include "app/conversion/LoudnessChoice.h"
 
 #include "app/conversion/PreviewWindow.h"
 
@@ -233,6 +234,7 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
   settings.Merge = AMerge;
   settings.VolumePercent = FVolume.value();
   settings.VerifyLossless = FVerify && FVerify->isChecked();
+  if (FLoudness) settings.Loudness = FLoudness->Value();
   settings.JoinedFormatRow = std::max(FSourceList.SelectedIndex(), 0);
   std::vector<TBatchRow> rows = BatchRows(AListRows);
   FStatus.Begin(AListRows, AListRows.size() == static_cast<size_t>(FSourceList.RowCount()));
@@ -316,16 +318,24 @@ void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   const int row = FStatus.ListRow(AInfo.TaskIndex);
   // A finished lossless output that fails its check is a failed task.
   TTerminateInfo info = AInfo;
+  // What a finished output measured, when loudness is on: in its row's
+  // tooltip and in the log.
+  QString loudness;
   if (AInfo.TaskIndex >= 0 && FBatch) {
     const std::string failure = FBatch->TaskEnded(AInfo);
+    const size_t task = static_cast<size_t>(AInfo.TaskIndex);
     if (!failure.empty()) {
-      const size_t task = static_cast<size_t>(AInfo.TaskIndex);
       const std::string output = task < FBatch->Items().size() ? FBatch->Items()[task].Output : std::string();
       info.Exception = true;
       info.ExceptionMsg = output + ": " + failure;
+    } else if (AInfo.Finished && !AInfo.Exception && task < FBatch->Items().size()) {
+      const bool normalised = FBatch->Settings().Loudness.Action == TLoudnessAction::Normalise;
+      loudness = QString::fromStdString(LoudnessSummary(FBatch->Items()[task], normalised));
+      if (!loudness.isEmpty() && row >= 0)
+        FReport.AddLogLine("-> " + FSourceList.Rows().At(row).SourceTitleExt + ": " + loudness);
     }
   }
-  if (AInfo.TaskIndex >= 0) FStatus.TaskEnded(info);
+  if (AInfo.TaskIndex >= 0) FStatus.TaskEnded(info, loudness);
   TBatchOutcome outcome;
   if (AInfo.TaskIndex < 0) {
     outcome = FinishBatch();

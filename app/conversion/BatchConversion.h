@@ -38,6 +38,7 @@ namespace quorvel {
 
 class TConvForm;
 class TFFEncoder;
+class TLoudnessChoice;
 class TPowerService;
 class TProfilePanel;
 class TReportSink;
@@ -60,6 +61,8 @@ public:
   void BindDialog(TConvForm* AConvForm) { FConvForm = AConvForm; }
   // The "Verify lossless outputs" box read when a run starts.
   void BindVerifyBox(QCheckBox* ABox) { FVerify = ABox; }
+  // The loudness choice read when a run starts.
+  void BindLoudnessChoice(TLoudnessChoice* AChoice) { FLoudness = AChoice; }
   TConvForm& ConvForm();
   const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
   // A batch has been started and its end not handled yet.
@@ -121,6 +124,7 @@ private:
   QCheckBox& FMerge;
   QCheckBox* FVerify = nullptr;  // "Verify lossless outputs", when the window has it
   QSpinBox& FVolume;
+  TLoudnessChoice* FLoudness = nullptr;
   TReportSink& FReport;
   const TAppServices& FServices;
   const QString& FTempFolder;

@@ -74,7 +74,7 @@ void TRowStatusTracker::Progress(int ATask, int64_t ACurrent, int64_t ATotal) {
   SetTaskStatus(task, {TRowState::Converting, static_cast<int>(task.Fraction * 100), {}});
 }
 
-void TRowStatusTracker::TaskEnded(const TTerminateInfo& AInfo) {
+void TRowStatusTracker::TaskEnded(const TTerminateInfo& AInfo, const QString& ADoneNote) {
   if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FTasks.size()) return;
   TTask& task = FTasks[static_cast<size_t>(AInfo.TaskIndex)];
   task.Ended = true;
@@ -82,7 +82,7 @@ void TRowStatusTracker::TaskEnded(const TTerminateInfo& AInfo) {
   if (AInfo.Exception)
     SetTaskStatus(task, {TRowState::Failed, 0, QString::fromStdString(AInfo.ExceptionMsg)});
   else if (AInfo.Finished)
-    SetTaskStatus(task, {TRowState::Done, 100, {}});
+    SetTaskStatus(task, {TRowState::Done, 100, ADoneNote});
   else
     SetTaskStatus(task, {TRowState::Stopped, 0, {}});
 }

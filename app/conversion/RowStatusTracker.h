@@ -42,7 +42,9 @@ public:
   int ListRow(int ATask) const;
 
   void Progress(int ATask, int64_t ACurrent, int64_t ATotal);
-  void TaskEnded(const TTerminateInfo& AInfo);
+  // ADoneNote: for a finished task, what its output measured (the row's
+  // tooltip).
+  void TaskEnded(const TTerminateInfo& AInfo, const QString& ADoneNote = {});
   // The run is over: a row still waiting or converting never will.
   void RunEnded();
 

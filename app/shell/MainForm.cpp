@@ -28,6 +28,7 @@
 #include "app/preview/PlayerLibraries.h"
 #include "app/preview/PreviewPanel.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/conversion/LoudnessChoice.h"
 #include "app/shell/CommandGate.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
@@ -296,6 +297,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
                                                    *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
   FConversion->BindVerifyBox(FUi.chVerify);
+  FConversion->BindLoudnessChoice(FUi.loudness);
   FPlayerLibraries = std::make_unique<TPlayerLibraries>(
       FServices.ProgramFolder, [this] { return FTempFolder; }, FReport);
   FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime},
@@ -440,6 +442,11 @@ void TMainForm::ReadStoredSettings() {
   if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
     FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
   if (s.SimultaneousConversions) FSimultaneous->SetValue(*s.SimultaneousConversions);
+  TLoudnessSetting loudness;
+  loudness.Mode = s.LoudnessMode.value_or(loudness.Mode);
+  loudness.Target = s.LoudnessTarget.value_or(loudness.Target);
+  loudness.Album = s.LoudnessAlbum.value_or(loudness.Album);
+  FUi.loudness->SetSetting(loudness);
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -628,6 +635,10 @@ void TMainForm::SaveSettings() {
   if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))
     v.LastEdited = &profiles[static_cast<size_t>(v.LastEditedProfile)];
   v.SimultaneousConversions = FSimultaneous->Value();
+  const TLoudnessSetting loudness = FUi.loudness->Setting();
+  v.LoudnessMode = loudness.Mode;
+  v.LoudnessTarget = loudness.Target;
+  v.LoudnessAlbum = loudness.Album;
   bool written = false;
   try {
     written = WriteSettings(*OpenSettings(), v);

@@ -1,4 +1,5 @@
 #include "app/shell/MainFormUi.h"
+#include "app/conversion/LoudnessChoice.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -223,6 +224,8 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   edVolume->setValue(100);
   vol->addWidget(edVolume);
   g->addLayout(vol, 0, 5);
+  loudness = new TLoudnessChoice(*edVolume, settings);
+  g->addWidget(loudness, 0, 7, 2, 1);
   root->addWidget(settings);
 
   // --- output folder and Convert

@@ -18,6 +18,7 @@ class QWidget;
 namespace quorvel {
 
 class TImageButton;
+class TLoudnessChoice;
 class TProfilePanel;
 class TSourceList;
 
@@ -88,6 +89,7 @@ struct TMainFormUi {
   QCheckBox* chMerge = nullptr;
   QCheckBox* chVerify = nullptr;
   QSpinBox* edVolume = nullptr;
+  TLoudnessChoice* loudness = nullptr;  // beside the volume
   QLineEdit* edDestinationFolder = nullptr;
   QPushButton* btnBrowse = nullptr;
   QPushButton* btnFindTarget = nullptr;

@@ -36,6 +36,13 @@ TStoredSettings ReadSettings(QSettings& AStore) {
   s.LastEditedProfile = ReadInt(AStore, "lasteditedprofileind");
   if (AStore.contains("verifylossless")) s.VerifyLossless = AStore.value("verifylossless").toBool();
   s.SimultaneousConversions = ReadInt(AStore, "simultaneousconversions");
+  s.LoudnessMode = ReadInt(AStore, "loudnessmode");
+  if (AStore.contains("loudnesstarget")) {
+    bool ok = false;
+    const double target = AStore.value("loudnesstarget").toDouble(&ok);
+    if (ok) s.LoudnessTarget = target;
+  }
+  if (AStore.contains("loudnessalbum")) s.LoudnessAlbum = AStore.value("loudnessalbum").toBool();
   // "audiocodecname", "audiobitrate", "samplerate" and "channels" are kept
   // for the record only: the profile set's own values apply at start.
   return s;
@@ -55,6 +62,9 @@ bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues) {
     AStore.setValue("channels", AValues.LastEdited->Channel);
   }
   if (AValues.SimultaneousConversions) AStore.setValue("simultaneousconversions", *AValues.SimultaneousConversions);
+  AStore.setValue("loudnessmode", AValues.LoudnessMode);
+  AStore.setValue("loudnesstarget", AValues.LoudnessTarget);
+  AStore.setValue("loudnessalbum", AValues.LoudnessAlbum);
   AStore.sync();
   return AStore.status() == QSettings::NoError;
 }

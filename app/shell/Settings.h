@@ -26,6 +26,10 @@ struct TStoredSettings {
   std::optional<int> LastEditedProfile;
   std::optional<bool> VerifyLossless;
   std::optional<int> SimultaneousConversions;
+  // The loudness choice: mode (0 off, 1 tags, 2 normalise), target LUFS, albums.
+  std::optional<int> LoudnessMode;
+  std::optional<double> LoudnessTarget;
+  std::optional<bool> LoudnessAlbum;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -38,6 +42,9 @@ struct TSettingsToWrite {
   const TProfile* LastEdited = nullptr;  // the profile LastEditedProfile names, when valid
   bool VerifyLossless = false;
   std::optional<int> SimultaneousConversions;
+  int LoudnessMode = 0;
+  double LoudnessTarget = -18;
+  bool LoudnessAlbum = false;
 };
 
 // Writes and flushes; false when the store could not be written.

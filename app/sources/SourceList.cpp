@@ -298,7 +298,8 @@ void TSourceList::RepaintRows(int AFirst, int ALast) {
       item->setText(cells[c]);
     }
     // Why a row failed, where the user looks for it.
-    FGrid->item(r, 4)->setToolTip(f.Conversion.State == TRowState::Failed ? f.Conversion.Reason : QString());
+    FGrid->item(r, 4)->setToolTip(
+        f.Conversion.State == TRowState::Failed || f.Conversion.State == TRowState::Done ? f.Conversion.Reason : QString());
   }
   FGrid->viewport()->update();
 }

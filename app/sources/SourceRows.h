@@ -22,7 +22,7 @@ enum class TRowState { None, Waiting, Converting, Done, Failed, Stopped };
 struct TRowStatus {
   TRowState State = TRowState::None;
   int Percent = 0;  // while converting
-  QString Reason;   // why it failed
+  QString Reason;   // why it failed; for a done row, what its output measured (or empty)
 };
 
 // The text of the list's Status column: "waiting", "converting 42%", "done",

@@ -3,6 +3,8 @@
 #include "media/batch/LoudnessTagWriter.h"
 #include "media/batch/NormalisingPlan.h"
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include <utility>
@@ -45,7 +47,24 @@ std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
   return sources;
 }
 
+std::string Figure(double AValue) { return std::isfinite(AValue) ? Format("%.1f", AValue) : std::string("-inf"); }
+
 }  // namespace
+
+std::string LoudnessSummary(const TBatchItem& AItem, bool ANormalised) {
+  if (!AItem.Loudness) return {};
+  const TLoudness r = AItem.Loudness->Result();
+  std::string text = Figure(r.Integrated) + " LUFS, LRA " + Figure(r.Range) + " LU, true peak " + Figure(r.TruePeak) +
+                     " dBTP";
+  if (ANormalised) {
+    text += Format(", gain %+.2f dB", AItem.GainDb);
+    if (AItem.LimitedFrames > 0)
+      text += Format("; the target needed its peaks limited by up to %.1f dB over %.3f s", -AItem.DeepestCutDb,
+                     static_cast<double>(AItem.LimitedFrames) / std::max(AItem.Loudness->Rate(), 1));
+  }
+  if (!AItem.LoudnessNote.empty()) text += "; " + AItem.LoudnessNote;
+  return text;
+}
 
 TBatch::TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows)
     : FSettings(std::move(ASettings)),

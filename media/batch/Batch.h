@@ -100,6 +100,12 @@ struct TBatchItem {
   bool Tagged = false;  // its loudness tags were written (or tried)
 };
 
+// What an output measured as it was written: "-16.0 LUFS, LRA 5.2 LU, true
+// peak -1.2 dBTP", and for a normalised one its gain and, when its peaks
+// had to be limited to stay under the ceiling, by how much and how long;
+// empty when nothing was measured.
+std::string LoudnessSummary(const TBatchItem& AItem, bool ANormalised);
+
 struct TBatchOutcome {
   int Done = 0;
   int Failed = 0;   // tasks that ended with an error

@@ -14,10 +14,30 @@ namespace quorvel {
 
 namespace {
 
-constexpr int kMode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK;
+constexpr int kMode = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK;
+// Below this rate the true peak is found here (4x oversampled by the
+// filter of BS.1770-4 annex 2); the library's own true peak costs twice the
+// rest of its measuring together. Above it (2x or less oversampling) the
+// library's is used.
+constexpr int kOwnTruePeakBelow = 96000;
+
+// BS.1770-4 annex 2: the 48-tap interpolating filter as four phases of 12.
+constexpr int kTpTaps = 12;
+constexpr float kTpPhases[4][kTpTaps] = {
+    {0.0017089843750f, 0.0109863281250f, -0.0196533203125f, 0.0332031250000f, -0.0594482421875f, 0.1373291015625f,
+     0.9721679687500f, -0.1022949218750f, 0.0476074218750f, -0.0266113281250f, 0.0148925781250f, -0.0083007812500f},
+    {-0.0291748046875f, 0.0292968750000f, -0.0517578125000f, 0.0891113281250f, -0.1665039062500f, 0.4650878906250f,
+     0.7797851562500f, -0.2003173828125f, 0.1015625000000f, -0.0582275390625f, 0.0330810546875f, -0.0189208984375f},
+    {-0.0189208984375f, 0.0330810546875f, -0.0582275390625f, 0.1015625000000f, -0.2003173828125f, 0.7797851562500f,
+     0.4650878906250f, -0.1665039062500f, 0.0891113281250f, -0.0517578125000f, 0.0292968750000f, -0.0291748046875f},
+    {-0.0083007812500f, 0.0148925781250f, -0.0266113281250f, 0.0476074218750f, -0.1022949218750f, 0.9721679687500f,
+     0.1373291015625f, -0.0594482421875f, 0.0332031250000f, -0.0196533203125f, 0.0109863281250f, 0.0017089843750f},
+};
 constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
 // Frames converted to floats per call into the library.
 constexpr size_t kChunk = 4096;
+
+double Peak(ebur128_state* AState, int AChannels, int (*AGet)(ebur128_state*, unsigned int, double*));
 
 double ToDb(double ALinear) { return ALinear > 0 ? 20 * std::log10(ALinear) : kMinusInfinity; }
 
@@ -118,7 +138,11 @@ void TLoudnessMeter::TFree::operator()(ebur128_state* AState) const { ebur128_de
 
 TLoudnessMeter::TLoudnessMeter(const AVChannelLayout& ALayout, int ARate)
     : FChannels(std::max(ALayout.nb_channels, 1)), FRate(std::max(ARate, 1)) {
-  FState.reset(ebur128_init(static_cast<unsigned>(FChannels), static_cast<unsigned long>(FRate), kMode));
+  FOwnTruePeak = FRate < kOwnTruePeakBelow;
+  FState.reset(ebur128_init(static_cast<unsigned>(FChannels), static_cast<unsigned long>(FRate),
+                            FOwnTruePeak ? kMode : kMode | EBUR128_MODE_TRUE_PEAK));
+  FTruePeaks.assign(static_cast<size_t>(FChannels), 0.0f);
+  FTpLine.assign(static_cast<size_t>(FChannels), std::vector<float>(kTpTaps - 1, 0.0f));
   if (!FState) return;
   if (ALayout.order == AV_CHANNEL_ORDER_NATIVE && ALayout.nb_channels > 1)
     for (int c = 0; c < FChannels; ++c)
@@ -132,6 +156,35 @@ void TLoudnessMeter::AddInterleaved(const float* AData, size_t ACount) {
   if (!FState || ACount == 0) return;
   ebur128_add_frames_float(FState.get(), AData, ACount);
   FFrames += static_cast<int64_t>(ACount);
+  if (FOwnTruePeak) AddTruePeak(AData, ACount);
+}
+
+void TLoudnessMeter::AddTruePeak(const float* AData, size_t ACount) {
+  for (size_t c = 0; c < static_cast<size_t>(FChannels); ++c) {
+    // The channel's last 11 samples, then this block's.
+    std::vector<float>& line = FTpLine[c];
+    line.resize(kTpTaps - 1 + ACount);
+    for (size_t f = 0; f < ACount; ++f) line[kTpTaps - 1 + f] = AData[f * static_cast<size_t>(FChannels) + c];
+    float peak = FTruePeaks[c];
+    for (size_t f = 0; f < ACount; ++f) {
+      const float* x = line.data() + f;
+      for (const auto& phase : kTpPhases) {
+        float y = 0;
+        for (int k = 0; k < kTpTaps; ++k) y += phase[k] * x[k];
+        peak = std::max(peak, std::fabs(y));
+      }
+    }
+    FTruePeaks[c] = peak;
+    line.erase(line.begin(), line.end() - (kTpTaps - 1));
+  }
+}
+
+double TLoudnessMeter::TruePeakLinear() const {
+  if (!FOwnTruePeak) return Peak(FState.get(), FChannels, ebur128_true_peak);
+  // Never under the sample peak: a sample is a point of the true signal.
+  double peak = Peak(FState.get(), FChannels, ebur128_sample_peak);
+  for (const float p : FTruePeaks) peak = std::max(peak, static_cast<double>(p));
+  return peak;
 }
 
 void TLoudnessMeter::Add(const uint8_t* const* APlanes, AVSampleFormat AFormat, int ACount) {
@@ -176,7 +229,7 @@ TLoudness TLoudnessMeter::Result() const {
   r.Integrated = ebur128_loudness_global(st, &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : kMinusInfinity;
   r.Range = ebur128_loudness_range(st, &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : 0;
   r.SamplePeak = ToDb(Peak(st, FChannels, ebur128_sample_peak));
-  r.TruePeak = ToDb(Peak(st, FChannels, ebur128_true_peak));
+  r.TruePeak = ToDb(TruePeakLinear());
   return r;
 }
 
@@ -188,7 +241,7 @@ TLoudness TLoudnessMeter::Album(const std::vector<const TLoudnessMeter*>& AMeter
     if (!m || !m->FState || m->FFrames == 0) continue;
     states.push_back(m->FState.get());
     sample = std::max(sample, Peak(m->FState.get(), m->FChannels, ebur128_sample_peak));
-    truePeak = std::max(truePeak, Peak(m->FState.get(), m->FChannels, ebur128_true_peak));
+    truePeak = std::max(truePeak, m->TruePeakLinear());
   }
   if (states.empty()) return r;
   r.Valid = true;

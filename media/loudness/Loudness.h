@@ -68,6 +68,12 @@ class TLoudnessMeter {
   int FRate = 0;
   int64_t FFrames = 0;
   std::vector<float> FBuffer;  // interleaved floats handed to the library
+  // The true peak, found here below 96 kHz (see Loudness.cpp).
+  void AddTruePeak(const float* AData, size_t ACount);
+  double TruePeakLinear() const;
+  bool FOwnTruePeak = false;
+  std::vector<float> FTruePeaks;              // per channel, linear
+  std::vector<std::vector<float>> FTpLine;    // per channel: the filter's last samples
 };
 
 // Samples of any of the library's formats, planar or packed, to and from

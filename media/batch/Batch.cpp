@@ -60,6 +60,9 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     else if (lossy)
       AOnNote("lossy outputs are not verified");
   }
+  // Part files a killed run left in the folder are no one's any more.
+  for (const std::string& leftover : RemoveLeftoverParts(FSettings.Folder))
+    AOnNote("removed " + leftover + ", left by a conversion that was interrupted");
   FEncoder = &AEncoder;
   AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
     if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FItems.size()) return;
@@ -68,8 +71,8 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
       std::lock_guard<std::mutex> guard(FLock);
       item.Started = true;
     }
-    // When earlier files are kept, the output is made now (see
-    // TOutputPlanner::Create); the output path is not changed once queued.
+    // The output's part file is made now (see TOutputPlanner::Create); the
+    // output path is not changed once queued.
     FPlanner.Create(item.Output);
   };
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
@@ -112,6 +115,7 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
     output.FileName = claim.Path;
+    output.WriteTo = TOutputPlanner::WritePath(claim.Path);
     if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
       const std::string message = AEncoder.LastErrMsg();
       FPlanner.Remove(claim.Path);
@@ -166,6 +170,7 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
   TOutputOptions output;
   FillOutputRecord(row, FSettings.VolumePercent, true, output);
   output.FileName = claim.Path;
+  output.WriteTo = TOutputPlanner::WritePath(claim.Path);
   if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
     const std::string message = AEncoder.LastErrMsg();
     FPlanner.Remove(claim.Path);
@@ -187,15 +192,24 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   const bool finished = AInfo.Finished && !AInfo.Exception;
   // The item's rows and output are not changed once queued.
   std::string error;
-  if (finished && Verified(FItems[index])) {
-    const TBatchItem& item = FItems[index];
-    if (FSettings.BeforeVerify) FSettings.BeforeVerify(item.Output);
-    const TBatchRow& row = FRows[static_cast<size_t>(item.Rows[0])];
+  const TBatchItem& ended = FItems[index];
+  if (finished && Verified(ended)) {
+    // Checked before it has its name: an output that fails never appears.
+    const std::string written = TOutputPlanner::WritePath(ended.Output);
+    if (FSettings.BeforeVerify) FSettings.BeforeVerify(written);
+    const TBatchRow& row = FRows[static_cast<size_t>(ended.Rows[0])];
     int64_t length = kNoTime;
     if (row.TimeEnd != kNoTime && row.TimeEnd >= 0)
       length = row.TimeEnd - (row.TimeStart != kNoTime ? row.TimeStart : 0);
-    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, item.Output);
+    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, written);
     if (!check.Same) error = "verification failed: " + check.Reason;
+  }
+  if (finished && error.empty()) {
+    try {
+      FPlanner.Publish(ended.Output);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
   }
   std::lock_guard<std::mutex> guard(FLock);
   TBatchItem& item = FItems[index];

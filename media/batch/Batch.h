@@ -37,7 +37,8 @@ struct TBatchSettings {
   // Decode each lossless output when its task has ended and compare it with
   // its source; a difference fails the task (and its output goes).
   bool VerifyLossless = false;
-  // Called with the output just before it is verified (tests change it).
+  // Called with the file just before it is verified: the output under its
+  // part file's name (tests change it).
   std::function<void(const std::string&)> BeforeVerify;
 };
 
@@ -103,9 +104,11 @@ public:
   // The queued tasks, by task index.
   const std::vector<TBatchItem>& Items() const { return FItems; }
   // The end of one task (any thread); the run's final event is ignored.
-  // With VerifyLossless, a finished lossless output is checked here (on the
-  // calling thread, outside the batch's lock); returns why a finished task
-  // failed after all, empty when it did not.
+  // A finished output is published under its name here (on the calling
+  // thread, outside the batch's lock), after, with VerifyLossless, a
+  // lossless one was checked; returns why a finished task failed after all
+  // (the check, or a file that took its name meanwhile), empty when it did
+  // not.
   std::string TaskEnded(const TTerminateInfo& AInfo);
   // Whether task ATask has started (any thread): a task that ends without
   // having started was never written.

@@ -101,6 +101,11 @@ public:
 
   // Direct setters used by the task manager; see each for its guard.
   void set_output_format(const std::string& AFormat);      // as "f"
+  // The next output is written under this file name instead of its own (a
+  // temporary name in the same folder, renamed by the caller once the
+  // output is complete); its own name still chooses the format. Empty: its
+  // own name.
+  void set_output_write_path(const std::string& AFileName) { Fnext_write_path = AFileName; }
   void set_mux_max_delay(float ASeconds);                   // > 0 only
   void set_mux_preload(float ASeconds);                     // > 0 only
   void set_audio_volume(int AVolume);                       // >= 0 only

@@ -95,7 +95,9 @@ void TCustomFFmpeg::run() {
       if (!slot.ctx || (slot.ctx->oformat->flags & AVFMT_NOFILE)) continue;
       bool written = false;
       for (const auto& ost : slot.streams) written = written || ost->written_packets > 0;
-      if (!written) empty.push_back(URLToFileName(slot.ctx->url ? slot.ctx->url : ""));
+      if (!written)
+        empty.push_back(!slot.owned.get_deleter().WrittenAt.empty() ? slot.owned.get_deleter().WrittenAt
+                                                                     : URLToFileName(slot.ctx->url ? slot.ctx->url : ""));
     }
   }
   try {

@@ -222,6 +222,10 @@ public:
   bool Terminated() const { return FTerminated.load(); }
   bool FatalException() const { return FFatalException; }
   const std::string& FatalMessage() const { return FFatalMessage; }
+  // The system's error (errno) of a write to an output file that failed the
+  // run (a full disk: ENOSPC, a file size limit: EFBIG), 0 when none did.
+  // Read after the run ended.
+  int OutputWriteError() const { return FOutputWriteError; }
 
   const TEngineSettings& Settings() const { return *this; }
   const TFFOptions* Options() const { return FOptions.get(); }
@@ -371,6 +375,7 @@ protected:
   TCancelToken FBroken;
   bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;
+  int FOutputWriteError = 0;  // written by the run's thread; read after it ended
 
   // --- run control (flags written across threads are atomic) ---
   std::atomic<bool> FConverting{false};

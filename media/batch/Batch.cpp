@@ -1,5 +1,7 @@
 #include "media/batch/Batch.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <utility>
 
 #include "media/batch/LosslessCheck.h"
@@ -33,6 +35,14 @@ std::string StartPastEnd(const TBatchRow& ARow, int64_t ADuration) {
   return Format("%s: the start %s is at or past the end of the file (%s)", ARow.Source.c_str(),
                 TimeText(ARow.TimeStart).c_str(), TimeText(ADuration).c_str());
 }
+
+std::string FolderOf(const std::string& APath) {
+  const std::string folder = std::filesystem::path(APath).parent_path().string();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+// A write that failed for want of room where the output goes.
+bool IsFolderFull(int AError) { return AError == ENOSPC || AError == EFBIG || AError == EDQUOT; }
 
 std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
   std::vector<std::string> sources;
@@ -69,11 +79,19 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     TBatchItem& item = FItems[static_cast<size_t>(ATaskIndex)];
     {
       std::lock_guard<std::mutex> guard(FLock);
+      if (FFullFolders.count(FolderOf(item.Output))) throw ETaskDeclined();
       item.Started = true;
     }
     // The output's part file is made now (see TOutputPlanner::Create); the
     // output path is not changed once queued.
     FPlanner.Create(item.Output);
+  };
+  AEncoder.OnTaskEnding = [this](TObject*, const TTerminateInfo& AInfo) {
+    if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return;
+    if (!IsFolderFull(AInfo.WriteError)) return;
+    // Noted before the next task starts, which would write there too.
+    std::lock_guard<std::mutex> guard(FLock);
+    FFullFolders.insert(FolderOf(FItems[static_cast<size_t>(AInfo.TaskIndex)].Output));
   };
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
 }
@@ -207,9 +225,14 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   if (finished && error.empty()) {
     try {
       FPlanner.Publish(ended.Output);
+    } catch (const EPartFile& e) {
+      error = FolderFull(ended, e.Code);
+      if (error.empty()) error = e.what();
     } catch (const std::exception& e) {
       error = e.what();
     }
+  } else if (AInfo.Exception) {
+    error = FolderFull(ended, AInfo.WriteError);
   }
   std::lock_guard<std::mutex> guard(FLock);
   TBatchItem& item = FItems[index];
@@ -218,6 +241,28 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   item.Stopped = !AInfo.Finished && !AInfo.Exception;
   item.Error = error;
   return error;
+}
+
+std::string TBatch::FolderFull(const TBatchItem& AItem, int AError) {
+  if (!IsFolderFull(AError)) return {};
+  const std::string folder = FolderOf(AItem.Output);
+  // The half-written file goes now: it holds space the other conversions
+  // into the folder may need.
+  FPlanner.Remove(AItem.Output);
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FFullFolders.insert(folder);
+    first = FFullFoldersTold.insert(folder).second;
+  }
+  std::string text = AError == EFBIG
+                         ? Format("File too large: no file this large can be written in the output folder %s", folder.c_str())
+                         : AError == EDQUOT
+                               ? Format("Disk quota exceeded in the output folder %s", folder.c_str())
+                               : Format("No space left on device in the output folder %s", folder.c_str());
+  text += "; the unfinished output was removed";
+  if (first) text += ", and the files still waiting to be written there are not converted";
+  return text;
 }
 
 bool TBatch::TaskStarted(int ATask) {
@@ -233,7 +278,10 @@ bool TBatch::Verified(const TBatchItem& AItem) const {
 }
 
 TBatchOutcome TBatch::Finish() {
-  if (FEncoder) FEncoder->OnTaskStarting = nullptr;
+  if (FEncoder) {
+    FEncoder->OnTaskStarting = nullptr;
+    FEncoder->OnTaskEnding = nullptr;
+  }
   FEncoder = nullptr;
   std::lock_guard<std::mutex> guard(FLock);
   TBatchOutcome outcome;

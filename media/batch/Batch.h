@@ -7,13 +7,17 @@
 // Threads: made, queued and finished on the owner's thread; TaskEnded and
 // TaskStarted may come from any thread (the task manager's delivery
 // threads) and take the batch's lock. Queue sets the encoder's
-// OnTaskStarting until Finish: it notes which tasks started (a task stopped
-// before it started wrote nothing) and, when earlier files are kept,
-// creates each output as its task starts, on the thread that starts it.
+// OnTaskStarting and OnTaskEnding until Finish: it notes which tasks started (a task stopped
+// before it started wrote nothing) and creates each output's part file as
+// its task starts, on the thread that starts it. A task that fails because
+// its folder is full (no space left, or a file too large for it) has its
+// part removed at once, and the tasks not yet started that would write into
+// that folder end unstarted: the failed task's message says so, once.
 #pragma once
 
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -125,10 +129,18 @@ private:
   const TBatchSettings FSettings;
   const std::vector<TBatchRow> FRows;
   TOutputPlanner FPlanner;
-  // The encoder whose OnTaskStarting this batch set (until Finish).
+  // The encoder whose OnTaskStarting and OnTaskEnding this batch set (until Finish).
   TCustomEncoder* FEncoder = nullptr;
-  std::mutex FLock;  // guards the start and end fields of FItems
+  // The text of a task that failed because its folder is full (or takes no
+  // file that large), and the folder noted as such; empty for other ends.
+  std::string FolderFull(const TBatchItem& AItem, int AError);
+
+  std::mutex FLock;  // guards the start and end fields of FItems, and FFullFolders
   std::vector<TBatchItem> FItems;
+  // Output folders where a write failed for want of space: the tasks that
+  // would write there next are not started (they cannot succeed).
+  std::set<std::string> FFullFolders;  // FLock
+  std::set<std::string> FFullFoldersTold;  // FLock; those a message named already
 };
 
 }  // namespace quorvel

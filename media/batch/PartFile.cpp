@@ -91,8 +91,9 @@ void TPartFile::Create() {
   if (fd < 0) {
     const int error = errno;
     if (error == EEXIST)
-      throw Exception(Format("%s: another conversion is writing this file (%s exists)", FFinal.c_str(), FPart.c_str()));
-    throw Exception(Format("%s: %s", FPart.c_str(), std::strerror(error)));
+      throw EPartFile(Format("%s: another conversion is writing this file (%s exists)", FFinal.c_str(), FPart.c_str()),
+                      error);
+    throw EPartFile(Format("%s: %s", FPart.c_str(), std::strerror(error)), error);
   }
   // Never waits: the file is new and nobody else opened it exclusively.
   ::flock(fd, LOCK_EX | LOCK_NB);
@@ -101,14 +102,14 @@ void TPartFile::Create() {
 }
 
 void TPartFile::Publish(bool AReplace) {
-  if (FFd < 0 || FPublished) throw Exception(Format("%s: no part file to publish", FFinal.c_str()));
+  if (FFd < 0 || FPublished) throw EPartFile(Format("%s: no part file to publish", FFinal.c_str()), ENOENT);
   if (::fsync(FFd) != 0) {
     const int error = errno;
-    throw Exception(Format("%s: %s", FFinal.c_str(), std::strerror(error)));
+    throw EPartFile(Format("%s: %s", FFinal.c_str(), std::strerror(error)), error);
   }
   const int error = AReplace ? (::rename(FPart.c_str(), FFinal.c_str()) == 0 ? 0 : errno)
                              : RenameNoReplace(FPart, FFinal);
-  if (error != 0) throw Exception(Format("%s: %s", FFinal.c_str(), std::strerror(error)));
+  if (error != 0) throw EPartFile(Format("%s: %s", FFinal.c_str(), std::strerror(error)), error);
   FPublished = true;
   SyncFolder(FolderOf(FFinal));
   ::close(FFd);

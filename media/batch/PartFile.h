@@ -10,7 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "media/runtime/Exception.h"
+
 namespace quorvel {
+
+// A part file that could not be made or published, with the system's
+// reason (errno), so that a full disk can be told apart.
+class EPartFile : public Exception {
+public:
+  EPartFile(const std::string& AMessage, int ACode) : Exception(AMessage), Code(ACode) {}
+  int Code;
+};
 
 extern const char kPartSuffix[];  // ".quorvel-part"
 
@@ -28,7 +38,7 @@ public:
   // Creates the part file exclusively and holds a lock on it for as long as
   // this object lives: a later run's clean-up leaves a locked part alone (its
   // conversion is alive), and the lock goes with the process however it
-  // ends. Throws Exception ("PATH: reason").
+  // ends. Throws EPartFile ("PATH: reason").
   void Create();
   const std::string& Path() const { return FPart; }
   const std::string& Final() const { return FFinal; }
@@ -36,7 +46,7 @@ public:
   // Puts the part's bytes on the disk and renames it to its final name.
   // AReplace: a file under the final name is replaced; otherwise such a file
   // (also one another program made a moment ago) is never touched and the
-  // publication fails with "FINAL: File exists". Throws Exception; the part
+  // publication fails with "FINAL: File exists". Throws EPartFile; the part
   // stays for Discard.
   void Publish(bool AReplace);
   // Removes the part unless it was published; returns whether no part of

@@ -186,6 +186,11 @@ public:
   // ETaskDeclined ends it as one that never started (neither finished nor
   // failed, as after a stop).
   std::function<void(TObject* Sender, int ATaskIndex)> OnTaskStarting;
+  // A task has ended: called on the thread where it ended, before the next
+  // task is started and before its OnTerminate is delivered, so that what
+  // its end means for the tasks still waiting (a full output folder) holds
+  // for them. Must return quickly and not call the encoder.
+  std::function<void(TObject* Sender, const TTerminateInfo& AInfo)> OnTaskEnding;
 
 protected:
   // Where the jobs' callbacks land.

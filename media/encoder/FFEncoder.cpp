@@ -351,6 +351,7 @@ void TCustomEncoder::DoTerminate(TFFmpeg* AJob) {
 }
 
 void TCustomEncoder::TaskEnded(const TTerminateInfo& AInfo, bool AStartNext) {
+  if (OnTaskEnding) OnTaskEnding(this, AInfo);
   bool inline_ = false, startNext = false, finalInline = false;
   {
     std::lock_guard<std::mutex> lock(FTerminateLock);

@@ -578,7 +578,10 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
       error = OpenOutputIO(&oc->pb, writeURL, AVIO_FLAG_WRITE);
       oc.get_deleter().WrittenAt = writePath;
     } else {
+      // The bytes go to the write path, and the output is renamed to its
+      // own name at the end: both must be possible.
       error = CheckOutputPath(writeURL);
+      if (error >= 0 && writeURL != url) error = CheckOutputPath(url);
     }
     if (error < 0) {
       FLastErrMsg = ErrorText(AFileName, error);

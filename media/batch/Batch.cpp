@@ -1,5 +1,7 @@
 #include "media/batch/Batch.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <utility>
 
 #include "media/batch/LosslessCheck.h"
@@ -34,6 +36,14 @@ std::string StartPastEnd(const TBatchRow& ARow, int64_t ADuration) {
                 TimeText(ARow.TimeStart).c_str(), TimeText(ADuration).c_str());
 }
 
+std::string FolderOf(const std::string& APath) {
+  const std::string folder = std::filesystem::path(APath).parent_path().string();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+// A write that failed for want of room where the output goes.
+bool IsFolderFull(int AError) { return AError == ENOSPC || AError == EFBIG || AError == EDQUOT; }
+
 std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
   std::vector<std::string> sources;
   for (const TBatchRow& row : ARows) sources.push_back(row.Source);
@@ -60,17 +70,28 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     else if (lossy)
       AOnNote("lossy outputs are not verified");
   }
+  // Part files a killed run left in the folder are no one's any more.
+  for (const std::string& leftover : RemoveLeftoverParts(FSettings.Folder))
+    AOnNote("removed " + leftover + ", left by a conversion that was interrupted");
   FEncoder = &AEncoder;
   AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
     if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FItems.size()) return;
     TBatchItem& item = FItems[static_cast<size_t>(ATaskIndex)];
     {
       std::lock_guard<std::mutex> guard(FLock);
+      if (FFullFolders.count(FolderOf(item.Output))) throw ETaskDeclined();
       item.Started = true;
     }
-    // When earlier files are kept, the output is made now (see
-    // TOutputPlanner::Create); the output path is not changed once queued.
+    // The output's part file is made now (see TOutputPlanner::Create); the
+    // output path is not changed once queued.
     FPlanner.Create(item.Output);
+  };
+  AEncoder.OnTaskEnding = [this](TObject*, const TTerminateInfo& AInfo) {
+    if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return;
+    if (!IsFolderFull(AInfo.WriteError)) return;
+    // Noted before the next task starts, which would write there too.
+    std::lock_guard<std::mutex> guard(FLock);
+    FFullFolders.insert(FolderOf(FItems[static_cast<size_t>(AInfo.TaskIndex)].Output));
   };
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
 }
@@ -112,6 +133,7 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
     output.FileName = claim.Path;
+    output.WriteTo = TOutputPlanner::WritePath(claim.Path);
     if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
       const std::string message = AEncoder.LastErrMsg();
       FPlanner.Remove(claim.Path);
@@ -166,6 +188,7 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
   TOutputOptions output;
   FillOutputRecord(row, FSettings.VolumePercent, true, output);
   output.FileName = claim.Path;
+  output.WriteTo = TOutputPlanner::WritePath(claim.Path);
   if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
     const std::string message = AEncoder.LastErrMsg();
     FPlanner.Remove(claim.Path);
@@ -187,15 +210,29 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   const bool finished = AInfo.Finished && !AInfo.Exception;
   // The item's rows and output are not changed once queued.
   std::string error;
-  if (finished && Verified(FItems[index])) {
-    const TBatchItem& item = FItems[index];
-    if (FSettings.BeforeVerify) FSettings.BeforeVerify(item.Output);
-    const TBatchRow& row = FRows[static_cast<size_t>(item.Rows[0])];
+  const TBatchItem& ended = FItems[index];
+  if (finished && Verified(ended)) {
+    // Checked before it has its name: an output that fails never appears.
+    const std::string written = TOutputPlanner::WritePath(ended.Output);
+    if (FSettings.BeforeVerify) FSettings.BeforeVerify(written);
+    const TBatchRow& row = FRows[static_cast<size_t>(ended.Rows[0])];
     int64_t length = kNoTime;
     if (row.TimeEnd != kNoTime && row.TimeEnd >= 0)
       length = row.TimeEnd - (row.TimeStart != kNoTime ? row.TimeStart : 0);
-    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, item.Output);
+    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, written);
     if (!check.Same) error = "verification failed: " + check.Reason;
+  }
+  if (finished && error.empty()) {
+    try {
+      FPlanner.Publish(ended.Output);
+    } catch (const EPartFile& e) {
+      error = FolderFull(ended, e.Code);
+      if (error.empty()) error = e.what();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  } else if (AInfo.Exception) {
+    error = FolderFull(ended, AInfo.WriteError);
   }
   std::lock_guard<std::mutex> guard(FLock);
   TBatchItem& item = FItems[index];
@@ -204,6 +241,28 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   item.Stopped = !AInfo.Finished && !AInfo.Exception;
   item.Error = error;
   return error;
+}
+
+std::string TBatch::FolderFull(const TBatchItem& AItem, int AError) {
+  if (!IsFolderFull(AError)) return {};
+  const std::string folder = FolderOf(AItem.Output);
+  // The half-written file goes now: it holds space the other conversions
+  // into the folder may need.
+  FPlanner.Remove(AItem.Output);
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FFullFolders.insert(folder);
+    first = FFullFoldersTold.insert(folder).second;
+  }
+  std::string text = AError == EFBIG
+                         ? Format("File too large: no file this large can be written in the output folder %s", folder.c_str())
+                         : AError == EDQUOT
+                               ? Format("Disk quota exceeded in the output folder %s", folder.c_str())
+                               : Format("No space left on device in the output folder %s", folder.c_str());
+  text += "; the unfinished output was removed";
+  if (first) text += ", and the files still waiting to be written there are not converted";
+  return text;
 }
 
 bool TBatch::TaskStarted(int ATask) {
@@ -219,7 +278,10 @@ bool TBatch::Verified(const TBatchItem& AItem) const {
 }
 
 TBatchOutcome TBatch::Finish() {
-  if (FEncoder) FEncoder->OnTaskStarting = nullptr;
+  if (FEncoder) {
+    FEncoder->OnTaskStarting = nullptr;
+    FEncoder->OnTaskEnding = nullptr;
+  }
   FEncoder = nullptr;
   std::lock_guard<std::mutex> guard(FLock);
   TBatchOutcome outcome;

@@ -7,13 +7,17 @@
 // Threads: made, queued and finished on the owner's thread; TaskEnded and
 // TaskStarted may come from any thread (the task manager's delivery
 // threads) and take the batch's lock. Queue sets the encoder's
-// OnTaskStarting until Finish: it notes which tasks started (a task stopped
-// before it started wrote nothing) and, when earlier files are kept,
-// creates each output as its task starts, on the thread that starts it.
+// OnTaskStarting and OnTaskEnding until Finish: it notes which tasks started (a task stopped
+// before it started wrote nothing) and creates each output's part file as
+// its task starts, on the thread that starts it. A task that fails because
+// its folder is full (no space left, or a file too large for it) has its
+// part removed at once, and the tasks not yet started that would write into
+// that folder end unstarted: the failed task's message says so, once.
 #pragma once
 
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,7 +41,8 @@ struct TBatchSettings {
   // Decode each lossless output when its task has ended and compare it with
   // its source; a difference fails the task (and its output goes).
   bool VerifyLossless = false;
-  // Called with the output just before it is verified (tests change it).
+  // Called with the file just before it is verified: the output under its
+  // part file's name (tests change it).
   std::function<void(const std::string&)> BeforeVerify;
 };
 
@@ -103,9 +108,11 @@ public:
   // The queued tasks, by task index.
   const std::vector<TBatchItem>& Items() const { return FItems; }
   // The end of one task (any thread); the run's final event is ignored.
-  // With VerifyLossless, a finished lossless output is checked here (on the
-  // calling thread, outside the batch's lock); returns why a finished task
-  // failed after all, empty when it did not.
+  // A finished output is published under its name here (on the calling
+  // thread, outside the batch's lock), after, with VerifyLossless, a
+  // lossless one was checked; returns why a finished task failed after all
+  // (the check, or a file that took its name meanwhile), empty when it did
+  // not.
   std::string TaskEnded(const TTerminateInfo& AInfo);
   // Whether task ATask has started (any thread): a task that ends without
   // having started was never written.
@@ -122,10 +129,18 @@ private:
   const TBatchSettings FSettings;
   const std::vector<TBatchRow> FRows;
   TOutputPlanner FPlanner;
-  // The encoder whose OnTaskStarting this batch set (until Finish).
+  // The encoder whose OnTaskStarting and OnTaskEnding this batch set (until Finish).
   TCustomEncoder* FEncoder = nullptr;
-  std::mutex FLock;  // guards the start and end fields of FItems
+  // The text of a task that failed because its folder is full (or takes no
+  // file that large), and the folder noted as such; empty for other ends.
+  std::string FolderFull(const TBatchItem& AItem, int AError);
+
+  std::mutex FLock;  // guards the start and end fields of FItems, and FFullFolders
   std::vector<TBatchItem> FItems;
+  // Output folders where a write failed for want of space: the tasks that
+  // would write there next are not started (they cannot succeed).
+  std::set<std::string> FFullFolders;  // FLock
+  std::set<std::string> FFullFoldersTold;  // FLock; those a message named already
 };
 
 }  // namespace quorvel

@@ -68,11 +68,6 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
     const std::string path =
         n == 1 ? plain : (fs::path(FFolder) / Format("%s (%d)%s", ATitle.c_str(), n, AExt.c_str())).string();
     if (Check(path) != TVerdict::Free) continue;
-    if (FEarlier == TEarlierOutputs::Replace) {
-      std::error_code error;
-      const auto changed = fs::last_write_time(path, error);
-      if (!error) FPreexisting[path] = changed;
-    }
     FClaimed.insert(Normal(path));
     return {path, note.empty() ? std::string() : note + ", writing " + path};
   }
@@ -80,29 +75,48 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
 }
 
 void TOutputPlanner::Create(const std::string& APath) {
-  if (FEarlier != TEarlierOutputs::Keep) return;
-  const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(errno)));
-  ::close(fd);
-  std::lock_guard<std::mutex> lock(FCreatedLock);
-  FCreated.insert(APath);
+  if (FEarlier == TEarlierOutputs::Keep) {
+    struct stat st {};
+    if (::lstat(APath.c_str(), &st) == 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(EEXIST)));
+  }
+  auto part = std::make_unique<TPartFile>(APath);
+  part->Create();
+  std::lock_guard<std::mutex> lock(FPartsLock);
+  FParts[APath] = std::move(part);
+}
+
+void TOutputPlanner::Publish(const std::string& APath) {
+  std::unique_ptr<TPartFile> part;
+  {
+    std::lock_guard<std::mutex> lock(FPartsLock);
+    const auto found = FParts.find(APath);
+    if (found == FParts.end()) throw Exception(Format("%s: the conversion made no file", APath.c_str()));
+    part = std::move(found->second);
+    FParts.erase(found);
+  }
+  try {
+    part->Publish(FEarlier == TEarlierOutputs::Replace);
+  } catch (...) {
+    // Kept for Remove, which takes the part away.
+    std::lock_guard<std::mutex> lock(FPartsLock);
+    FParts[APath] = std::move(part);
+    throw;
+  }
 }
 
 bool TOutputPlanner::Remove(const std::string& APath) {
+  std::unique_ptr<TPartFile> part;
+  {
+    std::lock_guard<std::mutex> lock(FPartsLock);
+    const auto found = FParts.find(APath);
+    if (found != FParts.end()) {
+      part = std::move(found->second);
+      FParts.erase(found);
+    }
+  }
+  const bool partGone = !part || part->Discard();
   std::error_code error;
-  if (FEarlier == TEarlierOutputs::Keep) {
-    // Only what this batch made: a file that appeared under the name since
-    // the claim is someone else's.
-    std::lock_guard<std::mutex> lock(FCreatedLock);
-    if (!FCreated.count(APath)) return !fs::exists(fs::symlink_status(APath, error));
-  }
-  if (const auto old = FPreexisting.find(APath); old != FPreexisting.end()) {
-    const auto changed = fs::last_write_time(APath, error);
-    if (!error && changed == old->second) return false;
-  }
-  fs::remove(APath, error);
-  // Gone, also when the conversion took away an output it never wrote to.
-  return !fs::exists(fs::symlink_status(APath, error));
+  return partGone && !fs::exists(fs::symlink_status(APath, error));
 }
 
 }  // namespace quorvel

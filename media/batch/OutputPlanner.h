@@ -3,18 +3,22 @@
 // a file left by an earlier run is kept or replaced as the caller chooses
 // (the command line keeps it unless told to overwrite; the window replaces
 // it). A name that breaks a rule gives way to the first free
-// "NAME (n).EXT", with a note that says why.
+// "NAME (n).EXT", with a note that says why. An output is written under a
+// part file's name and only published under its own once complete
+// (PartFile.h): a file under a planned name is either whole or not ours.
 #pragma once
 
 #include <sys/types.h>
 
-#include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "media/batch/PartFile.h"
 
 namespace quorvel {
 
@@ -41,16 +45,26 @@ public:
   // file is made yet, so a task that never starts leaves nothing behind.
   // Throws Exception when no name can be had.
   TClaimedOutput Claim(const std::string& ATitle, const std::string& AExt);
+  // Where the conversion of a claimed output writes its bytes: its part
+  // file, in the same folder.
+  static std::string WritePath(const std::string& APath) { return PartFileName(APath); }
   // Called as the conversion that writes a claimed output starts (any
-  // thread). When earlier files are kept the file is created empty here,
-  // exclusively, so that another program or another run that took the name
-  // since the claim is never written over: that throws Exception
-  // ("PATH: File exists") and the task fails instead.
+  // thread): its part file is created, exclusively. When earlier files are
+  // kept, a file that another program or another run made under the name
+  // since the claim fails the task here ("PATH: File exists") and is never
+  // written over.
   void Create(const std::string& APath);
-  // Removes a claimed output (a failed, stopped or never-started
-  // conversion); returns whether it is gone. A file that was there before
-  // (replaced) and that the conversion never touched stays: a task stopped
-  // before it started must not cost the old file.
+  // Publishes a finished output under its name (any thread): its part file
+  // is put on the disk and renamed. When earlier files are kept a file that
+  // appeared under the name meanwhile stays and this throws Exception
+  // ("PATH: File exists"); when they are replaced, it is replaced.
+  void Publish(const std::string& APath);
+  // Removes the part file of a claimed output (a failed, stopped or
+  // never-started conversion); returns whether nothing of the batch is left
+  // under its name. A file under the final name is never taken away: the
+  // batch only ever published whole outputs there, and one it did not
+  // publish is someone else's (or an earlier run's, replaced only by a
+  // finished conversion).
   bool Remove(const std::string& APath);
 
   // The file name of APath without folder and last extension.
@@ -66,12 +80,9 @@ private:
   std::set<std::string> FInputs;  // absolute, normalised
   std::set<std::pair<dev_t, ino_t>> FInputFiles;  // the inputs that exist, by identity
   std::set<std::string> FClaimed;    // absolute, normalised
-  // Claimed files that existed already: their time of last change then.
-  std::map<std::string, std::filesystem::file_time_type> FPreexisting;
-  // Kept-policy outputs created by Create: the only ones Remove may take
-  // away under that policy.
-  std::mutex FCreatedLock;
-  std::set<std::string> FCreated;  // FCreatedLock
+  // The part files of the conversions that started, by output path.
+  std::mutex FPartsLock;
+  std::map<std::string, std::unique_ptr<TPartFile>> FParts;  // FPartsLock
 };
 
 }  // namespace quorvel

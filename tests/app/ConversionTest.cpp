@@ -474,10 +474,11 @@ TEST_F(ListWindowTest, ACancelledBatchIsNoSuccessAndDoesNothingAtItsEnd) {
 }
 
 TEST_F(ListWindowTest, AnErrorEndIsHandledWholeBeforeTheRunsEnd) {
-  // Every write to /dev/full fails: the task ends with an error, and the
-  // run's final event follows at once.
+  // The output's part file is there already (another conversion writes
+  // it): the task ends with an error as it starts, and the run's final
+  // event follows at once.
   Add(Tone("a.wav", 2));
-  ASSERT_TRUE(QFile::link("/dev/full", Out("a.mp3")));
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".a.mp3.quorvel-part")));
   TConvForm& form = FForm->Conversion().ConvForm();
   QStringList logWhileReporting;
   size_t openedWhileReporting = 0;
@@ -829,8 +830,9 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
     Add(Tone(QString("b%1.wav").arg(i), 1));
     List().Rows().SetTitle(i, QString("b%1").arg(i));
   }
-  // Every write to /dev/full fails: row 1 ends with an error on its worker.
-  ASSERT_TRUE(QFile::link("/dev/full", Out("b1.mp3")));
+  // Row 1's part file is there already (another conversion writes it): row
+  // 1 ends with an error as it starts.
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".b1.mp3.quorvel-part")));
   FForm->Conversion().ConvertButtonClick();
   // The dialog closes at the error; the others go on behind it.
   QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
@@ -862,7 +864,7 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
   EXPECT_FALSE(FForm->Ui().popConvertAgain->isEnabled());
   Select(1);
   ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
-  QFile::remove(Out("b1.mp3"));
+  QFile::remove(Out(".b1.mp3.quorvel-part"));
   FSink.Log.clear();
   FForm->Ui().popConvertAgain->trigger();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
@@ -952,8 +954,9 @@ TEST_F(ListWindowTest, RowsFromTheOpenDialogEachGetTheirOwnStatusAndConvertAgain
   for (int i = 0; i < kRows; ++i) files << Tone(QString("f%1.wav").arg(i), 1.0 + 0.5 * i);
   AddThroughTheOpenDialog(files);
   ASSERT_EQ(List().RowCount(), kRows);
-  // Every write to /dev/full fails: row 1 ends with an error on its worker.
-  ASSERT_TRUE(QFile::link("/dev/full", Out("f1.mp3")));
+  // Row 1's part file is there already (another conversion writes it): row
+  // 1 ends with an error as it starts.
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".f1.mp3.quorvel-part")));
   FForm->Ui().btnConvert->click();
   QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
   ASSERT_EQ(FSink.Reports.size(), 1u);
@@ -978,7 +981,7 @@ TEST_F(ListWindowTest, RowsFromTheOpenDialogEachGetTheirOwnStatusAndConvertAgain
 
   std::map<int, QByteArray> kept;
   for (int i : {0, 2, 3}) kept[i] = Bytes(Out(QString("f%1.mp3").arg(i)));
-  QFile::remove(Out("f1.mp3"));
+  QFile::remove(Out(".f1.mp3.quorvel-part"));
   FSink.Log.clear();
   Select(1);
   ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
@@ -1075,7 +1078,7 @@ TEST_F(ListWindowTest, WhileRowsStillRunAfterAnErrorConvertIsRefusedAndClosingLe
   ASSERT_EQ(List().RowCount(), 3);
   List().Rows().SetTitle(1, "long1");
   List().Rows().SetTitle(2, "long2");
-  ASSERT_TRUE(QFile::link("/dev/full", Out("bad.mp3")));
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".bad.mp3.quorvel-part")));
   // The other rows are held while the user reads the error, so that they
   // still run afterwards however fast this machine converts.
   FSink.WhileReporting = [&] { FForm->FFEncoder().Pause(); };
@@ -1102,7 +1105,8 @@ TEST_F(ListWindowTest, WhileRowsStillRunAfterAnErrorConvertIsRefusedAndClosingLe
   ASSERT_FALSE(FSink.Log.isEmpty());
   EXPECT_TRUE(FSink.Log.last().startsWith("[t]-> Conversion stopped as the window closed: ")) << FSink.Log.last().toStdString();
   // Only the link this test made is left.
-  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files | QDir::System | QDir::Hidden), QStringList{"bad.mp3"});
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files | QDir::System | QDir::Hidden),
+            QStringList{".bad.mp3.quorvel-part"});
   for (int i = 1; i < 3; ++i) EXPECT_EQ(Cell(i, 4), "stopped") << i;
 }
 

@@ -28,6 +28,10 @@ struct TTerminateInfo;
 struct TBatchSettings {
   std::string Folder;
   TEarlierOutputs EarlierOutputs = TEarlierOutputs::Keep;
+  // The outputs' names beneath Folder (see NamePattern.h); empty: each
+  // output is named by its row's Title as it stands, in Folder itself.
+  std::string NamePattern;
+  bool PosixNames = false;  // names need not suit other systems' file systems
   bool Merge = false;
   int VolumePercent = 100;
   int JoinedFormatRow = 0;  // the row whose format the joined file takes
@@ -72,8 +76,15 @@ struct TBatchItem {
   std::string Error;     // why the batch failed a task its run finished (verification)
 };
 
+// A row not converted because its earlier output is newer (SkipNewer).
+struct TSkippedRow {
+  int Row = -1;
+  std::string Output;
+};
+
 struct TBatchOutcome {
   int Done = 0;
+  int Skipped = 0;  // rows whose earlier output stood for them (not tasks)
   int Failed = 0;   // tasks that ended with an error
   int Stopped = 0;  // tasks stopped, or never started
   int NotStarted = 0;  // of Stopped, those that never started: they wrote nothing
@@ -98,7 +109,19 @@ public:
   // empty.
   using TFailureHandler = std::function<bool(const TQueueFailure&)>;
   using TNoteHandler = std::function<void(const std::string&)>;
-  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  // AOnSkip hears each row that is not converted because its output is
+  // newer (SkipNewer); such a row makes no task.
+  using TSkipHandler = std::function<void(const TSkippedRow&)>;
+  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+             const TSkipHandler& AOnSkip = {});
+
+  // The output name (beneath the folder, without extension) a row gets
+  // before the rules that keep outputs apart: the pattern's, or its Title.
+  std::string OutputTitle(const TBatchRow& ARow) const;
+  // How many rows' plain output names stand in the folder already (before
+  // queueing: what the window asks about). A joined file is one name.
+  int ExistingOutputs() const;
+  const std::vector<TSkippedRow>& Skipped() const { return FSkipped; }
 
   // The queued tasks, by task index.
   const std::vector<TBatchItem>& Items() const { return FItems; }
@@ -115,7 +138,8 @@ public:
   TBatchOutcome Finish();
 
 private:
-  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                 const TSkipHandler& AOnSkip);
   bool Verified(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
 
@@ -126,6 +150,7 @@ private:
   TCustomEncoder* FEncoder = nullptr;
   std::mutex FLock;  // guards the start and end fields of FItems
   std::vector<TBatchItem> FItems;
+  std::vector<TSkippedRow> FSkipped;  // the owner's thread
 };
 
 }  // namespace quorvel

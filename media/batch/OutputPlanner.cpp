@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -50,13 +51,48 @@ TOutputPlanner::TVerdict TOutputPlanner::Check(const std::string& APath) const {
   if (IsInput(APath)) return TVerdict::IsInput;
   if (FClaimed.count(Normal(APath))) return TVerdict::Taken;
   std::error_code error;
-  if (fs::symlink_status(APath, error).type() != fs::file_type::not_found &&
-      FEarlier == TEarlierOutputs::Keep) return TVerdict::Exists;
+  const fs::file_type type = fs::symlink_status(APath, error).type();
+  if (type != fs::file_type::not_found && FEarlier == TEarlierOutputs::Keep) return TVerdict::Exists;
+  // Only a file can be replaced: a folder (or anything else) in the way is
+  // never taken away.
+  if (type != fs::file_type::not_found && type != fs::file_type::regular && type != fs::file_type::symlink)
+    return TVerdict::Exists;
   return TVerdict::Free;
 }
 
-TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::string& AExt) {
+namespace {
+
+// Whether AOutput was written at or after ASource's last change (to the
+// nanosecond the file system keeps).
+bool NewerThanSource(const std::string& AOutput, const std::string& ASource) {
+  struct stat out {}, in {};
+  if (ASource.empty() || ::stat(AOutput.c_str(), &out) != 0 || !S_ISREG(out.st_mode) ||
+      ::stat(ASource.c_str(), &in) != 0)
+    return false;
+  if (out.st_mtim.tv_sec != in.st_mtim.tv_sec) return out.st_mtim.tv_sec > in.st_mtim.tv_sec;
+  return out.st_mtim.tv_nsec >= in.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+bool TOutputPlanner::PlainExists(const std::string& ATitle, const std::string& AExt) const {
   const std::string plain = (fs::path(FFolder) / (ATitle + AExt)).string();
+  std::error_code error;
+  return !IsInput(plain) && fs::symlink_status(plain, error).type() != fs::file_type::not_found;
+}
+
+void TOutputPlanner::Unclaim(const std::string& APath) {
+  FClaimed.erase(Normal(APath));
+  FPreexisting.erase(APath);
+}
+
+TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::string& AExt, const std::string& ASource) {
+  const std::string plain = (fs::path(FFolder) / (ATitle + AExt)).string();
+  if (FEarlier == TEarlierOutputs::SkipNewer && !IsInput(plain) && !FClaimed.count(Normal(plain)) &&
+      NewerThanSource(plain, ASource)) {
+    FClaimed.insert(Normal(plain));
+    return {plain, plain + " is newer than its source", true};
+  }
   std::string note;
   switch (Check(plain)) {
     case TVerdict::Free: break;
@@ -68,18 +104,35 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
     const std::string path =
         n == 1 ? plain : (fs::path(FFolder) / Format("%s (%d)%s", ATitle.c_str(), n, AExt.c_str())).string();
     if (Check(path) != TVerdict::Free) continue;
-    if (FEarlier == TEarlierOutputs::Replace) {
+    if (FEarlier != TEarlierOutputs::Keep) {
       std::error_code error;
       const auto changed = fs::last_write_time(path, error);
       if (!error) FPreexisting[path] = changed;
     }
     FClaimed.insert(Normal(path));
-    return {path, note.empty() ? std::string() : note + ", writing " + path};
+    return {path, note.empty() ? std::string() : note + ", writing " + path, false};
   }
   throw Exception(Format("%s: no free name", plain.c_str()));
 }
 
 void TOutputPlanner::Create(const std::string& APath) {
+  // The folders a name holds, made one by one so that those this batch made
+  // are known (and only those go again when the output is removed).
+  const fs::path parent = fs::path(APath).parent_path();
+  if (!parent.empty()) {
+    std::vector<fs::path> missing;
+    std::error_code error;
+    for (fs::path p = parent; !p.empty() && !fs::exists(fs::symlink_status(p, error)); p = p.parent_path()) {
+      missing.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
+        throw Exception(Format("%s: %s", it->c_str(), std::strerror(errno)));
+      std::lock_guard<std::mutex> lock(FCreatedLock);
+      FMadeFolders.push_back(it->string());
+    }
+  }
   if (FEarlier != TEarlierOutputs::Keep) return;
   const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(errno)));
@@ -102,7 +155,17 @@ bool TOutputPlanner::Remove(const std::string& APath) {
   }
   fs::remove(APath, error);
   // Gone, also when the conversion took away an output it never wrote to.
-  return !fs::exists(fs::symlink_status(APath, error));
+  const bool gone = !fs::exists(fs::symlink_status(APath, error));
+  if (gone) {
+    // The folders made for it that hold nothing now (rmdir refuses the others).
+    std::lock_guard<std::mutex> lock(FCreatedLock);
+    for (fs::path p = fs::path(APath).parent_path(); !p.empty(); p = p.parent_path()) {
+      const auto made = std::find(FMadeFolders.begin(), FMadeFolders.end(), p.string());
+      if (made == FMadeFolders.end() || ::rmdir(p.c_str()) != 0) break;
+      FMadeFolders.erase(made);
+    }
+  }
+  return gone;
 }
 
 }  // namespace quorvel

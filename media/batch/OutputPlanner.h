@@ -1,9 +1,12 @@
 // Output names of a batch and the rules that keep a batch from destroying
 // data: an input is never written over and no two outputs share one path;
-// a file left by an earlier run is kept or replaced as the caller chooses
-// (the command line keeps it unless told to overwrite; the window replaces
-// it). A name that breaks a rule gives way to the first free
-// "NAME (n).EXT", with a note that says why.
+// a file left by an earlier run is kept, replaced, or left alone when it is
+// newer than its source (a mirror: the source is not converted again), as
+// the caller chooses (the command line keeps it unless told otherwise; the
+// window asks). A name that breaks a rule gives way to the first free
+// "NAME (n).EXT", with a note that says why. A name may hold folders
+// ("Artist/Album/01 Title"): they are made beneath the output folder when
+// the output is created, and those left empty by a removed output go again.
 #pragma once
 
 #include <sys/types.h>
@@ -19,11 +22,16 @@
 namespace quorvel {
 
 // What happens to a file that is in the way but belongs to no batch.
-enum class TEarlierOutputs { Keep, Replace };
+// SkipNewer: an output newer than its source stands for it (nothing is
+// converted); an older one is replaced.
+enum class TEarlierOutputs { Keep, Replace, SkipNewer };
 
 struct TClaimedOutput {
   std::string Path;
   std::string Note;  // why Path is not the plain name; empty when it is
+  // SkipNewer: Path is an earlier output newer than the source; it is
+  // reserved (no other source takes it) but must not be written.
+  bool Skip = false;
 };
 
 // Owner: the thread that plans the batch (planning happens before the run
@@ -37,12 +45,21 @@ public:
   TOutputPlanner(const TOutputPlanner&) = delete;
   TOutputPlanner& operator=(const TOutputPlanner&) = delete;
 
-  // The output for ATitle + AExt in the folder, reserved in this batch; no
-  // file is made yet, so a task that never starts leaves nothing behind.
-  // Throws Exception when no name can be had.
-  TClaimedOutput Claim(const std::string& ATitle, const std::string& AExt);
+  // The output for ATitle + AExt in the folder (ATitle may hold folders,
+  // "/"-separated, never "." or ".."), reserved in this batch; no file or
+  // folder is made yet, so a task that never starts leaves nothing behind.
+  // ASource: the input the output is made from (SkipNewer compares their
+  // times). Throws Exception when no name can be had.
+  TClaimedOutput Claim(const std::string& ATitle, const std::string& AExt, const std::string& ASource = {});
+  // Gives a claim back (its row was not queued after all): the name is free
+  // for the rows after it, as it was before the claim.
+  void Unclaim(const std::string& APath);
+  // Whether the plain name ATitle + AExt stands in the folder already (a
+  // file of an earlier run, or the user's own): what the window asks about.
+  bool PlainExists(const std::string& ATitle, const std::string& AExt) const;
   // Called as the conversion that writes a claimed output starts (any
-  // thread). When earlier files are kept the file is created empty here,
+  // thread). The output's folders are made here. When earlier files are
+  // kept the file is created empty here,
   // exclusively, so that another program or another run that took the name
   // since the claim is never written over: that throws Exception
   // ("PATH: File exists") and the task fails instead.
@@ -72,6 +89,8 @@ private:
   // away under that policy.
   std::mutex FCreatedLock;
   std::set<std::string> FCreated;  // FCreatedLock
+  // The folders Create made, deepest last: Remove takes those it left empty.
+  std::vector<std::string> FMadeFolders;  // FCreatedLock
 };
 
 }  // namespace quorvel

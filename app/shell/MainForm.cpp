@@ -163,6 +163,13 @@ void TMainForm::AddButtonClick() {
   AddChosenFiles(files);
 }
 
+void TMainForm::AddFolderClick() {
+  const QString folder = QFileDialog::getExistingDirectory(this, tr("Add folder"), FOpenDialogFolder,
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (folder.isEmpty()) return;
+  AddChosenFiles({folder});
+}
+
 void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   const QStringList& files = AFiles;
   if (files.isEmpty()) return;
@@ -440,6 +447,8 @@ void TMainForm::ReadStoredSettings() {
   if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
     FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
   if (s.SimultaneousConversions) FSimultaneous->SetValue(*s.SimultaneousConversions);
+  if (s.ExistingOutputs)
+    FConversion->ExistingOutputs().SetStored(TExistingOutputsQuestion::FromText(*s.ExistingOutputs));
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -502,6 +511,8 @@ void TMainForm::ConnectCommands() {
   };
   const TCommand commands[] = {
       {FUi.actAddFiles, &TMainForm::AddButtonClick},      {FUi.popAddFiles, &TMainForm::AddButtonClick},
+      {FUi.actAddFolder, &TMainForm::AddFolderClick},     {FUi.popAddFolder, &TMainForm::AddFolderClick},
+      {FUi.addMenuFiles, &TMainForm::AddButtonClick},     {FUi.addMenuFolder, &TMainForm::AddFolderClick},
       {FUi.btnAdd, &TMainForm::AddButtonClick},           {FUi.btnOpenForGs, &TMainForm::AddButtonClick},
       {FUi.actRemove, &TMainForm::Remove1Click},          {FUi.popRemove, &TMainForm::Remove1Click},
       {FUi.actClearAll, &TMainForm::ClearAll1Click},      {FUi.popClearAll, &TMainForm::ClearAll1Click},
@@ -628,6 +639,8 @@ void TMainForm::SaveSettings() {
   if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))
     v.LastEdited = &profiles[static_cast<size_t>(v.LastEditedProfile)];
   v.SimultaneousConversions = FSimultaneous->Value();
+  if (const auto existing = FConversion->ExistingOutputs().Stored())
+    v.ExistingOutputs = TExistingOutputsQuestion::Text(*existing);
   bool written = false;
   try {
     written = WriteSettings(*OpenSettings(), v);

@@ -87,10 +87,10 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     {
       std::lock_guard<std::mutex> guard(FLock);
       item.Started = true;
+      item.StartedAt = std::chrono::steady_clock::now();
     }
-    // The output's folders, and when earlier files are kept the output
-    // itself, are made now (see TOutputPlanner::Create); the output path is
-    // not changed once queued.
+    // When earlier files are kept, the output is made now (see
+    // TOutputPlanner::Create); the output path is not changed once queued.
     FPlanner.Create(item.Output);
   };
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote)
@@ -145,9 +145,16 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
     output.FileName = claim.Path;
-    if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
-      const std::string message = AEncoder.LastErrMsg();
+    std::string folderError;
+    try {
+      FPlanner.MakeFolders(claim.Path);
+    } catch (const std::exception& e) {
+      folderError = e.what();
+    }
+    if (!folderError.empty() || !AEncoder.SetOutputFile(task, claim.Path, &output)) {
+      const std::string message = folderError.empty() ? AEncoder.LastErrMsg() : folderError;
       FPlanner.Remove(claim.Path);
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::SetOutput, message, claim.Path)) return false;
       continue;
@@ -243,6 +250,12 @@ bool TBatch::TaskStarted(int ATask) {
   if (ATask < 0 || static_cast<size_t>(ATask) >= FItems.size()) return false;
   std::lock_guard<std::mutex> guard(FLock);
   return FItems[static_cast<size_t>(ATask)].Started;
+}
+
+std::chrono::steady_clock::time_point TBatch::StartedAt(int ATask) {
+  if (ATask < 0 || static_cast<size_t>(ATask) >= FItems.size()) return {};
+  std::lock_guard<std::mutex> guard(FLock);
+  return FItems[static_cast<size_t>(ATask)].StartedAt;
 }
 
 bool TBatch::Verified(const TBatchItem& AItem) const {

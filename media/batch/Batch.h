@@ -12,6 +12,7 @@
 // creates each output as its task starts, on the thread that starts it.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -71,6 +72,7 @@ struct TBatchItem {
   // the run has ended.
   bool Ended = false;
   bool Started = false;  // the task manager began it (set as it starts, under the lock)
+  std::chrono::steady_clock::time_point StartedAt;  // when it began (under the lock)
   bool Ok = false;
   bool Stopped = false;  // ended unfinished without an error
   std::string Error;     // why the batch failed a task its run finished (verification)
@@ -133,6 +135,8 @@ public:
   // Whether task ATask has started (any thread): a task that ends without
   // having started was never written.
   bool TaskStarted(int ATask);
+  // When task ATask started (any thread); the clock's zero when it did not.
+  std::chrono::steady_clock::time_point StartedAt(int ATask);
   // After the run, or instead of it: counts the ends and removes every
   // output whose task did not finish. Call once no task runs.
   TBatchOutcome Finish();

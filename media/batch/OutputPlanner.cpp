@@ -84,6 +84,7 @@ bool TOutputPlanner::PlainExists(const std::string& ATitle, const std::string& A
 void TOutputPlanner::Unclaim(const std::string& APath) {
   FClaimed.erase(Normal(APath));
   FPreexisting.erase(APath);
+  RemoveMadeFolders(APath);
 }
 
 TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::string& AExt, const std::string& ASource) {
@@ -115,24 +116,36 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
   throw Exception(Format("%s: no free name", plain.c_str()));
 }
 
-void TOutputPlanner::Create(const std::string& APath) {
-  // The folders a name holds, made one by one so that those this batch made
-  // are known (and only those go again when the output is removed).
+void TOutputPlanner::MakeFolders(const std::string& APath) {
+  // Made one by one so that those this batch made are known (and only those
+  // go again when the output is removed).
   const fs::path parent = fs::path(APath).parent_path();
-  if (!parent.empty()) {
-    std::vector<fs::path> missing;
-    std::error_code error;
-    for (fs::path p = parent; !p.empty() && !fs::exists(fs::symlink_status(p, error)); p = p.parent_path()) {
-      missing.push_back(p);
-      if (p == p.parent_path()) break;
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
-        throw Exception(Format("%s: %s", it->c_str(), std::strerror(errno)));
-      std::lock_guard<std::mutex> lock(FCreatedLock);
-      FMadeFolders.push_back(it->string());
-    }
+  if (parent.empty()) return;
+  std::vector<fs::path> missing;
+  std::error_code error;
+  for (fs::path p = parent; !p.empty() && !fs::exists(fs::symlink_status(p, error)); p = p.parent_path()) {
+    missing.push_back(p);
+    if (p == p.parent_path()) break;
   }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
+      throw Exception(Format("%s: %s", it->c_str(), std::strerror(errno)));
+    std::lock_guard<std::mutex> lock(FCreatedLock);
+    FMadeFolders.push_back(it->string());
+  }
+}
+
+void TOutputPlanner::RemoveMadeFolders(const std::string& APath) {
+  // The folders made for it that hold nothing now (rmdir refuses the others).
+  std::lock_guard<std::mutex> lock(FCreatedLock);
+  for (fs::path p = fs::path(APath).parent_path(); !p.empty(); p = p.parent_path()) {
+    const auto made = std::find(FMadeFolders.begin(), FMadeFolders.end(), p.string());
+    if (made == FMadeFolders.end() || ::rmdir(p.c_str()) != 0) break;
+    FMadeFolders.erase(made);
+  }
+}
+
+void TOutputPlanner::Create(const std::string& APath) {
   if (FEarlier != TEarlierOutputs::Keep) return;
   const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(errno)));
@@ -156,15 +169,7 @@ bool TOutputPlanner::Remove(const std::string& APath) {
   fs::remove(APath, error);
   // Gone, also when the conversion took away an output it never wrote to.
   const bool gone = !fs::exists(fs::symlink_status(APath, error));
-  if (gone) {
-    // The folders made for it that hold nothing now (rmdir refuses the others).
-    std::lock_guard<std::mutex> lock(FCreatedLock);
-    for (fs::path p = fs::path(APath).parent_path(); !p.empty(); p = p.parent_path()) {
-      const auto made = std::find(FMadeFolders.begin(), FMadeFolders.end(), p.string());
-      if (made == FMadeFolders.end() || ::rmdir(p.c_str()) != 0) break;
-      FMadeFolders.erase(made);
-    }
-  }
+  if (gone) RemoveMadeFolders(APath);
   return gone;
 }
 

@@ -6,7 +6,7 @@
 // window asks). A name that breaks a rule gives way to the first free
 // "NAME (n).EXT", with a note that says why. A name may hold folders
 // ("Artist/Album/01 Title"): they are made beneath the output folder when
-// the output is created, and those left empty by a removed output go again.
+// the output is queued, and those left empty by a removed output go again.
 #pragma once
 
 #include <sys/types.h>
@@ -52,14 +52,18 @@ public:
   // times). Throws Exception when no name can be had.
   TClaimedOutput Claim(const std::string& ATitle, const std::string& AExt, const std::string& ASource = {});
   // Gives a claim back (its row was not queued after all): the name is free
-  // for the rows after it, as it was before the claim.
+  // for the rows after it, as it was before the claim, and the folders made
+  // for it go again.
   void Unclaim(const std::string& APath);
+  // Makes the folders a claimed name holds (the task manager checks an
+  // output's folder when it is queued). Remove and Unclaim take away those
+  // it made that are left empty. Throws Exception when one cannot be made.
+  void MakeFolders(const std::string& APath);
   // Whether the plain name ATitle + AExt stands in the folder already (a
   // file of an earlier run, or the user's own): what the window asks about.
   bool PlainExists(const std::string& ATitle, const std::string& AExt) const;
   // Called as the conversion that writes a claimed output starts (any
-  // thread). The output's folders are made here. When earlier files are
-  // kept the file is created empty here,
+  // thread). When earlier files are kept the file is created empty here,
   // exclusively, so that another program or another run that took the name
   // since the claim is never written over: that throws Exception
   // ("PATH: File exists") and the task fails instead.
@@ -76,6 +80,7 @@ public:
 private:
   enum class TVerdict { Free, Exists, IsInput, Taken };
   TVerdict Check(const std::string& APath) const;
+  void RemoveMadeFolders(const std::string& APath);
   bool IsInput(const std::string& APath) const;
 
   std::string FFolder;

@@ -603,6 +603,8 @@ TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
   List().Rows().SetTitle(1, "dup");
   List().Rows().SetTitle(2, "dup");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Row(i).ProfileInd, kWav);
+  // The earlier run's file is replaced only because the user says so.
+  test::ClickOnNextModal("btnReplace");
   FForm->Conversion().ConvertButtonClick();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
   QFile src(inOut);

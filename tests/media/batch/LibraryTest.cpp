@@ -225,11 +225,11 @@ TEST(Library, TheMirrorPolicySkipsNewerOutputsAndReplacesOlderOnes) {
   const TClaimedOutput b = planner.Claim("A/b", ".mp3", dir + "/b.wav");
   EXPECT_FALSE(b.Skip);
   EXPECT_EQ(b.Path, out + "/A/b.mp3");
-  // A name in folders that do not exist: made as the conversion starts,
-  // and taken away with the output when it does not finish.
+  // A name in folders that do not exist: made as it is queued, and taken
+  // away with the output when it does not finish.
   const TClaimedOutput deep = planner.Claim("X/Y/c", ".mp3", dir + "/c.wav");
   EXPECT_FALSE(fs::exists(out + "/X"));
-  planner.Create(deep.Path);
+  planner.MakeFolders(deep.Path);
   EXPECT_TRUE(fs::is_directory(out + "/X/Y"));
   std::ofstream(deep.Path) << "half";
   EXPECT_TRUE(planner.Remove(deep.Path));

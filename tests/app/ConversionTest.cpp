@@ -317,17 +317,31 @@ TEST_F(ListWindowTest, RenameRemoveAndReorder) {
   EXPECT_TRUE(FForm->Ui().btnConvert->isEnabled());
 }
 
-TEST_F(ListWindowTest, DroppedFoldersAreRefusedInOneMessage) {
+// A dropped folder brings every file beneath it (hidden ones left out), in
+// its place among the other dropped files; what is not media is refused in
+// the one message.
+TEST_F(ListWindowTest, DroppedFoldersAreWalkedInPlace) {
   const QString tone = Tone("a.wav", 0.3);
-  QDir().mkpath(FDir + "/folder1");
+  QDir().mkpath(FDir + "/folder1/sub 2");
+  QDir().mkpath(FDir + "/folder1/sub 10");
   QDir().mkpath(FDir + "/folder2");
+  ASSERT_TRUE(QFile::copy(tone, FDir + "/folder1/sub 10/c.wav"));
+  ASSERT_TRUE(QFile::copy(tone, FDir + "/folder1/sub 2/b.wav"));
+  ASSERT_TRUE(QFile::copy(tone, FDir + "/folder1/.hidden.wav"));
+  QFile notes(FDir + "/folder1/notes.txt");
+  ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+  notes.write("liner notes");
+  notes.close();
   TMessageCatcher messages;
   FForm->DropFiles({FDir + "/folder1", tone, FDir + "/folder2", tone});
-  EXPECT_EQ(List().RowCount(), 2);
-  ASSERT_EQ(messages.Texts.size(), 1);
-  EXPECT_TRUE(messages.Texts[0].startsWith("2 files are not valid media files")) << messages.Texts[0].toStdString();
-  EXPECT_TRUE(messages.Texts[0].contains("\nfolder1\nfolder2"));
-  EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
+  ASSERT_EQ(List().RowCount(), 4);
+  EXPECT_EQ(Row(0).Source, FDir + "/folder1/sub 2/b.wav");
+  EXPECT_EQ(Row(1).Source, FDir + "/folder1/sub 10/c.wav");
+  EXPECT_EQ(Row(0).Root, FDir + "/folder1");
+  EXPECT_EQ(Row(2).Source, tone);
+  EXPECT_EQ(Row(2).Root, QString());
+  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"notes.txt"})});
+  EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 1);
   EXPECT_EQ(List().SelectedIndex(), 0);
 }
 
@@ -344,7 +358,7 @@ TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
   QStringList files, expected;
   for (int i = 0; i < 300; ++i) {
     if (i == 100) files << bad;
-    if (i == 250) files << FDir;
+    if (i == 250) files << FDir + "/gone.wav";
     const QString copy = FDir + QString("/n%1.wav").arg(299 - i, 3, 10, QChar('0'));  // not in name order
     ASSERT_TRUE(QFile::copy(tone, copy));
     files << copy;
@@ -363,7 +377,7 @@ TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
     ASSERT_EQ(Row(i).SourceAudio.Channels, 1) << i;
     ASSERT_EQ(Row(i).SourceAudio.Bits, 16) << i;
   }
-  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", QFileInfo(FDir).fileName()})});
+  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", "gone.wav"})});
   EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
   EXPECT_EQ(FSink.Log.filter("-> Added file ").size(), 300);
   EXPECT_EQ(TFileAdder::RefusalText({"x.mp3"}), "File x.mp3 is not a valid media file or its format is not supported.");

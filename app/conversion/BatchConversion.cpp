@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "app/conversion/ConvForm.h"
+#include "app/conversion/OutputNamesField.h"
 #include "app/shell/Desktop.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/shell/PowerService.h"
@@ -232,6 +233,10 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
   encoder.ClearTasks();
   TBatchSettings settings;
   settings.Folder = FOutputFolderInUse.toStdString();
+  // Outputs in folders beneath it when the pattern makes them; the
+  // planner's rules (never an input, never two outputs on one path) hold
+  // for those names as for plain ones.
+  if (FNames) settings.NamePattern = FNames->Pattern().toStdString();
   settings.Merge = AMerge;
   settings.VolumePercent = FVolume.value();
   settings.VerifyLossless = FVerify && FVerify->isChecked();

@@ -41,6 +41,7 @@ namespace quorvel {
 
 class TConvForm;
 class TFFEncoder;
+class TOutputNamesField;
 class TPowerService;
 class TProfilePanel;
 class TReportSink;
@@ -63,6 +64,9 @@ public:
   void BindDialog(TConvForm* AConvForm) { FConvForm = AConvForm; }
   // The "Verify lossless outputs" box read when a run starts.
   void BindVerifyBox(QCheckBox* ABox) { FVerify = ABox; }
+  // The "File names" field whose pattern names the outputs, read when a run
+  // starts.
+  void BindNameField(TOutputNamesField* AField) { FNames = AField; }
   TConvForm& ConvForm();
   const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
   // A batch has been started and its end not handled yet.
@@ -125,6 +129,7 @@ private:
   QLineEdit& FDestinationFolder;
   QCheckBox& FMerge;
   QCheckBox* FVerify = nullptr;  // "Verify lossless outputs", when the window has it
+  TOutputNamesField* FNames = nullptr;  // "File names", when the window has it
   QSpinBox& FVolume;
   TReportSink& FReport;
   const TAppServices& FServices;

@@ -28,6 +28,7 @@
 #include "app/preview/PlayerLibraries.h"
 #include "app/preview/PreviewPanel.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/conversion/OutputNamesField.h"
 #include "app/shell/CommandGate.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
@@ -303,6 +304,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
                                                    *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
   FConversion->BindVerifyBox(FUi.chVerify);
+  FConversion->BindNameField(FUi.fldNames);
   FPlayerLibraries = std::make_unique<TPlayerLibraries>(
       FServices.ProgramFolder, [this] { return FTempFolder; }, FReport);
   FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime},
@@ -449,6 +451,7 @@ void TMainForm::ReadStoredSettings() {
   if (s.SimultaneousConversions) FSimultaneous->SetValue(*s.SimultaneousConversions);
   if (s.ExistingOutputs)
     FConversion->ExistingOutputs().SetStored(TExistingOutputsQuestion::FromText(*s.ExistingOutputs));
+  if (s.NamePattern) FUi.fldNames->SetPattern(*s.NamePattern);
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -641,6 +644,7 @@ void TMainForm::SaveSettings() {
   v.SimultaneousConversions = FSimultaneous->Value();
   if (const auto existing = FConversion->ExistingOutputs().Stored())
     v.ExistingOutputs = TExistingOutputsQuestion::Text(*existing);
+  v.NamePattern = FUi.fldNames->Pattern();
   bool written = false;
   try {
     written = WriteSettings(*OpenSettings(), v);

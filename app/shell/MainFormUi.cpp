@@ -18,6 +18,7 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include "app/conversion/OutputNamesField.h"
 #include "app/conversion/ProfilePanel.h"
 #include "app/sources/SourceList.h"
 #include "app/shell/Widgets.h"
@@ -254,6 +255,11 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   out->addWidget(edDestinationFolder, 1, 0);
   out->addWidget(btnBrowse, 1, 1);
   out->addWidget(btnFindTarget, 1, 2);
+  // How the outputs are named beneath the folder (its own class: presets,
+  // the live example).
+  fldNames = new TOutputNamesField(central);
+  fldNames->Bind(AList, P.Profiles());
+  out->addWidget(fldNames, 2, 0, 1, 3);
   bottom->addLayout(out, 1);
   btnConvert = ImageButton("btnConvert", QObject::tr("Convert all"), central);
   bottom->addWidget(btnConvert, 0, Qt::AlignBottom);

@@ -19,6 +19,7 @@ class QWidget;
 namespace quorvel {
 
 class TImageButton;
+class TOutputNamesField;
 class TProfilePanel;
 class TSourceList;
 
@@ -97,6 +98,7 @@ struct TMainFormUi {
   QSpinBox* edVolume = nullptr;
   QLineEdit* edDestinationFolder = nullptr;
   QPushButton* btnBrowse = nullptr;
+  TOutputNamesField* fldNames = nullptr;  // "File names" under the output folder
   QPushButton* btnFindTarget = nullptr;
 };
 

@@ -29,6 +29,9 @@ struct TStoredSettings {
   // What to do with outputs that exist already ("replace", "rename",
   // "skip"); absent: ask.
   std::optional<QString> ExistingOutputs;
+  // The "File names" pattern of the outputs ("" or absent: named after
+  // their rows in the output folder itself).
+  std::optional<QString> NamePattern;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -42,6 +45,7 @@ struct TSettingsToWrite {
   bool VerifyLossless = false;
   std::optional<int> SimultaneousConversions;
   std::optional<QString> ExistingOutputs;  // none: ask (the entry goes)
+  QString NamePattern;
 };
 
 // Writes and flushes; false when the store could not be written.

@@ -51,14 +51,17 @@ TBatch::TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows)
 
 bool TBatch::TooManyToJoin() const { return FSettings.Merge && FRows.size() > static_cast<size_t>(kMaxMergedFiles); }
 
-std::string TBatch::OutputTitle(const TBatchRow& ARow) const {
-  if (FSettings.NamePattern.empty()) return ARow.Title;
+std::string PatternOutputTitle(const std::string& APattern, bool APosixNames, const TBatchRow& ARow) {
   TNameFields fields = PathFields(ARow.Source, ARow.Root);
   // The row's own title is its name: a row the user renamed keeps it.
   if (!ARow.Title.empty()) fields.Name = ARow.Title;
-  if (PatternUsesTags(FSettings.NamePattern))
-    fields.Tags = ARow.TagsKnown ? ARow.Tags : ReadSourceTags(ARow.Source);
-  return ExpandNamePattern(FSettings.NamePattern, fields, FSettings.PosixNames);
+  if (PatternUsesTags(APattern)) fields.Tags = ARow.TagsKnown ? ARow.Tags : ReadSourceTags(ARow.Source);
+  return ExpandNamePattern(APattern, fields, APosixNames);
+}
+
+std::string TBatch::OutputTitle(const TBatchRow& ARow) const {
+  if (FSettings.NamePattern.empty()) return ARow.Title;
+  return PatternOutputTitle(FSettings.NamePattern, FSettings.PosixNames, ARow);
 }
 
 int TBatch::ExistingOutputs() const {

@@ -46,6 +46,13 @@ struct TBatchSettings {
   std::function<void(const std::string&)> BeforeVerify;
 };
 
+// The output name (beneath the folder, without extension) APattern gives
+// ARow (see NamePattern.h): the row's own title is its {name}, so a row the
+// user renamed keeps it; tags are read from the source when the row does
+// not carry them. The window's example of a pattern uses it too, so what it
+// shows is what the batch writes.
+std::string PatternOutputTitle(const std::string& APattern, bool APosixNames, const TBatchRow& ARow);
+
 // What could not be queued, and where it went wrong.
 enum class TQueueStep {
   AddTask,      // the row's input could not be opened as a task, or its trim

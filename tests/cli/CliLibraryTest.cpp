@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CliTestSupport.h"
+#include "support/DecodeBack.h"
 #include "support/LibraryTree.h"
 
 namespace quorvel::test {
@@ -100,6 +101,38 @@ TEST(CliLibrary, ShardsOfAListAreDisjointAndTogetherTheWholeList) {
   }
   EXPECT_EQ(seen.size(), tree.Tracks().size());
   for (const TLibraryTrack& t : tree.Tracks()) EXPECT_EQ(seen.count(t.Path), 1u) << t.Path;
+}
+
+// The README's GNU Parallel recipe with two local "machines" (two job slots
+// on this one, "--sshlogin 2/:"): each worker converts its shard of the
+// tree, and together they convert every media file exactly once; a rerun
+// of the same recipe converts nothing again.
+TEST(CliLibrary, TheGnuParallelRecipeConvertsTheTreeOnceWithTwoWorkers) {
+  if (test::Run("command -v parallel >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "GNU Parallel is missing: scripts/setup installs the Debian package \"parallel\"";
+  const std::string dir = ScratchDir();
+  const TLibraryTree tree(dir);
+  const std::vector<std::string> media = tree.ExpectedFiles();
+  const std::string recipe = "cd " + Quote(dir) + " && seq 1 2 | parallel --sshlogin 2/: " + Quote(QUORVEL_CONVERT) +
+                             " -r -p mp3 --existing skip --json --shard {}/2 -o mirror Library"
+                             " >results.json 2>errors.txt </dev/null";
+  // The text file beside the tracks fails in its shard: one job of two fails.
+  EXPECT_EQ(test::Run(recipe), 1) << TextOf(dir + "/errors.txt");
+  const std::string results = TextOf(dir + "/results.json");
+  EXPECT_EQ(Count(results, "\"status\": \"done\""), static_cast<int>(media.size())) << results;
+  for (const std::string& file : media) {
+    const std::string relative = fs::relative(file, dir).string();
+    EXPECT_EQ(Count(results, "\"source\": \"" + relative + "\""), 1) << relative << "\n" << results;
+  }
+  EXPECT_EQ(Count(results, "\"status\": \"failed\""), 1) << results;
+  EXPECT_EQ(Outputs(dir + "/mirror").size(), media.size());
+  EXPECT_NEAR(DecodeAudio(dir + "/mirror/Artist A/Album_ Live/10 - Song 10.mp3").Seconds, 0.2, 0.06);
+
+  // Run again (after a failure, say): every output stands and is newer.
+  EXPECT_EQ(test::Run(recipe), 1) << TextOf(dir + "/errors.txt");
+  const std::string again = TextOf(dir + "/results.json");
+  EXPECT_EQ(Count(again, "\"status\": \"done\""), 0) << again;
+  EXPECT_EQ(Count(again, "\"status\": \"skipped\""), static_cast<int>(media.size())) << again;
 }
 
 }  // namespace

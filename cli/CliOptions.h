@@ -21,7 +21,7 @@ public:
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;           // every file converted
-inline constexpr int kExitFailed = 1;       // at least one file did not convert
+inline constexpr int kExitFailed = 1;       // at least one file (or folder) did not convert
 inline constexpr int kExitUsage = 2;        // bad command line, profile set or libraries
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
 
@@ -39,6 +39,25 @@ struct TCliOptions {
   int Jobs = 0;  // 0: one per processor core
   bool Overwrite = false;
   std::vector<std::string> Files;
+  // Folders among Files are walked (their files beneath, hidden ones left
+  // out, in natural order); without it a folder is refused.
+  bool Recursive = false;
+  // Further sources, one a line ("-": the standard input); NulSeparated:
+  // separated by NUL characters instead (find -print0).
+  std::string FilesFrom;
+  bool NulSeparated = false;
+  // The outputs' names (see media/batch/NamePattern.h); unset: named after
+  // each input in the output folder, or "{folder}/{name}" with --recursive.
+  std::optional<std::string> NamePattern;
+  bool PosixNames = false;
+  // replace, rename (the default: a free "NAME (n)" name) or skip (an
+  // output newer than its source stands for it).
+  enum class TExisting { Rename, Replace, Skip };
+  TExisting Existing = TExisting::Rename;
+  bool DeleteExtra = false;  // list outputs no source maps to
+  bool Yes = false;          // and remove them without asking
+  int ShardIndex = 0, ShardCount = 0;  // --shard K/N: 1 <= K <= N; 0: no shard
+  bool Json = false;  // one JSON object a finished file on the standard output
 };
 
 // Reads the arguments after the program name. Options take their value as

@@ -28,6 +28,7 @@
 #include "app/preview/PlayerLibraries.h"
 #include "app/preview/PreviewPanel.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/conversion/OutputNamesField.h"
 #include "app/shell/CommandGate.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
@@ -163,6 +164,13 @@ void TMainForm::AddButtonClick() {
   AddChosenFiles(files);
 }
 
+void TMainForm::AddFolderClick() {
+  const QString folder = QFileDialog::getExistingDirectory(this, tr("Add folder"), FOpenDialogFolder,
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (folder.isEmpty()) return;
+  AddChosenFiles({folder});
+}
+
 void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   const QStringList& files = AFiles;
   if (files.isEmpty()) return;
@@ -296,6 +304,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
                                                    *FUi.edDestinationFolder, *FUi.chMerge, *FUi.edVolume, FReport,
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
   FConversion->BindVerifyBox(FUi.chVerify);
+  FConversion->BindNameField(FUi.fldNames);
   FPlayerLibraries = std::make_unique<TPlayerLibraries>(
       FServices.ProgramFolder, [this] { return FTempFolder; }, FReport);
   FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime},
@@ -440,6 +449,9 @@ void TMainForm::ReadStoredSettings() {
   if (s.LastEditedProfile && *s.LastEditedProfile < static_cast<int>(FProfilePanel->Profiles().size()))
     FProfilePanel->SetLastEditedProfile(*s.LastEditedProfile);
   if (s.SimultaneousConversions) FSimultaneous->SetValue(*s.SimultaneousConversions);
+  if (s.ExistingOutputs)
+    FConversion->ExistingOutputs().SetStored(TExistingOutputsQuestion::FromText(*s.ExistingOutputs));
+  if (s.NamePattern) FUi.fldNames->SetPattern(*s.NamePattern);
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -502,6 +514,8 @@ void TMainForm::ConnectCommands() {
   };
   const TCommand commands[] = {
       {FUi.actAddFiles, &TMainForm::AddButtonClick},      {FUi.popAddFiles, &TMainForm::AddButtonClick},
+      {FUi.actAddFolder, &TMainForm::AddFolderClick},     {FUi.popAddFolder, &TMainForm::AddFolderClick},
+      {FUi.addMenuFiles, &TMainForm::AddButtonClick},     {FUi.addMenuFolder, &TMainForm::AddFolderClick},
       {FUi.btnAdd, &TMainForm::AddButtonClick},           {FUi.btnOpenForGs, &TMainForm::AddButtonClick},
       {FUi.actRemove, &TMainForm::Remove1Click},          {FUi.popRemove, &TMainForm::Remove1Click},
       {FUi.actClearAll, &TMainForm::ClearAll1Click},      {FUi.popClearAll, &TMainForm::ClearAll1Click},
@@ -628,6 +642,9 @@ void TMainForm::SaveSettings() {
   if (v.LastEditedProfile >= 0 && v.LastEditedProfile < static_cast<int>(profiles.size()))
     v.LastEdited = &profiles[static_cast<size_t>(v.LastEditedProfile)];
   v.SimultaneousConversions = FSimultaneous->Value();
+  if (const auto existing = FConversion->ExistingOutputs().Stored())
+    v.ExistingOutputs = TExistingOutputsQuestion::Text(*existing);
+  v.NamePattern = FUi.fldNames->Pattern();
   bool written = false;
   try {
     written = WriteSettings(*OpenSettings(), v);

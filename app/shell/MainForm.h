@@ -94,6 +94,8 @@ public:
   // False when the add was given up (the window closed meanwhile).
   bool AddMediaFiles(const QStringList& AFiles);
   void AddButtonClick();
+  // "Add folder...": every file beneath the chosen folder, as a drop of it.
+  void AddFolderClick();
   // Adds files as the open dialog's choice is added (probing each, the same
   // refusals): the files named at start-up or handed over by a later start.
   void AddChosenFiles(const QStringList& AFiles);

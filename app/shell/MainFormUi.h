@@ -3,6 +3,7 @@
 #pragma once
 
 class QAction;
+class QToolButton;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +19,7 @@ class QWidget;
 namespace quorvel {
 
 class TImageButton;
+class TOutputNamesField;
 class TProfilePanel;
 class TSourceList;
 
@@ -32,6 +34,7 @@ struct TMainFormUi {
   QMenu* mnuTools = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* actAddFiles = nullptr;
+  QAction* actAddFolder = nullptr;  // "Add folder..."
   QAction* actStartConversion = nullptr;
   QAction* actFileInformation = nullptr;
   QAction* actExit = nullptr;
@@ -50,6 +53,7 @@ struct TMainFormUi {
   QAction* actAbout = nullptr;
   // The list's pop-up menu
   QAction* popAddFiles = nullptr;
+  QAction* popAddFolder = nullptr;
   QAction* popRemove = nullptr;
   QAction* popClearAll = nullptr;
   QAction* popRename = nullptr;
@@ -61,6 +65,10 @@ struct TMainFormUi {
 
   // Left buttons, share buttons, Convert
   TImageButton* btnAdd = nullptr;
+  // The Add button's menu (the arrow beside it): files or a folder.
+  QToolButton* btnAddMenu = nullptr;
+  QAction* addMenuFiles = nullptr;
+  QAction* addMenuFolder = nullptr;
   TImageButton* btnClear = nullptr;
   TImageButton* btnTrim = nullptr;
   TImageButton* btnLike = nullptr;
@@ -90,6 +98,7 @@ struct TMainFormUi {
   QSpinBox* edVolume = nullptr;
   QLineEdit* edDestinationFolder = nullptr;
   QPushButton* btnBrowse = nullptr;
+  TOutputNamesField* fldNames = nullptr;  // "File names" under the output folder
   QPushButton* btnFindTarget = nullptr;
 };
 

@@ -36,6 +36,8 @@ TStoredSettings ReadSettings(QSettings& AStore) {
   s.LastEditedProfile = ReadInt(AStore, "lasteditedprofileind");
   if (AStore.contains("verifylossless")) s.VerifyLossless = AStore.value("verifylossless").toBool();
   s.SimultaneousConversions = ReadInt(AStore, "simultaneousconversions");
+  if (AStore.contains("existingoutputs")) s.ExistingOutputs = AStore.value("existingoutputs").toString();
+  if (AStore.contains("namepattern")) s.NamePattern = AStore.value("namepattern").toString();
   // "audiocodecname", "audiobitrate", "samplerate" and "channels" are kept
   // for the record only: the profile set's own values apply at start.
   return s;
@@ -55,6 +57,11 @@ bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues) {
     AStore.setValue("channels", AValues.LastEdited->Channel);
   }
   if (AValues.SimultaneousConversions) AStore.setValue("simultaneousconversions", *AValues.SimultaneousConversions);
+  if (AValues.ExistingOutputs)
+    AStore.setValue("existingoutputs", *AValues.ExistingOutputs);
+  else
+    AStore.remove("existingoutputs");
+  AStore.setValue("namepattern", AValues.NamePattern);
   AStore.sync();
   return AStore.status() == QSettings::NoError;
 }

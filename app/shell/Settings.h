@@ -26,6 +26,12 @@ struct TStoredSettings {
   std::optional<int> LastEditedProfile;
   std::optional<bool> VerifyLossless;
   std::optional<int> SimultaneousConversions;
+  // What to do with outputs that exist already ("replace", "rename",
+  // "skip"); absent: ask.
+  std::optional<QString> ExistingOutputs;
+  // The "File names" pattern of the outputs ("" or absent: named after
+  // their rows in the output folder itself).
+  std::optional<QString> NamePattern;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -38,6 +44,8 @@ struct TSettingsToWrite {
   const TProfile* LastEdited = nullptr;  // the profile LastEditedProfile names, when valid
   bool VerifyLossless = false;
   std::optional<int> SimultaneousConversions;
+  std::optional<QString> ExistingOutputs;  // none: ask (the entry goes)
+  QString NamePattern;
 };
 
 // Writes and flushes; false when the store could not be written.

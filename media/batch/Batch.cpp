@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "media/batch/LosslessCheck.h"
+#include "media/batch/NamePattern.h"
+#include "media/batch/SourceTags.h"
 #include "media/encoder/FFEncode.h"
 #include "media/runtime/FFUtils.h"
 #include "media/runtime/Format.h"
@@ -59,7 +61,28 @@ TBatch::TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows)
 
 bool TBatch::TooManyToJoin() const { return FSettings.Merge && FRows.size() > static_cast<size_t>(kMaxMergedFiles); }
 
-bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+std::string PatternOutputTitle(const std::string& APattern, bool APosixNames, const TBatchRow& ARow) {
+  TNameFields fields = PathFields(ARow.Source, ARow.Root);
+  // The row's own title is its name: a row the user renamed keeps it.
+  if (!ARow.Title.empty()) fields.Name = ARow.Title;
+  if (PatternUsesTags(APattern)) fields.Tags = ARow.TagsKnown ? ARow.Tags : ReadSourceTags(ARow.Source);
+  return ExpandNamePattern(APattern, fields, APosixNames);
+}
+
+std::string TBatch::OutputTitle(const TBatchRow& ARow) const {
+  if (FSettings.NamePattern.empty()) return ARow.Title;
+  return PatternOutputTitle(FSettings.NamePattern, FSettings.PosixNames, ARow);
+}
+
+int TBatch::ExistingOutputs() const {
+  if (FSettings.Merge) return FRows.empty() ? 0 : FPlanner.PlainExists("Joined", FRows[0].Format.Ext) ? 1 : 0;
+  int existing = 0;
+  for (const TBatchRow& row : FRows) existing += FPlanner.PlainExists(OutputTitle(row), row.Format.Ext) ? 1 : 0;
+  return existing;
+}
+
+bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                   const TSkipHandler& AOnSkip) {
   if (FSettings.VerifyLossless) {
     bool lossy = false;
     for (const TBatchRow& row : FRows) lossy = lossy || !IsLosslessCodec(row.Format.Codec);
@@ -81,6 +104,7 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
       std::lock_guard<std::mutex> guard(FLock);
       if (FFullFolders.count(FolderOf(item.Output))) throw ETaskDeclined();
       item.Started = true;
+      item.StartedAt = std::chrono::steady_clock::now();
     }
     // The output's part file is made now (see TOutputPlanner::Create); the
     // output path is not changed once queued.
@@ -93,10 +117,12 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     std::lock_guard<std::mutex> guard(FLock);
     FFullFolders.insert(FolderOf(FItems[static_cast<size_t>(AInfo.TaskIndex)].Output));
   };
-  return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
+  return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote)
+                         : QueueRows(AEncoder, AOnFailure, AOnNote, AOnSkip);
 }
 
-bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                       const TSkipHandler& AOnSkip) {
   bool all = true;
   // Each row that fails is undone before the handler decides whether to go on.
   auto failed = [&](int ARow, TQueueStep AStep, std::string AMessage, std::string AOutput = {}) {
@@ -105,38 +131,55 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
   };
   for (int i = 0; i < static_cast<int>(FRows.size()); ++i) {
     const TBatchRow& row = FRows[static_cast<size_t>(i)];
+    // The name first: a row whose newer output stands for it is not even
+    // opened, so a mirror run over a converted library costs a look at
+    // each pair of files, whatever their size.
+    TClaimedOutput claim;
+    try {
+      claim = FPlanner.Claim(OutputTitle(row), row.Format.Ext, row.Source);
+    } catch (const std::exception& e) {
+      if (!failed(i, TQueueStep::ClaimOutput, e.what())) return false;
+      continue;
+    }
+    if (claim.Skip) {
+      FSkipped.push_back({i, claim.Path});
+      if (AOnSkip) AOnSkip(FSkipped.back());
+      continue;
+    }
     TInputOptions input;
     FillInputRecord(row, false, input);
     const int task = AEncoder.AddTask(row.Source, &input);
     if (task < 0) {
+      FPlanner.Unclaim(claim.Path);
       if (!failed(i, TQueueStep::AddTask, AEncoder.LastErrMsg())) return false;
       continue;
     }
     if (FSettings.RequireAudio && !HasAudio(AEncoder, task, 0)) {
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::NoAudio, kNoAudioReason)) return false;
       continue;
     }
     if (const std::string late = StartPastEnd(row, AEncoder.TaskInput(task, 0).Duration); !late.empty()) {
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::AddTask, late)) return false;
-      continue;
-    }
-    TClaimedOutput claim;
-    try {
-      claim = FPlanner.Claim(row.Title, row.Format.Ext);
-    } catch (const std::exception& e) {
-      AEncoder.RemoveTask(task);
-      if (!failed(i, TQueueStep::ClaimOutput, e.what())) return false;
       continue;
     }
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
     output.FileName = claim.Path;
     output.WriteTo = TOutputPlanner::WritePath(claim.Path);
-    if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
-      const std::string message = AEncoder.LastErrMsg();
+    std::string folderError;
+    try {
+      FPlanner.MakeFolders(claim.Path);
+    } catch (const std::exception& e) {
+      folderError = e.what();
+    }
+    if (!folderError.empty() || !AEncoder.SetOutputFile(task, claim.Path, &output)) {
+      const std::string message = folderError.empty() ? AEncoder.LastErrMsg() : folderError;
       FPlanner.Remove(claim.Path);
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::SetOutput, message, claim.Path)) return false;
       continue;
@@ -271,6 +314,12 @@ bool TBatch::TaskStarted(int ATask) {
   return FItems[static_cast<size_t>(ATask)].Started;
 }
 
+std::chrono::steady_clock::time_point TBatch::StartedAt(int ATask) {
+  if (ATask < 0 || static_cast<size_t>(ATask) >= FItems.size()) return {};
+  std::lock_guard<std::mutex> guard(FLock);
+  return FItems[static_cast<size_t>(ATask)].StartedAt;
+}
+
 bool TBatch::Verified(const TBatchItem& AItem) const {
   // One row, converted whole or trimmed: a joined file has no one source.
   if (!FSettings.VerifyLossless || AItem.Rows.size() != 1 || FSettings.VolumePercent != 100) return false;
@@ -285,6 +334,7 @@ TBatchOutcome TBatch::Finish() {
   FEncoder = nullptr;
   std::lock_guard<std::mutex> guard(FLock);
   TBatchOutcome outcome;
+  outcome.Skipped = static_cast<int>(FSkipped.size());
   for (TBatchItem& item : FItems) {
     if (item.Ok) {
       ++outcome.Done;

@@ -15,6 +15,7 @@
 // that folder end unstarted: the failed task's message says so, once.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -32,6 +33,10 @@ struct TTerminateInfo;
 struct TBatchSettings {
   std::string Folder;
   TEarlierOutputs EarlierOutputs = TEarlierOutputs::Keep;
+  // The outputs' names beneath Folder (see NamePattern.h); empty: each
+  // output is named by its row's Title as it stands, in Folder itself.
+  std::string NamePattern;
+  bool PosixNames = false;  // names need not suit other systems' file systems
   bool Merge = false;
   int VolumePercent = 100;
   int JoinedFormatRow = 0;  // the row whose format the joined file takes
@@ -45,6 +50,13 @@ struct TBatchSettings {
   // part file's name (tests change it).
   std::function<void(const std::string&)> BeforeVerify;
 };
+
+// The output name (beneath the folder, without extension) APattern gives
+// ARow (see NamePattern.h): the row's own title is its {name}, so a row the
+// user renamed keeps it; tags are read from the source when the row does
+// not carry them. The window's example of a pattern uses it too, so what it
+// shows is what the batch writes.
+std::string PatternOutputTitle(const std::string& APattern, bool APosixNames, const TBatchRow& ARow);
 
 // What could not be queued, and where it went wrong.
 enum class TQueueStep {
@@ -72,13 +84,21 @@ struct TBatchItem {
   // the run has ended.
   bool Ended = false;
   bool Started = false;  // the task manager began it (set as it starts, under the lock)
+  std::chrono::steady_clock::time_point StartedAt;  // when it began (under the lock)
   bool Ok = false;
   bool Stopped = false;  // ended unfinished without an error
   std::string Error;     // why the batch failed a task its run finished (verification)
 };
 
+// A row not converted because its earlier output is newer (SkipNewer).
+struct TSkippedRow {
+  int Row = -1;
+  std::string Output;
+};
+
 struct TBatchOutcome {
   int Done = 0;
+  int Skipped = 0;  // rows whose earlier output stood for them (not tasks)
   int Failed = 0;   // tasks that ended with an error
   int Stopped = 0;  // tasks stopped, or never started
   int NotStarted = 0;  // of Stopped, those that never started: they wrote nothing
@@ -103,7 +123,19 @@ public:
   // empty.
   using TFailureHandler = std::function<bool(const TQueueFailure&)>;
   using TNoteHandler = std::function<void(const std::string&)>;
-  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  // AOnSkip hears each row that is not converted because its output is
+  // newer (SkipNewer); such a row makes no task.
+  using TSkipHandler = std::function<void(const TSkippedRow&)>;
+  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+             const TSkipHandler& AOnSkip = {});
+
+  // The output name (beneath the folder, without extension) a row gets
+  // before the rules that keep outputs apart: the pattern's, or its Title.
+  std::string OutputTitle(const TBatchRow& ARow) const;
+  // How many rows' plain output names stand in the folder already (before
+  // queueing: what the window asks about). A joined file is one name.
+  int ExistingOutputs() const;
+  const std::vector<TSkippedRow>& Skipped() const { return FSkipped; }
 
   // The queued tasks, by task index.
   const std::vector<TBatchItem>& Items() const { return FItems; }
@@ -117,12 +149,15 @@ public:
   // Whether task ATask has started (any thread): a task that ends without
   // having started was never written.
   bool TaskStarted(int ATask);
+  // When task ATask started (any thread); the clock's zero when it did not.
+  std::chrono::steady_clock::time_point StartedAt(int ATask);
   // After the run, or instead of it: counts the ends and removes every
   // output whose task did not finish. Call once no task runs.
   TBatchOutcome Finish();
 
 private:
-  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                 const TSkipHandler& AOnSkip);
   bool Verified(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
 
@@ -141,6 +176,7 @@ private:
   // would write there next are not started (they cannot succeed).
   std::set<std::string> FFullFolders;  // FLock
   std::set<std::string> FFullFoldersTold;  // FLock; those a message named already
+  std::vector<TSkippedRow> FSkipped;  // the owner's thread
 };
 
 }  // namespace quorvel

@@ -74,7 +74,11 @@ bool NewerThanSource(const std::string& AOutput, const std::string& ASource) {
 bool TOutputPlanner::PlainExists(const std::string& ATitle, const std::string& AExt) const {
   const std::string plain = (fs::path(FFolder) / (ATitle + AExt)).string();
   std::error_code error;
-  return !IsInput(plain) && fs::symlink_status(plain, error).type() != fs::file_type::not_found;
+  // Only a file is an earlier output the user can choose to keep, replace or
+  // skip; a folder in the way is never replaced, and the row fails as it is
+  // queued.
+  const fs::file_type type = fs::symlink_status(plain, error).type();
+  return !IsInput(plain) && (type == fs::file_type::regular || type == fs::file_type::symlink);
 }
 
 void TOutputPlanner::Unclaim(const std::string& APath) {

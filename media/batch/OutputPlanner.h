@@ -64,8 +64,8 @@ public:
   // output's folder when it is queued). Remove and Unclaim take away those
   // it made that are left empty. Throws Exception when one cannot be made.
   void MakeFolders(const std::string& APath);
-  // Whether the plain name ATitle + AExt stands in the folder already (a
-  // file of an earlier run, or the user's own): what the window asks about.
+  // Whether a file stands under the plain name ATitle + AExt already (an
+  // earlier run's, or the user's own): what the window asks about.
   bool PlainExists(const std::string& ATitle, const std::string& AExt) const;
   // Where the conversion of a claimed output writes its bytes: its part
   // file, in the same folder.

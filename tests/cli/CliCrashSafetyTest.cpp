@@ -232,5 +232,37 @@ TEST_F(CliCrashSafetyTest, AFullFolderFailsItsFilePlainlyAndLeavesNothing) {
   }
 }
 
+// A batch that writes into several folders (a tree kept by -r): a full
+// folder stops only the files that would be written there; those bound for
+// another folder are converted.
+TEST_F(CliCrashSafetyTest, AFullFolderLeavesTheFilesForOtherFoldersConverting) {
+  fs::create_directories(dir + "/src/a-full");
+  fs::create_directories(dir + "/src/b-free");
+  Tone(dir + "/src/a-full/big.wav", 30);
+  Tone(dir + "/src/a-full/small.wav", 0.5);
+  Tone(dir + "/src/b-free/x.wav", 0.5);
+  Tone(dir + "/src/b-free/y.wav", 0.5);
+  fs::remove_all(out);
+  fs::create_directories(out + "/a-full");
+  if (Shell("unshare -rm bash -c 'mount -t tmpfs -o size=1m tmpfs out/a-full'") != 0) {
+    GTEST_SKIP() << "no private tmpfs here";
+  }
+  const std::string convert = Quote(QUORVEL_CONVERT) + " -p wav --jobs 1 -r -o out src";
+  const int status = Shell("unshare -rm bash -c " +
+                           Quote("mount -t tmpfs -o size=1m tmpfs out/a-full && " + convert +
+                                 " >stdout.txt 2>stderr.txt; status=$?; ls -A out/a-full > listing.txt; exit $status"));
+  const std::string err = test::TextOf(dir + "/stderr.txt"), text = test::TextOf(dir + "/stdout.txt");
+  EXPECT_EQ(status, 1) << text << err;
+  EXPECT_CONTAINS(err, "No space left on device in the output folder out/a-full");
+  EXPECT_EQ(Count(err, "not converted"), 1u) << err;
+  EXPECT_CONTAINS(text, "2 done, 1 failed, 1 not started");
+  EXPECT_EQ(test::TextOf(dir + "/listing.txt"), "") << "a part or an output left in the full folder";
+  for (const char* name : {"x.wav", "y.wav"}) {
+    const test::TDecodedAudio got = test::DecodeAudio(out + "/b-free/" + name);
+    EXPECT_TRUE(got.Ok) << name << ": " << got.Error;
+    EXPECT_NEAR(got.Seconds, 0.5, 0.01) << name;
+  }
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -25,7 +25,7 @@ QString TExistingOutputsQuestion::Text(TEarlierOutputs APolicy) {
 
 std::optional<TEarlierOutputs> TExistingOutputsQuestion::Ask(QWidget* AParent, int AExisting) {
   // Nothing stands in the way: nothing to ask, and nothing is replaced.
-  if (AExisting <= 0) return FStored.value_or(TEarlierOutputs::Keep);
+  if (AExisting <= 0) return FStored.value_or(TEarlierOutputs::Replace);
   if (FStored) return FStored;
   QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
                   AExisting == 1 ? QObject::tr("1 output already exists.")

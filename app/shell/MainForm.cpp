@@ -287,8 +287,13 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   // The collector must exist before the media libraries are loaded, so that
   // their first lines already reach the report history.
   FLogger = std::make_unique<TFFLogger>();
-  FLogger->SetOnLog([this](TObject*, uint32_t AThreadID, TLogLevel ALevel, const std::string& AMsg) {
-    FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
+  // A thread that delivers posted lines copies the handler first and may
+  // run the copy on this thread later, even while the window is being torn
+  // down: the copy asks whether the window still stands.
+  FLogReceiving = std::make_shared<std::atomic<bool>>(true);
+  FLogger->SetOnLog([this, receiving = FLogReceiving](TObject*, uint32_t AThreadID, TLogLevel ALevel,
+                                                      const std::string& AMsg) {
+    if (receiving->load()) FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
   });
 
   FGate = new TCommandGate(this, this);
@@ -328,6 +333,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
 }
 
 TMainForm::~TMainForm() {
+  FLogReceiving->store(false);
   // A run still going ends here, before the conversion its events talk to;
   // the termination events it posts meanwhile die with the conversion.
   if (FFFEncoder) {

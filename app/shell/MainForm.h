@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -129,6 +130,8 @@ private:
   TAppServices FServices;
   TReportSink& FReport;
   std::unique_ptr<TFFLogger> FLogger;
+  // False once the window is being destroyed (the log handler's copies look).
+  std::shared_ptr<std::atomic<bool>> FLogReceiving;
   TSourceList* FSourceList = nullptr;
   TProfilePanel* FProfilePanel = nullptr;
   TMainFormUi FUi;

@@ -231,7 +231,9 @@ TEST(Library, TheMirrorPolicySkipsNewerOutputsAndReplacesOlderOnes) {
   EXPECT_FALSE(fs::exists(out + "/X"));
   planner.MakeFolders(deep.Path);
   EXPECT_TRUE(fs::is_directory(out + "/X/Y"));
-  std::ofstream(deep.Path) << "half";
+  // The conversion writes its part file; a stopped one leaves it half done.
+  planner.Create(deep.Path);
+  std::ofstream(TOutputPlanner::WritePath(deep.Path)) << "half";
   EXPECT_TRUE(planner.Remove(deep.Path));
   EXPECT_FALSE(fs::exists(out + "/X"));
   // A failed row's claim is given back.

@@ -16,10 +16,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,21 +112,38 @@ TCustomPlayer::TCallbackStats PlayRealTime(const std::string& AFile, double ASec
   TCustomPlayer::TCallbackStats stats;
   if (!LoadPlayer(player, 1)) return stats;
   SetSDLEnv("SDL_AUDIODRIVER", "dummy");
-  std::atomic<bool> ended{false};
+  // As the window's preview plays: sound only, no audio display drawn.
+  player.SetDisableDisplay(true);
+  // The measuring thread sleeps until the first sound and the end: a
+  // polling loop here would be counted as the player's CPU.
+  std::mutex lock;
+  std::condition_variable changed;
+  bool ended = false;
+  bool sound = false;
   player.SetOnState([&](TObject*, TPlayState AState) {
-    if (AState == psEnd) ended = true;
+    if (AState != psEnd) return;
+    std::lock_guard guard(lock);
+    ended = true;
+    changed.notify_all();
   });
-  std::atomic<bool> sound{false};
   player.SetAudioHook(true);
-  player.SetOnAudioHook([&](TObject*, int64_t, uint8_t*, int, int, int) { sound = true; });
+  // The hook runs on the audio thread: it only takes the lock for the first call.
+  std::atomic<bool> heard{false};
+  player.SetOnAudioHook([&](TObject*, int64_t, uint8_t*, int, int, int) {
+    if (heard.exchange(true)) return;
+    std::lock_guard guard(lock);
+    sound = true;
+    changed.notify_all();
+  });
   if (!player.Open(AFile)) {
     std::fprintf(stderr, "Open: %s\n", player.LastErrMsg().c_str());
     return stats;
   }
-  while (!sound) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::unique_lock guard(lock);
+  changed.wait(guard, [&] { return sound; });
   const uint64_t starvedBefore = player.CallbackStats().Starved;
-  const auto start = Clock::now();
-  while (!ended && Ms(Clock::now() - start) < ASeconds * 1000) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  changed.wait_for(guard, std::chrono::duration<double>(std::min(ASeconds, 1e6)), [&] { return ended; });
+  guard.unlock();
   stats = player.CallbackStats();
   AStarved = stats.Starved - starvedBefore;
   player.Stop(true);

@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <mutex>
 
+#include "cli/JsonText.h"
+#include "cli/SourceFiles.h"
+#include "media/batch/FolderWalk.h"
 #include "media/decoder/StatedLength.h"
 #include "media/runtime/Format.h"
 
@@ -72,11 +75,24 @@ std::string ErrorLine(const std::string& AFile, const std::string& AReason) {
 }
 
 
+
+double SecondsSince(std::chrono::steady_clock::time_point AStart) {
+  if (AStart == std::chrono::steady_clock::time_point()) return 0;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - AStart).count();
+}
+
+std::string Lower(std::string AText) {
+  for (char& c : AText) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return AText;
+}
+
 }  // namespace
 
-TBatchRow BatchRow(const TConversionSettings& ASettings, const TCliOptions& AOptions, const std::string& AFile) {
+TBatchRow BatchRow(const TConversionSettings& ASettings, const TCliOptions& AOptions, const std::string& AFile,
+                   const std::string& ARoot) {
   TBatchRow row;
   row.Source = AFile;
+  row.Root = ARoot;
   row.Title = TOutputPlanner::Title(AFile);
   row.Format = {ASettings.Ext, ASettings.Codec, ASettings.Channels, ASettings.SampleRate, ASettings.Bitrate,
                 ASettings.Format};
@@ -97,8 +113,55 @@ struct TBatchRun::TTaskView {
   int64_t Converted = 0;  // µs of output reached; written by the events under the run's lock
 };
 
-TBatchRun::TBatchRun(const TCliOptions& AOptions, const TConversionSettings& ASettings, TProgressDisplay& ADisplay)
-    : FOptions(AOptions), FSettings(ASettings), FDisplay(ADisplay) {}
+TBatchRun::TBatchRun(const TCliOptions& AOptions, const TConversionSettings& ASettings, TProgressDisplay& ADisplay,
+                     std::FILE* AJson, std::FILE* AInput)
+    : FOptions(AOptions), FSettings(ASettings), FDisplay(ADisplay), FJson(AJson), FInput(AInput) {}
+
+void TBatchRun::Json(const std::string& ASource, const std::string& AOutput, const char* AStatus, double ASeconds,
+                     const std::string& AReason) {
+  if (!FOptions.Json) return;
+  const std::string line = Format("{\"source\": %s, \"output\": %s, \"status\": \"%s\", \"seconds\": %.3f, \"reason\": %s}\n",
+                                  JsonText(ASource).c_str(), JsonText(AOutput).c_str(), AStatus, ASeconds,
+                                  JsonText(AReason).c_str());
+  std::lock_guard<std::mutex> guard(FJsonLock);
+  std::fputs(line.c_str(), FJson);
+  std::fflush(FJson);
+}
+
+bool TBatchRun::DeleteExtra(const std::set<std::string>& AKept) {
+  namespace fs = std::filesystem;
+  const TWalkResult outputs = WalkFolder(FOptions.OutputDir);
+  std::vector<std::string> extra;
+  const std::string ext = Lower(FSettings.Ext);
+  for (const TFoundFile& f : outputs.Files) {
+    // Only what this profile writes: a user's other files are never touched.
+    if (Lower(fs::path(f.Path).extension().string()) != ext) continue;
+    if (!AKept.count(fs::path(f.Path).lexically_normal().string())) extra.push_back(f.Path);
+  }
+  for (const std::string& path : extra) FDisplay.Line("extra: " + path);
+  if (extra.empty()) return true;
+  bool remove = FOptions.Yes;
+  if (!remove && ::isatty(::fileno(FInput)) == 1) {
+    FDisplay.Error(Format("remove these %zu file(s)? [y/N] ", extra.size()));
+    char answer[16] = {};
+    remove = std::fgets(answer, sizeof answer, FInput) && (answer[0] == 'y' || answer[0] == 'Y');
+  }
+  if (!remove) {
+    FDisplay.Line(Format("%zu extra file(s) kept (--yes removes them)", extra.size()));
+    return true;
+  }
+  bool all = true;
+  for (const std::string& path : extra) {
+    std::error_code error;
+    if (fs::remove(path, error)) {
+      FDisplay.Line("removed: " + path);
+    } else {
+      FDisplay.Error("error: cannot remove " + path + ": " + error.message());
+      all = false;
+    }
+  }
+  return all;
+}
 
 int64_t TBatchRun::ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) const {
   int64_t total = 0;
@@ -118,6 +181,7 @@ int64_t TBatchRun::ExpectedDuration(const TCustomEncoder& AEncoder, int ATask) c
 
 bool TBatchRun::QueueFailed(const TBatch& ABatch, const TQueueFailure& AFailure) {
   const std::string file = AFailure.Row >= 0 ? ABatch.Rows()[static_cast<size_t>(AFailure.Row)].Source : std::string();
+  if (AFailure.Step != TQueueStep::JoinIncomplete) Json(file, AFailure.Output, "failed", 0, AFailure.Message);
   switch (AFailure.Step) {
     case TQueueStep::AddTask:
     case TQueueStep::AddInput:
@@ -161,12 +225,41 @@ bool TBatchRun::MakeOutputFolder() {
 }
 
 int TBatchRun::Run() {
+  TWalkResult sources;
+  try {
+    sources = GatherSources(FOptions, FInput);
+  } catch (const EUsage& e) {
+    FDisplay.Error(std::string("quorvel-convert: ") + e.what());
+    return kExitUsage;
+  }
   if (!MakeOutputFolder()) return kExitUsage;
+  // What the walk could not do: a folder not read loses files (the run
+  // fails); a loop loses nothing (its files are walked once).
+  int walkFailures = 0;
+  for (const TWalkProblem& problem : sources.Problems) {
+    if (problem.Reason == "symbolic link loop") {
+      FDisplay.Error("warning: " + problem.Path + ": symbolic link loop (not followed)");
+      continue;
+    }
+    ++walkFailures;
+    if (problem.Reason == "is a folder")
+      FDisplay.Error("error: " + problem.Path + ": is a folder (--recursive converts the files beneath it)");
+    else
+      FDisplay.Error("error: " + problem.Path + ": cannot read the folder: " + problem.Reason);
+    Json(problem.Path, "", "failed", 0, problem.Reason);
+  }
   std::vector<TBatchRow> rows;
-  for (const std::string& file : FOptions.Files) rows.push_back(BatchRow(FSettings, FOptions, file));
+  for (const TFoundFile& file : sources.Files) rows.push_back(BatchRow(FSettings, FOptions, file.Path, file.Root));
+  const size_t rowCount = rows.size();
   TBatchSettings settings;
   settings.Folder = FOptions.OutputDir;
-  settings.EarlierOutputs = FOptions.Overwrite ? TEarlierOutputs::Replace : TEarlierOutputs::Keep;
+  switch (FOptions.Existing) {
+    case TCliOptions::TExisting::Rename: settings.EarlierOutputs = TEarlierOutputs::Keep; break;
+    case TCliOptions::TExisting::Replace: settings.EarlierOutputs = TEarlierOutputs::Replace; break;
+    case TCliOptions::TExisting::Skip: settings.EarlierOutputs = TEarlierOutputs::SkipNewer; break;
+  }
+  settings.NamePattern = FOptions.NamePattern.value_or(std::string());
+  settings.PosixNames = FOptions.PosixNames;
   settings.Merge = FOptions.Merge;
   settings.VolumePercent = FOptions.Volume;
   settings.RequireAudio = true;
@@ -184,12 +277,18 @@ int TBatchRun::Run() {
   encoder.SetProgressInterval(250);
   encoder.CustomMaxFiles = kMaxMergedFiles;
 
-  const bool allQueued = batch.Queue(
+  const bool allQueued = rowCount == 0 || batch.Queue(
       encoder, [&](const TQueueFailure& AFailure) { return QueueFailed(batch, AFailure); },
-      [&](const std::string& ANote) { FDisplay.Line("note: " + ANote); });
+      [&](const std::string& ANote) { FDisplay.Line("note: " + ANote); },
+      [&](const TSkippedRow& ASkipped) {
+        const std::string& source = batch.Rows()[static_cast<size_t>(ASkipped.Row)].Source;
+        FDisplay.Line("skipped: " + source + " -> " + ASkipped.Output + " (newer than its source)");
+        Json(source, ASkipped.Output, "skipped", 0, "the output is newer than its source");
+      });
   const std::vector<TBatchItem>& items = batch.Items();
-  const int setupFailures = FOptions.Merge ? (allQueued ? 0 : 1)
-                                           : static_cast<int>(FOptions.Files.size() - items.size());
+  const int setupFailures =
+      walkFailures + (FOptions.Merge ? (allQueued ? 0 : 1)
+                                     : static_cast<int>(rowCount - items.size() - batch.Skipped().size()));
   std::vector<TTaskView> views;
   for (size_t task = 0; task < items.size(); ++task) {
     TTaskView view;
@@ -228,10 +327,13 @@ int TBatchRun::Run() {
     const std::string& inputs = views[AInfo.TaskIndex].Inputs;
     const std::string& output = items[AInfo.TaskIndex].Output;
     FDisplay.TaskEnded(AInfo.TaskIndex);
+    const double seconds = SecondsSince(batch.StartedAt(AInfo.TaskIndex));
     if (!failure.empty()) {
       FDisplay.Error(ErrorLine(inputs, failure));
+      Json(inputs, output, "failed", seconds, failure);
     } else if (AInfo.Finished && !AInfo.Exception) {
       FDisplay.Line("done: " + inputs + " -> " + output + LoudnessNote(items[AInfo.TaskIndex], FOptions));
+      Json(inputs, output, "done", seconds, "");
       int64_t reached = 0;
       {
         // The job's last progress report came before its end.
@@ -242,10 +344,13 @@ int TBatchRun::Run() {
       if (!shortfall.empty()) FDisplay.Error("warning: " + inputs + ": " + shortfall);
     } else if (AInfo.Exception) {
       FDisplay.Error(ErrorLine(inputs, AInfo.ExceptionMsg));
+      Json(inputs, output, "failed", seconds, AInfo.ExceptionMsg);
     } else if (!batch.TaskStarted(AInfo.TaskIndex)) {
       FDisplay.Line("not started: " + inputs);
+      Json(inputs, output, "failed", 0, "not started");
     } else {
       FDisplay.Line("stopped: " + inputs + " (unfinished output removed)");
+      Json(inputs, output, "failed", seconds, "stopped");
     }
   };
 
@@ -257,7 +362,7 @@ int TBatchRun::Run() {
   }
   if (!items.empty())
     FDisplay.Line(Format("converting %zu file(s) to %s (%s, %d bit/s, %s Hz, %s channel(s)) with %d job(s)",
-                         FOptions.Merge ? FOptions.Files.size() : items.size(), FSettings.Title.c_str(),
+                         FOptions.Merge ? rowCount : items.size(), FSettings.Title.c_str(),
                          FSettings.Codec.c_str(), FSettings.Bitrate, OriginalOr(FSettings.SampleRate).c_str(),
                          OriginalOr(FSettings.Channels).c_str(), FOptions.Jobs));
   FDisplay.Begin(names, weights);
@@ -300,12 +405,27 @@ int TBatchRun::Run() {
   const double seconds = FDisplay.ElapsedSeconds();
   const double speed = seconds > 0 ? static_cast<double>(converted) / 1e6 / seconds : 0;
   const int stopped = outcome.Stopped - outcome.NotStarted;
-  FDisplay.Line(Format("%d done, %d failed%s%s, %.1f s, %.1fx real time", outcome.Done, failed,
+  FDisplay.Line(Format("%d done, %s%d failed%s%s, %.1f s, %.1fx real time", outcome.Done,
+                       outcome.Skipped ? Format("%d skipped, ", outcome.Skipped).c_str() : "", failed,
                        stopped ? Format(", %d stopped", stopped).c_str() : "",
                        outcome.NotStarted ? Format(", %d not started", outcome.NotStarted).c_str() : "", seconds,
                        speed));
   if (stopRequested) return kExitInterrupted;
-  return failed == 0 && outcome.Stopped == 0 ? kExitOk : kExitFailed;
+  bool extrasGone = true;
+  if (FOptions.DeleteExtra) {
+    // Every name a source maps to stays, also a source that failed this
+    // time: its earlier output is still its own.
+    std::set<std::string> kept;
+    auto keep = [&](const std::string& APath) {
+      kept.insert(std::filesystem::path(APath).lexically_normal().string());
+    };
+    for (const TBatchItem& item : items) keep(item.Output);
+    for (const TSkippedRow& skipped : batch.Skipped()) keep(skipped.Output);
+    for (const TBatchRow& row : batch.Rows())
+      keep((std::filesystem::path(FOptions.OutputDir) / (batch.OutputTitle(row) + row.Format.Ext)).string());
+    extrasGone = DeleteExtra(kept);
+  }
+  return failed == 0 && outcome.Stopped == 0 && extrasGone ? kExitOk : kExitFailed;
 }
 
 }  // namespace quorvel::cli

@@ -122,6 +122,49 @@ TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
     } else if (arg == "--overwrite") {
       flag();
       o.Overwrite = true;
+      o.Existing = TCliOptions::TExisting::Replace;
+    } else if (arg == "--recursive" || arg == "-r") {
+      flag();
+      o.Recursive = true;
+    } else if (arg == "-0" || arg == "--null") {
+      flag();
+      o.NulSeparated = true;
+    } else if (arg == "--files-from") {
+      o.FilesFrom = value();
+      if (o.FilesFrom.empty()) throw EUsage("--files-from needs a file (or - for the standard input)");
+    } else if (arg == "--name") {
+      o.NamePattern = value();
+    } else if (arg == "--posix-names") {
+      flag();
+      o.PosixNames = true;
+    } else if (arg == "--existing") {
+      const std::string policy = value();
+      if (policy == "replace")
+        o.Existing = TCliOptions::TExisting::Replace;
+      else if (policy == "rename")
+        o.Existing = TCliOptions::TExisting::Rename;
+      else if (policy == "skip")
+        o.Existing = TCliOptions::TExisting::Skip;
+      else
+        throw EUsage(Format("--existing %s: expected replace, rename or skip", policy.c_str()));
+    } else if (arg == "--delete-extra") {
+      flag();
+      o.DeleteExtra = true;
+    } else if (arg == "--yes" || arg == "-y") {
+      flag();
+      o.Yes = true;
+    } else if (arg == "--shard") {
+      const std::string text = value();
+      const size_t slash = text.find('/');
+      int64_t k = 0, n = 0;
+      if (slash == std::string::npos || !ParseInt(text.substr(0, slash), k) || !ParseInt(text.substr(slash + 1), n) ||
+          n < 1 || n > 100000 || k < 1 || k > n)
+        throw EUsage(Format("--shard %s: expected K/N with 1 <= K <= N", text.c_str()));
+      o.ShardIndex = static_cast<int>(k);
+      o.ShardCount = static_cast<int>(n);
+    } else if (arg == "--json") {
+      flag();
+      o.Json = true;
     } else if (arg == "--profile" || arg == "-p") {
       o.Profile = value();
     } else if (arg == "--codec") {
@@ -161,9 +204,6 @@ TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
     } else if (arg == "--analyse" || arg == "--analyze") {
       flag();
       o.Analyse = true;
-    } else if (arg == "--json") {
-      flag();
-      o.Json = true;
     } else if (arg == "--jobs" || arg == "-j") {
       o.Jobs = ParseRange(arg, value(), 1, 64);
     } else {
@@ -171,14 +211,20 @@ TCliOptions ParseArguments(const std::vector<std::string>& AArgs) {
     }
   }
   if (o.Help || o.ListProfiles) return o;
-  if (o.Files.empty()) throw EUsage("no input files");
+  if (o.Files.empty() && o.FilesFrom.empty()) throw EUsage("no input files");
+  if (o.NulSeparated && o.FilesFrom.empty()) throw EUsage("-0 needs --files-from");
+  // Another machine's share of the list has no outputs here yet: what looks
+  // extra to this one may be another's.
+  if (o.DeleteExtra && o.ShardCount > 1) throw EUsage("--delete-extra cannot be used with --shard");
+  if (o.DeleteExtra && o.Merge) throw EUsage("--delete-extra cannot be used with --merge");
+  if (o.Merge && o.Existing == TCliOptions::TExisting::Skip) throw EUsage("--existing skip cannot be used with --merge");
+  if (!o.NamePattern && o.Recursive) o.NamePattern = "{folder}/{name}";
   if (o.Start != kNoTime && o.End != kNoTime && o.End <= o.Start)
     throw EUsage(Format("--end %s is not after --start %s", ClockText(o.End).c_str(), ClockText(o.Start).c_str()));
   // A joined file is made of whole inputs: a trim applied to every part of
   // it would cut holes into the result.
   if (o.Merge && (o.Start != kNoTime || o.End != kNoTime)) throw EUsage("--start and --end cannot be used with --merge");
   if (o.Merge && o.Files.size() > 20) throw EUsage("Cannot merge more than 20 files.");
-  if (o.Json && !o.Analyse) throw EUsage("--json goes with --analyse");
   if (o.Jobs == 0) o.Jobs = std::max(1u, std::thread::hardware_concurrency());
   return o;
 }
@@ -228,9 +274,9 @@ Loudness (EBU R128):
                          loudness (LUFS), loudness range (LU), sample peak
                          (dBFS) and true peak (dBTP), and each folder's album
                          line
-  --json                 with --analyse: the same as a JSON array (keys
-                         source, integrated, range, sample_peak, true_peak;
-                         album lines have "album": true)
+  --json                 with --analyse: one JSON object a line instead
+                         (keys source, integrated, range, sample_peak,
+                         true_peak; album lines have "album": true)
 
 Output:
   -o, --output-dir DIR   folder of the outputs (default: the current folder),
@@ -249,7 +295,44 @@ Output:
                          with it, an input is never written over and no two
                          outputs share one path.
 
+Folders and lists:
+  -r, --recursive        convert the files beneath folders given as FILE
+                         (hidden files and folders left out, in natural
+                         order: "2 ..." before "10 ..."); without it a folder
+                         is refused. Outputs keep the tree: the default name
+                         is then {folder}/{name}
+  --files-from LIST      read further sources from LIST, one a line ("-":
+                         the standard input)
+  -0, --null             the LIST is separated by NUL characters (find -print0)
+  --shard K/N            convert only the K-th of N parts of the list (a
+                         stable split by each file's path beneath its folder):
+                         N machines with K = 1 ... N convert all of it once
+
+Names and earlier outputs:
+  --name PATTERN         the outputs' names beneath the output folder, "/"
+                         making folders. Fields: {artist} {albumartist}
+                         {album} {track} {track:02} (padded) {disc} {title}
+                         {genre} {year} {name} (the source's name without
+                         extension) {folder} (its folder beneath the folder
+                         given) {ext}; {artist|Unknown} falls back to a text
+                         (itself a pattern: {title|{name}}). Names are made
+                         safe for FAT/NTFS (\ : * ? " < > | replaced,
+                         trailing dots and spaces dropped, 255 bytes per
+                         name, CON, NUL ... altered)
+  --posix-names          keep every character Linux takes in the names
+  --existing POLICY      an output that exists already: "rename" (default:
+                         a free name "NAME (2).EXT"), "replace", or "skip"
+                         when it is newer than its source (a mirror: a second
+                         run converts only what changed)
+  --delete-extra         list the files of the profile's type under the
+                         output folder that no source maps to; with --yes
+                         (or when answered on a terminal) remove them
+  -y, --yes              remove without asking
+
 Running:
+  --json                 one JSON object a file on the standard output
+                         (source, output, status done|skipped|failed,
+                         seconds, reason); other lines go to the standard error
   -j, --jobs N           files converted at once (default: one per processor
                          core)
   -h, --help             this text
@@ -267,8 +350,9 @@ once and may leave unfinished files.
 A file that ends long before the length its header states (cut short) is
 converted as far as it goes, with a warning naming both lengths.
 
-Exit status: 0 when every file converted, 1 when any failed, 2 for a wrong
-command line or a missing profile set or media library, 130 when stopped.
+Exit status: 0 when every file converted (or was skipped as up to date), 1
+when any file failed or a folder could not be read, 2 for a wrong command
+line or a missing profile set or media library, 130 when stopped.
 )";
 }
 

@@ -21,7 +21,7 @@ public:
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;           // every file converted
-inline constexpr int kExitFailed = 1;       // at least one file did not convert
+inline constexpr int kExitFailed = 1;       // at least one file (or folder) did not convert
 inline constexpr int kExitUsage = 2;        // bad command line, profile set or libraries
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
 
@@ -50,8 +50,28 @@ struct TCliOptions {
   double TruePeak = -1;     // dBTP, the normalised output's ceiling
   bool Album = false;       // rows of one source folder share their gain
   bool Analyse = false;     // measure and print, convert nothing
-  bool Json = false;        // the analysis as JSON
   std::vector<std::string> Files;
+  // Folders among Files are walked (their files beneath, hidden ones left
+  // out, in natural order); without it a folder is refused.
+  bool Recursive = false;
+  // Further sources, one a line ("-": the standard input); NulSeparated:
+  // separated by NUL characters instead (find -print0).
+  std::string FilesFrom;
+  bool NulSeparated = false;
+  // The outputs' names (see media/batch/NamePattern.h); unset: named after
+  // each input in the output folder, or "{folder}/{name}" with --recursive.
+  std::optional<std::string> NamePattern;
+  bool PosixNames = false;
+  // replace, rename (the default: a free "NAME (n)" name) or skip (an
+  // output newer than its source stands for it).
+  enum class TExisting { Rename, Replace, Skip };
+  TExisting Existing = TExisting::Rename;
+  bool DeleteExtra = false;  // list outputs no source maps to
+  bool Yes = false;          // and remove them without asking
+  int ShardIndex = 0, ShardCount = 0;  // --shard K/N: 1 <= K <= N; 0: no shard
+  // One JSON object a line on the standard output: a finished file each, or
+  // with Analyse each file's and album's figures.
+  bool Json = false;
 };
 
 // Reads the arguments after the program name. Options take their value as

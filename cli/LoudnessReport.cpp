@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "cli/JsonText.h"
 #include "media/batch/LoudnessAnalysis.h"
 #include "media/runtime/Format.h"
 
@@ -15,22 +16,6 @@ namespace {
 std::string JsonNumber(double AValue) {
   if (!std::isfinite(AValue)) return "null";  // silence has no loudness and no peak
   return Format("%.2f", AValue);
-}
-
-std::string JsonString(const std::string& AText) {
-  std::string out = "\"";
-  for (const char c : AText) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      out += Format("\\u%04x", u);
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 struct TRow {
@@ -47,17 +32,13 @@ void PrintTable(const std::vector<TRow>& ARows, std::FILE* AOut) {
                  LoudnessFigure(r.Figures.TruePeak).c_str(), r.Album ? "album " : "", r.Source.c_str());
 }
 
+// One object a line, as a conversion's --json prints its results.
 void PrintJson(const std::vector<TRow>& ARows, std::FILE* AOut) {
-  std::fputs("[\n", AOut);
-  for (size_t i = 0; i < ARows.size(); ++i) {
-    const TRow& r = ARows[i];
-    std::fprintf(AOut, "  {%s\"source\": %s, \"integrated\": %s, \"range\": %s, \"sample_peak\": %s, \"true_peak\": %s}%s\n",
-                 r.Album ? "\"album\": true, " : "", JsonString(r.Source).c_str(),
+  for (const TRow& r : ARows)
+    std::fprintf(AOut, "{%s\"source\": %s, \"integrated\": %s, \"range\": %s, \"sample_peak\": %s, \"true_peak\": %s}\n",
+                 r.Album ? "\"album\": true, " : "", JsonText(r.Source).c_str(),
                  JsonNumber(r.Figures.Integrated).c_str(), JsonNumber(r.Figures.Range).c_str(),
-                 JsonNumber(r.Figures.SamplePeak).c_str(), JsonNumber(r.Figures.TruePeak).c_str(),
-                 i + 1 < ARows.size() ? "," : "");
-  }
-  std::fputs("]\n", AOut);
+                 JsonNumber(r.Figures.SamplePeak).c_str(), JsonNumber(r.Figures.TruePeak).c_str());
 }
 
 }  // namespace

@@ -78,7 +78,10 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "quorvel-convert: cannot load the media libraries: %s\n", error.c_str());
     return kExitUsage;
   }
-  TProgressDisplay display(stdout, stderr, ::isatty(STDOUT_FILENO) == 1);
+  // With --json the standard output carries only the objects; what people
+  // read goes to the standard error.
+  TProgressDisplay display(options.Json ? stderr : stdout, stderr,
+                           !options.Json && ::isatty(STDOUT_FILENO) == 1);
   return TBatchRun(options, settings, display).Run();
 }
 

@@ -3,7 +3,37 @@
 #   bin/quorvel, bin/quorvel-convert
 #   share/quorvel/{mp3-converter-profiles,skin-aqua}   found from bin/ at run time
 #   share/applications/quorvel.desktop, share/icons/hicolor/NxN/apps/quorvel.png
+#   share/metainfo/io.sabrivo.quorvel.metainfo.xml     software centres
+#   share/man/man1/quorvel.1, quorvel-convert.1
+#   share/bash-completion/completions/quorvel-convert
 include(GNUInstallDirs)
+
+# quorvel-convert's manual page is made from its own --help at build time,
+# so it lists exactly the options the program has; examples and files come
+# from resources/man/quorvel-convert.h2m. The window program's page is
+# written by hand (its command line is only files).
+find_program(QUORVEL_HELP2MAN help2man)
+if(QUORVEL_HELP2MAN)
+  set(_man_out "${CMAKE_BINARY_DIR}/man")
+  add_custom_command(
+    OUTPUT "${_man_out}/quorvel-convert.1"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${_man_out}"
+    # A sanitizer build's leak check would fail the run over a page of text.
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            "${QUORVEL_HELP2MAN}" --no-info --version-string=${PROJECT_VERSION}
+            --name "convert audio files and the sound of videos in batches"
+            --include "${PROJECT_SOURCE_DIR}/resources/man/quorvel-convert.h2m"
+            --output "${_man_out}/quorvel-convert.1" $<TARGET_FILE:quorvel-convert>
+    DEPENDS quorvel-convert "${PROJECT_SOURCE_DIR}/resources/man/quorvel-convert.h2m"
+    COMMENT "Writing the manual page of quorvel-convert"
+    VERBATIM)
+  add_custom_target(quorvel_manual ALL DEPENDS "${_man_out}/quorvel-convert.1")
+  install(FILES "${_man_out}/quorvel-convert.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(WARNING "help2man not found: quorvel-convert's manual page is not made (scripts/setup installs it)")
+endif()
+install(FILES "${PROJECT_SOURCE_DIR}/resources/completion/quorvel-convert"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 install(TARGETS quorvel-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY "${QUORVEL_RESOURCE_OUT}/mp3-converter-profiles" DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvel)
@@ -12,6 +42,9 @@ if(QUORVEL_BUILD_APP)
   install(DIRECTORY "${QUORVEL_RESOURCE_OUT}/skin-aqua" DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvel)
   install(FILES "${PROJECT_SOURCE_DIR}/resources/desktop/quorvel.desktop"
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES "${PROJECT_SOURCE_DIR}/resources/desktop/io.sabrivo.quorvel.metainfo.xml"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES "${PROJECT_SOURCE_DIR}/resources/man/quorvel.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(DIRECTORY "${QUORVEL_ICON_OUT}/" DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 endif()
 

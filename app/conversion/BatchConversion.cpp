@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "app/conversion/ConvForm.h"
+#include "app/conversion/OutputNamesField.h"
 #include "app/shell/Desktop.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/shell/PowerService.h"
@@ -42,11 +43,14 @@ int ProfileInteger(const QString& AText) {
 // The batch's last log line: what became of it as a whole.
 QString BatchEndLine(const TBatchOutcome& AOutcome, bool ACancelled, bool AClosing) {
   const QString counts = QStringLiteral("%1 done").arg(AOutcome.Done) +
+                         (AOutcome.Skipped ? QStringLiteral(", %1 skipped").arg(AOutcome.Skipped) : QString()) +
                          (AOutcome.Failed ? QStringLiteral(", %1 failed").arg(AOutcome.Failed) : QString()) +
                          (AOutcome.Stopped ? QStringLiteral(", %1 stopped").arg(AOutcome.Stopped) : QString());
   if (AClosing) return "-> Conversion stopped as the window closed: " + counts + ".";
   if (ACancelled) return QStringLiteral("-> Conversion cancelled by user");
-  if (AOutcome.Failed == 0 && AOutcome.Stopped == 0) return QStringLiteral("-> Conversion successfully done.");
+  if (AOutcome.Failed == 0 && AOutcome.Stopped == 0)
+    return AOutcome.Skipped ? "-> Conversion successfully done: " + counts + "."
+                            : QStringLiteral("-> Conversion successfully done.");
   if (AOutcome.Failed == 0) return "-> Conversion stopped: " + counts + ".";
   return "-> Conversion ended with errors: " + counts + ".";
 }
@@ -96,6 +100,7 @@ std::vector<TBatchRow> TBatchConversion::BatchRows(const std::vector<int>& AList
     const TProfile& p = profiles[static_cast<size_t>(file.ProfileInd)];
     TBatchRow row;
     row.Source = file.Source.toStdString();
+    row.Root = file.Root.toStdString();
     row.Title = file.DestinationTitle.toStdString();
     row.Format = {p.FormatExt.toStdString(), p.AudioCodecName.toStdString(), ProfileInteger(p.Channel),
                   ProfileInteger(p.SampleRate), ProfileInteger(p.AudioBitRate),
@@ -229,19 +234,34 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
   encoder.ClearTasks();
   TBatchSettings settings;
   settings.Folder = FOutputFolderInUse.toStdString();
-  // A file left by an earlier run is written over, as the window always did.
-  settings.EarlierOutputs = TEarlierOutputs::Replace;
+  // Outputs in folders beneath it when the pattern makes them; the
+  // planner's rules (never an input, never two outputs on one path) hold
+  // for those names as for plain ones.
+  if (FNames) settings.NamePattern = FNames->Pattern().toStdString();
   settings.Merge = AMerge;
   settings.VolumePercent = FVolume.value();
   settings.VerifyLossless = FVerify && FVerify->isChecked();
   if (FLoudness) settings.Loudness = FLoudness->Value();
   settings.JoinedFormatRow = std::max(FSourceList.SelectedIndex(), 0);
   std::vector<TBatchRow> rows = BatchRows(AListRows);
+  // A file that stands under an output's name (the user's own, or an
+  // earlier run's) is never replaced without the user's word.
+  settings.EarlierOutputs = TEarlierOutputs::Replace;
+  const int existing = TBatch(settings, rows).ExistingOutputs();
+  const std::optional<TEarlierOutputs> policy = FExisting.Ask(&FWindow, existing);
+  if (!policy) return;
+  settings.EarlierOutputs = *policy;
+  if (AMerge && *policy == TEarlierOutputs::SkipNewer) settings.EarlierOutputs = TEarlierOutputs::Keep;
   FStatus.Begin(AListRows, AListRows.size() == static_cast<size_t>(FSourceList.RowCount()));
   FBatch = std::make_unique<TBatch>(settings, std::move(rows));
   const bool queued = FBatch->Queue(
       encoder, [this](const TQueueFailure& AFailure) { return QueueFailed(AFailure); },
-      [this](const std::string& ANote) { FReport.AddLogLine("-> " + QString::fromStdString(ANote)); });
+      [this](const std::string& ANote) { FReport.AddLogLine("-> " + QString::fromStdString(ANote)); },
+      [this](const TSkippedRow& ASkipped) {
+        FStatus.Skipped(ASkipped.Row);
+        FReport.AddLogLine("-> Skipped " + QString::fromStdString(FBatch->Rows()[ASkipped.Row].Source) + ": " +
+                           QString::fromStdString(ASkipped.Output) + " is newer than its source");
+      });
   if (!queued) {
     // The rows queued before the failure made their outputs already.
     FinishBatch();
@@ -249,6 +269,13 @@ void TBatchConversion::ConvertRows(const std::vector<int>& AListRows, bool AMerg
     return;
   }
   FStatus.Queued(FBatch->Items());
+  if (FBatch->Items().empty()) {
+    // Every row was skipped: there is nothing to run, and the batch ends here.
+    const TBatchOutcome outcome = FinishBatch();
+    FReport.AddLogLine(BatchEndLine(outcome, false, false));
+    encoder.ClearTasks();
+    return;
+  }
   // Which rows are done or failed is seen there once the dialog closes.
   FSourceList.ShowStatusColumn();
   encoder.OnProgress = [this](TObject*, const TProgressInfo* AInfo) {

@@ -2,8 +2,10 @@
 // batch rules (TBatch). It hands the rows to them, runs the tasks behind the
 // conversion dialog (progress, pause, cancel, shut-down or opening the
 // output folder at the end), and serves the output folder's Browse and Find
-// target commands. Outputs of an earlier run are replaced; every output a
-// cancelled, failed or never-started task leaves is removed and logged.
+// target commands. Outputs that exist already are replaced, kept beside
+// the new one or skipped as the user answers (asked once a batch, unless
+// told not to ask again); every output a cancelled, failed or never-started
+// task leaves is removed and logged.
 //
 // It owns the conversion state: the batch being run, the output folder in use, the termination events waiting for
 // their handling, the power service for the shut-down and the conversion
@@ -26,6 +28,7 @@
 
 #include "media/batch/Batch.h"
 
+#include "app/conversion/ExistingOutputsQuestion.h"
 #include "app/conversion/RowStatusTracker.h"
 #include "app/shell/AppServices.h"
 
@@ -39,6 +42,7 @@ namespace quorvel {
 class TConvForm;
 class TFFEncoder;
 class TLoudnessChoice;
+class TOutputNamesField;
 class TPowerService;
 class TProfilePanel;
 class TReportSink;
@@ -63,10 +67,15 @@ public:
   void BindVerifyBox(QCheckBox* ABox) { FVerify = ABox; }
   // The loudness choice read when a run starts.
   void BindLoudnessChoice(TLoudnessChoice* AChoice) { FLoudness = AChoice; }
+  // The "File names" field whose pattern names the outputs, read when a run
+  // starts.
+  void BindNameField(TOutputNamesField* AField) { FNames = AField; }
   TConvForm& ConvForm();
   const QString& OutputFolderInUse() const { return FOutputFolderInUse; }
   // A batch has been started and its end not handled yet.
   bool Running() const { return FBatch != nullptr; }
+  // What happens to outputs that exist already (asked, or stored).
+  TExistingOutputsQuestion& ExistingOutputs() { return FExisting; }
   // How many rows convert at once (at least 1); read when a batch starts.
   int WorkerCount() const { return FWorkers; }
   void SetWorkerCount(int ACount) { FWorkers = std::max(ACount, 1); }
@@ -123,6 +132,7 @@ private:
   QLineEdit& FDestinationFolder;
   QCheckBox& FMerge;
   QCheckBox* FVerify = nullptr;  // "Verify lossless outputs", when the window has it
+  TOutputNamesField* FNames = nullptr;  // "File names", when the window has it
   QSpinBox& FVolume;
   TLoudnessChoice* FLoudness = nullptr;
   TReportSink& FReport;
@@ -148,6 +158,7 @@ private:
   int FWorkers = 1;
   int FRunWorkers = 1;  // the running batch's
   TRowStatusTracker FStatus;
+  TExistingOutputsQuestion FExisting;
 };
 
 }  // namespace quorvel

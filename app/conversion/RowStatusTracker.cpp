@@ -43,6 +43,12 @@ void TRowStatusTracker::Queued(const std::vector<TBatchItem>& AItems) {
   for (const TTask& task : FTasks) SetTaskStatus(task, {TRowState::Waiting, 0, {}});
 }
 
+void TRowStatusTracker::Skipped(int ABatchRow) {
+  if (ABatchRow < 0 || static_cast<size_t>(ABatchRow) >= FBatchRows.size()) return;
+  const int index = FRows.IndexOfId(FBatchRows[static_cast<size_t>(ABatchRow)]);
+  if (index >= 0) FRows.SetStatus(index, {TRowState::Skipped, 0, {}});
+}
+
 void TRowStatusTracker::QueueFailed(int ABatchRow, const QString& AReason) {
   for (const uint64_t id : FBatchRows) {
     const int index = FRows.IndexOfId(id);

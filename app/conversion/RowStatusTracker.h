@@ -35,6 +35,8 @@ public:
   // The tasks as queued: each reads batch rows ATasks[t].Rows. Their rows
   // wait.
   void Queued(const std::vector<TBatchItem>& AItems);
+  // A row was not queued because its output is newer than its source.
+  void Skipped(int ABatchRow);
   // A row could not be queued: it failed with AReason; since nothing runs,
   // the others return to no status.
   void QueueFailed(int ABatchRow, const QString& AReason);

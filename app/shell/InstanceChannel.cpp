@@ -8,11 +8,31 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "app/shell/ShellFolders.h"
+
 namespace quorvel {
 
 namespace {
 
 constexpr char kTaken = 'k';
+
+// A socket's path has room for about a hundred bytes.
+bool FitsSocket(const QString& APath) { return QFile::encodeName(APath).size() < 100; }
+
+// Whether the socket's name may be used: nothing has it yet, or it is a
+// socket (or a file a program left) of this user's, and no link. Never
+// followed: lstat.
+bool UsableEntry(const QString& AName) {
+  if (!QDir::isAbsolutePath(AName)) return !AName.isEmpty();
+  struct stat st {};
+  if (::lstat(QFile::encodeName(AName).constData(), &st) != 0) return errno == ENOENT;
+  return st.st_uid == ::getuid() && (S_ISSOCK(st.st_mode) || S_ISREG(st.st_mode));
+}
 
 }  // namespace
 
@@ -29,15 +49,23 @@ QStringList CommandLineFiles(const QStringList& AArguments, const QString& AWork
 }
 
 QString TInstanceChannel::DefaultName() {
-  // The runtime folder is the user's own (and each session's); without one
-  // the temporary folder stands in, with the user in the name.
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty()) folder = QDir::tempPath();
-  const QString name = QStringLiteral("quorvel-%1.socket").arg(qEnvironmentVariable("USER"));
-  const QString path = QDir(folder).filePath(name);
-  // A socket's path has room for about a hundred bytes; a longer one goes
-  // where Qt puts plain names (the temporary folder).
-  return path.toLocal8Bit().size() < 100 ? path : name;
+  // Whoever can make the socket's name first receives every file a later
+  // start hands over, or blocks the starts: it lives only in a folder no one
+  // else can enter. The session's runtime folder is such a folder when it is
+  // there and is this user's own; otherwise this user's private folder in
+  // the temporary folder (made 0700, and refused when another user or a
+  // link holds its name).
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (QDir::isAbsolutePath(runtime) && IsPrivateFolder(QDir::cleanPath(runtime))) {
+    const QString path =
+        QDir(QDir::cleanPath(runtime)).filePath(QStringLiteral("quorvel-%1.socket").arg(qEnvironmentVariable("USER")));
+    if (FitsSocket(path)) return path;
+  }
+  QString error;
+  const QString folder = PrivateTempFolder(SystemTempFolder(), error);
+  if (!folder.isEmpty() && FitsSocket(folder + "instance.socket")) return folder + "instance.socket";
+  if (!error.isEmpty()) qWarning("quorvel: %s; later starts open windows of their own", qPrintable(error));
+  return {};
 }
 
 TInstanceChannel::TInstanceChannel(QString AName, QObject* AParent) : QObject(AParent), FName(std::move(AName)) {}
@@ -45,6 +73,7 @@ TInstanceChannel::TInstanceChannel(QString AName, QObject* AParent) : QObject(AP
 TInstanceChannel::~TInstanceChannel() = default;
 
 bool TInstanceChannel::HandOver(const QStringList& AFiles, int ATimeoutMs) {
+  if (!UsableEntry(FName)) return false;
   QLocalSocket socket;
   socket.connectToServer(FName);
   if (!socket.waitForConnected(ATimeoutMs)) return false;
@@ -63,6 +92,11 @@ bool TInstanceChannel::HandOver(const QStringList& AFiles, int ATimeoutMs) {
 
 bool TInstanceChannel::Listen() {
   if (FServer) return true;
+  if (!UsableEntry(FName)) {
+    // Someone else's, or a link: neither used nor taken away.
+    if (!FName.isEmpty()) qWarning("quorvel: %s is not this user's: later starts cannot reach this window", qPrintable(FName));
+    return false;
+  }
   // A program that answers on the socket runs already (two starts at once):
   // its socket is not taken away.
   {
@@ -71,6 +105,8 @@ bool TInstanceChannel::Listen() {
     if (probe.waitForConnected(1000)) return false;
   }
   FServer = new QLocalServer(this);
+  // Only this user may connect, wherever the socket is.
+  FServer->setSocketOptions(QLocalServer::UserAccessOption);
   connect(FServer, &QLocalServer::newConnection, this, &TInstanceChannel::Accept);
   if (FServer->listen(FName)) return true;
   // A socket file left by a program that ended without removing it: no one

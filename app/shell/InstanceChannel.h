@@ -1,6 +1,7 @@
 // One window per user: a later start of the program hands the files it was
-// given to the window that runs already, over a local socket in the user's
-// runtime folder, and ends. The running program listens on that socket.
+// given to the window that runs already, over a local socket in a folder only
+// the user can enter, and ends. The running program listens on that socket;
+// a name that another user or a link holds is never used.
 //
 // The message is the list of absolute file names (QDataStream); the running
 // program answers with one byte once it has taken them, so the later start
@@ -24,7 +25,10 @@ QStringList CommandLineFiles(const QStringList& AArguments, const QString& AWork
 class TInstanceChannel : public QObject {
   Q_OBJECT
 public:
-  // The socket of this user's running program.
+  // The socket of this user's running program, in a folder only this user
+  // can enter: the runtime folder, or this user's private folder in the
+  // temporary folder. Empty when there is no such place (each start then
+  // opens its own window).
   static QString DefaultName();
   explicit TInstanceChannel(QString AName = DefaultName(), QObject* AParent = nullptr);
   ~TInstanceChannel() override;

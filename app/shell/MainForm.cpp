@@ -29,6 +29,7 @@
 #include "app/preview/PreviewPanel.h"
 #include "app/conversion/BatchConversion.h"
 #include "app/conversion/LoudnessChoice.h"
+#include "app/conversion/OutputNamesField.h"
 #include "app/shell/CommandGate.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
@@ -164,6 +165,13 @@ void TMainForm::AddButtonClick() {
   AddChosenFiles(files);
 }
 
+void TMainForm::AddFolderClick() {
+  const QString folder = QFileDialog::getExistingDirectory(this, tr("Add folder"), FOpenDialogFolder,
+                                                           QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  if (folder.isEmpty()) return;
+  AddChosenFiles({folder});
+}
+
 void TMainForm::AddChosenFiles(const QStringList& AFiles) {
   const QStringList& files = AFiles;
   if (files.isEmpty()) return;
@@ -280,8 +288,13 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   // The collector must exist before the media libraries are loaded, so that
   // their first lines already reach the report history.
   FLogger = std::make_unique<TFFLogger>();
-  FLogger->SetOnLog([this](TObject*, uint32_t AThreadID, TLogLevel ALevel, const std::string& AMsg) {
-    FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
+  // A thread that delivers posted lines copies the handler first and may
+  // run the copy on this thread later, even while the window is being torn
+  // down: the copy asks whether the window still stands.
+  FLogReceiving = std::make_shared<std::atomic<bool>>(true);
+  FLogger->SetOnLog([this, receiving = FLogReceiving](TObject*, uint32_t AThreadID, TLogLevel ALevel,
+                                                      const std::string& AMsg) {
+    if (receiving->load()) FReport.FFLoggerLog(AThreadID, ALevel, AMsg);
   });
 
   FGate = new TCommandGate(this, this);
@@ -298,6 +311,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
                                                    FServices, FTempFolder, [this] { SaveSettings(); });
   FConversion->BindVerifyBox(FUi.chVerify);
   FConversion->BindLoudnessChoice(FUi.loudness);
+  FConversion->BindNameField(FUi.fldNames);
   FPlayerLibraries = std::make_unique<TPlayerLibraries>(
       FServices.ProgramFolder, [this] { return FTempFolder; }, FReport);
   FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime},
@@ -321,6 +335,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
 }
 
 TMainForm::~TMainForm() {
+  FLogReceiving->store(false);
   // A run still going ends here, before the conversion its events talk to;
   // the termination events it posts meanwhile die with the conversion.
   if (FFFEncoder) {
@@ -447,6 +462,9 @@ void TMainForm::ReadStoredSettings() {
   loudness.Target = s.LoudnessTarget.value_or(loudness.Target);
   loudness.Album = s.LoudnessAlbum.value_or(loudness.Album);
   FUi.loudness->SetSetting(loudness);
+  if (s.ExistingOutputs)
+    FConversion->ExistingOutputs().SetStored(TExistingOutputsQuestion::FromText(*s.ExistingOutputs));
+  if (s.NamePattern) FUi.fldNames->SetPattern(*s.NamePattern);
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -509,6 +527,8 @@ void TMainForm::ConnectCommands() {
   };
   const TCommand commands[] = {
       {FUi.actAddFiles, &TMainForm::AddButtonClick},      {FUi.popAddFiles, &TMainForm::AddButtonClick},
+      {FUi.actAddFolder, &TMainForm::AddFolderClick},     {FUi.popAddFolder, &TMainForm::AddFolderClick},
+      {FUi.addMenuFiles, &TMainForm::AddButtonClick},     {FUi.addMenuFolder, &TMainForm::AddFolderClick},
       {FUi.btnAdd, &TMainForm::AddButtonClick},           {FUi.btnOpenForGs, &TMainForm::AddButtonClick},
       {FUi.actRemove, &TMainForm::Remove1Click},          {FUi.popRemove, &TMainForm::Remove1Click},
       {FUi.actClearAll, &TMainForm::ClearAll1Click},      {FUi.popClearAll, &TMainForm::ClearAll1Click},
@@ -639,6 +659,9 @@ void TMainForm::SaveSettings() {
   v.LoudnessMode = loudness.Mode;
   v.LoudnessTarget = loudness.Target;
   v.LoudnessAlbum = loudness.Album;
+  if (const auto existing = FConversion->ExistingOutputs().Stored())
+    v.ExistingOutputs = TExistingOutputsQuestion::Text(*existing);
+  v.NamePattern = FUi.fldNames->Pattern();
   bool written = false;
   try {
     written = WriteSettings(*OpenSettings(), v);

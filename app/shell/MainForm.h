@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -94,6 +95,8 @@ public:
   // False when the add was given up (the window closed meanwhile).
   bool AddMediaFiles(const QStringList& AFiles);
   void AddButtonClick();
+  // "Add folder...": every file beneath the chosen folder, as a drop of it.
+  void AddFolderClick();
   // Adds files as the open dialog's choice is added (probing each, the same
   // refusals): the files named at start-up or handed over by a later start.
   void AddChosenFiles(const QStringList& AFiles);
@@ -127,6 +130,8 @@ private:
   TAppServices FServices;
   TReportSink& FReport;
   std::unique_ptr<TFFLogger> FLogger;
+  // False once the window is being destroyed (the log handler's copies look).
+  std::shared_ptr<std::atomic<bool>> FLogReceiving;
   TSourceList* FSourceList = nullptr;
   TProfilePanel* FProfilePanel = nullptr;
   TMainFormUi FUi;

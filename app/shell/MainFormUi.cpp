@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QToolButton>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -18,6 +19,7 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include "app/conversion/OutputNamesField.h"
 #include "app/conversion/ProfilePanel.h"
 #include "app/sources/SourceList.h"
 #include "app/shell/Widgets.h"
@@ -50,6 +52,8 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   QMenuBar* bar = W->menuBar();
   mnuFile = bar->addMenu(QObject::tr("&File"));
   actAddFiles = mnuFile->addAction(QObject::tr("Add audio files"));
+  actAddFolder = mnuFile->addAction(QObject::tr("Add folder..."));
+  actAddFolder->setObjectName("actAddFolder");
   actStartConversion = mnuFile->addAction(QObject::tr("Start Conversion"));
   actFileInformation = mnuFile->addAction(QObject::tr("File Information"));
   mnuFile->addSeparator();
@@ -83,6 +87,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
     return a;
   };
   popAddFiles = popup(QObject::tr("Add Files..."));
+  popAddFolder = popup(QObject::tr("Add Folder..."));
   popRemove = popup(QObject::tr("Remove"));
   popClearAll = popup(QObject::tr("Clear All"));
   popRename = popup(QObject::tr("Rename"));
@@ -104,6 +109,17 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   btnLike = ImageButton("btnLike", QObject::tr("Like"), central);
   btnTweet = ImageButton("btnTweet", QObject::tr("Tweet"), central);
   top->addWidget(btnAdd);
+  btnAddMenu = new QToolButton(central);
+  btnAddMenu->setObjectName("btnAddMenu");
+  btnAddMenu->setArrowType(Qt::DownArrow);
+  btnAddMenu->setPopupMode(QToolButton::InstantPopup);
+  btnAddMenu->setToolTip(QObject::tr("Add files or a folder"));
+  auto* addMenu = new QMenu(btnAddMenu);
+  addMenuFiles = addMenu->addAction(QObject::tr("Add files..."));
+  addMenuFolder = addMenu->addAction(QObject::tr("Add folder..."));
+  addMenuFolder->setObjectName("addMenuFolder");
+  btnAddMenu->setMenu(addMenu);
+  top->addWidget(btnAddMenu);
   top->addWidget(btnClear);
   top->addWidget(btnTrim);
   top->addStretch(1);
@@ -242,6 +258,11 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   out->addWidget(edDestinationFolder, 1, 0);
   out->addWidget(btnBrowse, 1, 1);
   out->addWidget(btnFindTarget, 1, 2);
+  // How the outputs are named beneath the folder (its own class: presets,
+  // the live example).
+  fldNames = new TOutputNamesField(central);
+  fldNames->Bind(AList, P.Profiles());
+  out->addWidget(fldNames, 2, 0, 1, 3);
   bottom->addLayout(out, 1);
   btnConvert = ImageButton("btnConvert", QObject::tr("Convert all"), central);
   bottom->addWidget(btnConvert, 0, Qt::AlignBottom);

@@ -3,6 +3,7 @@
 #pragma once
 
 class QAction;
+class QToolButton;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -19,6 +20,7 @@ namespace quorvel {
 
 class TImageButton;
 class TLoudnessChoice;
+class TOutputNamesField;
 class TProfilePanel;
 class TSourceList;
 
@@ -33,6 +35,7 @@ struct TMainFormUi {
   QMenu* mnuTools = nullptr;
   QMenu* mnuHelp = nullptr;
   QAction* actAddFiles = nullptr;
+  QAction* actAddFolder = nullptr;  // "Add folder..."
   QAction* actStartConversion = nullptr;
   QAction* actFileInformation = nullptr;
   QAction* actExit = nullptr;
@@ -51,6 +54,7 @@ struct TMainFormUi {
   QAction* actAbout = nullptr;
   // The list's pop-up menu
   QAction* popAddFiles = nullptr;
+  QAction* popAddFolder = nullptr;
   QAction* popRemove = nullptr;
   QAction* popClearAll = nullptr;
   QAction* popRename = nullptr;
@@ -62,6 +66,10 @@ struct TMainFormUi {
 
   // Left buttons, share buttons, Convert
   TImageButton* btnAdd = nullptr;
+  // The Add button's menu (the arrow beside it): files or a folder.
+  QToolButton* btnAddMenu = nullptr;
+  QAction* addMenuFiles = nullptr;
+  QAction* addMenuFolder = nullptr;
   TImageButton* btnClear = nullptr;
   TImageButton* btnTrim = nullptr;
   TImageButton* btnLike = nullptr;
@@ -92,6 +100,7 @@ struct TMainFormUi {
   TLoudnessChoice* loudness = nullptr;  // beside the volume
   QLineEdit* edDestinationFolder = nullptr;
   QPushButton* btnBrowse = nullptr;
+  TOutputNamesField* fldNames = nullptr;  // "File names" under the output folder
   QPushButton* btnFindTarget = nullptr;
 };
 

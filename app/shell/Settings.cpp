@@ -43,6 +43,8 @@ TStoredSettings ReadSettings(QSettings& AStore) {
     if (ok) s.LoudnessTarget = target;
   }
   if (AStore.contains("loudnessalbum")) s.LoudnessAlbum = AStore.value("loudnessalbum").toBool();
+  if (AStore.contains("existingoutputs")) s.ExistingOutputs = AStore.value("existingoutputs").toString();
+  if (AStore.contains("namepattern")) s.NamePattern = AStore.value("namepattern").toString();
   // "audiocodecname", "audiobitrate", "samplerate" and "channels" are kept
   // for the record only: the profile set's own values apply at start.
   return s;
@@ -65,6 +67,11 @@ bool WriteSettings(QSettings& AStore, const TSettingsToWrite& AValues) {
   AStore.setValue("loudnessmode", AValues.LoudnessMode);
   AStore.setValue("loudnesstarget", AValues.LoudnessTarget);
   AStore.setValue("loudnessalbum", AValues.LoudnessAlbum);
+  if (AValues.ExistingOutputs)
+    AStore.setValue("existingoutputs", *AValues.ExistingOutputs);
+  else
+    AStore.remove("existingoutputs");
+  AStore.setValue("namepattern", AValues.NamePattern);
   AStore.sync();
   return AStore.status() == QSettings::NoError;
 }

@@ -30,6 +30,12 @@ struct TStoredSettings {
   std::optional<int> LoudnessMode;
   std::optional<double> LoudnessTarget;
   std::optional<bool> LoudnessAlbum;
+  // What to do with outputs that exist already ("replace", "rename",
+  // "skip"); absent: ask.
+  std::optional<QString> ExistingOutputs;
+  // The "File names" pattern of the outputs ("" or absent: named after
+  // their rows in the output folder itself).
+  std::optional<QString> NamePattern;
 };
 
 TStoredSettings ReadSettings(QSettings& AStore);
@@ -45,6 +51,8 @@ struct TSettingsToWrite {
   int LoudnessMode = 0;
   double LoudnessTarget = -18;
   bool LoudnessAlbum = false;
+  std::optional<QString> ExistingOutputs;  // none: ask (the entry goes)
+  QString NamePattern;
 };
 
 // Writes and flushes; false when the store could not be written.

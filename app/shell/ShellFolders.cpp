@@ -137,22 +137,35 @@ void CreateDataFolders(const QStringList& AFolders) {
     if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);
 }
 
+bool IsPrivateFolder(const QString& APath) {
+  // lstat: a link planted under the name is no folder of ours either.
+  struct stat st {};
+  return ::lstat(QFile::encodeName(APath).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+QString PrivateTempFolder(const QString& ATempFolder, QString& AError) {
+  const QString path = WithSlash(ATempFolder) + QStringLiteral("quorvel-%1/").arg(::getuid());
+  // Without the final "/": with it, lstat would follow a link planted under
+  // the folder's name.
+  const QByteArray folder = QFile::encodeName(path.chopped(1));
+  if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
+    AError = QStringLiteral("Cannot create the folder %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+    return {};
+  }
+  if (!IsPrivateFolder(path.chopped(1))) {
+    AError = QStringLiteral("The folder %1 is not a private folder of this user").arg(path);
+    return {};
+  }
+  return path;
+}
+
 TSdlCopy PrepareSdlCopy(int APlayer, const QString& AProgramFolder, const QString& ATempFolder) {
   TSdlCopy copy;
   copy.Name = QStringLiteral("SDL_%1.so").arg(APlayer);
-  copy.Folder = WithSlash(ATempFolder) + QStringLiteral("quorvel-%1/").arg(::getuid());
-  // Without the final "/": with it, lstat would follow a link planted under
-  // the folder's name.
-  const QByteArray folder = QFile::encodeName(copy.Folder.chopped(1));
-  if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST) {
-    copy.Error = QStringLiteral("Cannot create the folder %1: %2").arg(copy.Folder, QString::fromLocal8Bit(strerror(errno)));
-    return copy;
-  }
-  // lstat: a link planted under the name is no folder of ours either.
-  struct stat st {};
-  if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-      (st.st_mode & 077) != 0) {
-    copy.Error = QStringLiteral("The folder %1 is not a private folder of this user").arg(copy.Folder);
+  copy.Folder = PrivateTempFolder(ATempFolder, copy.Error);
+  if (copy.Folder.isEmpty()) {
+    copy.Folder = WithSlash(ATempFolder) + QStringLiteral("quorvel-%1/").arg(::getuid());
     return copy;
   }
   QString source = WithSlash(AProgramFolder) + "LibAV/" + kSdlLibraryName;

@@ -27,6 +27,15 @@ QStringList DataFolders(const QString& ADocuments);
 // left for the caller to notice by the last folder's absence.
 void CreateDataFolders(const QStringList& AFolders);
 
+// Whether APath (no final "/") is a folder only this user can enter: a plain
+// folder, not a link to one, owned by this user, closed to everyone else.
+bool IsPrivateFolder(const QString& APath);
+// This user's private folder below ATempFolder ("quorvel-<uid>/", mode
+// 0700), made when missing; empty, with AError saying why, when it cannot be
+// made or what has its name is not a private folder of this user (another
+// user may have made it first, or put a link there).
+QString PrivateTempFolder(const QString& ATempFolder, QString& AError);
+
 // Player APlayer's own copy of the SDL library ("SDL_<n>.so"), made from
 // the SDL library in AProgramFolder's "LibAV" folder or the one the system
 // would load. The copies live in a folder of this user below ATempFolder

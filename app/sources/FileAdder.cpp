@@ -15,6 +15,7 @@
 
 #include "app/report/ReportSink.h"
 #include "app/sources/SourceList.h"
+#include "media/batch/FolderWalk.h"
 #include "media/decoder/FFDecode.h"
 #include "media/runtime/CancelToken.h"
 
@@ -30,10 +31,12 @@ struct TProbe {
   TSourceAudio Audio;
 };
 
-// The probing thread's side: its results, in the order of the files.
+// The probing thread's side: the folders among the paths walked (off the
+// user-interface thread too: a large tree takes a while), then its results,
+// in the order of the files.
 class TProbeRun {
 public:
-  explicit TProbeRun(const QStringList& AFiles) : FFiles(AFiles), FResults(static_cast<size_t>(AFiles.size())) {}
+  explicit TProbeRun(const QStringList& APaths) : FPaths(APaths) {}
   ~TProbeRun() {
     FCancel.Cancel();
     Join();
@@ -44,7 +47,13 @@ public:
   void Start() { FThread = std::thread([this] { Run(); }); }
   void Cancel() { FCancel.Cancel(); }
   int Done() const { return FDone.load(); }
+  // The files to probe; -1 while the folders are being walked.
+  int Total() const { return FTotal.load(); }
   bool Finished() const { return FFinished.load(); }
+  // The files found and what the walk could not read; read once the
+  // thread has ended (Take).
+  const std::vector<TFoundFile>& Files() const { return FFiles; }
+  const std::vector<TWalkProblem>& Problems() const { return FProblems; }
   // The results of the files probed, in order. Waits for the thread to end
   // first (a cancelled one ends after the file in hand): until then it
   // writes into the results, so they are not touched before.
@@ -60,12 +69,22 @@ private:
     if (FThread.joinable()) FThread.join();
   }
   void Run() {
+    std::vector<std::string> paths;
+    for (const QString& path : FPaths) paths.push_back(path.toStdString());
+    TWalkResult walk = ExpandSources(paths, true, [this] { return FCancel.Cancelled(); });
+    FFiles = std::move(walk.Files);
+    FProblems = std::move(walk.Problems);
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FResults.resize(FFiles.size());
+    }
+    FTotal = static_cast<int>(FFiles.size());
     // The thread's own decoder: the window's belongs to its thread.
     TFFDecoder decoder;
-    for (int i = 0; i < FFiles.size() && !FCancel.Cancelled(); ++i) {
+    for (int i = 0; i < static_cast<int>(FFiles.size()) && !FCancel.Cancelled(); ++i) {
       TProbe probe;
       try {
-        probe.Ok = decoder.LoadFile(FFiles[i].toStdString());
+        probe.Ok = decoder.LoadFile(FFiles[static_cast<size_t>(i)].Path);
         if (probe.Ok) {
           probe.Duration = decoder.FileStreamInfo().Duration;
           probe.Audio = SourceAudioOf(decoder.FirstAudioStreamInfo());
@@ -85,7 +104,11 @@ private:
     FFinished = true;
   }
 
-  const QStringList FFiles;
+  const QStringList FPaths;
+  // Written by the thread before FTotal is set, read after it has ended.
+  std::vector<TFoundFile> FFiles;
+  std::vector<TWalkProblem> FProblems;
+  std::atomic<int> FTotal{-1};
   std::mutex FLock;
   std::vector<TProbe> FResults;  // FLock
   std::atomic<int> FDone{0};     // results written so far
@@ -116,8 +139,8 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
   {
     // The dialog comes up only when the probing takes a while; the event
     // loop runs meanwhile, so the window is redrawn and Cancel is heard.
-    QProgressDialog dialog(QObject::tr("Adding files..."), QObject::tr("Cancel"), 0, static_cast<int>(AFiles.size()),
-                           AParent);
+    // A busy bar while folders are walked, then the files probed.
+    QProgressDialog dialog(QObject::tr("Adding files..."), QObject::tr("Cancel"), 0, 0, AParent);
     dialog.setObjectName("AddFilesProgress");
     dialog.setWindowTitle(QApplication::applicationDisplayName());
     dialog.setWindowModality(Qt::WindowModal);
@@ -138,7 +161,10 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
         result.Cancelled = true;
         run.Cancel();
       }
-      dialog.setValue(run.Done());
+      if (const int total = run.Total(); total >= 0) {
+        if (dialog.maximum() != total) dialog.setMaximum(total);
+        dialog.setValue(run.Done());
+      }
       if (run.Finished()) loop.quit();
     });
     timer.start();
@@ -158,8 +184,15 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
 
   std::vector<TAudioFile> rows;
   rows.reserve(probes.size());
+  // A folder that could not be read, a link loop: logged, and named with
+  // the refused files in the one message.
+  for (const TWalkProblem& problem : run.Problems()) {
+    const QString path = QString::fromStdString(problem.Path);
+    AReport.AddLogLine("-> Folder not added: " + path + ": " + QString::fromStdString(problem.Reason));
+    result.Refused << path + " (" + QString::fromStdString(problem.Reason) + ")";
+  }
   for (size_t i = 0; i < probes.size(); ++i) {
-    const QString& file = AFiles[static_cast<int>(i)];
+    const QString file = QString::fromStdString(run.Files()[i].Path);
     const QString name = QFileInfo(file).fileName();
     const TProbe& probe = probes[i];
     if (!probe.Ok) {
@@ -171,6 +204,7 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
     }
     AReport.AddLogLine("-> Added file " + file);
     rows.push_back(NewSourceRow(file, probe.Duration, probe.Audio, AProfileInd));
+    rows.back().Root = QString::fromStdString(run.Files()[i].Root);
   }
   result.Added = static_cast<int>(rows.size());
   AList.AppendRows(std::move(rows));

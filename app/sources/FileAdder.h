@@ -1,9 +1,12 @@
-// Adding many files to the source list at once (the open dialog, a drop):
-// the files are probed on a thread of their own, so the window stays
+// Adding many files to the source list at once (the open dialog, a drop,
+// "Add folder..."): folders among them are walked (every file beneath, in
+// natural order, hidden ones left out) and the files are probed on a thread
+// of their own, so the window stays
 // responsive, while a progress dialog (shown once the probing takes more than
 // a moment) tells how far it got and can cancel it. The readable files then
 // become rows in the order given, in one change of the list; each refused
-// file gets the log lines a single add gives, and all of them one message.
+// file gets the log lines a single add gives, and all of them (with the
+// folders that could not be read) one message.
 //
 // Threads: Add runs on the user-interface thread and returns when the rows
 // are in; the probing thread owns its own decoder and hands back only the

@@ -21,6 +21,8 @@ QString RowStatusText(const TRowStatus& AStatus) {
       return QStringLiteral("failed");
     case TRowState::Stopped:
       return QStringLiteral("stopped");
+    case TRowState::Skipped:
+      return QStringLiteral("skipped");
   }
   return {};
 }

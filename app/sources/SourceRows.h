@@ -17,7 +17,7 @@
 namespace quorvel {
 
 // Where a row stands in the last conversion that included it.
-enum class TRowState { None, Waiting, Converting, Done, Failed, Stopped };
+enum class TRowState { None, Waiting, Converting, Done, Failed, Stopped, Skipped };
 
 struct TRowStatus {
   TRowState State = TRowState::None;
@@ -26,11 +26,15 @@ struct TRowStatus {
 };
 
 // The text of the list's Status column: "waiting", "converting 42%", "done",
-// "failed", "stopped"; empty before any conversion.
+// "failed", "stopped", "skipped" (its output is newer than the source);
+// empty before any conversion.
 QString RowStatusText(const TRowStatus& AStatus);
 
 struct TAudioFile {
   QString Source;
+  // The folder it was added from when a folder was added ("" for a file
+  // added itself): an output name pattern's {folder} is its place beneath.
+  QString Root;
   QString SourceTitleExt;
   int64_t TrimmedLength = 0;  // derived: TimeEnd - TimeStart
   double EstimatedSize = 0;   // derived: MB at the profile's bit rate

@@ -1,15 +1,18 @@
 #include "media/batch/Batch.h"
-#include "media/batch/LoudnessAnalysis.h"
-#include "media/batch/LoudnessTagWriter.h"
-#include "media/batch/NormalisingPlan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
-
+#include <map>
 #include <utility>
 
 #include "media/batch/LosslessCheck.h"
+#include "media/batch/LoudnessAnalysis.h"
+#include "media/batch/LoudnessTagWriter.h"
+#include "media/batch/NormalisingPlan.h"
+#include "media/batch/NamePattern.h"
+#include "media/batch/SourceTags.h"
 #include "media/encoder/FFEncode.h"
 #include "media/runtime/FFUtils.h"
 #include "media/runtime/Format.h"
@@ -40,6 +43,14 @@ std::string StartPastEnd(const TBatchRow& ARow, int64_t ADuration) {
   return Format("%s: the start %s is at or past the end of the file (%s)", ARow.Source.c_str(),
                 TimeText(ARow.TimeStart).c_str(), TimeText(ADuration).c_str());
 }
+
+std::string FolderOf(const std::string& APath) {
+  const std::string folder = std::filesystem::path(APath).parent_path().string();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+// A write that failed for want of room where the output goes.
+bool IsFolderFull(int AError) { return AError == ENOSPC || AError == EFBIG || AError == EDQUOT; }
 
 std::vector<std::string> Sources(const std::vector<TBatchRow>& ARows) {
   std::vector<std::string> sources;
@@ -73,7 +84,28 @@ TBatch::TBatch(TBatchSettings ASettings, std::vector<TBatchRow> ARows)
 
 bool TBatch::TooManyToJoin() const { return FSettings.Merge && FRows.size() > static_cast<size_t>(kMaxMergedFiles); }
 
-bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+std::string PatternOutputTitle(const std::string& APattern, bool APosixNames, const TBatchRow& ARow) {
+  TNameFields fields = PathFields(ARow.Source, ARow.Root);
+  // The row's own title is its name: a row the user renamed keeps it.
+  if (!ARow.Title.empty()) fields.Name = ARow.Title;
+  if (PatternUsesTags(APattern)) fields.Tags = ARow.TagsKnown ? ARow.Tags : ReadSourceTags(ARow.Source);
+  return ExpandNamePattern(APattern, fields, APosixNames);
+}
+
+std::string TBatch::OutputTitle(const TBatchRow& ARow) const {
+  if (FSettings.NamePattern.empty()) return ARow.Title;
+  return PatternOutputTitle(FSettings.NamePattern, FSettings.PosixNames, ARow);
+}
+
+int TBatch::ExistingOutputs() const {
+  if (FSettings.Merge) return FRows.empty() ? 0 : FPlanner.PlainExists("Joined", FRows[0].Format.Ext) ? 1 : 0;
+  int existing = 0;
+  for (const TBatchRow& row : FRows) existing += FPlanner.PlainExists(OutputTitle(row), row.Format.Ext) ? 1 : 0;
+  return existing;
+}
+
+bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                   const TSkipHandler& AOnSkip) {
   if (FSettings.VerifyLossless) {
     bool lossy = false;
     for (const TBatchRow& row : FRows) lossy = lossy || !IsLosslessCodec(row.Format.Codec);
@@ -84,6 +116,9 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     else if (lossy)
       AOnNote("lossy outputs are not verified");
   }
+  // Part files a killed run left in the folder are no one's any more.
+  for (const std::string& leftover : RemoveLeftoverParts(FSettings.Folder))
+    AOnNote("removed " + leftover + ", left by a conversion that was interrupted");
   if (FSettings.Loudness.Action == TLoudnessAction::Normalise) PlanNormalising();
   FEncoder = &AEncoder;
   AEncoder.OnTaskStarting = [this](TObject*, int ATaskIndex) {
@@ -91,16 +126,27 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     TBatchItem& item = FItems[static_cast<size_t>(ATaskIndex)];
     {
       std::lock_guard<std::mutex> guard(FLock);
+      if (FFullFolders.count(FolderOf(item.Output))) throw ETaskDeclined();
       item.Started = true;
+      item.StartedAt = std::chrono::steady_clock::now();
     }
-    // When earlier files are kept, the output is made now (see
-    // TOutputPlanner::Create); the output path is not changed once queued.
+    // The output's part file is made now (see TOutputPlanner::Create); the
+    // output path is not changed once queued.
     FPlanner.Create(item.Output);
   };
-  return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote) : QueueRows(AEncoder, AOnFailure, AOnNote);
+  AEncoder.OnTaskEnding = [this](TObject*, const TTerminateInfo& AInfo) {
+    if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return;
+    if (!IsFolderFull(AInfo.WriteError)) return;
+    // Noted before the next task starts, which would write there too.
+    std::lock_guard<std::mutex> guard(FLock);
+    FFullFolders.insert(FolderOf(FItems[static_cast<size_t>(AInfo.TaskIndex)].Output));
+  };
+  return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote)
+                         : QueueRows(AEncoder, AOnFailure, AOnNote, AOnSkip);
 }
 
-bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote) {
+bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                       const TSkipHandler& AOnSkip) {
   bool all = true;
   // Each row that fails is undone before the handler decides whether to go on.
   auto failed = [&](int ARow, TQueueStep AStep, std::string AMessage, std::string AOutput = {}) {
@@ -109,38 +155,56 @@ bool TBatch::QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailu
   };
   for (int i = 0; i < static_cast<int>(FRows.size()); ++i) {
     const TBatchRow& row = FRows[static_cast<size_t>(i)];
+    // The name first: a row whose newer output stands for it is not even
+    // opened, so a mirror run over a converted library costs a look at
+    // each pair of files, whatever their size.
+    TClaimedOutput claim;
+    try {
+      claim = FPlanner.Claim(OutputTitle(row), row.Format.Ext, row.Source);
+    } catch (const std::exception& e) {
+      if (!failed(i, TQueueStep::ClaimOutput, e.what())) return false;
+      continue;
+    }
+    if (claim.Skip) {
+      FSkipped.push_back({i, claim.Path});
+      if (AOnSkip) AOnSkip(FSkipped.back());
+      continue;
+    }
     TInputOptions input;
     FillInputRecord(row, false, input);
     const int task = AEncoder.AddTask(row.Source, &input);
     if (task < 0) {
+      FPlanner.Unclaim(claim.Path);
       if (!failed(i, TQueueStep::AddTask, AEncoder.LastErrMsg())) return false;
       continue;
     }
     if (FSettings.RequireAudio && !HasAudio(AEncoder, task, 0)) {
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::NoAudio, kNoAudioReason)) return false;
       continue;
     }
     if (const std::string late = StartPastEnd(row, AEncoder.TaskInput(task, 0).Duration); !late.empty()) {
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::AddTask, late)) return false;
-      continue;
-    }
-    TClaimedOutput claim;
-    try {
-      claim = FPlanner.Claim(row.Title, row.Format.Ext);
-    } catch (const std::exception& e) {
-      AEncoder.RemoveTask(task);
-      if (!failed(i, TQueueStep::ClaimOutput, e.what())) return false;
       continue;
     }
     TOutputOptions output;
     FillOutputRecord(row, FSettings.VolumePercent, false, output);
     SetLoudness(output, static_cast<size_t>(i));
     output.FileName = claim.Path;
-    if (!AEncoder.SetOutputFile(task, claim.Path, &output)) {
-      const std::string message = AEncoder.LastErrMsg();
+    output.WriteTo = TOutputPlanner::WritePath(claim.Path);
+    std::string folderError;
+    try {
+      FPlanner.MakeFolders(claim.Path);
+    } catch (const std::exception& e) {
+      folderError = e.what();
+    }
+    if (!folderError.empty() || !AEncoder.SetOutputFile(task, claim.Path, &output)) {
+      const std::string message = folderError.empty() ? AEncoder.LastErrMsg() : folderError;
       FPlanner.Remove(claim.Path);
+      FPlanner.Unclaim(claim.Path);
       AEncoder.RemoveTask(task);
       if (!failed(i, TQueueStep::SetOutput, message, claim.Path)) return false;
       continue;
@@ -194,6 +258,7 @@ bool TBatch::QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFai
   // A joined file is one output: its gain is that of all its sources.
   SetLoudness(output, 0);
   output.FileName = claim.Path;
+  output.WriteTo = TOutputPlanner::WritePath(claim.Path);
   if (!AEncoder.SetOutputFile(0, claim.Path, &output)) {
     const std::string message = AEncoder.LastErrMsg();
     FPlanner.Remove(claim.Path);
@@ -215,16 +280,32 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   const bool finished = AInfo.Finished && !AInfo.Exception;
   // The item's rows and output are not changed once queued.
   std::string error;
-  if (finished && Verified(FItems[index])) {
-    const TBatchItem& item = FItems[index];
-    if (FSettings.BeforeVerify) FSettings.BeforeVerify(item.Output);
-    const TBatchRow& row = FRows[static_cast<size_t>(item.Rows[0])];
+  const TBatchItem& ended = FItems[index];
+  if (finished && Verified(ended)) {
+    // Checked before it has its name: an output that fails never appears.
+    const std::string written = TOutputPlanner::WritePath(ended.Output);
+    if (FSettings.BeforeVerify) FSettings.BeforeVerify(written);
+    const TBatchRow& row = FRows[static_cast<size_t>(ended.Rows[0])];
     int64_t length = kNoTime;
     if (row.TimeEnd != kNoTime && row.TimeEnd >= 0)
       length = row.TimeEnd - (row.TimeStart != kNoTime ? row.TimeStart : 0);
-    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, item.Output);
+    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, written);
     if (!check.Same) error = "verification failed: " + check.Reason;
   }
+  if (finished && error.empty()) {
+    try {
+      FPlanner.Publish(ended.Output);
+    } catch (const EPartFile& e) {
+      error = FolderFull(ended, e.Code);
+      if (error.empty()) error = e.what();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  } else if (AInfo.Exception) {
+    error = FolderFull(ended, AInfo.WriteError);
+  }
+  // Tags go into the published output: an album's are written when its
+  // last task ends, into outputs that have had their names for a while.
   std::vector<TTagJob> tagging;
   {
     std::lock_guard<std::mutex> guard(FLock);
@@ -256,13 +337,22 @@ std::vector<TBatch::TTagJob> TBatch::TagJobsAfter(size_t AItem) {
   if (FSettings.Loudness.Action != TLoudnessAction::Measure) return jobs;
   // An album's tags need all its outputs: they are written when its last
   // task ends, for every output of it at once.
-  const std::string key = AlbumKey(AItem);
-  std::vector<size_t> members;
-  for (size_t i = 0; i < FItems.size(); ++i) {
-    if (AlbumKey(i) != key) continue;
-    if (!FItems[i].Ended) return jobs;
-    members.push_back(i);
+  if (FAlbumOf.size() != FItems.size()) {
+    // Once per batch: a library of thousands of rows would otherwise compare
+    // every row's folder at every task's end.
+    std::map<std::string, size_t> albums;
+    FAlbumOf.clear();
+    FAlbumMembers.clear();
+    for (size_t i = 0; i < FItems.size(); ++i) {
+      const auto [at, added] = albums.emplace(AlbumKey(i), FAlbumMembers.size());
+      if (added) FAlbumMembers.emplace_back();
+      FAlbumOf.push_back(at->second);
+      FAlbumMembers[at->second].push_back(i);
+    }
   }
+  const std::vector<size_t>& members = FAlbumMembers[FAlbumOf[AItem]];
+  for (const size_t i : members)
+    if (!FItems[i].Ended) return jobs;
   std::vector<const TLoudnessMeter*> meters;
   for (const size_t i : members)
     if (FItems[i].Ok && FItems[i].Loudness) meters.push_back(FItems[i].Loudness.get());
@@ -326,10 +416,38 @@ void TBatch::PlanNormalising() {
   FPlan = std::make_shared<TNormalisingPlan>(std::move(sources), l.TargetLufs, l.TruePeak);
 }
 
+std::string TBatch::FolderFull(const TBatchItem& AItem, int AError) {
+  if (!IsFolderFull(AError)) return {};
+  const std::string folder = FolderOf(AItem.Output);
+  // The half-written file goes now: it holds space the other conversions
+  // into the folder may need.
+  FPlanner.Remove(AItem.Output);
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FFullFolders.insert(folder);
+    first = FFullFoldersTold.insert(folder).second;
+  }
+  std::string text = AError == EFBIG
+                         ? Format("File too large: no file this large can be written in the output folder %s", folder.c_str())
+                         : AError == EDQUOT
+                               ? Format("Disk quota exceeded in the output folder %s", folder.c_str())
+                               : Format("No space left on device in the output folder %s", folder.c_str());
+  text += "; the unfinished output was removed";
+  if (first) text += ", and the files still waiting to be written there are not converted";
+  return text;
+}
+
 bool TBatch::TaskStarted(int ATask) {
   if (ATask < 0 || static_cast<size_t>(ATask) >= FItems.size()) return false;
   std::lock_guard<std::mutex> guard(FLock);
   return FItems[static_cast<size_t>(ATask)].Started;
+}
+
+std::chrono::steady_clock::time_point TBatch::StartedAt(int ATask) {
+  if (ATask < 0 || static_cast<size_t>(ATask) >= FItems.size()) return {};
+  std::lock_guard<std::mutex> guard(FLock);
+  return FItems[static_cast<size_t>(ATask)].StartedAt;
 }
 
 bool TBatch::Verified(const TBatchItem& AItem) const {
@@ -341,10 +459,14 @@ bool TBatch::Verified(const TBatchItem& AItem) const {
 }
 
 TBatchOutcome TBatch::Finish() {
-  if (FEncoder) FEncoder->OnTaskStarting = nullptr;
+  if (FEncoder) {
+    FEncoder->OnTaskStarting = nullptr;
+    FEncoder->OnTaskEnding = nullptr;
+  }
   FEncoder = nullptr;
   std::lock_guard<std::mutex> guard(FLock);
   TBatchOutcome outcome;
+  outcome.Skipped = static_cast<int>(FSkipped.size());
   for (TBatchItem& item : FItems) {
     if (item.Ok) {
       ++outcome.Done;

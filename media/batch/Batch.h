@@ -7,14 +7,19 @@
 // Threads: made, queued and finished on the owner's thread; TaskEnded and
 // TaskStarted may come from any thread (the task manager's delivery
 // threads) and take the batch's lock. Queue sets the encoder's
-// OnTaskStarting until Finish: it notes which tasks started (a task stopped
-// before it started wrote nothing) and, when earlier files are kept,
-// creates each output as its task starts, on the thread that starts it.
+// OnTaskStarting and OnTaskEnding until Finish: it notes which tasks started (a task stopped
+// before it started wrote nothing) and creates each output's part file as
+// its task starts, on the thread that starts it. A task that fails because
+// its folder is full (no space left, or a file too large for it) has its
+// part removed at once, and the tasks not yet started that would write into
+// that folder end unstarted: the failed task's message says so, once.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +47,10 @@ struct TBatchLoudness {
 struct TBatchSettings {
   std::string Folder;
   TEarlierOutputs EarlierOutputs = TEarlierOutputs::Keep;
+  // The outputs' names beneath Folder (see NamePattern.h); empty: each
+  // output is named by its row's Title as it stands, in Folder itself.
+  std::string NamePattern;
+  bool PosixNames = false;  // names need not suit other systems' file systems
   bool Merge = false;
   int VolumePercent = 100;
   int JoinedFormatRow = 0;  // the row whose format the joined file takes
@@ -51,7 +60,8 @@ struct TBatchSettings {
   // Decode each lossless output when its task has ended and compare it with
   // its source; a difference fails the task (and its output goes).
   bool VerifyLossless = false;
-  // Called with the output just before it is verified (tests change it).
+  // Called with the file just before it is verified: the output under its
+  // part file's name (tests change it).
   std::function<void(const std::string&)> BeforeVerify;
   // Measuring each output while it is encoded, or normalising it: the
   // normalising gain comes from a measuring pass over the sources that each
@@ -59,6 +69,13 @@ struct TBatchSettings {
   // encodes its first sample (see TNormalisingPlan).
   TBatchLoudness Loudness;
 };
+
+// The output name (beneath the folder, without extension) APattern gives
+// ARow (see NamePattern.h): the row's own title is its {name}, so a row the
+// user renamed keeps it; tags are read from the source when the row does
+// not carry them. The window's example of a pattern uses it too, so what it
+// shows is what the batch writes.
+std::string PatternOutputTitle(const std::string& APattern, bool APosixNames, const TBatchRow& ARow);
 
 // What could not be queued, and where it went wrong.
 enum class TQueueStep {
@@ -86,6 +103,7 @@ struct TBatchItem {
   // the run has ended.
   bool Ended = false;
   bool Started = false;  // the task manager began it (set as it starts, under the lock)
+  std::chrono::steady_clock::time_point StartedAt;  // when it began (under the lock)
   bool Ok = false;
   bool Stopped = false;  // ended unfinished without an error
   std::string Error;     // why the batch failed a task its run finished (verification)
@@ -106,8 +124,15 @@ struct TBatchItem {
 // empty when nothing was measured.
 std::string LoudnessSummary(const TBatchItem& AItem, bool ANormalised);
 
+// A row not converted because its earlier output is newer (SkipNewer).
+struct TSkippedRow {
+  int Row = -1;
+  std::string Output;
+};
+
 struct TBatchOutcome {
   int Done = 0;
+  int Skipped = 0;  // rows whose earlier output stood for them (not tasks)
   int Failed = 0;   // tasks that ended with an error
   int Stopped = 0;  // tasks stopped, or never started
   int NotStarted = 0;  // of Stopped, those that never started: they wrote nothing
@@ -132,26 +157,43 @@ public:
   // empty.
   using TFailureHandler = std::function<bool(const TQueueFailure&)>;
   using TNoteHandler = std::function<void(const std::string&)>;
-  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  // AOnSkip hears each row that is not converted because its output is
+  // newer (SkipNewer); such a row makes no task.
+  using TSkipHandler = std::function<void(const TSkippedRow&)>;
+  bool Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+             const TSkipHandler& AOnSkip = {});
+
+  // The output name (beneath the folder, without extension) a row gets
+  // before the rules that keep outputs apart: the pattern's, or its Title.
+  std::string OutputTitle(const TBatchRow& ARow) const;
+  // How many rows' plain output names stand in the folder already (before
+  // queueing: what the window asks about). A joined file is one name.
+  int ExistingOutputs() const;
+  const std::vector<TSkippedRow>& Skipped() const { return FSkipped; }
 
   // The queued tasks, by task index.
   const std::vector<TBatchItem>& Items() const { return FItems; }
   // The end of one task (any thread); the run's final event is ignored.
-  // With VerifyLossless, a finished lossless output is checked here (on the
-  // calling thread, outside the batch's lock); with loudness tags, the
-  // output gets them here (an album's outputs all at once, at the end of
-  // its last task). Returns why a finished task failed after all, empty
-  // when it did not.
+  // A finished output is published under its name here (on the calling
+  // thread, outside the batch's lock), after, with VerifyLossless, a
+  // lossless one was checked; with loudness tags, the output gets them once
+  // published (an album's outputs all at once, at the end of its last task).
+  // Returns why a finished task failed after all (the check, a file that
+  // took its name meanwhile, or tags that could not be written), empty when
+  // it did not.
   std::string TaskEnded(const TTerminateInfo& AInfo);
   // Whether task ATask has started (any thread): a task that ends without
   // having started was never written.
   bool TaskStarted(int ATask);
+  // When task ATask started (any thread); the clock's zero when it did not.
+  std::chrono::steady_clock::time_point StartedAt(int ATask);
   // After the run, or instead of it: counts the ends and removes every
   // output whose task did not finish. Call once no task runs.
   TBatchOutcome Finish();
 
 private:
-  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
+  bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
+                 const TSkipHandler& AOnSkip);
   bool Verified(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
   // The normalising gains: which rows share one, measured later by the
@@ -172,16 +214,29 @@ private:
   // folder, otherwise each output is its own.
   std::vector<TTagJob> TagJobsAfter(size_t AItem);
   std::string AlbumKey(size_t AItem) const;
+  // Each item's album, and each album's items: made by the first
+  // TagJobsAfter (under FLock), once every task is queued.
+  std::vector<size_t> FAlbumOf;
+  std::vector<std::vector<size_t>> FAlbumMembers;
   // Writes the tags (outside FLock); AError with the failures added.
   std::string TagOutputs(const std::vector<TTagJob>& AJobs, size_t AItem, std::string AError);
 
   const TBatchSettings FSettings;
   const std::vector<TBatchRow> FRows;
   TOutputPlanner FPlanner;
-  // The encoder whose OnTaskStarting this batch set (until Finish).
+  // The encoder whose OnTaskStarting and OnTaskEnding this batch set (until Finish).
   TCustomEncoder* FEncoder = nullptr;
-  std::mutex FLock;  // guards the start and end fields of FItems
+  // The text of a task that failed because its folder is full (or takes no
+  // file that large), and the folder noted as such; empty for other ends.
+  std::string FolderFull(const TBatchItem& AItem, int AError);
+
+  std::mutex FLock;  // guards the start and end fields of FItems, and FFullFolders
   std::vector<TBatchItem> FItems;
+  // Output folders where a write failed for want of space: the tasks that
+  // would write there next are not started (they cannot succeed).
+  std::set<std::string> FFullFolders;  // FLock
+  std::set<std::string> FFullFoldersTold;  // FLock; those a message named already
+  std::vector<TSkippedRow> FSkipped;  // the owner's thread
 };
 
 }  // namespace quorvel

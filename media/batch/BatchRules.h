@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,14 @@ struct TBatchFormat {
 // One source of a batch.
 struct TBatchRow {
   std::string Source;
-  std::string Title;  // the output's name without folder and extension
+  std::string Title;  // the output's name without folder and extension ({name} of a pattern)
+  // The folder the source was added from (a folder walked), "" for a file
+  // added itself: {folder} of a pattern is the source's place beneath it.
+  std::string Root;
+  // The source's tags when the caller has read them already (TagsKnown);
+  // otherwise a pattern that needs them reads them itself.
+  std::map<std::string, std::string> Tags;
+  bool TagsKnown = false;
   TBatchFormat Format;
   int64_t TimeStart = kNoTime;  // kNoTime: from the beginning
   // kNoTime or negative: to the end. A length the probe could not tell

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -55,8 +56,43 @@ TOutputPlanner::TVerdict TOutputPlanner::Check(const std::string& APath) const {
   return TVerdict::Free;
 }
 
-TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::string& AExt) {
+namespace {
+
+// Whether AOutput was written at or after ASource's last change (to the
+// nanosecond the file system keeps).
+bool NewerThanSource(const std::string& AOutput, const std::string& ASource) {
+  struct stat out {}, in {};
+  if (ASource.empty() || ::stat(AOutput.c_str(), &out) != 0 || !S_ISREG(out.st_mode) ||
+      ::stat(ASource.c_str(), &in) != 0)
+    return false;
+  if (out.st_mtim.tv_sec != in.st_mtim.tv_sec) return out.st_mtim.tv_sec > in.st_mtim.tv_sec;
+  return out.st_mtim.tv_nsec >= in.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+bool TOutputPlanner::PlainExists(const std::string& ATitle, const std::string& AExt) const {
   const std::string plain = (fs::path(FFolder) / (ATitle + AExt)).string();
+  std::error_code error;
+  // Only a file is an earlier output the user can choose to keep, replace or
+  // skip; a folder in the way is never replaced, and the row fails as it is
+  // queued.
+  const fs::file_type type = fs::symlink_status(plain, error).type();
+  return !IsInput(plain) && (type == fs::file_type::regular || type == fs::file_type::symlink);
+}
+
+void TOutputPlanner::Unclaim(const std::string& APath) {
+  FClaimed.erase(Normal(APath));
+  RemoveMadeFolders(APath);
+}
+
+TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::string& AExt, const std::string& ASource) {
+  const std::string plain = (fs::path(FFolder) / (ATitle + AExt)).string();
+  if (FEarlier == TEarlierOutputs::SkipNewer && !IsInput(plain) && !FClaimed.count(Normal(plain)) &&
+      NewerThanSource(plain, ASource)) {
+    FClaimed.insert(Normal(plain));
+    return {plain, plain + " is newer than its source", true};
+  }
   std::string note;
   switch (Check(plain)) {
     case TVerdict::Free: break;
@@ -68,41 +104,86 @@ TClaimedOutput TOutputPlanner::Claim(const std::string& ATitle, const std::strin
     const std::string path =
         n == 1 ? plain : (fs::path(FFolder) / Format("%s (%d)%s", ATitle.c_str(), n, AExt.c_str())).string();
     if (Check(path) != TVerdict::Free) continue;
-    if (FEarlier == TEarlierOutputs::Replace) {
-      std::error_code error;
-      const auto changed = fs::last_write_time(path, error);
-      if (!error) FPreexisting[path] = changed;
-    }
     FClaimed.insert(Normal(path));
-    return {path, note.empty() ? std::string() : note + ", writing " + path};
+    return {path, note.empty() ? std::string() : note + ", writing " + path, false};
   }
   throw Exception(Format("%s: no free name", plain.c_str()));
 }
 
+void TOutputPlanner::MakeFolders(const std::string& APath) {
+  // Made one by one so that those this batch made are known (and only those
+  // go again when the output is removed).
+  const fs::path parent = fs::path(APath).parent_path();
+  if (parent.empty()) return;
+  std::vector<fs::path> missing;
+  std::error_code error;
+  for (fs::path p = parent; !p.empty() && !fs::exists(fs::symlink_status(p, error)); p = p.parent_path()) {
+    missing.push_back(p);
+    if (p == p.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (::mkdir(it->c_str(), 0777) != 0 && errno != EEXIST)
+      throw Exception(Format("%s: %s", it->c_str(), std::strerror(errno)));
+    std::lock_guard<std::mutex> lock(FFoldersLock);
+    FMadeFolders.push_back(it->string());
+  }
+}
+
+void TOutputPlanner::RemoveMadeFolders(const std::string& APath) {
+  // The folders made for it that hold nothing now (rmdir refuses the others).
+  std::lock_guard<std::mutex> lock(FFoldersLock);
+  for (fs::path p = fs::path(APath).parent_path(); !p.empty(); p = p.parent_path()) {
+    const auto made = std::find(FMadeFolders.begin(), FMadeFolders.end(), p.string());
+    if (made == FMadeFolders.end() || ::rmdir(p.c_str()) != 0) break;
+    FMadeFolders.erase(made);
+  }
+}
+
 void TOutputPlanner::Create(const std::string& APath) {
-  if (FEarlier != TEarlierOutputs::Keep) return;
-  const int fd = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(errno)));
-  ::close(fd);
-  std::lock_guard<std::mutex> lock(FCreatedLock);
-  FCreated.insert(APath);
+  if (FEarlier == TEarlierOutputs::Keep) {
+    struct stat st {};
+    if (::lstat(APath.c_str(), &st) == 0) throw Exception(Format("%s: %s", APath.c_str(), std::strerror(EEXIST)));
+  }
+  auto part = std::make_unique<TPartFile>(APath);
+  part->Create();
+  std::lock_guard<std::mutex> lock(FPartsLock);
+  FParts[APath] = std::move(part);
+}
+
+void TOutputPlanner::Publish(const std::string& APath) {
+  std::unique_ptr<TPartFile> part;
+  {
+    std::lock_guard<std::mutex> lock(FPartsLock);
+    const auto found = FParts.find(APath);
+    if (found == FParts.end()) throw Exception(Format("%s: the conversion made no file", APath.c_str()));
+    part = std::move(found->second);
+    FParts.erase(found);
+  }
+  try {
+    // A mirror replaces the older outputs it did not skip.
+    part->Publish(FEarlier != TEarlierOutputs::Keep);
+  } catch (...) {
+    // Kept for Remove, which takes the part away.
+    std::lock_guard<std::mutex> lock(FPartsLock);
+    FParts[APath] = std::move(part);
+    throw;
+  }
 }
 
 bool TOutputPlanner::Remove(const std::string& APath) {
+  std::unique_ptr<TPartFile> part;
+  {
+    std::lock_guard<std::mutex> lock(FPartsLock);
+    const auto found = FParts.find(APath);
+    if (found != FParts.end()) {
+      part = std::move(found->second);
+      FParts.erase(found);
+    }
+  }
+  const bool partGone = !part || part->Discard();
+  if (partGone) RemoveMadeFolders(APath);
   std::error_code error;
-  if (FEarlier == TEarlierOutputs::Keep) {
-    // Only what this batch made: a file that appeared under the name since
-    // the claim is someone else's.
-    std::lock_guard<std::mutex> lock(FCreatedLock);
-    if (!FCreated.count(APath)) return !fs::exists(fs::symlink_status(APath, error));
-  }
-  if (const auto old = FPreexisting.find(APath); old != FPreexisting.end()) {
-    const auto changed = fs::last_write_time(APath, error);
-    if (!error && changed == old->second) return false;
-  }
-  fs::remove(APath, error);
-  // Gone, also when the conversion took away an output it never wrote to.
-  return !fs::exists(fs::symlink_status(APath, error));
+  return partGone && !fs::exists(fs::symlink_status(APath, error));
 }
 
 }  // namespace quorvel

@@ -49,6 +49,10 @@ struct TInputOptions {
 // "Not set" values (-1, empty, kNoTime) leave the job's own default.
 struct TOutputOptions {
   std::string FileName;
+  // Where the bytes go while the output is made, when not under FileName (a
+  // temporary name in the same folder that the caller renames once the
+  // output is complete); FileName still chooses the container.
+  std::string WriteTo;
   std::string FileExt;  // the application's, unused here
   std::string ForceFormat;
   int PacketSize = -1;

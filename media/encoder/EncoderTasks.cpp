@@ -479,6 +479,7 @@ bool TCustomEncoder::ConfigureOutput(TFFmpeg& AJob, const TEncoderTask& ATask,
       if (record.VideoOutputHook) RouteVideoHook(*job, false);
       job->set_hook_bits_pixel(record.VideoHookBitsPixel);
       join = record.Join;
+      job->set_output_write_path(record.WriteTo);
     } else {
       job->OutputOptions(index) = TOutputOptions{};
     }

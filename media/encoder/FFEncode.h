@@ -27,6 +27,7 @@
 #include "media/loudness/Loudness.h"
 #include "media/encoder/EncoderOptions.h"
 #include "media/encoder/FFmpegTask.h"
+#include "media/runtime/Exception.h"
 #include "media/runtime/FFBaseComponent.h"
 #include "media/runtime/FFLoad.h"
 
@@ -44,6 +45,13 @@ struct TProgressInfo {
   int64_t TotalDuration = 0;    // µs expected
 };
 
+// Thrown by OnTaskStarting: the task is not to start, and is no failure of
+// its own (its batch cannot go on where it writes).
+class ETaskDeclined : public Exception {
+public:
+  ETaskDeclined() : Exception("task declined") {}
+};
+
 struct TTerminateInfo {
   int TaskIndex = 0;  // -1: the whole run ended
   bool Finished = false;
@@ -54,6 +62,10 @@ struct TTerminateInfo {
   std::shared_ptr<const TLoudnessMeter> Loudness;
   int64_t LimitedFrames = 0;
   double DeepestCutDb = 0;
+  // The system's error (errno) of a write to the task's output that ended
+  // it (ENOSPC: the disk is full, EFBIG: the file is too large), 0 when the
+  // task did not end so.
+  int WriteError = 0;
 };
 
 struct TPreviewInfo {
@@ -176,8 +188,15 @@ public:
   TPreviewerFactory PreviewerFactory;
   // A task is about to start: called on the thread that starts it, before
   // its job opens its files. An exception ends the task with its message
-  // (as an OnTerminate with Exception) instead of starting it.
+  // (as an OnTerminate with Exception) instead of starting it; an
+  // ETaskDeclined ends it as one that never started (neither finished nor
+  // failed, as after a stop).
   std::function<void(TObject* Sender, int ATaskIndex)> OnTaskStarting;
+  // A task has ended: called on the thread where it ended, before the next
+  // task is started and before its OnTerminate is delivered, so that what
+  // its end means for the tasks still waiting (a full output folder) holds
+  // for them. Must return quickly and not call the encoder.
+  std::function<void(TObject* Sender, const TTerminateInfo& AInfo)> OnTaskEnding;
 
 protected:
   // Where the jobs' callbacks land.

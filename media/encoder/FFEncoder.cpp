@@ -221,6 +221,7 @@ bool TCustomEncoder::StartNextTask() {
     // only when it runs.
     std::string error;
     std::unique_ptr<TFFmpeg> built;
+    bool declined = false;
     if (task.Outputs.empty()) {
       error = "At least one output file must be specified";
     } else if (task.Inputs.empty()) {
@@ -229,9 +230,16 @@ bool TCustomEncoder::StartNextTask() {
       try {
         if (OnTaskStarting) OnTaskStarting(this, index);
         built = BuildJob(task, index, true, error);
+      } catch (const ETaskDeclined&) {
+        declined = true;
       } catch (const std::exception& e) {
         error = e.what();
       }
+    }
+    if (declined) {
+      // Ends as a task that never started, as after a stop.
+      TaskEnded(EndInfo(index, false, false, std::string()), false);
+      continue;
     }
     if (!built) {
       // Ends here with its reason; the loop, not a nested call, goes on
@@ -354,11 +362,13 @@ void TCustomEncoder::DoTerminate(TFFmpeg* AJob) {
     FEndedJobs.push_back(&FTasks.Task(AJob->TaskIndex()));
   }
   TaskEnded(TTerminateInfo{AJob->TaskIndex(), AJob->Finished(), AJob->FatalException(), AJob->FatalMessage(),
-                           AJob->MeasuredLoudness(), AJob->LimitedFrames(), AJob->DeepestCutDb()},
+                           AJob->MeasuredLoudness(), AJob->LimitedFrames(), AJob->DeepestCutDb(),
+                           AJob->OutputWriteError()},
             true);
 }
 
 void TCustomEncoder::TaskEnded(const TTerminateInfo& AInfo, bool AStartNext) {
+  if (OnTaskEnding) OnTaskEnding(this, AInfo);
   bool inline_ = false, startNext = false, finalInline = false;
   {
     std::lock_guard<std::mutex> lock(FTerminateLock);

@@ -36,7 +36,7 @@ void TOutputContextDeleter::operator()(AVFormatContext* p) const {
   if (p->pb && p->oformat && !(p->oformat->flags & AVFMT_NOFILE)) {
     CloseOutputIO(&p->pb);
     // A file that got nothing (the job failed or never ran) is no output.
-    const std::string name = URLToFileName(p->url ? p->url : "");
+    const std::string name = !WrittenAt.empty() ? WrittenAt : URLToFileName(p->url ? p->url : "");
     struct stat info {};
     if (!name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
       ::unlink(name.c_str());

@@ -102,6 +102,11 @@ public:
 
   // Direct setters used by the task manager; see each for its guard.
   void set_output_format(const std::string& AFormat);      // as "f"
+  // The next output is written under this file name instead of its own (a
+  // temporary name in the same folder, renamed by the caller once the
+  // output is complete); its own name still chooses the format. Empty: its
+  // own name.
+  void set_output_write_path(const std::string& AFileName) { Fnext_write_path = AFileName; }
   void set_mux_max_delay(float ASeconds);                   // > 0 only
   void set_mux_preload(float ASeconds);                     // > 0 only
   void set_audio_volume(int AVolume);                       // >= 0 only
@@ -233,6 +238,10 @@ public:
   bool Terminated() const { return FTerminated.load(); }
   bool FatalException() const { return FFatalException; }
   const std::string& FatalMessage() const { return FFatalMessage; }
+  // The system's error (errno) of a write to an output file that failed the
+  // run (a full disk: ENOSPC, a file size limit: EFBIG), 0 when none did.
+  // Read after the run ended.
+  int OutputWriteError() const { return FOutputWriteError; }
 
   const TEngineSettings& Settings() const { return *this; }
   const TFFOptions* Options() const { return FOptions.get(); }
@@ -395,6 +404,7 @@ protected:
   TCancelToken FBroken;
   bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;
+  int FOutputWriteError = 0;  // written by the run's thread; read after it ended
 
   // --- run control (flags written across threads are atomic) ---
   std::atomic<bool> FConverting{false};

@@ -16,6 +16,9 @@ namespace quorvel {
 
 struct TEngineSettings {
   std::string Flast_asked_format;
+  // Where the next output's bytes go while it is made (empty: under its own
+  // name); consumed by open_output_file.
+  std::string Fnext_write_path;
   int Fframe_width = 0;
   int Fframe_height = 0;
   float Fframe_aspect_ratio = 0;

@@ -31,7 +31,10 @@ using TInputContextPtr = std::unique_ptr<AVFormatContext, TInputContextDeleter>;
 
 // An output container: its file is flushed and closed, a file left with 0
 // bytes is deleted (nothing useful was written), then the context is freed.
+// The file is the one its bytes went to: WrittenAt when set (a temporary
+// name the output is published from), else the context's url.
 struct TOutputContextDeleter {
+  std::string WrittenAt;
   void operator()(AVFormatContext* p) const;
 };
 using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextDeleter>;

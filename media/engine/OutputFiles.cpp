@@ -460,6 +460,10 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
   // A video filter chain needs the filter path.
   FEnableFilter = !Fvfilters.empty();
   const std::string url = FileNameToURL(AFileName);
+  // The bytes' own destination, when it is not the output's name.
+  const std::string writePath = std::move(Fnext_write_path);
+  Fnext_write_path.clear();
+  const std::string writeURL = writePath.empty() ? url : FileNameToURL(writePath);
 
   // Format
   const AVOutputFormat* format = nullptr;
@@ -571,9 +575,13 @@ int TCustomFFmpeg::open_output_file(const std::string& AFileName, bool AJoin) {
     int error = 0;
     if (CreateOutputFiles) {
       TReadGuard guard(*this);
-      error = OpenOutputIO(&oc->pb, url, AVIO_FLAG_WRITE);
+      error = OpenOutputIO(&oc->pb, writeURL, AVIO_FLAG_WRITE);
+      oc.get_deleter().WrittenAt = writePath;
     } else {
-      error = CheckOutputPath(url);
+      // The bytes go to the write path, and the output is renamed to its
+      // own name at the end: both must be possible.
+      error = CheckOutputPath(writeURL);
+      if (error >= 0 && writeURL != url) error = CheckOutputPath(url);
     }
     if (error < 0) {
       FLastErrMsg = ErrorText(AFileName, error);

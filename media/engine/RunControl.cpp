@@ -88,6 +88,16 @@ void TCustomFFmpeg::run() {
   }
   // A run that failed keeps no output that holds nothing but a header.
   std::vector<std::string> empty;
+  FOutputWriteError = 0;
+  if (FFatalException) {
+    // Which output's file refused its bytes, and why: the front ends tell a
+    // full disk apart from a broken input.
+    const int outputs = FJoinMode ? std::min(Fnb_output_files, 1) : Fnb_output_files;
+    for (int j = 0; j < outputs && FOutputWriteError == 0; ++j) {
+      const AVFormatContext* oc = Foutput_files[static_cast<size_t>(j)].ctx;
+      if (oc && oc->pb && oc->pb->error < 0) FOutputWriteError = -oc->pb->error;
+    }
+  }
   if (FFatalException) {
     const int outputs = FJoinMode ? std::min(Fnb_output_files, 1) : Fnb_output_files;
     for (int j = 0; j < outputs; ++j) {
@@ -95,7 +105,9 @@ void TCustomFFmpeg::run() {
       if (!slot.ctx || (slot.ctx->oformat->flags & AVFMT_NOFILE)) continue;
       bool written = false;
       for (const auto& ost : slot.streams) written = written || ost->written_packets > 0;
-      if (!written) empty.push_back(URLToFileName(slot.ctx->url ? slot.ctx->url : ""));
+      if (!written)
+        empty.push_back(!slot.owned.get_deleter().WrittenAt.empty() ? slot.owned.get_deleter().WrittenAt
+                                                                     : URLToFileName(slot.ctx->url ? slot.ctx->url : ""));
     }
   }
   try {

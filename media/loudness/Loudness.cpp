@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <utility>
 
+#include "media/runtime/FFUtils.h"
 #include "media/runtime/Stubs.h"
 
 namespace quorvel {
@@ -34,8 +37,11 @@ constexpr float kTpPhases[4][kTpTaps] = {
      0.1373291015625f, -0.0594482421875f, 0.0332031250000f, -0.0196533203125f, 0.0109863281250f, 0.0017089843750f},
 };
 constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
-// Frames converted to floats per call into the library.
+// Frames converted to floats per call into the library, and per block
+// handed to the meter's thread.
 constexpr size_t kChunk = 4096;
+// Blocks that may wait for the meter's thread (about a second of audio).
+constexpr size_t kMaxBlocks = 12;
 
 double Peak(ebur128_state* AState, int AChannels, int (*AGet)(ebur128_state*, unsigned int, double*));
 
@@ -150,32 +156,115 @@ TLoudnessMeter::TLoudnessMeter(const AVChannelLayout& ALayout, int ARate)
   // A mono file is one channel of weight 1 (BS.1770), the library's default.
 }
 
-TLoudnessMeter::~TLoudnessMeter() = default;
+TLoudnessMeter::~TLoudnessMeter() {
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FStop = true;
+  }
+  FChanged.notify_all();
+  if (FFeeder.joinable()) FFeeder.join();
+}
 
 void TLoudnessMeter::AddInterleaved(const float* AData, size_t ACount) {
   if (!FState || ACount == 0) return;
-  ebur128_add_frames_float(FState.get(), AData, ACount);
   FFrames += static_cast<int64_t>(ACount);
   if (FOwnTruePeak) AddTruePeak(AData, ACount);
+  const size_t channels = static_cast<size_t>(FChannels);
+  for (size_t done = 0; done < ACount;) {
+    if (FStaging.capacity() < kChunk * channels) FStaging.reserve(kChunk * channels);
+    const size_t room = kChunk - FStaging.size() / channels;
+    const size_t n = std::min(room, ACount - done);
+    FStaging.insert(FStaging.end(), AData + done * channels, AData + (done + n) * channels);
+    done += n;
+    if (FStaging.size() == kChunk * channels) {
+      std::vector<float> next;
+      {
+        std::lock_guard<std::mutex> guard(FLock);
+        if (!FSpare.empty()) {
+          next = std::move(FSpare.back());
+          FSpare.pop_back();
+        }
+      }
+      next.clear();
+      HandOver(std::exchange(FStaging, std::move(next)));
+    }
+  }
+}
+
+void TLoudnessMeter::HandOver(std::vector<float>&& ABlock) {
+  std::unique_lock<std::mutex> lock(FLock);
+  if (!FFeeder.joinable()) {
+    try {
+      FFeeder = std::thread([this] { FeedLoop(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: measure here.
+      ebur128_add_frames_float(FState.get(), ABlock.data(), ABlock.size() / static_cast<size_t>(FChannels));
+      return;
+    }
+  }
+  FChanged.wait(lock, [this] { return FBlocks.size() < kMaxBlocks; });
+  FBlocks.push_back(std::move(ABlock));
+  lock.unlock();
+  FChanged.notify_all();
+}
+
+void TLoudnessMeter::FeedLoop() {
+  NameThisThread("loudness");
+  std::unique_lock<std::mutex> lock(FLock);
+  for (;;) {
+    FChanged.wait(lock, [this] { return FStop || !FBlocks.empty(); });
+    if (FStop) return;  // the meter is going: what waits is not needed
+    std::vector<float> block = std::move(FBlocks.front());
+    FBlocks.pop_front();
+    FBusy = true;
+    lock.unlock();
+    ebur128_add_frames_float(FState.get(), block.data(), block.size() / static_cast<size_t>(FChannels));
+    lock.lock();
+    FBusy = false;
+    if (FSpare.size() < 2) FSpare.push_back(std::move(block));
+    FChanged.notify_all();
+  }
+}
+
+void TLoudnessMeter::Drain() const {
+  std::unique_lock<std::mutex> lock(FLock);
+  FChanged.wait(lock, [this] { return FBlocks.empty() && !FBusy; });
+  // Feeding has ended, and the thread is idle: the last part block is
+  // measured here, under the lock, so that two readers cannot both do it.
+  if (!FStaging.empty()) {
+    ebur128_add_frames_float(FState.get(), FStaging.data(), FStaging.size() / static_cast<size_t>(FChannels));
+    FStaging.clear();
+  }
 }
 
 void TLoudnessMeter::AddTruePeak(const float* AData, size_t ACount) {
-  for (size_t c = 0; c < static_cast<size_t>(FChannels); ++c) {
+  const size_t channels = static_cast<size_t>(FChannels);
+  FTpOut.resize(ACount);
+  for (size_t c = 0; c < channels; ++c) {
     // The channel's last 11 samples, then this block's.
     std::vector<float>& line = FTpLine[c];
     line.resize(kTpTaps - 1 + ACount);
-    for (size_t f = 0; f < ACount; ++f) line[kTpTaps - 1 + f] = AData[f * static_cast<size_t>(FChannels) + c];
-    float peak = FTruePeaks[c];
-    for (size_t f = 0; f < ACount; ++f) {
-      const float* x = line.data() + f;
-      for (const auto& phase : kTpPhases) {
-        float y = 0;
-        for (int k = 0; k < kTpTaps; ++k) y += phase[k] * x[k];
-        peak = std::max(peak, std::fabs(y));
+    for (size_t f = 0; f < ACount; ++f) line[kTpTaps - 1 + f] = AData[f * channels + c];
+    // One phase at a time over the whole block, one tap at a time: the
+    // inner loops run along the frames, so the compiler does several frames
+    // per instruction without reordering any sum.
+    float high = 0, low = 0;
+    for (const auto& phase : kTpPhases) {
+      float* y = FTpOut.data();
+      std::fill(y, y + ACount, 0.0f);
+      for (int k = 0; k < kTpTaps; ++k) {
+        const float tap = phase[k];
+        const float* x = line.data() + k;
+        for (size_t f = 0; f < ACount; ++f) y[f] += tap * x[f];
+      }
+      for (size_t f = 0; f < ACount; ++f) {
+        high = std::max(high, y[f]);
+        low = std::min(low, y[f]);
       }
     }
-    FTruePeaks[c] = peak;
-    line.erase(line.begin(), line.end() - (kTpTaps - 1));
+    FTruePeaks[c] = std::max(FTruePeaks[c], std::max(high, -low));
+    std::copy(line.end() - (kTpTaps - 1), line.end(), line.begin());
+    line.resize(kTpTaps - 1);
   }
 }
 
@@ -195,13 +284,29 @@ void TLoudnessMeter::Add(const uint8_t* const* APlanes, AVSampleFormat AFormat, 
   }
   const bool planar = avutil.av_sample_fmt_is_planar(AFormat);
   const AVSampleFormat packed = avutil.av_get_packed_sample_fmt(AFormat);
-  FBuffer.resize(kChunk * static_cast<size_t>(FChannels));
+  const size_t channels = static_cast<size_t>(FChannels);
+  FBuffer.resize(kChunk * channels);
   for (size_t done = 0; done < static_cast<size_t>(ACount);) {
     const size_t n = std::min(kChunk, static_cast<size_t>(ACount) - done);
     float* out = FBuffer.data();
-    for (size_t f = 0; f < n; ++f)
-      for (int c = 0; c < FChannels; ++c)
-        *out++ = static_cast<float>(SampleValue(APlanes, planar, packed, FChannels, done + f, c));
+    // The formats encoders take most get a loop of their own; the rest go
+    // sample by sample.
+    if (AFormat == AV_SAMPLE_FMT_FLTP) {
+      for (size_t c = 0; c < channels; ++c) {
+        const float* in = reinterpret_cast<const float*>(APlanes[c]) + done;
+        for (size_t f = 0; f < n; ++f) out[f * channels + c] = in[f];
+      }
+    } else if (packed == AV_SAMPLE_FMT_S16) {
+      for (size_t c = 0; c < channels; ++c) {
+        const int16_t* in = reinterpret_cast<const int16_t*>(APlanes[planar ? c : 0]);
+        for (size_t f = 0; f < n; ++f)
+          out[f * channels + c] = in[planar ? done + f : (done + f) * channels + c] * (1.0f / 32768.0f);
+      }
+    } else {
+      for (size_t f = 0; f < n; ++f)
+        for (int c = 0; c < FChannels; ++c)
+          *out++ = static_cast<float>(SampleValue(APlanes, planar, packed, FChannels, done + f, c));
+    }
     AddInterleaved(FBuffer.data(), n);
     done += n;
   }
@@ -223,6 +328,7 @@ double Peak(ebur128_state* AState, int AChannels, int (*AGet)(ebur128_state*, un
 TLoudness TLoudnessMeter::Result() const {
   TLoudness r;
   if (!FState || FFrames == 0) return r;
+  Drain();
   ebur128_state* st = FState.get();
   r.Valid = true;
   double v = 0;
@@ -239,6 +345,7 @@ TLoudness TLoudnessMeter::Album(const std::vector<const TLoudnessMeter*>& AMeter
   double sample = 0, truePeak = 0;
   for (const TLoudnessMeter* m : AMeters) {
     if (!m || !m->FState || m->FFrames == 0) continue;
+    m->Drain();
     states.push_back(m->FState.get());
     sample = std::max(sample, Peak(m->FState.get(), m->FChannels, ebur128_sample_peak));
     truePeak = std::max(truePeak, m->TruePeakLinear());

@@ -6,13 +6,19 @@
 //
 // Threads: a meter or a limiter belongs to the thread that feeds it; a
 // meter whose feeding has ended may be read (Result, Album) from any thread.
+// A meter hands what it is fed to a thread of its own, which runs the
+// library (see TLoudnessMeter).
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <ebur128.h>  // its state is an unnamed struct: it cannot be declared ahead
@@ -63,17 +69,35 @@ class TLoudnessMeter {
   struct TFree {
     void operator()(ebur128_state* AState) const;
   };
+  // The library's filters cost more than decoding, so the meter runs them on
+  // a thread of its own (the "loudness" thread), beside the decoding or
+  // encoding that feeds it: on a machine with a core to spare, measuring
+  // costs the feeder little more than a copy. The feeder fills FStaging and
+  // hands it over whole; it waits only while kMaxBlocks blocks are queued.
+  // FState belongs to that thread until Drain has seen the queue empty.
+  void HandOver(std::vector<float>&& ABlock);
+  void FeedLoop();
+  void Drain() const;
   std::unique_ptr<ebur128_state, TFree> FState;
   int FChannels = 0;
   int FRate = 0;
-  int64_t FFrames = 0;
-  std::vector<float> FBuffer;  // interleaved floats handed to the library
+  int64_t FFrames = 0;         // the feeder's count
+  std::vector<float> FBuffer;  // the feeder's: other formats as interleaved floats
+  mutable std::vector<float> FStaging;  // the feeder's, and Drain's once feeding has ended
+  mutable std::mutex FLock;             // guards the four below
+  mutable std::condition_variable FChanged;
+  mutable std::deque<std::vector<float>> FBlocks;  // handed over, not yet measured
+  std::vector<std::vector<float>> FSpare;          // measured, kept for reuse
+  bool FBusy = false;                              // the thread is measuring a block
+  bool FStop = false;                              // the meter is going
+  std::thread FFeeder;                             // started with the first block
   // The true peak, found here below 96 kHz (see Loudness.cpp).
   void AddTruePeak(const float* AData, size_t ACount);
   double TruePeakLinear() const;
   bool FOwnTruePeak = false;
   std::vector<float> FTruePeaks;              // per channel, linear
   std::vector<std::vector<float>> FTpLine;    // per channel: the filter's last samples
+  std::vector<float> FTpOut;                  // one phase's values over a block
 };
 
 // Samples of any of the library's formats, planar or packed, to and from

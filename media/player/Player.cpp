@@ -634,12 +634,25 @@ bool TCustomPlayer::PushUserEvent(int AType, void* AData) {
 
 bool TCustomPlayer::WaitEvent(SDL_Event& AEvent) {
   if (!FWindowEvents) {
-    std::unique_lock lock(FPushedLock);
-    // The limit only bounds an event SDL queued itself (which the count
-    // does not know of): SDL_WaitEvent then returns it.
-    FPushedCond.wait_for(lock, std::chrono::milliseconds(100), [this] { return FPushedEvents > 0; });
-    if (FPushedEvents > 0) --FPushedEvents;
-    return FSDL.SDL_WaitEvent(&AEvent) != 0;
+    for (;;) {
+      bool counted = false;
+      {
+        std::unique_lock lock(FPushedLock);
+        // Longer than the idle refresh, so that a playing file's next event
+        // normally ends the wait.
+        counted = FPushedCond.wait_for(lock, std::chrono::milliseconds(250), [this] { return FPushedEvents > 0; });
+        if (counted) --FPushedEvents;
+      }
+      if (FSDL.SDL_PollEvent(&AEvent) > 0) return true;
+      // Counted but not queued: SDL_WaitEvent below took an event that was
+      // pushed while it waited, before the pusher counted it. The count ran
+      // one ahead; taking it down here brings the loop back to sleeping
+      // (else it would stay in SDL_WaitEvent's 10 ms polling for good).
+      if (counted) continue;
+      // Nothing pushed for a while (paused, or SDL queued an event itself):
+      // SDL_WaitEvent returns the next event, or 0 if its queue stopped.
+      return FSDL.SDL_WaitEvent(&AEvent) != 0;
+    }
   }
   // A window posts events of its own. SDL_WaitEvent would look every 10 ms
   // and so show pictures up to 10 ms late: the player's own events are
@@ -680,6 +693,7 @@ int64_t TCustomPlayer::NextRefreshUs(TVideoState* is) const {
 }
 
 void TCustomPlayer::RefreshThreadProc(TVideoState* is) {
+  NameThisThread("player-refresh");
   SetRealTimeThread(true);
   while (!is->abort_request) {
     // Reset before the look at the flags: a wake set after the look is kept.
@@ -708,6 +722,7 @@ void TCustomPlayer::RefreshThreadProc(TVideoState* is) {
 }
 
 void TCustomPlayer::PlayThreadProc() {
+  NameThisThread("player-loop");
   SetState(psPlay);
   try {
     for (;;) {
@@ -732,6 +747,7 @@ void TCustomPlayer::PlayThreadProc() {
           quit = true;
           break;
         case kRefreshEvent:
+          is->refreshes_handled.fetch_add(1, std::memory_order_relaxed);
           RefreshVideo(is, true);
           EndFrameStep(is);
           is->refresh = 0;
@@ -756,6 +772,7 @@ void TCustomPlayer::PlayThreadProc() {
 }
 
 void TCustomPlayer::EventThreadProc() {
+  NameThisThread("player-events");
   const auto deliver = [this](const std::function<void()>& ACall) {
     try {
       if (FTriggerEventInMainThread)

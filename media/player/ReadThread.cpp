@@ -52,6 +52,7 @@ bool TCustomPlayer::AbortInterrupt(TObject* /*ASender*/) {
 // ---- the thread ----
 
 void TCustomPlayer::ReadThreadProc(TVideoState* is) {
+  NameThisThread("player-read");
   SetRealTimeThread(true);
   int result = -1;
   try {

@@ -147,6 +147,7 @@ int TCustomPlayer::PullFilteredFrame(AVFilterContext* ASink, AVFrame* AFrame, AV
 // ---- the video thread ----
 
 void TCustomPlayer::VideoThreadProc(TVideoState* is) {
+  NameThisThread("player-video");
   SetRealTimeThread(true);
   TFramePtr decoded(avutil.av_frame_alloc());
   TFramePtr filtered(avutil.av_frame_alloc());
@@ -548,6 +549,7 @@ uint32_t TCustomPlayer::PaletteToYUVA(uint32_t ARGBA) {
 }
 
 void TCustomPlayer::SubtitleThreadProc(TVideoState* is) {
+  NameThisThread("player-subs");
   SetRealTimeThread(true);
   AVCodecContext* dec = is->subtitle_dec.get();
   for (;;) {

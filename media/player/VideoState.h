@@ -287,6 +287,8 @@ struct TVideoState {
   // Draws on the surface (a picture, or the audio display): tests wait for
   // a redraw by it.
   std::atomic<int> displays_drawn{0};
+  // Refresh events the event loop has taken (tests compare its wakes with them).
+  std::atomic<int> refreshes_handled{0};
   // The spectrum's transform (event loop).
   AVTXContext* rdft = nullptr;
   av_tx_fn rdft_fn = nullptr;

@@ -1,8 +1,11 @@
 #include "media/runtime/FFUtils.h"
 
+#include <pthread.h>
+
 #include <array>
 #include <charconv>
 #include <clocale>
+#include <cstdio>
 
 extern "C" {
 #include <libavutil/avutil.h>
@@ -345,6 +348,12 @@ std::string StreamKindName(int mediaType) {
     case AVMEDIA_TYPE_ATTACHMENT: return "Attachment";
     default: return "Unknown";
   }
+}
+
+void NameThisThread(const char* AName) {
+  char name[16] = {};
+  std::snprintf(name, sizeof name, "%s", AName);
+  pthread_setname_np(pthread_self(), name);
 }
 
 }  // namespace quorvel

@@ -39,6 +39,10 @@ std::string ErrorText(const std::string& prefix, int code);
 // gets a leading "-" on the magnitude.
 std::string TimeText(int64_t t);
 
+// Names the calling thread as ps, top -H and debuggers show it (at most 15
+// characters are kept).
+void NameThisThread(const char* AName);
+
 // A byte count as "%d Byte", "%.2f KB", "%.2f MB" or "%.2f GB", with the
 // current locale's decimal separator.
 std::string SizeText(int64_t n);

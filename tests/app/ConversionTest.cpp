@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -21,6 +22,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
@@ -36,16 +38,20 @@
 #include "app/shell/AppWindows.h"
 #include "app/conversion/BatchConversion.h"
 #include "app/conversion/ConvForm.h"
+#include "app/conversion/OutputNamesField.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
 #include "app/shell/MainForm.h"
 #include "app/shell/PowerService.h"
+#include "app/shell/Settings.h"
 #include "app/conversion/ProfilePanel.h"
 #include "app/conversion/SimultaneousChoice.h"
 #include "app/sources/SourceList.h"
 #include "app/shell/Widgets.h"
 #include "media/encoder/FFEncode.h"
 #include "support/DecodeBack.h"
+#include "support/LibraryTree.h"
+#include "media/batch/NamePattern.h"
 #include "support/TestPaths.h"
 
 namespace quorvel {
@@ -317,17 +323,31 @@ TEST_F(ListWindowTest, RenameRemoveAndReorder) {
   EXPECT_TRUE(FForm->Ui().btnConvert->isEnabled());
 }
 
-TEST_F(ListWindowTest, DroppedFoldersAreRefusedInOneMessage) {
+// A dropped folder brings every file beneath it (hidden ones left out), in
+// its place among the other dropped files; what is not media is refused in
+// the one message.
+TEST_F(ListWindowTest, DroppedFoldersAreWalkedInPlace) {
   const QString tone = Tone("a.wav", 0.3);
-  QDir().mkpath(FDir + "/folder1");
+  QDir().mkpath(FDir + "/folder1/sub 2");
+  QDir().mkpath(FDir + "/folder1/sub 10");
   QDir().mkpath(FDir + "/folder2");
+  ASSERT_TRUE(QFile::copy(tone, FDir + "/folder1/sub 10/c.wav"));
+  ASSERT_TRUE(QFile::copy(tone, FDir + "/folder1/sub 2/b.wav"));
+  ASSERT_TRUE(QFile::copy(tone, FDir + "/folder1/.hidden.wav"));
+  QFile notes(FDir + "/folder1/notes.txt");
+  ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+  notes.write("liner notes");
+  notes.close();
   TMessageCatcher messages;
   FForm->DropFiles({FDir + "/folder1", tone, FDir + "/folder2", tone});
-  EXPECT_EQ(List().RowCount(), 2);
-  ASSERT_EQ(messages.Texts.size(), 1);
-  EXPECT_TRUE(messages.Texts[0].startsWith("2 files are not valid media files")) << messages.Texts[0].toStdString();
-  EXPECT_TRUE(messages.Texts[0].contains("\nfolder1\nfolder2"));
-  EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
+  ASSERT_EQ(List().RowCount(), 4);
+  EXPECT_EQ(Row(0).Source, FDir + "/folder1/sub 2/b.wav");
+  EXPECT_EQ(Row(1).Source, FDir + "/folder1/sub 10/c.wav");
+  EXPECT_EQ(Row(0).Root, FDir + "/folder1");
+  EXPECT_EQ(Row(2).Source, tone);
+  EXPECT_EQ(Row(2).Root, QString());
+  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"notes.txt"})});
+  EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 1);
   EXPECT_EQ(List().SelectedIndex(), 0);
 }
 
@@ -344,7 +364,7 @@ TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
   QStringList files, expected;
   for (int i = 0; i < 300; ++i) {
     if (i == 100) files << bad;
-    if (i == 250) files << FDir;
+    if (i == 250) files << FDir + "/gone.wav";
     const QString copy = FDir + QString("/n%1.wav").arg(299 - i, 3, 10, QChar('0'));  // not in name order
     ASSERT_TRUE(QFile::copy(tone, copy));
     files << copy;
@@ -363,7 +383,7 @@ TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
     ASSERT_EQ(Row(i).SourceAudio.Channels, 1) << i;
     ASSERT_EQ(Row(i).SourceAudio.Bits, 16) << i;
   }
-  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", QFileInfo(FDir).fileName()})});
+  EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", "gone.wav"})});
   EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
   EXPECT_EQ(FSink.Log.filter("-> Added file ").size(), 300);
   EXPECT_EQ(TFileAdder::RefusalText({"x.mp3"}), "File x.mp3 is not a valid media file or its format is not supported.");
@@ -474,10 +494,11 @@ TEST_F(ListWindowTest, ACancelledBatchIsNoSuccessAndDoesNothingAtItsEnd) {
 }
 
 TEST_F(ListWindowTest, AnErrorEndIsHandledWholeBeforeTheRunsEnd) {
-  // Every write to /dev/full fails: the task ends with an error, and the
-  // run's final event follows at once.
+  // The output's part file is there already (another conversion writes
+  // it): the task ends with an error as it starts, and the run's final
+  // event follows at once.
   Add(Tone("a.wav", 2));
-  ASSERT_TRUE(QFile::link("/dev/full", Out("a.mp3")));
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".a.mp3.quorvel-part")));
   TConvForm& form = FForm->Conversion().ConvForm();
   QStringList logWhileReporting;
   size_t openedWhileReporting = 0;
@@ -490,6 +511,8 @@ TEST_F(ListWindowTest, AnErrorEndIsHandledWholeBeforeTheRunsEnd) {
     openedWhileReporting = FDesktop.Opened.size();
     dialogOpenWhileReporting = form.isVisible();
   };
+  // The output's name stands (the link): written over, as the user says.
+  test::ClickOnNextModal("btnReplace");
   FForm->Conversion().ConvertButtonClick();
   QCoreApplication::processEvents();
   FSink.WhileReporting = nullptr;
@@ -603,6 +626,8 @@ TEST_F(ListWindowTest, OutputsNeverReplaceSourcesOrEachOther) {
   List().Rows().SetTitle(1, "dup");
   List().Rows().SetTitle(2, "dup");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Row(i).ProfileInd, kWav);
+  // The earlier run's file is replaced only because the user says so.
+  test::ClickOnNextModal("btnReplace");
   FForm->Conversion().ConvertButtonClick();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
   QFile src(inOut);
@@ -829,8 +854,9 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
     Add(Tone(QString("b%1.wav").arg(i), 1));
     List().Rows().SetTitle(i, QString("b%1").arg(i));
   }
-  // Every write to /dev/full fails: row 1 ends with an error on its worker.
-  ASSERT_TRUE(QFile::link("/dev/full", Out("b1.mp3")));
+  // Row 1's part file is there already (another conversion writes it): row
+  // 1 ends with an error as it starts.
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".b1.mp3.quorvel-part")));
   FForm->Conversion().ConvertButtonClick();
   // The dialog closes at the error; the others go on behind it.
   QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
@@ -862,7 +888,7 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
   EXPECT_FALSE(FForm->Ui().popConvertAgain->isEnabled());
   Select(1);
   ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
-  QFile::remove(Out("b1.mp3"));
+  QFile::remove(Out(".b1.mp3.quorvel-part"));
   FSink.Log.clear();
   FForm->Ui().popConvertAgain->trigger();
   EXPECT_TRUE(Logged("-> Conversion successfully done."));
@@ -874,6 +900,7 @@ TEST_F(ListWindowTest, ABadRowFailsWithItsReasonWhileTheOthersFinishAndConvertsA
   EXPECT_FALSE(QFileInfo::exists(Out("b0 (2).mp3")));
   // The next Convert starts every row afresh.
   TStatusRecorder statuses(List().Rows());
+  test::ClickOnNextModal("btnReplace");  // the last run's outputs stand
   FForm->Conversion().ConvertButtonClick();
   for (int i = 0; i < kRows; ++i) EXPECT_EQ(statuses.Of(i).front(), TRowState::None) << i;
   // The column lies beyond the list's width: a conversion brings it into view.
@@ -952,8 +979,9 @@ TEST_F(ListWindowTest, RowsFromTheOpenDialogEachGetTheirOwnStatusAndConvertAgain
   for (int i = 0; i < kRows; ++i) files << Tone(QString("f%1.wav").arg(i), 1.0 + 0.5 * i);
   AddThroughTheOpenDialog(files);
   ASSERT_EQ(List().RowCount(), kRows);
-  // Every write to /dev/full fails: row 1 ends with an error on its worker.
-  ASSERT_TRUE(QFile::link("/dev/full", Out("f1.mp3")));
+  // Row 1's part file is there already (another conversion writes it): row
+  // 1 ends with an error as it starts.
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".f1.mp3.quorvel-part")));
   FForm->Ui().btnConvert->click();
   QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 30000);
   ASSERT_EQ(FSink.Reports.size(), 1u);
@@ -978,7 +1006,7 @@ TEST_F(ListWindowTest, RowsFromTheOpenDialogEachGetTheirOwnStatusAndConvertAgain
 
   std::map<int, QByteArray> kept;
   for (int i : {0, 2, 3}) kept[i] = Bytes(Out(QString("f%1.mp3").arg(i)));
-  QFile::remove(Out("f1.mp3"));
+  QFile::remove(Out(".f1.mp3.quorvel-part"));
   FSink.Log.clear();
   Select(1);
   ASSERT_TRUE(FForm->Ui().popConvertAgain->isEnabled());
@@ -1015,6 +1043,9 @@ TEST_F(ListWindowTest, DroppedRowsAreNamedInTheTitleAndTheLowerBarNeverMovesBack
     SCOPED_TRACE(workers);
     FForm->Simultaneous().SetValue(workers);
     FSink.Log.clear();
+    // The first round's outputs go, so that the window has nothing to ask
+    // before the second round (its question would be the next modal).
+    for (const QString& name : QDir(Out("")).entryList(QDir::Files)) QFile::remove(Out(name));
     std::vector<int> totals;
     const QMetaObject::Connection recording =
         QObject::connect(form.ProgressTotal, &QProgressBar::valueChanged, [&](int AValue) { totals.push_back(AValue); });
@@ -1075,7 +1106,7 @@ TEST_F(ListWindowTest, WhileRowsStillRunAfterAnErrorConvertIsRefusedAndClosingLe
   ASSERT_EQ(List().RowCount(), 3);
   List().Rows().SetTitle(1, "long1");
   List().Rows().SetTitle(2, "long2");
-  ASSERT_TRUE(QFile::link("/dev/full", Out("bad.mp3")));
+  ASSERT_TRUE(QFile::link("/dev/full", Out(".bad.mp3.quorvel-part")));
   // The other rows are held while the user reads the error, so that they
   // still run afterwards however fast this machine converts.
   FSink.WhileReporting = [&] { FForm->FFEncoder().Pause(); };
@@ -1102,7 +1133,8 @@ TEST_F(ListWindowTest, WhileRowsStillRunAfterAnErrorConvertIsRefusedAndClosingLe
   ASSERT_FALSE(FSink.Log.isEmpty());
   EXPECT_TRUE(FSink.Log.last().startsWith("[t]-> Conversion stopped as the window closed: ")) << FSink.Log.last().toStdString();
   // Only the link this test made is left.
-  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files | QDir::System | QDir::Hidden), QStringList{"bad.mp3"});
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::Files | QDir::System | QDir::Hidden),
+            QStringList{".bad.mp3.quorvel-part"});
   for (int i = 1; i < 3; ++i) EXPECT_EQ(Cell(i, 4), "stopped") << i;
 }
 
@@ -1170,6 +1202,215 @@ TEST_F(ListWindowTest, DrawsTheSkinsRowPictureFilmIconAndBlackCaptions) {
   for (int y = 0; y < header.height(); ++y)
     for (int x = 0; x < header.width(); ++x) black += ColourDistance(header.pixelColor(x, y), Qt::black) < 40;
   EXPECT_GT(black, 0);
+}
+
+// ------------------------------------------------------------ whole libraries
+
+// The "File names" field as the user types into it: the example follows each
+// key, the presets fill it in, the batch writes the outputs where the
+// example said (folders made beneath the output folder, the names made safe
+// the same way), and the pattern is kept with the settings.
+TEST_F(ListWindowTest, FileNamesFieldShowsTheFirstRowsNameAsTypedAndTheBatchWritesThere) {
+  const QString lib = FDir + "/lib";
+  QDir().mkpath(lib + "/Band/Live");
+  test::MakeTone((lib + "/Band/Live/10 - Ten.flac").toStdString(),
+                 {"ARTIST=Band", "ALBUM=Live: Vol?", "TITLE=Ten Song", "TRACKNUMBER=10"}, 0.5);
+  test::MakeTone((lib + "/Band/Live/2 - Two.flac").toStdString(),
+                 {"ARTIST=Band", "ALBUM=Live: Vol?", "TITLE=Two Song", "TRACKNUMBER=2"}, 0.3);
+  TOutputNamesField& field = *FForm->Ui().fldNames;
+  QLineEdit* editor = field.Editor();
+  EXPECT_EQ(field.Example()->text(), QString());  // no rows, nothing to show
+  FForm->ProfilePanel().SelectProfile(kWav);
+  Drop({lib});
+  ASSERT_EQ(List().RowCount(), 2);
+  ASSERT_EQ(Row(0).Source, lib + "/Band/Live/2 - Two.flac");
+  // An empty field names the outputs as the window always did.
+  EXPECT_EQ(field.Example()->text(), "e.g. 2 - Two.wav");
+
+  editor->setFocus();
+  // What the example shows after each piece typed (the keys go one by one:
+  // half a field stands as typed until its brace closes).
+  const std::pair<QString, QString> steps[] = {
+      {"{fold", "e.g. {fold.wav"},
+      {"er}/", "e.g. Band/Live/2 - Two.wav"},  // folders alone: the file keeps its name
+      {"{track:02} {title}", "e.g. Band/Live/02 Two Song.wav"},
+      {" [{album}]", "e.g. Band/Live/02 Two Song [Live_ Vol_].wav"},
+  };
+  QString typed;
+  for (const auto& [keys, example] : steps) {
+    QTest::keyClicks(editor, keys);
+    typed += keys;
+    EXPECT_EQ(editor->text(), typed);
+    EXPECT_EQ(field.Example()->text(), example) << keys.toStdString();
+  }
+  // Backspace takes the album off again.
+  for (int i = 0; i < QString(" [{album}]").size(); ++i) QTest::keyClick(editor, Qt::Key_Backspace);
+  EXPECT_EQ(field.Example()->text(), "e.g. Band/Live/02 Two Song.wav");
+
+  // A preset chosen from the keyboard replaces the pattern.
+  QTest::keyClick(field.Presets(), Qt::Key_End);
+  EXPECT_EQ(field.Pattern(), QString::fromLatin1(kArtistAlbumPattern));
+  EXPECT_EQ(field.Example()->text(), "e.g. Band/Live_ Vol_/02 Two Song.wav");
+  // ... and the field can still be edited after it.
+  editor->selectAll();
+  QTest::keyClicks(editor, "{artist}/{album}/{track:02} {title}");
+  EXPECT_EQ(field.Example()->text(), "e.g. Band/Live_ Vol_/02 Two Song.wav");
+
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  EXPECT_NEAR(DecodeFile(Out("Band/Live_ Vol_/02 Two Song.wav")).Seconds, 0.3, 0.05);
+  EXPECT_NEAR(DecodeFile(Out("Band/Live_ Vol_/10 Ten Song.wav")).Seconds, 0.5, 0.05);
+  EXPECT_EQ(QDir(FDir + "/out").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"Band"});
+
+  // The pattern comes back with the next start.
+  FForm->SaveSettings();
+  FForm.reset();
+  FForm = std::make_unique<TMainForm>(TAppServices{FProgram, {}, &FDesktop, &FPower}, FSink);
+  FForm->FormCreate();
+  EXPECT_EQ(FForm->Ui().fldNames->Pattern(), "{artist}/{album}/{track:02} {title}");
+}
+
+// The 60-file tree as the user adds it, once through "Add folder..." and its
+// dialog and once dropped on the window: exactly its media files in natural
+// order, each with the folder it was added from, and what was refused
+// (the text file, the link loop, the folder that cannot be read) named in
+// one message.
+TEST_F(ListWindowTest, AddFolderAndADroppedFolderAddExactlyTheTreesMediaInNaturalOrder) {
+  const test::TLibraryTree tree(FDir.toStdString());
+  const QString root = QString::fromStdString(tree.Root());
+  std::vector<QString> expected;
+  for (const std::string& file : tree.ExpectedFiles()) expected.push_back(QString::fromStdString(file));
+  QStringList refused = {QString::fromStdString(tree.LoopLink()) + " (symbolic link loop)",
+                         QFileInfo(QString::fromStdString(tree.NotMedia())).fileName()};
+  if (!tree.LockedReadable()) refused << QString::fromStdString(tree.LockedFolder()) + " (Permission denied)";
+
+  enum class TWay { AddFolderDialog, Drop };
+  for (const TWay way : {TWay::AddFolderDialog, TWay::Drop}) {
+    SCOPED_TRACE(way == TWay::AddFolderDialog ? "Add folder..." : "dropped");
+    FForm->ClearAll1Click();
+    ASSERT_EQ(List().RowCount(), 0);
+    TMessageCatcher messages;
+    if (way == TWay::AddFolderDialog) {
+      // The folder dialog: the library's folder typed into its name field
+      // in the folder above it, then Enter.
+      test::OnNextModal([&](QWidget* AModal) {
+        auto* dialog = qobject_cast<QFileDialog*>(AModal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->setDirectory(FDir);
+        auto* view = dialog->findChild<QListView*>("listView");
+        ASSERT_NE(view, nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(view->model()->rowCount(view->rootIndex()) >= 1, 10000);
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        dialog->activateWindow();
+        name->setFocus();
+        QTRY_VERIFY_WITH_TIMEOUT(name->hasFocus(), 5000);
+        name->clear();
+        QTest::keyClicks(name, QFileInfo(root).fileName());
+        QTest::keyClick(name, Qt::Key_Return);
+        if (dialog->isVisible()) dialog->reject();  // the dialog refused the name
+      });
+      FForm->Ui().actAddFolder->trigger();
+    } else {
+      Drop({root});
+    }
+    ASSERT_EQ(List().RowCount(), static_cast<int>(expected.size()));
+    for (int i = 0; i < List().RowCount(); ++i) {
+      ASSERT_EQ(Row(i).Source, expected[static_cast<size_t>(i)]) << i;
+      ASSERT_EQ(Row(i).Root, root) << i;
+    }
+    ASSERT_EQ(messages.Texts.size(), 1) << messages.Texts.join("\n---\n").toStdString();
+    const QString& text = messages.Texts[0];
+    EXPECT_TRUE(text.startsWith(QString("%1 files are not valid media files").arg(refused.size())))
+        << text.toStdString();
+    for (const QString& r : refused) EXPECT_TRUE(text.contains("\n" + r)) << r.toStdString() << "\n" << text.toStdString();
+  }
+}
+
+// A file of the user's own under an output's name: the question asks once,
+// "Keep both" keeps it beside the new output, "Skip existing" with "Don't ask
+// again" skips the rows whose outputs are newer than their sources (each
+// row says "skipped", the log says why and counts them) and is not asked
+// again: the next batch converts only the source changed since.
+TEST_F(ListWindowTest, ExistingOutputsAreKeptOrSkippedAsAnsweredAndTheAnswerIsKept) {
+  const QString a = Tone("a.wav", 0.5);
+  const QString b = Tone("b.wav", 0.7);
+  QFile own(Out("a.wav"));
+  ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+  own.write("the user's own file, not audio");
+  own.close();
+  FForm->ProfilePanel().SelectProfile(kWav);
+  Add(a);
+  Add(b);
+
+  QString asked;
+  const auto answer = [&asked](const QString& AButton, bool ADontAskAgain) {
+    test::OnNextModal([&asked, AButton, ADontAskAgain](QWidget* AModal) {
+      auto* box = qobject_cast<QMessageBox*>(AModal);
+      ASSERT_NE(box, nullptr);
+      asked = box->text();
+      if (ADontAskAgain) {
+        auto* again = box->findChild<QCheckBox*>("chDontAskAgain");
+        ASSERT_NE(again, nullptr);
+        QTest::mouseClick(again, Qt::LeftButton, {}, QPoint(5, again->height() / 2));
+        ASSERT_TRUE(again->isChecked());
+      }
+      auto* button = box->findChild<QAbstractButton*>(AButton);
+      ASSERT_NE(button, nullptr);
+      QTest::mouseClick(button, Qt::LeftButton);
+    });
+  };
+
+  // Keep both: the user's file stays as it was, the output takes the next name.
+  answer("btnKeepBoth", false);
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_EQ(asked, "1 output already exists.");
+  EXPECT_TRUE(Logged("-> Conversion successfully done."));
+  EXPECT_EQ(Bytes(Out("a.wav")), QByteArray("the user's own file, not audio"));
+  EXPECT_NEAR(DecodeFile(Out("a (2).wav")).Seconds, 0.5, 0.05);
+  EXPECT_NEAR(DecodeFile(Out("b.wav")).Seconds, 0.7, 0.05);
+
+  // Skip existing, not to be asked again: both plain names stand and are
+  // newer than their sources, so nothing converts.
+  asked.clear();
+  FSink.Log.clear();
+  answer("btnSkipExisting", true);
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_EQ(asked, "2 outputs already exist.");
+  EXPECT_EQ(Row(0).Conversion.State, TRowState::Skipped);
+  EXPECT_EQ(Row(1).Conversion.State, TRowState::Skipped);
+  EXPECT_EQ(RowStatusText(Row(1).Conversion), "skipped");
+  EXPECT_EQ(FSink.Log.filter("-> Skipped ").size(), 2);
+  EXPECT_TRUE(Logged("-> Conversion successfully done: 0 done, 2 skipped.")) << FSink.Log.join("\n").toStdString();
+  EXPECT_EQ(Bytes(Out("a.wav")), QByteArray("the user's own file, not audio"));
+  EXPECT_FALSE(QFileInfo::exists(Out("a (3).wav")));
+  EXPECT_FALSE(QFileInfo::exists(Out("b (2).wav")));
+
+  // A source changed since its output: the next batch asks nothing and
+  // converts that one alone.
+  const QByteArray bBefore = Bytes(Out("b.wav"));
+  // The same length (the row keeps its trim), a tenth of full scale now.
+  ASSERT_TRUE(QFile::remove(b));
+  ASSERT_EQ(test::Run(("sox -n -r 44100 -c 2 -b 16 '" + b + "' synth 0.7 sine 440 vol 0.1").toStdString()), 0);
+  QFile bSource(b);
+  ASSERT_TRUE(bSource.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(bSource.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+  bSource.close();
+  FSink.Log.clear();
+  TMessageCatcher messages;
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_EQ(messages.Texts.filter("already exist").size(), 0) << messages.Texts.join("\n").toStdString();
+  EXPECT_EQ(Row(0).Conversion.State, TRowState::Skipped);
+  EXPECT_EQ(Row(1).Conversion.State, TRowState::Done);
+  EXPECT_NE(Bytes(Out("b.wav")), bBefore);
+  const test::TDecodedAudio reconverted = DecodeFile(Out("b.wav"));
+  EXPECT_NEAR(reconverted.Seconds, 0.7, 0.05);
+  EXPECT_NEAR(reconverted.Rms, 0.1 / std::sqrt(2.0), 0.01);
+  EXPECT_TRUE(Logged("-> Conversion successfully done: 1 done, 1 skipped."));
+
+  // The answer is kept with the settings.
+  FForm->SaveSettings();
+  EXPECT_EQ(OpenSettings()->value("existingoutputs").toString(), "skip");
 }
 
 TEST(Screenshots, ListAndConversionDialog) {

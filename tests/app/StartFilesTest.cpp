@@ -19,6 +19,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 
 #include <atomic>
@@ -293,6 +296,124 @@ TEST_F(StartFilesTest, AStartFindsNoProgramAndAStaleSocketIsTakenOver) {
   later.join();
   EXPECT_TRUE(handed);
   EXPECT_EQ(received, (QStringList{"/x.wav", "/y z.mp3"}));
+}
+
+// Without a runtime folder the socket lives in this user's private folder
+// in the temporary folder. Whatever another user (or anyone, through a
+// link) put under the names beforehand is never used, never followed and
+// never taken away: the start then runs alone instead.
+TEST(InstanceSocket, WithoutARuntimeFolderPlantedNamesAreNeverUsedNorFollowed) {
+  char pattern[] = "/tmp/qv-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const QString temp = pattern;
+  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"), savedTmp = qgetenv("TMPDIR");
+  qunsetenv("XDG_RUNTIME_DIR");
+  qputenv("TMPDIR", temp.toUtf8());
+  const QString folder = temp + QStringLiteral("/quorvel-%1").arg(::getuid());
+  const QString socket = folder + "/instance.socket";
+  // Somewhere else a link may lead, with a listener of its own there.
+  const QString elsewhere = temp + "/elsewhere";
+  const bool root = ::geteuid() == 0;  // only root can give a file to another user
+  const uid_t other = 65534;
+
+  enum class TPlant { Nothing, FolderLink, OpenFolder, OthersFolder, SocketLink, OthersSocket, RuntimeOfOthers };
+  const struct {
+    const char* Name;
+    TPlant Plant;
+    bool Used;  // whether the channel works
+  } cases[] = {
+      {"nothing there", TPlant::Nothing, true},
+      {"the folder's name is a link", TPlant::FolderLink, false},
+      {"the folder is open to others", TPlant::OpenFolder, false},
+      {"the folder is another user's", TPlant::OthersFolder, false},
+      {"the socket's name is a link", TPlant::SocketLink, false},
+      {"the socket is another user's", TPlant::OthersSocket, false},
+      {"a runtime folder of another user", TPlant::RuntimeOfOthers, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (!root && (c.Plant == TPlant::OthersFolder || c.Plant == TPlant::OthersSocket ||
+                  c.Plant == TPlant::RuntimeOfOthers))
+      continue;
+    QDir(folder).removeRecursively();
+    QFile::remove(folder);
+    QDir(elsewhere).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    QFile::setPermissions(elsewhere, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // A listener in the other place: what a planted link would lead to.
+    QLocalServer trap;
+    ASSERT_TRUE(trap.listen(elsewhere + "/instance.socket"));
+    qunsetenv("XDG_RUNTIME_DIR");
+    switch (c.Plant) {
+      case TPlant::Nothing:
+        break;
+      case TPlant::FolderLink:
+        ASSERT_TRUE(QFile::link(elsewhere, folder));
+        break;
+      case TPlant::OpenFolder:
+        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        break;
+      case TPlant::OthersFolder:
+        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), other, other), 0);
+        break;
+      case TPlant::SocketLink:
+        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
+        ASSERT_TRUE(QFile::link(elsewhere + "/instance.socket", socket));
+        break;
+      case TPlant::OthersSocket:
+        ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
+        {
+          QFile planted(socket);
+          ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+        }
+        ASSERT_EQ(::chown(QFile::encodeName(socket).constData(), other, other), 0);
+        break;
+      case TPlant::RuntimeOfOthers:
+        // Set, but not this user's: the private folder stands in.
+        ASSERT_EQ(::chown(QFile::encodeName(elsewhere).constData(), other, other), 0);
+        qputenv("XDG_RUNTIME_DIR", elsewhere.toUtf8());
+        break;
+    }
+    const QString name = TInstanceChannel::DefaultName();
+    if (c.Plant == TPlant::Nothing || c.Plant == TPlant::SocketLink || c.Plant == TPlant::OthersSocket ||
+        c.Plant == TPlant::RuntimeOfOthers)
+      EXPECT_EQ(name, socket);
+    else
+      EXPECT_EQ(name, QString());
+    TInstanceChannel running(name);
+    EXPECT_EQ(running.Listen(), c.Used);
+    TInstanceChannel later(name);
+    EXPECT_FALSE(later.Listen());
+    QStringList received;
+    QObject::connect(&running, &TInstanceChannel::FilesReceived, [&](const QStringList& AFiles) { received = AFiles; });
+    std::atomic<bool> handed{false};
+    std::thread start([&] { handed = later.HandOver({"/x.wav"}, 5000); });
+    if (c.Used) QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty(), 20000);
+    start.join();
+    EXPECT_EQ(handed.load(), c.Used);
+    // Nothing went to the other place, and what was planted is still there.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(trap.hasPendingConnections());
+    EXPECT_TRUE(QFileInfo::exists(elsewhere + "/instance.socket"));
+    struct stat st {};
+    if (c.Used) {
+      ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &st), 0);
+      EXPECT_TRUE(S_ISDIR(st.st_mode));
+      EXPECT_EQ(st.st_mode & 0777, 0700u);
+      EXPECT_EQ(st.st_uid, ::getuid());
+    }
+    if (c.Plant == TPlant::SocketLink) EXPECT_TRUE(QFileInfo(socket).isSymLink());
+    if (c.Plant == TPlant::OthersSocket) {
+      ASSERT_EQ(::lstat(QFile::encodeName(socket).constData(), &st), 0);
+      EXPECT_EQ(st.st_uid, other);
+    }
+    if (c.Plant == TPlant::RuntimeOfOthers) ASSERT_EQ(::chown(QFile::encodeName(elsewhere).constData(), ::getuid(), ::getgid()), 0);
+  }
+  qputenv("XDG_RUNTIME_DIR", savedRuntime);
+  if (savedTmp.isNull()) qunsetenv("TMPDIR"); else qputenv("TMPDIR", savedTmp);
+  QDir(temp).removeRecursively();
 }
 
 }  // namespace

@@ -176,11 +176,27 @@ TEST_F(OutputPlannerTest, NeverReplacesAnExistingFileNorAnInputNorAnEarlierOutpu
   EXPECT_EQ(a.Path, dir + "/a (2).mp3");
   EXPECT_NE(a.Note.find("exists"), std::string::npos);
   EXPECT_EQ(Read(existing), "old");
-  // Reserved, and made (exclusively) only when its conversion starts.
+  // Reserved, and its part file made (exclusively) only when its conversion
+  // starts; nothing has the output's name until the output is whole.
   EXPECT_FALSE(fs::exists(a.Path));
   planner.Create(a.Path);
-  EXPECT_TRUE(fs::exists(a.Path));
-  EXPECT_THROW(planner.Create(a.Path), Exception);  // taken meanwhile: never written over
+  EXPECT_FALSE(fs::exists(a.Path));
+  EXPECT_TRUE(fs::exists(TOutputPlanner::WritePath(a.Path)));
+  EXPECT_THROW(planner.Create(a.Path), Exception);  // its part is being written
+  // Taken meanwhile: never written over, and the finished output is not
+  // published over it.
+  std::ofstream(TOutputPlanner::WritePath(a.Path)) << "converted";
+  Touch("a (2).mp3", "theirs");
+  EXPECT_THROW(planner.Publish(a.Path), Exception);
+  EXPECT_EQ(Read(a.Path), "theirs");
+  EXPECT_FALSE(planner.Remove(a.Path));  // the part goes, their file stays
+  EXPECT_FALSE(fs::exists(TOutputPlanner::WritePath(a.Path)));
+  EXPECT_EQ(Read(a.Path), "theirs");
+  // A file that appeared before the conversion started fails it at once.
+  const TClaimedOutput d = planner.Claim("d", ".mp3");
+  Touch("d.mp3", "theirs");
+  EXPECT_THROW(planner.Create(d.Path), Exception);
+  EXPECT_EQ(Read(d.Path), "theirs");
   EXPECT_EQ(planner.Claim("b", ".mp3").Path, dir + "/b (2).mp3");
   const TClaimedOutput c1 = planner.Claim("c", ".mp3"), c2 = planner.Claim("c", ".mp3");
   EXPECT_EQ(c1.Path, dir + "/c.mp3");

@@ -412,7 +412,8 @@ TEST_F(CliRunTest, EachFileIsReportedAsWhatHappenedToIt) {
        {{"new/deeper/three.wav", 3}}},
       {"Ctrl-C with files not started",
        {"-p", "mp3", "--jobs", "1", "-o", "out", "long-a.wav", "long-b.wav", "long-c.wav"},
-       "out/long-a.mp3",
+       // Its first output, written under its part file's name until it is whole.
+       "out/.long-a.mp3.quorvel-part",
        130,
        {"stopping"},
        {"stopped: long-a.wav (unfinished output removed)", "not started: long-b.wav", "not started: long-c.wav",
@@ -443,6 +444,9 @@ TEST_F(CliRunTest, EachFileIsReportedAsWhatHappenedToIt) {
         EXPECT_NEAR(d.Rms, kSineRms, 0.01);
       }
     }
+    // However a run ends, it leaves no part file behind.
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+      EXPECT_EQ(entry.path().string().find(".quorvel-part"), std::string::npos) << entry.path();
   }
 }
 

@@ -35,6 +35,42 @@ desktop-file-validate "$prefix/share/applications/quorvel.desktop" || fail "desk
 cmp -s "$prefix/share/applications/quorvel.desktop" "$source/resources/desktop/quorvel.desktop" ||
   fail "the installed desktop entry differs from the source"
 
+# Where Linux users look: the manual pages, the software-centre metadata and
+# the shell completion.
+for page in quorvel quorvel-convert; do
+  man -l "$prefix/share/man/man1/$page.1" >"$work/$page.man" 2>"$work/man.err" || {
+    cat "$work/man.err"
+    fail "man -l $page.1"
+  }
+  grep -q "^NAME" "$work/$page.man" || fail "$page.1 has no NAME section"
+done
+grep -q -- "--list-profiles" "$work/quorvel-convert.man" || fail "quorvel-convert.1 does not list the options"
+grep -q "EXAMPLES" "$work/quorvel-convert.man" || fail "quorvel-convert.1 has no examples"
+appstreamcli validate --no-net "$prefix/share/metainfo/io.sabrivo.quorvel.metainfo.xml" >"$work/appstream.log" 2>&1 ||
+  { cat "$work/appstream.log"; fail "appstreamcli validate"; }
+completion=$prefix/share/bash-completion/completions/quorvel-convert
+[[ -f $completion ]] || fail "not installed: the bash completion"
+# Completes as bash would after a TAB: the words typed so far, the cursor on
+# the last one. The program named first is the installed one.
+complete_words() {
+  env "${environment[@]}" bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$1"; shift
+    [[ $1 == registered ]] && { complete -p quorvel-convert; exit; }
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    _quorvel_convert quorvel-convert "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    printf "%s\n" "${COMPREPLY[@]}"' _ "$completion" "$@"
+}
+complete_words registered | grep -q "_quorvel_convert quorvel-convert" || fail "no completion registered"
+complete_words "$prefix/bin/quorvel-convert" --pro | grep -qx -- "--profile" || fail "--pro does not complete"
+profiles=$(complete_words "$prefix/bin/quorvel-convert" -p m)
+for ext in mp3 m4a mp2; do
+  grep -qx "$ext" <<<"$profiles" || fail "-p m does not offer $ext (offered: $profiles)"
+done
+mkdir -p "$work/pick/out folder"
+(cd "$work/pick" && complete_words "$prefix/bin/quorvel-convert" -o "ou") | grep -q "out folder" ||
+  fail "-o does not complete folders"
+
 # Nothing of the build tree may be used: the installed programs run from a
 # folder of their own, with a home of their own.
 home=$work/home

@@ -86,11 +86,19 @@ TEST(BatchPlanning, RemovingTakesOnlyWhatTheBatchWrote) {
   TOutputPlanner planner(dir, TEarlierOutputs::Replace, {});
   const std::string untouched = planner.Claim("old", ".mp3").Path;
   const std::string fresh = planner.Claim("new", ".mp3").Path;
-  std::ofstream(fresh) << "half a conversion";
+  const std::string other = planner.Claim("other", ".mp3").Path;
+  planner.Create(fresh);
+  // The conversion writes under the part file's name, never the output's.
+  std::ofstream(TOutputPlanner::WritePath(fresh)) << "half a conversion";
+  // A file another program made under a planned name is not the batch's.
+  std::ofstream(other) << "someone else's";
   EXPECT_FALSE(planner.Remove(untouched));  // never reached: the earlier file stays
   EXPECT_EQ(Read(untouched), "earlier");
   EXPECT_TRUE(planner.Remove(fresh));
   EXPECT_FALSE(fs::exists(fresh));
+  EXPECT_FALSE(fs::exists(TOutputPlanner::WritePath(fresh)));
+  EXPECT_FALSE(planner.Remove(other));
+  EXPECT_EQ(Read(other), "someone else's");
 }
 
 TEST(BatchPlanning, JoinedFilesReadAtMostTwentyInputs) {

@@ -12,8 +12,10 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "../decoder/DecoderTestSupport.h"
@@ -686,6 +688,47 @@ TEST_F(PlayerPlaybackTest, ARefusedRefreshIsRetried) {
   const auto positions = events.Positions();
   ASSERT_FALSE(positions.empty());
   EXPECT_EQ(positions.back(), 1000000);
+  player.Stop(true);
+}
+
+// The context switches of the player's thread named AName (-1: none such).
+long ThreadWakes(const std::string& AName) {
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    if (name != AName) continue;
+    std::ifstream status(task.path() / "status");
+    long wakes = 0;
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) wakes = std::stol(line.substr(line.find(':') + 1));
+    return wakes;
+  }
+  return -1;
+}
+
+// With no window, no display and no position wanted, the event loop only
+// has the idle refresh to take: it must sleep until the next one comes, not
+// poll SDL's queue every 10 ms. (A refresh pushed while the loop waited in
+// SDL_WaitEvent used to leave the loop's count one ahead for good, and the
+// loop polled from then on.)
+TEST_F(PlayerPlaybackTest, WithNothingToShowTheEventLoopSleepsBetweenRefreshes) {
+  const std::string source = MakeTone(Dir, "tone.wav", 44100, 2, 5.0, 440, 0.5, "-b 16");
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  UseDiskDevice(Dir + "/device.raw", 5);
+  player.SetDisableDisplay(true);
+  ASSERT_TRUE(player.Open(source)) << player.LastErrMsg();
+  // Paused, the idle refresh goes on for as long as the test needs.
+  player.Pause();
+  ASSERT_TRUE(PollUntil([&] { return TPlayerTestAccess::RefreshesHandled(player) >= 3; }));
+  const long wakesBefore = ThreadWakes("player-loop");
+  ASSERT_GE(wakesBefore, 0) << "no thread named player-loop";
+  const int refreshesBefore = TPlayerTestAccess::RefreshesHandled(player);
+  ASSERT_TRUE(PollUntil([&] { return TPlayerTestAccess::RefreshesHandled(player) >= refreshesBefore + 30; }));
+  const long wakes = ThreadWakes("player-loop") - wakesBefore;
+  const int refreshes = TPlayerTestAccess::RefreshesHandled(player) - refreshesBefore;
+  EXPECT_LE(wakes, 2 * refreshes + 4) << refreshes << " refreshes took " << wakes << " wakes of the event loop";
   player.Stop(true);
 }
 

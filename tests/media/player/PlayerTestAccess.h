@@ -26,6 +26,11 @@ public:
     TVideoState* is = APlayer.FVideoState;
     return is ? is->displays_drawn.load() : -1;
   }
+  static int RefreshesHandled(TCustomPlayer& APlayer) {
+    std::lock_guard lock(APlayer.FStateLock);
+    TVideoState* is = APlayer.FVideoState;
+    return is ? is->refreshes_handled.load() : -1;
+  }
 
   // Puts a stand-in in front of the player's SDL_PushEvent that refuses the
   // next ACount refresh events, as SDL does when its event queue is full.

@@ -37,11 +37,13 @@ constexpr float kTpPhases[4][kTpTaps] = {
      0.1373291015625f, -0.0594482421875f, 0.0332031250000f, -0.0196533203125f, 0.0109863281250f, 0.0017089843750f},
 };
 constexpr double kMinusInfinity = -std::numeric_limits<double>::infinity();
-// Frames converted to floats per call into the library, and per block
-// handed to the meter's thread.
+// Frames converted to floats at a time.
 constexpr size_t kChunk = 4096;
-// Blocks that may wait for the meter's thread (about a second of audio).
-constexpr size_t kMaxBlocks = 12;
+// Frames per block handed to the meter's thread, and the blocks that may
+// wait for it (about 1.5 s of audio at 44.1 kHz); the thread's spare blocks
+// are kept, so that feeding allocates nothing once running.
+constexpr size_t kBlock = 8192;
+constexpr size_t kMaxBlocks = 8;
 
 double Peak(ebur128_state* AState, int AChannels, int (*AGet)(ebur128_state*, unsigned int, double*));
 
@@ -171,12 +173,12 @@ void TLoudnessMeter::AddInterleaved(const float* AData, size_t ACount) {
   if (FOwnTruePeak) AddTruePeak(AData, ACount);
   const size_t channels = static_cast<size_t>(FChannels);
   for (size_t done = 0; done < ACount;) {
-    if (FStaging.capacity() < kChunk * channels) FStaging.reserve(kChunk * channels);
-    const size_t room = kChunk - FStaging.size() / channels;
+    if (FStaging.capacity() < kBlock * channels) FStaging.reserve(kBlock * channels);
+    const size_t room = kBlock - FStaging.size() / channels;
     const size_t n = std::min(room, ACount - done);
     FStaging.insert(FStaging.end(), AData + done * channels, AData + (done + n) * channels);
     done += n;
-    if (FStaging.size() == kChunk * channels) {
+    if (FStaging.size() == kBlock * channels) {
       std::vector<float> next;
       {
         std::lock_guard<std::mutex> guard(FLock);
@@ -221,7 +223,7 @@ void TLoudnessMeter::FeedLoop() {
     ebur128_add_frames_float(FState.get(), block.data(), block.size() / static_cast<size_t>(FChannels));
     lock.lock();
     FBusy = false;
-    if (FSpare.size() < 2) FSpare.push_back(std::move(block));
+    if (FSpare.size() <= kMaxBlocks) FSpare.push_back(std::move(block));
     FChanged.notify_all();
   }
 }
@@ -237,32 +239,64 @@ void TLoudnessMeter::Drain() const {
   }
 }
 
+namespace {
+
+// The most any interpolated value can exceed the largest sample it is made
+// from: the largest sum of a phase's tap magnitudes.
+float TpGainBound() {
+  float bound = 0;
+  for (const auto& phase : kTpPhases) {
+    float sum = 0;
+    for (const float tap : phase) sum += std::fabs(tap);
+    bound = std::max(bound, sum);
+  }
+  return bound;
+}
+
+// Frames the true peak looks at, at most, in one go: a stretch whose
+// samples cannot reach the peak found so far is skipped whole.
+constexpr size_t kTpStretch = 512;
+
+}  // namespace
+
 void TLoudnessMeter::AddTruePeak(const float* AData, size_t ACount) {
+  static const float bound = TpGainBound();
   const size_t channels = static_cast<size_t>(FChannels);
-  FTpOut.resize(ACount);
+  FTpOut.resize(std::min(ACount, kTpStretch));
   for (size_t c = 0; c < channels; ++c) {
     // The channel's last 11 samples, then this block's.
     std::vector<float>& line = FTpLine[c];
     line.resize(kTpTaps - 1 + ACount);
     for (size_t f = 0; f < ACount; ++f) line[kTpTaps - 1 + f] = AData[f * channels + c];
-    // One phase at a time over the whole block, one tap at a time: the
-    // inner loops run along the frames, so the compiler does several frames
-    // per instruction without reordering any sum.
-    float high = 0, low = 0;
-    for (const auto& phase : kTpPhases) {
-      float* y = FTpOut.data();
-      std::fill(y, y + ACount, 0.0f);
-      for (int k = 0; k < kTpTaps; ++k) {
-        const float tap = phase[k];
-        const float* x = line.data() + k;
-        for (size_t f = 0; f < ACount; ++f) y[f] += tap * x[f];
+    float peak = FTruePeaks[c];
+    for (size_t first = 0; first < ACount; first += kTpStretch) {
+      const size_t n = std::min(kTpStretch, ACount - first);
+      const float* x0 = line.data() + first;
+      // Nothing to find where even the loudest sample, times the filter's
+      // largest gain, stays under the peak already found.
+      float loudest = 0;
+      for (size_t i = 0; i < n + kTpTaps - 1; ++i) loudest = std::max(loudest, std::fabs(x0[i]));
+      if (loudest * bound <= peak) continue;
+      // One phase at a time over the stretch, one tap at a time: the inner
+      // loops run along the frames, so the compiler does several frames per
+      // instruction without reordering any sum.
+      float high = 0, low = 0;
+      for (const auto& phase : kTpPhases) {
+        float* y = FTpOut.data();
+        std::fill(y, y + n, 0.0f);
+        for (int k = 0; k < kTpTaps; ++k) {
+          const float tap = phase[k];
+          const float* x = x0 + k;
+          for (size_t f = 0; f < n; ++f) y[f] += tap * x[f];
+        }
+        for (size_t f = 0; f < n; ++f) {
+          high = std::max(high, y[f]);
+          low = std::min(low, y[f]);
+        }
       }
-      for (size_t f = 0; f < ACount; ++f) {
-        high = std::max(high, y[f]);
-        low = std::min(low, y[f]);
-      }
+      peak = std::max(peak, std::max(high, -low));
     }
-    FTruePeaks[c] = std::max(FTruePeaks[c], std::max(high, -low));
+    FTruePeaks[c] = peak;
     std::copy(line.end() - (kTpTaps - 1), line.end(), line.begin());
     line.resize(kTpTaps - 1);
   }

@@ -26,7 +26,12 @@ struct RegistryHolder {
 
 }  // namespace
 
-uint32_t CurrentThreadID() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadID() {
+  // The libraries ask the interrupt callback at every read: one system call
+  // per thread, not per read.
+  thread_local const uint32_t id = static_cast<uint32_t>(::syscall(SYS_gettid));
+  return id;
+}
 
 void TInterruptCB::Add(uint32_t AThreadID, TObject* ASender, TInterruptProc AInterrupt) {
   std::lock_guard lock(FLock);

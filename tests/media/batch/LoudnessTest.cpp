@@ -57,6 +57,12 @@ const TMeasureCase kCases[] = {
     // the crest, 3 dB under the true peak.
     {"QuarterRate48k", 48000, 2, {"synth 5 sine 12000 0 12.5 gain -6.0206"}, kUnchecked, 0, kUnchecked, 0, -6.0206, 2.9},
     {"QuarterRate44k", 44100, 2, {"synth 5 sine 11025 0 12.5 gain -1"}, kUnchecked, 0, kUnchecked, 0, -1, 2.9},
+    // The meter skips stretches that cannot beat the peak found so far: a
+    // louder crest after (or before) a quieter one must still be the one found.
+    {"QuarterRateAfterQuieter", 44100, 2, {"synth 3 sine 11025 0 12.5 gain -12", "synth 3 sine 11025 0 12.5 gain -3"},
+     kUnchecked, 0, kUnchecked, 0, -3, 2.9},
+    {"QuarterRateBeforeQuieter", 44100, 2, {"synth 3 sine 11025 0 12.5 gain -3", "synth 3 sine 11025 0 12.5 gain -12"},
+     kUnchecked, 0, kUnchecked, 0, -3, 2.9},
     // In phase, the samples hit the crest: both peaks the same.
     {"QuarterRateOnCrest", 48000, 2, {"synth 5 sine 12000 0 25 gain -3"}, kUnchecked, 0, kUnchecked, 0, -3, 0},
 };

@@ -99,6 +99,8 @@ public:
   void PauseButtonClick();
   void BrowseClick();
   void FindTargetClick();
+  // Powers the computer off when the batch ends and the user asked for it:
+  // through logind (TPowerService), never by ending processes itself.
   void ShutDownWindows();
 
 signals:

@@ -54,7 +54,9 @@ using TVideoHookEvent = std::function<void(TObject* Sender, TBitmap& ABitmap, in
 using TPreviewBitmapEvent = std::function<void(TObject* Sender, TBitmap& ABitmap, int AFrameNumber, int64_t APTS)>;
 using TTerminateEvent = std::function<void(TObject* Sender)>;
 
-// What happens to every encoded picture besides encoding.
+// What happens to every encoded picture besides encoding. phHBITMAP names a
+// Windows bitmap handle; here it has no effect of its own (phBitmap
+// delivers the picture).
 enum TPostHook : unsigned { phPreview = 1, phBitmap = 2, phHBITMAP = 4 };
 using TPostHooks = unsigned;
 

@@ -48,7 +48,16 @@ namespace quorvel {
 enum TPlayState { psPlay = 0, psPause = 1, psResume = 2, psStep = 3, psStop = 4, psEnd = 5 };
 enum TRepeatType { rtNone = 0, rtStop = 1, rtLoop = 2 };
 enum TShowAudio { saNone = 0, saWave = 1, saRDFT = 2 };
-enum TAudioDriver { adDefault, adDirectSound, adWaveOut };
+// The sound output SDL uses. adDefault leaves SDL's own choice (or the
+// environment's SDL_AUDIODRIVER). adDirectSound and adWaveOut name Windows'
+// drivers, which SDL on Linux lacks: they leave SDL's choice too, so that a
+// choice stored elsewhere still plays. adPulse selects SDL's "pulse" driver
+// (the desktop's sound server), adAlsa its "alsa" driver (the sound card
+// directly, for systems without a sound server).
+enum TAudioDriver { adDefault, adDirectSound, adWaveOut, adPulse, adAlsa };
+// The picture output SDL uses. vdDirectDraw and vdGDI name Windows' drivers:
+// here both leave SDL's choice, as vdDefault does (x11 when a window is
+// embedded).
 enum TVideoDriver { vdDefault, vdDirectDraw, vdGDI };
 
 // The values SDL_AUDIODRIVER / SDL_VIDEODRIVER take for a driver choice;
@@ -211,6 +220,8 @@ public:
   void SetAspectRatio(float AValue);
   bool is_full_screen() const { return FIsFullScreen; }
   void set_is_full_screen(bool AValue) { FIsFullScreen = AValue; }
+  // Kept for callers that set it; does nothing here: SDL draws into the host
+  // window through SDL_WINDOWID and the host keeps its own event handling.
   bool HijackWndProc() const { return FHijackWndProc; }
   void SetHijackWndProc(bool AValue) { FHijackWndProc = AValue; }
   // Reset at the end of every playback:
@@ -473,7 +484,7 @@ private:
   bool FSDLStarted = false;  // SDL_Init succeeded and SDL_Quit is due; Open and the event loop
   TScreenHost* FScreenHandle = nullptr;  // main thread (Open)
   std::atomic<TScreenHost*> FAttachedHost{nullptr};
-  bool FHijackWndProc = true;
+  bool FHijackWndProc = true;  // stored only (see HijackWndProc)
   TAudioDriver FAudioDriver = adDefault;
   TVideoDriver FVideoDriver = vdDefault;
   int FFullScreenWidth = 0, FFullScreenHeight = 0;

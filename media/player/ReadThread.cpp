@@ -116,6 +116,9 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   if (Fseek_by_bytes < 0) Fseek_by_bytes = (ic->iformat->flags & AVFMT_TS_DISCONT) ? 1 : 0;
   const std::string formatName = ic->iformat->name ? ic->iformat->name : "";
   is->IsImage2 = formatName == "image2";
+  // Live capture devices have no length and cannot seek. "vfwcap" is
+  // Windows' capture device: Linux builds of the library have no format of
+  // that name, so this stays false here.
   is->IsDevice = formatName == "vfwcap" || formatName == "vfwcapture";
   if (ic->start_time != AV_NOPTS_VALUE) is->StartTime = ic->start_time;
   is->Duration = ic->duration != AV_NOPTS_VALUE ? ic->duration : -1;

@@ -9,8 +9,10 @@ namespace quorvel {
 
 const char* AudioDriverName(TAudioDriver ADriver) {
   switch (ADriver) {
-    case adDirectSound: return "dsound";
-    case adWaveOut: return "waveout";
+    case adPulse: return "pulse";
+    case adAlsa: return "alsa";
+    case adDirectSound:  // Windows' drivers: SDL on Linux has neither
+    case adWaveOut:
     case adDefault:
     default: return "";
   }
@@ -18,8 +20,8 @@ const char* AudioDriverName(TAudioDriver ADriver) {
 
 const char* VideoDriverName(TVideoDriver ADriver) {
   switch (ADriver) {
-    case vdDirectDraw: return "directx";
-    case vdGDI: return "windib";
+    case vdDirectDraw:  // Windows' drivers: SDL on Linux has neither
+    case vdGDI:
     case vdDefault:
     default: return "";
   }

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <map>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,14 +30,18 @@ namespace quorvel {
 
 namespace {
 
-// What the probe made of one file: its row (tags included) when the decoder
-// opened it, why not otherwise. Everything a row needs is made on the
-// probing thread; the user-interface thread only appends it.
+// What the probe found of one file: what its row needs (tags included)
+// when the decoder opened it, why not otherwise. The row itself is made on
+// the user-interface thread, which keeps it: what a thread allocates for
+// long stays in that thread's heap between the probes' large buffers, and
+// the probing threads' heaps are kept free of it (see TRowFeed::Append).
 struct TProbe {
+  const TFoundFile* Found = nullptr;  // the walk's entry (lives as long as the run)
   bool Ok = false;
   QString Error;
-  QString File;  // the path as found
-  TAudioFile Row;
+  int64_t Duration = 0;
+  TSourceAudio Audio;
+  std::map<std::string, std::string> Tags;
 };
 
 // The rows appended in one go, the time spent on them in one step of the
@@ -66,7 +72,7 @@ void LowerThisThreadsPriority() {
 // order of the files while the probing goes on.
 class TProbeRun {
 public:
-  TProbeRun(const QStringList& APaths, int AProfileInd) : FPaths(APaths), FProfileInd(AProfileInd) {}
+  explicit TProbeRun(const QStringList& APaths) : FPaths(APaths) {}
   ~TProbeRun() {
     FCancel.Cancel();
     Join();
@@ -141,17 +147,15 @@ private:
       if (i >= static_cast<int>(FFiles.size())) break;
       const TFoundFile& found = FFiles[static_cast<size_t>(i)];
       TProbe probe;
-      probe.File = QString::fromStdString(found.Path);
+      probe.Found = &found;
       try {
         probe.Ok = decoder.LoadFile(found.Path);
         if (probe.Ok) {
-          probe.Row = NewSourceRow(probe.File, decoder.FileStreamInfo().Duration,
-                                   SourceAudioOf(decoder.FirstAudioStreamInfo()), FProfileInd);
-          probe.Row.Root = QString::fromStdString(found.Root);
+          probe.Duration = decoder.FileStreamInfo().Duration;
+          probe.Audio = SourceAudioOf(decoder.FirstAudioStreamInfo());
           // Read here, where the file is open anyway: naming the outputs
           // later needs no file opened on the user-interface thread.
-          probe.Row.Tags = SourceTagsOf(decoder);
-          probe.Row.TagsKnown = true;
+          probe.Tags = SourceTagsOf(decoder);
         } else
           probe.Error = QString::fromStdString(decoder.LastErrMsg());
       } catch (const std::exception& e) {
@@ -170,7 +174,6 @@ private:
   }
 
   const QStringList FPaths;
-  const int FProfileInd;
   // Written by the walk before FTotal is set, only read after that.
   std::vector<TFoundFile> FFiles;
   std::vector<TWalkProblem> FProblems;
@@ -190,8 +193,8 @@ private:
 // the list (and lines of the log) a step at a time, as they come.
 class TRowFeed {
 public:
-  TRowFeed(TProbeRun& ARun, TSourceList& AList, TReportSink& AReport, TFileAdder::TResult& AResult)
-      : FRun(ARun), FList(AList), FReport(AReport), FResult(AResult) {}
+  TRowFeed(TProbeRun& ARun, TSourceList& AList, int AProfileInd, TReportSink& AReport, TFileAdder::TResult& AResult)
+      : FRun(ARun), FList(AList), FProfileInd(AProfileInd), FReport(AReport), FResult(AResult) {}
 
   // The folders that could not be read (a link loop), logged once the
   // walk has ended and named with the refused files in the one message.
@@ -221,16 +224,23 @@ private:
   void Append(std::vector<TProbe>& AProbes) {
     std::vector<TAudioFile> rows;
     rows.reserve(AProbes.size());
-    for (TProbe& probe : AProbes) {
+    for (const TProbe& probe : AProbes) {
+      const QString file = QString::fromStdString(probe.Found->Path);
       if (!probe.Ok) {
         FReport.AppendLogText(QString());
         FReport.AddLogLine("-> File load error: " + probe.Error);
         FReport.AppendLogText(QString());
-        FResult.Refused << QFileInfo(probe.File).fileName();
+        FResult.Refused << QFileInfo(file).fileName();
         continue;
       }
-      FReport.AddLogLine("-> Added file " + probe.File);
-      rows.push_back(std::move(probe.Row));
+      FReport.AddLogLine("-> Added file " + file);
+      TAudioFile row = NewSourceRow(file, probe.Duration, probe.Audio, FProfileInd);
+      row.Root = QString::fromStdString(probe.Found->Root);
+      // A copy made here, not the probing thread's map moved in: the row
+      // lives long (see TProbe).
+      row.Tags = probe.Tags;
+      row.TagsKnown = true;
+      rows.push_back(std::move(row));
     }
     FResult.Added += static_cast<int>(rows.size());
     // One change of the list for the step's rows.
@@ -239,6 +249,7 @@ private:
 
   TProbeRun& FRun;
   TSourceList& FList;
+  const int FProfileInd;
   TReportSink& FReport;
   TFileAdder::TResult& FResult;
   bool FProblemsTold = false;
@@ -264,8 +275,8 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
   // The rows of this add are those with ids from here on (nothing else
   // appends while it runs).
   const uint64_t firstId = AList.Rows().NextId();
-  TProbeRun run(AFiles, AProfileInd);
-  TRowFeed feed(run, AList, AReport, result);
+  TProbeRun run(AFiles);
+  TRowFeed feed(run, AList, AProfileInd, AReport, result);
   run.Start();
   {
     // The dialog comes up only when the probing takes a while; the event

@@ -14,8 +14,8 @@
 #include <atomic>
 #include <cerrno>
 #include <map>
-#include <string>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 

@@ -102,6 +102,9 @@ std::vector<TBatchRow> TBatchConversion::BatchRows(const std::vector<int>& AList
     row.Source = file.Source.toStdString();
     row.Root = file.Root.toStdString();
     row.Title = file.DestinationTitle.toStdString();
+    // Read when the row was added: a pattern of tags opens no source here.
+    row.Tags = file.Tags;
+    row.TagsKnown = file.TagsKnown;
     row.Format = {p.FormatExt.toStdString(), p.AudioCodecName.toStdString(), ProfileInteger(p.Channel),
                   ProfileInteger(p.SampleRate), ProfileInteger(p.AudioBitRate),
                   ProfileContainer(p).toStdString()};

@@ -8,7 +8,6 @@
 #include "app/sources/SourceList.h"
 #include "media/batch/Batch.h"
 #include "media/batch/NamePattern.h"
-#include "media/batch/SourceTags.h"
 
 namespace quorvel {
 
@@ -73,14 +72,9 @@ QString TOutputNamesField::ExampleName(const QString& APattern) {
   row.Source = first.Source.toStdString();
   row.Root = first.Root.toStdString();
   row.Title = first.DestinationTitle.toStdString();
-  if (PatternUsesTags(pattern)) {
-    if (FTagsSource != row.Source) {
-      FTags = ReadSourceTags(row.Source);
-      FTagsSource = row.Source;
-    }
-    row.Tags = FTags;
-    row.TagsKnown = true;
-  }
+  // The tags read when the row was added; the source is not opened here.
+  row.Tags = first.Tags;
+  row.TagsKnown = first.TagsKnown;
   // The window's batch writes safe names (no POSIX-only choice here).
   return QString::fromStdString(PatternOutputTitle(pattern, false, row)) + ext;
 }

@@ -7,15 +7,12 @@
 // names each output by its row's title in the output folder itself, as the
 // window always did.
 //
-// Owner: the user-interface thread (the example reads the first source's
-// tags there, once per source, as a pattern asks for them).
+// Owner: the user-interface thread (the example takes the first row's tags
+// as they were read when it was added: no source is opened here).
 #pragma once
 
 #include <QString>
 #include <QWidget>
-
-#include <map>
-#include <string>
 
 #include "profiles/Profile.h"
 
@@ -55,10 +52,6 @@ private:
   QLabel* FExample = nullptr;
   TSourceList* FList = nullptr;
   const TProfiles* FProfiles = nullptr;
-  // The tags of the last source the example read, so that typing does not
-  // open the file at every key.
-  std::string FTagsSource;
-  std::map<std::string, std::string> FTags;
 };
 
 }  // namespace quorvel

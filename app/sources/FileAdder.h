@@ -1,15 +1,17 @@
 // Adding many files to the source list at once (the open dialog, a drop,
 // "Add folder..."): folders among them are walked (every file beneath, in
-// natural order, hidden ones left out) and the files are probed on a thread
-// of their own, so the window stays
-// responsive, while a progress dialog (shown once the probing takes more than
-// a moment) tells how far it got and can cancel it. The readable files then
-// become rows in the order given, in one change of the list; each refused
-// file gets the log lines a single add gives, and all of them (with the
-// folders that could not be read) one message.
+// natural order, hidden ones left out) and the files are probed on threads
+// of their own, so the window stays responsive, while a progress dialog
+// (shown once the probing takes more than a moment) tells how far it got
+// and can cancel it. Each row is made whole where its file is probed (its
+// length, audio and tags), and the readable files become rows in the order
+// given while the probing goes on, a bounded step at a time, so that the
+// user-interface thread never stops for long however many files come; each
+// refused file gets the log lines a single add gives, and all of them (with
+// the folders that could not be read) one message at the end.
 //
 // Threads: Add runs on the user-interface thread and returns when the rows
-// are in; the probing thread owns its own decoder and hands back only the
+// are in; each probing thread owns its own decoder and hands back only the
 // results, under the adder's lock.
 #pragma once
 
@@ -33,7 +35,8 @@ public:
     QStringList Refused;  // file names, in the order given
     bool Cancelled = false;
     // The add was given up (the window closed, the application quit): no
-    // row was added and nothing was told.
+    // row was added (those that came in while it ran went again) and
+    // nothing was told.
     bool Abandoned = false;
   };
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/report/ReportSink.h"
+#include "media/batch/SourceTags.h"
 #include "media/decoder/FFDecode.h"
 
 namespace quorvel {
@@ -169,8 +170,12 @@ bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, 
     return false;
   }
   AReport.AddLogLine("-> Added file " + AMediaFile);
-  FRows.Append(NewSourceRow(AMediaFile, ADecoder.FileStreamInfo().Duration,
-                            SourceAudioOf(ADecoder.FirstAudioStreamInfo()), AProfileInd));
+  TAudioFile row = NewSourceRow(AMediaFile, ADecoder.FileStreamInfo().Duration,
+                                SourceAudioOf(ADecoder.FirstAudioStreamInfo()), AProfileInd);
+  // The tags with the row: naming its output never opens the file again.
+  row.Tags = SourceTagsOf(ADecoder);
+  row.TagsKnown = true;
+  FRows.Append(std::move(row));
   UpdateEstimatedSize(RowCount() - 1);
   ADecoder.CloseFile();
   return true;

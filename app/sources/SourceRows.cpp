@@ -126,6 +126,16 @@ void TSourceRows::RemoveAt(int AIndex) {
   emit Changed(AIndex, Count() - 1);
 }
 
+void TSourceRows::RemoveAddedSince(uint64_t AFirstId) {
+  // Ids only grow, but rows may have moved since: each row is judged by its own.
+  const auto added = [AFirstId](const TAudioFile& f) { return f.Id >= AFirstId; };
+  const auto first = std::find_if(FRows.begin(), FRows.end(), added);
+  if (first == FRows.end()) return;
+  const int from = static_cast<int>(first - FRows.begin());
+  FRows.erase(std::remove_if(first, FRows.end(), added), FRows.end());
+  emit Changed(from, Count() - 1);
+}
+
 void TSourceRows::Clear() {
   FRows.clear();
   emit Changed(0, -1);

@@ -10,6 +10,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "profiles/Profile.h"
@@ -44,6 +46,11 @@ struct TAudioFile {
   int64_t TimeEnd = 0;
   int ProfileInd = 0;
   TSourceAudio SourceAudio;  // the first audio stream's values, for "Original"
+  // The source's tags (keys in lower case), read where it was probed when
+  // it was added (TagsKnown): output name patterns use them, so naming the
+  // outputs never opens the sources on the user-interface thread.
+  std::map<std::string, std::string> Tags;
+  bool TagsKnown = false;
   // Given by Append to every row (0 until then), never reused in this list:
   // a conversion finds its rows by it even when rows moved or went meanwhile.
   uint64_t Id = 0;
@@ -78,6 +85,11 @@ public:
   int IndexOfId(uint64_t AId) const;
   void Exchange(int A, int B);
   void RemoveAt(int AIndex);
+  // The id the next row appended gets.
+  uint64_t NextId() const { return FNextId; }
+  // Takes out every row appended since NextId() was AFirstId, in one change
+  // (an add that was given up takes its rows back).
+  void RemoveAddedSince(uint64_t AFirstId);
   void Clear();
   // After a profile's values changed: the estimates that depend on it. An
   // unusable bit rate keeps the estimate before.

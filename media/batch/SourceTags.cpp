@@ -21,16 +21,22 @@ void Collect(const AVDictionary* ADictionary, std::map<std::string, std::string>
 
 }  // namespace
 
+std::map<std::string, std::string> SourceTagsOf(const TCustomDecoder& ADecoder) {
+  std::map<std::string, std::string> tags;
+  const AVFormatContext* context = ADecoder.FileHandle();
+  if (!context) return tags;
+  Collect(context->metadata, tags);
+  const int audio = ADecoder.FirstAudioStreamIndex();
+  if (audio >= 0 && audio < static_cast<int>(context->nb_streams)) Collect(context->streams[audio]->metadata, tags);
+  return tags;
+}
+
 std::map<std::string, std::string> ReadSourceTags(const std::string& APath) {
   std::map<std::string, std::string> tags;
   try {
     TCustomDecoder probe;
     if (!probe.LoadFile(APath)) return tags;
-    const AVFormatContext* context = probe.FileHandle();
-    if (!context) return tags;
-    Collect(context->metadata, tags);
-    const int audio = probe.FirstAudioStreamIndex();
-    if (audio >= 0 && audio < static_cast<int>(context->nb_streams)) Collect(context->streams[audio]->metadata, tags);
+    tags = SourceTagsOf(probe);
   } catch (const std::exception&) {
     // Without the libraries nothing can be read; the name falls back.
   }

@@ -385,7 +385,11 @@ TEST_F(ListWindowTest, ManyFilesComeInOrderWithTheRefusalsToldOnce) {
   }
   EXPECT_EQ(messages.Texts, QStringList{TFileAdder::RefusalText({"broken.mp3", "gone.wav"})});
   EXPECT_EQ(FSink.Log.filter("-> File load error: ").size(), 2);
-  EXPECT_EQ(FSink.Log.filter("-> Added file ").size(), 300);
+  // The log names the files in the list's order, however many threads
+  // probed them.
+  const QStringList added = FSink.Log.filter("-> Added file ");
+  ASSERT_EQ(added.size(), 300);
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(added[i].endsWith("/" + expected[i])) << added[i].toStdString();
   EXPECT_EQ(TFileAdder::RefusalText({"x.mp3"}), "File x.mp3 is not a valid media file or its format is not supported.");
 }
 
@@ -1268,6 +1272,53 @@ TEST_F(ListWindowTest, FileNamesFieldShowsTheFirstRowsNameAsTypedAndTheBatchWrit
   FForm = std::make_unique<TMainForm>(TAppServices{FProgram, {}, &FDesktop, &FPower}, FSink);
   FForm->FormCreate();
   EXPECT_EQ(FForm->Ui().fldNames->Pattern(), "{artist}/{album}/{track:02} {title}");
+}
+
+// The tags a pattern names are read once, where each file is probed as it
+// is added, and kept with its row: counting the outputs that exist already,
+// the example and the batch's names all use them, and none of them opens a
+// source on the user-interface thread. Proved by taking the tags out of the
+// sources after the add: names made from the files on disk would fall back
+// to "Nobody", miss the output that stands, and ask nothing.
+TEST_F(ListWindowTest, TagsAreReadWhenRowsAreAddedAndNotAgainWhenConverting) {
+  const QString lib = FDir + "/tagged";
+  QDir().mkpath(lib);
+  const QString one = lib + "/1.flac", two = lib + "/2.flac";
+  test::MakeTone(one.toStdString(), {"ARTIST=Band", "TITLE=One"}, 0.5);
+  test::MakeTone(two.toStdString(), {"ARTIST=Band", "TITLE=Two"}, 0.3);
+  FForm->ProfilePanel().SelectProfile(kWav);
+  Drop({lib});
+  ASSERT_EQ(List().RowCount(), 2);
+  // The same sounds without their tags from now on.
+  test::MakeTone(one.toStdString(), {}, 0.5);
+  test::MakeTone(two.toStdString(), {}, 0.3);
+  QDir().mkpath(Out("Band"));
+  QFile own(Out("Band/One.wav"));
+  ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+  own.write("the user's own file, not audio");
+  own.close();
+
+  TOutputNamesField& field = *FForm->Ui().fldNames;
+  field.Editor()->setFocus();
+  QTest::keyClicks(field.Editor(), "{artist|Nobody}/{title}");
+  EXPECT_EQ(field.Example()->text(), "e.g. Band/One.wav");
+
+  QString asked;
+  test::OnNextModal([&asked](QWidget* AModal) {
+    auto* box = qobject_cast<QMessageBox*>(AModal);
+    ASSERT_NE(box, nullptr);
+    asked = box->text();
+    auto* button = box->findChild<QAbstractButton*>("btnKeepBoth");
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+  });
+  FForm->Conversion().ConvertButtonClick();
+  EXPECT_EQ(asked, "1 output already exists.");
+  EXPECT_TRUE(Logged("-> Conversion successfully done.")) << FSink.Log.join("\n").toStdString();
+  EXPECT_EQ(Bytes(Out("Band/One.wav")), QByteArray("the user's own file, not audio"));
+  EXPECT_NEAR(DecodeFile(Out("Band/One (2).wav")).Seconds, 0.5, 0.05);
+  EXPECT_NEAR(DecodeFile(Out("Band/Two.wav")).Seconds, 0.3, 0.05);
+  EXPECT_FALSE(QFileInfo::exists(Out("Nobody")));
 }
 
 // The 60-file tree as the user adds it, once through "Add folder..." and its

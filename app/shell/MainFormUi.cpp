@@ -137,6 +137,9 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
 
   // --- middle: the list area (left) and the preview player (right)
   auto* middle = new QHBoxLayout;
+  // The list's frame and the player's panel meet: the player keeps the
+  // room its transport row and play time need in the smallest window.
+  middle->setSpacing(0);
   auto* listColumn = new QVBoxLayout;
   stkList = new QStackedWidget(central);
   stkList->setObjectName("stkList");

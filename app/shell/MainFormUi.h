@@ -28,7 +28,7 @@ struct TMainFormUi {
   // panel's width in it.
   static constexpr int kMinimumWidth = 737;
   static constexpr int kMinimumHeight = 452;
-  static constexpr int kPlayerWidth = 265;
+  static constexpr int kPlayerWidth = 271;
 
   // Builds every control on AWindow. AList and AProfiles supply the grid and
   // the profile choices, which their owners created.

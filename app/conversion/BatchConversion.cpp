@@ -330,6 +330,7 @@ void TBatchConversion::FFEncoderProgress(const TProgressInfo& AInfo) {
     // that stepped back (a pause, a row whose length was a guess) is no
     // work undone.
     if (total > form.ProgressTotal->value()) form.ProgressTotal->setValue(std::min(total, 100));
+    emit Progressed(form.ProgressTotal->value() / 100.0);
   }
   const std::vector<TAudioFile>& files = FSourceList.AudioFiles();
   const int row = FStatus.ListRow(AInfo.TaskIndex);
@@ -370,6 +371,7 @@ void TBatchConversion::FFEncoderTerminate(const TTerminateInfo& AInfo) {
   if (AInfo.TaskIndex < 0) {
     outcome = FinishBatch();
     FStatus.RunEnded();
+    emit Ended(outcome, FCancelled || FClosing);
   }
   if (AInfo.TaskIndex < 0 && AInfo.Finished) {
     // A batch the user stopped (Cancel, closing the window) has not

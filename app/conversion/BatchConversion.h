@@ -106,6 +106,10 @@ public:
 signals:
   // A batch is about to be queued: whatever plays must fall silent.
   void Starting();
+  // The running batch is AFraction (0 to 1) done, as its dialog's lower bar.
+  void Progressed(double AFraction);
+  // The batch's run ended; AStoppedByUser: Cancel or the window's close.
+  void Ended(const TBatchOutcome& AOutcome, bool AStoppedByUser);
 
 private:
   // The rows as the batch rules read them; throws EConvertError for a row

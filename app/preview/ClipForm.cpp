@@ -40,9 +40,7 @@ constexpr int kSliderMax = 1000;
 constexpr int kHandleOffset = 10;  // the handles' x of time 0, left of the slider's track
 constexpr int kHandleGap = 11;     // start and end at one point: the start handle this far left
 
-QTime TimeOfDay(int64_t ATime) {
-  return QTime::fromString(FormatMediaTime(std::max<int64_t>(ATime, 0)), QStringLiteral("HH:mm:ss"));
-}
+QTime TimeOfDay(int64_t ATime) { return MediaTimeToTimeOfDay(ATime); }
 
 }  // namespace
 
@@ -117,14 +115,15 @@ TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWi
   auto field = [this](const char* AName, const QString& ACaption, int AX, void (TClipForm::*AOk)(),
                       const char* AOkName) {
     auto* caption = new QLabel(ACaption, this);
-    caption->setGeometry(AX, 398, 95, 22);
+    caption->setGeometry(AX, 398, 84, 22);
+    // Milliseconds: a cut between two words of speech needs them.
     auto* edit = new QTimeEdit(this);
     edit->setObjectName(AName);
-    edit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-    edit->setGeometry(AX + 95, 396, 80, 24);
+    edit->setDisplayFormat(QString::fromLatin1(kTrimTimeFormat));
+    edit->setGeometry(AX + 84, 396, 98, 24);
     auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(AOkName);
-    ok->setGeometry(AX + 180, 396, 40, 24);
+    ok->setGeometry(AX + 186, 396, 38, 24);
     connect(ok, &QPushButton::clicked, this, Guarded([this, AOk](bool) { Command(AOk); }));
     return edit;
   };

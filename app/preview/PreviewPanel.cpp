@@ -115,6 +115,14 @@ void TPreviewPanel::PauseButtonClick() {
   FUi.Play->setChecked(!paused);
 }
 
+void TPreviewPanel::PlayPauseClick() {
+  const bool playing = FActive && FPreviewState != psPause && FPlayer->PlayState() != psPause && !FPlayer->Paused();
+  if (playing)
+    PauseButtonClick();
+  else
+    PlayButtonClick();
+}
+
 void TPreviewPanel::StopButtonClick() {
   FUi.Play->setChecked(false);
   FUi.Pause->setChecked(false);

@@ -47,6 +47,9 @@ public:
   void PlayButtonClick();
   void PauseButtonClick();
   void StopButtonClick();
+  // The one key for both: Pause while a file plays, Play otherwise (which
+  // resumes a paused file).
+  void PlayPauseClick();
   // Opens AFileName and plays it from its start.
   void OpenAudio(const QString& AFileName);
   // Stop, when a file is playing or paused.

@@ -52,7 +52,9 @@ void TAppWindows::OpenFiles(const QStringList& AFiles) {
   if (!AFiles.isEmpty())
     FMainForm->Gate().RunWhenFree([this, AFiles] { RunGuarded([&] { FMainForm->AddChosenFiles(AFiles); }); });
   if (FMainForm->Gate().Closing()) return;  // closed while the files were added
-  FMainForm->showNormal();
+  // Out of the task bar when minimised, but a maximised window stays so.
+  FMainForm->setWindowState(FMainForm->windowState() & ~Qt::WindowMinimized);
+  FMainForm->show();
   FMainForm->raise();
   FMainForm->activateWindow();
 }

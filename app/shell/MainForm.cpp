@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QCheckBox>
 #include <QSettings>
@@ -33,8 +34,12 @@
 #include "app/shell/CommandGate.h"
 #include "app/sources/FileAdder.h"
 #include "app/sources/FileInfoForm.h"
+#include "app/sources/KeptList.h"
 #include "profiles/Decryptor.h"
 #include "app/shell/Desktop.h"
+#include "app/shell/DesktopNotifier.h"
+#include "app/shell/MenuShortcuts.h"
+#include "app/shell/WindowLayout.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/report/LogForm.h"
 #include "app/conversion/ProfilePanel.h"
@@ -102,6 +107,20 @@ constexpr TSourceFormat kSourceFormats[] = {
     {"True Audio files", "*.tta"},
     {"Creative Voice files", "*.voc"},
 };
+
+// Asks before Clear empties a list of ACount rows.
+bool ConfirmClear(QWidget* AParent, int ACount) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(),
+                  QObject::tr("Remove all %n file(s) from the list?", nullptr, ACount), QMessageBox::NoButton,
+                  AParent);
+  QPushButton* clear = box.addButton(QObject::tr("Clear All"), QMessageBox::AcceptRole);
+  clear->setObjectName("btnClearConfirm");
+  QPushButton* keep = box.addButton(QMessageBox::Cancel);
+  keep->setObjectName("btnClearCancel");
+  box.setDefaultButton(keep);
+  box.exec();
+  return box.clickedButton() == clear;
+}
 
 const char* const kProfileFolder = "mp3-converter-profiles";
 const char* const kSkinFolder = "skin-aqua";
@@ -211,7 +230,7 @@ void TMainForm::sgListClick() {
 
 void TMainForm::Remove1Click() {
   if (!FSourceList->Remove()) {
-    ClearAll1Click();
+    ClearList();
     return;
   }
   // The selected row number may stay while another file moved into it.
@@ -219,6 +238,15 @@ void TMainForm::Remove1Click() {
 }
 
 void TMainForm::ClearAll1Click() {
+  // Clear empties the whole list at one click: rows gathered over an hour
+  // are not lost to a slip of the mouse.
+  if (FSourceList->RowCount() > 0 && !ConfirmClear(this, FSourceList->RowCount())) return;
+  ClearList();
+}
+
+void TMainForm::SelectAllClick() { FSourceList->Grid()->selectAll(); }
+
+void TMainForm::ClearList() {
   FSourceList->ClearAll();
   for (QAction* a : {FUi.popRemove, FUi.popClearAll, FUi.popRename, FUi.popMoveUp, FUi.popMoveDown,
                      FUi.popTrimAudio, FUi.popFileInformation})
@@ -318,10 +346,14 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
                                *FSourceList, *FPlayerLibraries, this);
   FSimultaneous = new TSimultaneousChoice(*FUi.mnuTools, *FConversion, QThread::idealThreadCount());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("Quorvel"));
-  centralWidget()->setFixedSize(737, 452);
-  setFixedSize(737, 452 + menuBar()->sizeHint().height());
+  // The first start's size is the smallest: every control fits there, and
+  // a larger window gives the room to the list.
+  centralWidget()->setMinimumSize(TMainFormUi::kMinimumWidth, TMainFormUi::kMinimumHeight);
+  setMinimumSize(TMainFormUi::kMinimumWidth, TMainFormUi::kMinimumHeight + menuBar()->sizeHint().height());
+  resize(minimumSize());
+  AssignMenuShortcuts(FUi);
 
   // Until the list is prepared, the commands that need rows are off.
   for (QWidget* w : {static_cast<QWidget*>(FUi.btnClear), static_cast<QWidget*>(FUi.btnTrim),
@@ -430,6 +462,7 @@ void TMainForm::FormCreate() {
       FReport.AddLogLine("-> " + text);
     }
   }
+  RestoreKeptList();
 }
 
 bool TMainForm::LoadProfiles() {
@@ -465,6 +498,31 @@ void TMainForm::ReadStoredSettings() {
   if (s.ExistingOutputs)
     FConversion->ExistingOutputs().SetStored(TExistingOutputsQuestion::FromText(*s.ExistingOutputs));
   if (s.NamePattern) FUi.fldNames->SetPattern(*s.NamePattern);
+  const std::unique_ptr<QSettings> store = OpenSettings();
+  TWindowLayout::Restore(*store, *this, *FSourceList->Grid());
+  FUi.actKeepList->setChecked(TKeptList::Enabled(*store));
+}
+
+void TMainForm::RestoreKeptList() {
+  if (!FUi.actKeepList->isChecked()) return;
+  QStringList vanished;
+  std::vector<TAudioFile> rows = TKeptList::Load(*OpenSettings(), vanished);
+  // Moved or deleted since: one line for all of them, no message at start.
+  if (!vanished.isEmpty())
+    FReport.AddLogLine("-> Files of the last session's list no longer found, left out: " + vanished.join(", "));
+  if (rows.empty()) return;
+  const int profiles = static_cast<int>(FProfilePanel->Profiles().size());
+  for (TAudioFile& f : rows)
+    if (f.ProfileInd < 0 || f.ProfileInd >= profiles) f.ProfileInd = FProfilePanel->CurProfile();
+  if (!PrepareSourceList()) return;
+  // Rows of several profiles came from a session with Apply to All off;
+  // left on, the first click on a row would give every row its profile.
+  for (const TAudioFile& f : rows)
+    if (f.ProfileInd != rows.front().ProfileInd) FProfilePanel->chApplyToAll->setChecked(false);
+  FSourceList->AppendRows(std::move(rows));
+  FProfilePanel->SetAddedByDialog(true);
+  FSourceList->SelectIndex(0);
+  sgListClick();
 }
 
 void TMainForm::ApplySkinPictures() {
@@ -581,11 +639,17 @@ void TMainForm::ConnectCommands() {
   connect(FSourceList->Grid(), &QTableWidget::currentCellChanged, this, offerConvertAgain);
   // The trim command; the list pop-up's item too, which the user finds
   // beside the others that act on the row.
+  connect(FUi.actSelectAll, &QAction::triggered, this, Guarded([this](bool) { SelectAllClick(); }));
+  connect(FUi.actPlayPause, &QAction::triggered, FPreview, Guarded([this](bool) { FPreview->PlayPauseClick(); }));
   for (QAction* a : {FUi.actTrimAudio, FUi.popTrimAudio})
     connect(a, &QAction::triggered, this, Guarded([this](bool) { TrimClick(); }));
   connect(FUi.btnTrim, &QAbstractButton::clicked, this, Guarded([this](bool) { TrimClick(); }));
   // A conversion silences the preview before it starts.
   connect(conversion, &TBatchConversion::Starting, FPreview, [this] { FPreview->StopIfActive(); });
+  // The desktop hears of the batch: progress on the dock, a notification
+  // at the end when the user is elsewhere.
+  FNotifier = new TDesktopNotifier(*this);
+  FNotifier->Follow(*conversion);
 }
 
 void TMainForm::OpenAddress(const QUrl& AUrl) {
@@ -664,7 +728,14 @@ void TMainForm::SaveSettings() {
   v.NamePattern = FUi.fldNames->Pattern();
   bool written = false;
   try {
-    written = WriteSettings(*OpenSettings(), v);
+    const std::unique_ptr<QSettings> store = OpenSettings();
+    TWindowLayout::Save(*store, *this, *FSourceList->Grid());
+    TKeptList::SetEnabled(*store, FUi.actKeepList->isChecked());
+    if (FUi.actKeepList->isChecked())
+      TKeptList::Save(*store, FSourceList->AudioFiles());
+    else
+      TKeptList::Forget(*store);
+    written = WriteSettings(*store, v);
   } catch (const std::exception&) {
     written = false;
   }

@@ -27,6 +27,7 @@ class TCommandGate;
 class TPlayerLibraries;
 class TPreviewPanel;
 class TConvForm;
+class TDesktopNotifier;
 class TFFEncoder;
 class TFileInfoForm;
 class TFFLogger;
@@ -82,6 +83,7 @@ public:
   TFFEncoder& FFEncoder() { return *FFFEncoder; }
   TBatchConversion& Conversion() { return *FConversion; }
   TSimultaneousChoice& Simultaneous() { return *FSimultaneous; }
+  TDesktopNotifier& Notifier() { return *FNotifier; }
   // Holds the commands back while an add serves the event loop.
   TCommandGate& Gate() { return *FGate; }
   TFileInfoForm& FileInfoForm();
@@ -104,7 +106,12 @@ public:
   void DropFiles(const QStringList& AFiles);
   void sgListClick();
   void Remove1Click();
+  // Clear: asks first when the list has rows.
   void ClearAll1Click();
+  // Empties the list without asking (the last row removed, a confirmed Clear).
+  void ClearList();
+  // Ctrl+A: every row, for Remove.
+  void SelectAllClick();
   void MoveUp1Click();
   void MoveDown1Click();
   void Rename1Click();
@@ -126,6 +133,8 @@ private:
   void OpenAddress(const QUrl& AUrl);
   bool LoadProfiles();
   void ReadStoredSettings();
+  // The rows kept at the last close, when the user keeps the list.
+  void RestoreKeptList();
 
   TAppServices FServices;
   TReportSink& FReport;
@@ -155,6 +164,7 @@ private:
   bool FClipFormCreated = false;  // its pictures are loaded
   std::unique_ptr<TBatchConversion> FConversion;
   TSimultaneousChoice* FSimultaneous = nullptr;  // a child of the Tools menu
+  TDesktopNotifier* FNotifier = nullptr;          // a child of the window
 };
 
 }  // namespace quorvel

@@ -67,8 +67,17 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   actMoveDown = mnuEdit->addAction(QObject::tr("Move Down"));
   mnuEdit->addSeparator();
   actTrimAudio = mnuEdit->addAction(QObject::tr("Trim Audio..."));
+  mnuEdit->addSeparator();
+  actSelectAll = mnuEdit->addAction(QObject::tr("Select All"));
+  actSelectAll->setObjectName("actSelectAll");
+  actPlayPause = mnuEdit->addAction(QObject::tr("Play/Pause Preview"));
+  actPlayPause->setObjectName("actPlayPause");
   mnuTools = bar->addMenu(QObject::tr("&Tools"));
   actEventsLog = mnuTools->addAction(QObject::tr("Events Log"));
+  actKeepList = mnuTools->addAction(QObject::tr("Keep the list between sessions"));
+  actKeepList->setObjectName("actKeepList");
+  actKeepList->setCheckable(true);
+  actKeepList->setChecked(true);
   mnuHelp = bar->addMenu(QObject::tr("&Help"));
   actOnlineGuide = mnuHelp->addAction(QObject::tr("Online Guide"));
   actSupport = mnuHelp->addAction(QObject::tr("Support"));
@@ -129,10 +138,15 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
 
   // --- middle: the list area (left) and the preview player (right)
   auto* middle = new QHBoxLayout;
+  // The list's frame and the player's panel meet: the player keeps the
+  // room its transport row and play time need in the smallest window.
+  middle->setSpacing(0);
   auto* listColumn = new QVBoxLayout;
   stkList = new QStackedWidget(central);
   stkList->setObjectName("stkList");
-  stkList->setFixedSize(446, 210);
+  // The smallest the list gets; a larger window gives it all the room it gains.
+  stkList->setMinimumSize(446, 210);
+  stkList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   pnlGettingStarted = new QWidget(stkList);
   pnlGettingStarted->setObjectName("pnlGettingStarted");
   pnlGettingStarted->setAttribute(Qt::WA_StyledBackground, true);
@@ -155,10 +169,10 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   auto* trimRow = new QHBoxLayout;
   edTimeStart = new QTimeEdit(central);
   edTimeStart->setObjectName("edTimeStart");
-  edTimeStart->setDisplayFormat("HH:mm:ss");
+  edTimeStart->setDisplayFormat(QString::fromLatin1(kTrimTimeFormat));
   edTimeEnd = new QTimeEdit(central);
   edTimeEnd->setObjectName("edTimeEnd");
-  edTimeEnd->setDisplayFormat("HH:mm:ss");
+  edTimeEnd->setDisplayFormat(QString::fromLatin1(kTrimTimeFormat));
   trimRow->addWidget(Caption(QObject::tr("Start:"), central));
   trimRow->addWidget(edTimeStart);
   trimRow->addSpacing(12);
@@ -166,7 +180,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   trimRow->addWidget(edTimeEnd);
   trimRow->addStretch(1);
   listColumn->addLayout(trimRow);
-  middle->addLayout(listColumn);
+  middle->addLayout(listColumn, 1);
 
   pnlPlayer = new QWidget(central);
   pnlPlayer->setObjectName("pnlPlayer");
@@ -193,7 +207,9 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   transport->addStretch(1);
   transport->addWidget(lblPlayTime);
   player->addLayout(transport);
-  middle->addWidget(pnlPlayer, 1);
+  // The player keeps the width it has in the smallest window.
+  pnlPlayer->setFixedWidth(kPlayerWidth);
+  middle->addWidget(pnlPlayer);
   root->addLayout(middle, 1);
 
   // --- profile and choices

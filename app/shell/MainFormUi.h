@@ -25,6 +25,12 @@ class TProfilePanel;
 class TSourceList;
 
 struct TMainFormUi {
+  // The smallest window's client area (below the menu bar) and the preview
+  // panel's width in it.
+  static constexpr int kMinimumWidth = 737;
+  static constexpr int kMinimumHeight = 452;
+  static constexpr int kPlayerWidth = 271;
+
   // Builds every control on AWindow. AList and AProfiles supply the grid and
   // the profile choices, which their owners created.
   void Setup(QMainWindow* AWindow, TSourceList& AList, TProfilePanel& AProfiles);
@@ -45,7 +51,10 @@ struct TMainFormUi {
   QAction* actMoveUp = nullptr;
   QAction* actMoveDown = nullptr;
   QAction* actTrimAudio = nullptr;
+  QAction* actSelectAll = nullptr;  // every row of the list
+  QAction* actPlayPause = nullptr;  // the preview's Play or Pause, whichever applies
   QAction* actEventsLog = nullptr;
+  QAction* actKeepList = nullptr;  // checked: the rows come back at the next start
   QAction* actOnlineGuide = nullptr;
   QAction* actSupport = nullptr;
   QAction* actMoreFreeware = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -79,6 +80,12 @@ QString FormatMediaTime(int64_t ATime) {
                            static_cast<long long>((seconds / 60) % 60), static_cast<long long>(seconds % 60));
 }
 
+QTime MediaTimeToTimeOfDay(int64_t ATime) {
+  constexpr int64_t kLastMs = 24LL * 3600 * 1000 - 1;
+  const int64_t ms = std::clamp<int64_t>(ATime / 1000, 0, kLastMs);
+  return QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms));
+}
+
 int64_t TextTimeToMediaTime(const QTime& ATime) {
   return ((int64_t{ATime.hour()} * 3600 + ATime.minute() * 60 + ATime.second()) * 1000 + ATime.msec()) * 1000;
 }
@@ -89,14 +96,18 @@ QString RemoveExtension(const QString& AFileName) {
 }
 
 TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
-  FGrid = new QTableWidget(0, 5, AGridParent);
+  FGrid = new QTableWidget(0, kListColumnCount, AGridParent);
   FGrid->setObjectName("sgList");
-  FGrid->setHorizontalHeaderLabels(
-      {tr("Source"), tr("Estimated Size"), tr("Destination File"), tr("Format"), tr("Status")});
+  FGrid->setHorizontalHeaderLabels({tr("Source"), tr("Estimated Size"), tr("Destination File"), tr("Format"),
+                                    tr("Status"), tr("Duration"), tr("Folder")});
   // The status follows the four columns of the list; "converting 100%" fits.
-  FGrid->setColumnWidth(4, 100);
+  FGrid->setColumnWidth(colStatus, 100);
+  FGrid->setColumnWidth(colDuration, 70);
+  FGrid->setColumnWidth(colFolder, 200);
   FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-  FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Shift and Ctrl clicks and Ctrl+A choose several rows for Remove; the
+  // current row alone drives the profile choices and the trim fields.
+  FGrid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   FGrid->setShowGrid(false);
   FDelegate = new TListDelegate(FGrid);
@@ -141,6 +152,16 @@ bool TSourceList::eventFilter(QObject* AWatched, QEvent* AEvent) {
 int TSourceList::SelectedIndex() const {
   const int row = FGrid->currentRow();
   return (row >= 0 && row < RowCount()) ? row : -1;
+}
+
+std::vector<int> TSourceList::SelectedIndexes() const {
+  std::vector<int> rows;
+  for (const QModelIndex& i : FGrid->selectionModel()->selectedRows())
+    if (i.row() >= 0 && i.row() < RowCount()) rows.push_back(i.row());
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  if (rows.empty() && SelectedIndex() >= 0) rows.push_back(SelectedIndex());
+  return rows;
 }
 
 void TSourceList::SelectIndex(int AIndex) {
@@ -190,6 +211,7 @@ TAudioFile NewSourceRow(const QString& AFile, int64_t ADuration, const TSourceAu
   TAudioFile f;
   f.Source = AFile;
   f.SourceTitleExt = name;
+  f.Duration = ADuration;
   f.DestinationTitle = RemoveExtension(name);
   f.TimeStart = 0;
   f.TimeEnd = ADuration;
@@ -204,8 +226,8 @@ void TSourceList::UpdateEstimatedSize(int AIndex) {
   const int sel = SelectedIndex();
   if (sel >= 0 && FTimeStart && FTimeEnd) {
     const TAudioFile& s = FRows.At(sel);
-    FTimeStart->setTime(QTime::fromString(FormatMediaTime(std::max<int64_t>(s.TimeStart, 0)), "HH:mm:ss"));
-    FTimeEnd->setTime(QTime::fromString(FormatMediaTime(std::max<int64_t>(s.TimeEnd, 0)), "HH:mm:ss"));
+    FTimeStart->setTime(MediaTimeToTimeOfDay(s.TimeStart));
+    FTimeEnd->setTime(MediaTimeToTimeOfDay(s.TimeEnd));
   }
 }
 
@@ -216,11 +238,15 @@ void TSourceList::UpdateAllEstimatedSizes() {
 void TSourceList::ExchangeRows(int A, int B) { FRows.Exchange(A, B); }
 
 bool TSourceList::Remove() {
-  const int sel = SelectedIndex();
-  if (RowCount() == 0 || sel < 0) return true;
-  if (RowCount() == 1) return false;
-  FRows.RemoveAt(sel);
-  FGrid->selectRow(std::min(sel, RowCount() - 1));
+  const std::vector<int> rows = SelectedIndexes();
+  if (RowCount() == 0 || rows.empty()) return true;
+  if (static_cast<int>(rows.size()) == RowCount()) return false;
+  EndRename();
+  // From the last, so that the numbers of the rows still to go stay right.
+  for (auto r = rows.rbegin(); r != rows.rend(); ++r) FRows.RemoveAt(*r);
+  // The row that moved into the first removed row's place, as one removal
+  // leaves it.
+  FGrid->selectRow(std::min(rows.front(), RowCount() - 1));
   return true;
 }
 
@@ -295,15 +321,23 @@ void TSourceList::RepaintRows(int AFirst, int ALast) {
   for (int r = std::max(AFirst, 0); r <= ALast && r < RowCount(); ++r) {
     const TAudioFile& f = FRows.At(r);
     const TProfile* p = ProfileOf(f);
-    const QString cells[5] = {f.SourceTitleExt, QString::number(f.EstimatedSize, 'f', 2) + " MB",
-                              f.DestinationTitle, p ? p->FormatExt : QString(), RowStatusText(f.Conversion)};
-    for (int c = 0; c < 5; ++c) {
+    // Two files of one name from two folders differ in the Folder column.
+    const QString folder = f.Source.isEmpty() ? QString() : QDir::toNativeSeparators(QFileInfo(f.Source).absolutePath());
+    const QString cells[kListColumnCount] = {f.SourceTitleExt,
+                                             QString::number(f.EstimatedSize, 'f', 2) + " MB",
+                                             f.DestinationTitle,
+                                             p ? p->FormatExt : QString(),
+                                             RowStatusText(f.Conversion),
+                                             f.Duration > 0 ? FormatMediaTime(f.Duration) : QString(),
+                                             folder};
+    for (int c = 0; c < kListColumnCount; ++c) {
       QTableWidgetItem* item = FGrid->item(r, c);
       if (!item) FGrid->setItem(r, c, item = new QTableWidgetItem);
       item->setText(cells[c]);
     }
+    FGrid->item(r, colSource)->setToolTip(QDir::toNativeSeparators(f.Source));
     // Why a row failed, where the user looks for it.
-    FGrid->item(r, 4)->setToolTip(
+    FGrid->item(r, colStatus)->setToolTip(
         f.Conversion.State == TRowState::Failed || f.Conversion.State == TRowState::Done ? f.Conversion.Reason : QString());
   }
   FGrid->viewport()->update();

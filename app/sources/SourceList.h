@@ -31,10 +31,29 @@ struct TAudioStreamInfo;
 class TListDelegate;
 class TReportSink;
 
+// The list's columns, in the order shown: the four of the list, the row's
+// status, then the source's length and folder.
+enum TListColumn {
+  colSource,
+  colEstimatedSize,
+  colDestination,
+  colFormat,
+  colStatus,
+  colDuration,
+  colFolder,
+  kListColumnCount
+};
+
 // "hh:mm:ss" of a media time (µs); hours are not limited to 24.
 QString FormatMediaTime(int64_t ATime);
 // µs of a time of day.
 int64_t TextTimeToMediaTime(const QTime& ATime);
+// The time of day a trim field shows for a media time (µs), to the
+// millisecond; a negative time is 0, one of a day or more the last
+// millisecond of the day (the fields cannot show more).
+QTime MediaTimeToTimeOfDay(int64_t ATime);
+// The trim fields' display format: hours to milliseconds.
+inline constexpr const char* kTrimTimeFormat = "HH:mm:ss.zzz";
 // The name without the part from its last "." on.
 QString RemoveExtension(const QString& AFileName);
 // What the decoder's first audio stream says of the source's sample rate,
@@ -66,7 +85,12 @@ public:
   int RowCount() const { return FRows.Count(); }
 
   // Element index of the selected file row; -1 when no file row is selected.
+  // With several rows selected this is the current one (the row the
+  // profile choices and the trim fields show).
   int SelectedIndex() const;
+  // Every selected row, ascending; the current row alone when the
+  // selection holds none.
+  std::vector<int> SelectedIndexes() const;
   void SelectIndex(int AIndex);
 
   // Probes AMediaFile with ADecoder and appends it with AProfileInd; on
@@ -84,7 +108,8 @@ public:
   // Row operations of the pop-up menu. Each returns false when there was
   // nothing to do.
   void ExchangeRows(int A, int B);
-  bool Remove();  // false: the last row went, the caller clears the list
+  // Removes every selected row (SelectedIndexes).
+  bool Remove();  // false: every row would go, the caller clears the list
   void ClearAll();
   bool MoveUp();
   bool MoveDown();

@@ -37,9 +37,11 @@ void TSourceRows::Estimate(TAudioFile& AFile) const {
   if (!p) return;
   const double rate = ProfileOutputBitRate(*p, AFile.SourceAudio);
   if (rate < 0) return;
-  const int64_t seconds = AFile.TrimmedLength / 1000000;
+  // The exact trimmed length: trims are set to the millisecond, and a part
+  // of a few seconds would otherwise lose up to a second's share of its size.
+  const double seconds = static_cast<double>(AFile.TrimmedLength) / 1e6;
   // An unknown length (-1 µs) counts as no seconds, not as a negative size.
-  AFile.EstimatedSize = std::max(0.0, rate / 1000.0 / 8.0 * static_cast<double>(seconds) / 1024.0);
+  AFile.EstimatedSize = std::max(0.0, rate / 1000.0 / 8.0 * seconds / 1024.0);
 }
 
 void TSourceRows::Append(TAudioFile AFile) {

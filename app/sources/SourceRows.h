@@ -38,6 +38,7 @@ struct TAudioFile {
   // added itself): an output name pattern's {folder} is its place beneath.
   QString Root;
   QString SourceTitleExt;
+  int64_t Duration = 0;       // µs, the whole source as probed (the Duration column)
   int64_t TrimmedLength = 0;  // derived: TimeEnd - TimeStart
   double EstimatedSize = 0;   // derived: MB at the profile's bit rate
   QString DestinationTitle;

@@ -126,7 +126,10 @@ void SaveScreenshot(QWidget& AWidget, const QString& AName, bool AFromScreen) {
   const QString dir = QStringLiteral(QUORVEL_SCREENSHOT_DIR);
   QDir().mkpath(dir);
   QApplication::processEvents();
-  const QString path = dir + "/" + AName + ".png";
+  // Scaled (QT_SCALE_FACTOR=2): the same picture's name with "-200".
+  const double scale = AWidget.devicePixelRatioF();
+  const QString suffix = scale > 1.01 ? QStringLiteral("-%1").arg(qRound(scale * 100)) : QString();
+  const QString path = dir + "/" + AName + suffix + ".png";
   const QPixmap picture = AFromScreen ? AWidget.screen()->grabWindow(AWidget.winId()) : AWidget.grab();
   EXPECT_TRUE(picture.save(path)) << path.toStdString();
 }

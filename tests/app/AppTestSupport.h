@@ -79,7 +79,8 @@ private:
 // Runs AAction on the next modal dialog once it is shown (polling the event
 // loop); the dialog's exec() then returns as AAction decides.
 // Writes a picture of AWidget, as it is drawn now, to the build's
-// screenshots folder as AName.png (scripts/screenshots collects them).
+// screenshots folder as AName.png (scripts/screenshots collects them);
+// AName-200.png at 200 % scale (QT_SCALE_FACTOR=2).
 // AFromScreen: what the window system shows of its window (under X11, the
 // players' drawing included, which the widgets' own rendering leaves out).
 void SaveScreenshot(QWidget& AWidget, const QString& AName, bool AFromScreen = false);

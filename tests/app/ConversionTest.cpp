@@ -488,6 +488,7 @@ TEST_F(ListWindowTest, ACancelledBatchIsNoSuccessAndDoesNothingAtItsEnd) {
   EXPECT_LT(written, kRows * 4.0 - 1.0);
 
   // The next batch that runs to its end is a success again.
+  test::ClickOnNextModal("btnClearConfirm");  // Clear asks first
   FForm->ClearAll1Click();
   Add(Tone("short.wav", 0.3));
   form.cbShutdownPC->setChecked(false);
@@ -1338,6 +1339,7 @@ TEST_F(ListWindowTest, AddFolderAndADroppedFolderAddExactlyTheTreesMediaInNatura
   enum class TWay { AddFolderDialog, Drop };
   for (const TWay way : {TWay::AddFolderDialog, TWay::Drop}) {
     SCOPED_TRACE(way == TWay::AddFolderDialog ? "Add folder..." : "dropped");
+    if (List().RowCount() > 0) test::ClickOnNextModal("btnClearConfirm");  // Clear asks first
     FForm->ClearAll1Click();
     ASSERT_EQ(List().RowCount(), 0);
     TMessageCatcher messages;

@@ -955,7 +955,11 @@ TEST_F(PlayerWindowTest, PreviewLabelAndLengthResetWhenTheRowChanges) {
     std::function<void()> Change;
   } cases[] = {
       {"another row chosen", [&] { clickRow(1); }},
-      {"the list cleared", [&] { Ui().btnClear->click(); }},
+      {"the list cleared",
+       [&] {
+         test::ClickOnNextModal("btnClearConfirm");  // Clear asks first
+         Ui().btnClear->click();
+       }},
       {"the played file unreadable when played again",
        [&] {
          QFile f(List().AudioFiles()[0].Source);

@@ -731,8 +731,12 @@ void TMainForm::SaveSettings() {
     const std::unique_ptr<QSettings> store = OpenSettings();
     TWindowLayout::Save(*store, *this, *FSourceList->Grid());
     TKeptList::SetEnabled(*store, FUi.actKeepList->isChecked());
-    if (FUi.actKeepList->isChecked())
-      TKeptList::Save(*store, FSourceList->AudioFiles());
+    if (FUi.actKeepList->isChecked()) {
+      std::vector<TAudioFile> kept;
+      for (const TAudioFile& row : FSourceList->AudioFiles())
+        if (!FSourceList->Rows().IsOfAddInProgress(row)) kept.push_back(row);
+      TKeptList::Save(*store, kept);
+    }
     else
       TKeptList::Forget(*store);
     written = WriteSettings(*store, v);

@@ -275,6 +275,11 @@ TFileAdder::TResult TFileAdder::Add(QWidget* AParent, const QStringList& AFiles,
   // The rows of this add are those with ids from here on (nothing else
   // appends while it runs).
   const uint64_t firstId = AList.Rows().NextId();
+  AList.Rows().SetAddInProgressFrom(firstId);
+  const struct TAddEnds {
+    TSourceRows& Rows;
+    ~TAddEnds() { Rows.SetAddInProgressFrom(0); }
+  } addEnds{AList.Rows()};
   TProbeRun run(AFiles);
   TRowFeed feed(run, AList, AProfileInd, AReport, result);
   run.Start();

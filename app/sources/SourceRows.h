@@ -91,6 +91,11 @@ public:
   // Takes out every row appended since NextId() was AFirstId, in one change
   // (an add that was given up takes its rows back).
   void RemoveAddedSince(uint64_t AFirstId);
+  // While an add runs: the id of its first row (0: no add runs). Its rows
+  // are not the user's list yet: an add given up takes them back, so a list
+  // kept meanwhile (the window closing during the add) leaves them out.
+  void SetAddInProgressFrom(uint64_t AFirstId) { FAddFrom = AFirstId; }
+  bool IsOfAddInProgress(const TAudioFile& ARow) const { return FAddFrom != 0 && ARow.Id >= FAddFrom; }
   void Clear();
   // After a profile's values changed: the estimates that depend on it. An
   // unusable bit rate keeps the estimate before.
@@ -109,6 +114,7 @@ private:
   const TProfiles* FProfiles = nullptr;
   std::vector<TAudioFile> FRows;
   uint64_t FNextId = 1;
+  uint64_t FAddFrom = 0;
 };
 
 }  // namespace quorvel

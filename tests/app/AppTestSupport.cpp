@@ -4,6 +4,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QFile>
 #include <QMessageBox>
 #include <QPixmap>
@@ -25,6 +29,35 @@
 #include "support/TestPaths.h"
 
 namespace quorvel::test {
+
+QString MakeSine(const QString& APath, double ASeconds, const QString& ALevel, int AFrequency, int ARate,
+                 int AChannels) {
+  QDir().mkpath(QFileInfo(APath).absolutePath());
+  const std::string cmd = QString("sox -n -r %1 -c %2 -b 16 '%3' synth %4 sine %5 %6")
+                              .arg(ARate)
+                              .arg(AChannels)
+                              .arg(APath)
+                              .arg(ASeconds)
+                              .arg(AFrequency)
+                              .arg(ALevel)
+                              .toStdString();
+  EXPECT_EQ(Run(cmd), 0) << cmd;
+  return APath;
+}
+
+bool DropFiles(QWidget* AWindow, const QStringList& APaths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& p : APaths) urls << QUrl::fromLocalFile(p);
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(AWindow, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(AWindow, &drop);
+  return true;
+}
+
 
 QString BuiltProgramFolder() { return QStringLiteral(QUORVEL_APP_DIR) + "/"; }
 

@@ -23,6 +23,16 @@ class QWidget;
 
 namespace quorvel::test {
 
+// A 16-bit sine made by sox at APath (its folder made first): ASeconds
+// long, at ARate with AChannels; ALevel is sox's level effect ("vol 0.5",
+// "gain -23"). Returns APath; a failing sox fails the test.
+QString MakeSine(const QString& APath, double ASeconds, const QString& ALevel = QStringLiteral("vol 0.5"),
+                 int AFrequency = 440, int ARate = 44100, int AChannels = 2);
+
+// APaths dropped on AWindow as a file manager drops them: false when the
+// window refused the drag (then nothing is dropped).
+bool DropFiles(QWidget* AWindow, const QStringList& APaths);
+
 // The folder of the built program (skin and profile set beside it).
 QString BuiltProgramFolder();
 

@@ -133,15 +133,7 @@ protected:
 
   // A sine made by sox: ASeconds long, at ARate with AChannels.
   QString Tone(const QString& AName, double ASeconds, int ARate = 44100, int AChannels = 2) {
-    const QString path = FDir + "/" + AName;
-    const std::string cmd = QString("sox -n -r %1 -c %2 -b 16 '%3' synth %4 sine 440 vol 0.5")
-                                .arg(ARate)
-                                .arg(AChannels)
-                                .arg(path)
-                                .arg(ASeconds)
-                                .toStdString();
-    EXPECT_EQ(test::Run(cmd), 0) << cmd;
-    return path;
+    return test::MakeSine(FDir + "/" + AName, ASeconds, QStringLiteral("vol 0.5"), 440, ARate, AChannels);
   }
   void Add(const QString& APath) { ASSERT_TRUE(FForm->AddMediaFile(APath)) << APath.toStdString(); }
   TSourceList& List() { return FForm->SourceList(); }
@@ -188,17 +180,7 @@ protected:
     FForm->Ui().btnAdd->click();
   }
   // Files dropped on the window.
-  void Drop(const QStringList& APaths) {
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& p : APaths) urls << QUrl::fromLocalFile(p);
-    data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(FForm.get(), &enter);
-    if (!enter.isAccepted()) return;
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(FForm.get(), &drop);
-  }
+  void Drop(const QStringList& APaths) { test::DropFiles(FForm.get(), APaths); }
 
   QString FProgram;
   QString FDir;

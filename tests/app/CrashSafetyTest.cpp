@@ -65,13 +65,7 @@ protected:
     FForm->Conversion().ConvertButtonClick();
     QTRY_VERIFY_WITH_TIMEOUT(!FForm->Conversion().Running(), 600000);
   }
-  QString Tone(const QString& AName, double ASeconds) {
-    const QString path = FDir + "/" + AName;
-    const std::string cmd =
-        QString("sox -n -r 44100 -c 2 -b 16 '%1' synth %2 sine 440 vol 0.5").arg(path).arg(ASeconds).toStdString();
-    EXPECT_EQ(test::Run(cmd), 0) << cmd;
-    return path;
-  }
+  QString Tone(const QString& AName, double ASeconds) { return test::MakeSine(FDir + "/" + AName, ASeconds); }
 };
 
 // The child's part: one batch through the window, its events log printed.

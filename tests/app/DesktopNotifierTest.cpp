@@ -105,13 +105,7 @@ protected:
     else
       ASSERT_TRUE(FStandIn->unregisterService(kService));
   }
-  QString Tone(const QString& AName, double ASeconds) {
-    const QString path = FDir + "/" + AName;
-    const std::string cmd =
-        QString("sox -n -r 44100 -c 2 -b 16 '%1' synth %2 sine 440 vol 0.5").arg(path).arg(ASeconds).toStdString();
-    EXPECT_EQ(test::Run(cmd), 0) << cmd;
-    return path;
-  }
+  QString Tone(const QString& AName, double ASeconds) { return test::MakeSine(FDir + "/" + AName, ASeconds); }
   // Converts the list; with AElsewhere, once the conversion dialog shows,
   // the user goes to another program's window (a window of the test's that
   // takes the keyboard) and stays there until the batch has ended.

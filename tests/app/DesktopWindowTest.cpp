@@ -67,14 +67,7 @@ private:
 
 class DesktopWindowTest : public test::TMainFormFixture {
 protected:
-  QString Tone(const QString& AName, double ASeconds) {
-    const QString path = FDir + "/" + AName;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    const std::string cmd =
-        QString("sox -n -r 44100 -c 2 -b 16 '%1' synth %2 sine 440 vol 0.5").arg(path).arg(ASeconds).toStdString();
-    EXPECT_EQ(test::Run(cmd), 0) << cmd;
-    return path;
-  }
+  QString Tone(const QString& AName, double ASeconds) { return test::MakeSine(FDir + "/" + AName, ASeconds); }
   void Add(const QString& APath) { ASSERT_TRUE(FForm->AddMediaFile(APath)) << APath.toStdString(); }
   TSourceList& List() { return FForm->SourceList(); }
   QTableWidget* Grid() { return List().Grid(); }

@@ -41,23 +41,9 @@ protected:
     QTest::keyClick(view, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(!view->isVisible(), 10000);
   }
-  void Drop(const QStringList& APaths) {
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString& p : APaths) urls << QUrl::fromLocalFile(p);
-    data.setUrls(urls);
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(FForm.get(), &enter);
-    ASSERT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(FForm.get(), &drop);
-  }
+  void Drop(const QStringList& APaths) { ASSERT_TRUE(test::DropFiles(FForm.get(), APaths)); }
   QString Tone(const QString& AName, double AGainDb) {
-    const QString path = FDir + "/" + AName;
-    const std::string cmd =
-        QString("sox -n -r 44100 -c 2 -b 16 '%1' synth 6 sine 1000 gain %2").arg(path).arg(AGainDb).toStdString();
-    EXPECT_EQ(test::Run(cmd), 0) << cmd;
-    return path;
+    return test::MakeSine(FDir + "/" + AName, 6, QString("gain %1").arg(AGainDb), 1000);
   }
 };
 

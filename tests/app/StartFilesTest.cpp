@@ -108,11 +108,7 @@ protected:
     QDir().mkpath(FDir);
   }
   QString Tone(const QString& AName, double ASeconds) {
-    const QString path = FDir + "/" + AName;
-    const std::string cmd =
-        QString("sox -n -r 44100 -c 2 -b 16 '%1' synth %2 sine 440").arg(path).arg(ASeconds).toStdString();
-    EXPECT_EQ(test::Run(cmd), 0) << cmd;
-    return path;
+    return test::MakeSine(FDir + "/" + AName, ASeconds, QString());
   }
   QStringList Sources(TAppWindows& AWindows) {
     QStringList s;

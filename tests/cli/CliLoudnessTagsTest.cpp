@@ -1,5 +1,5 @@
-// quorvel-convert --loudness tags: every profile's outputs carry ReplayGain
-// 2.0 tags (Opus: R128 gains) under their format's own names, read back by
+// quorvel-convert --loudness tags: every profile's outputs carry the tags of
+// ReplayGain 2.0 (Opus: R128 gains) under their format's own names, read back by
 // other programs (mediainfo, metaflac) or from the format's own structure;
 // the figures agree with the sources' measurement, and an album's gain is
 // the merged measurement of its files, the same in each.

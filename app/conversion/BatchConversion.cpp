@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "app/conversion/ConvForm.h"
+#include "app/conversion/OutputFolderField.h"
 #include "app/conversion/OutputNamesField.h"
 #include "app/shell/Desktop.h"
 #include "app/report/ExceptionGuard.h"
@@ -66,6 +67,7 @@ TBatchConversion::TBatchConversion(QWidget& AWindow, TFFEncoder& AEncoder, TSour
       FSourceList(ASourceList),
       FProfilePanel(AProfilePanel),
       FDestinationFolder(ADestinationFolder),
+      FFolderField(new TOutputFolderField(ADestinationFolder)),
       FMerge(AMerge),
       FVolume(AVolume),
       FReport(AReport),
@@ -116,8 +118,12 @@ std::vector<TBatchRow> TBatchConversion::BatchRows(const std::vector<int>& AList
 }
 
 bool TBatchConversion::ChooseOutputFolder() {
-  FOutputFolderInUse = FDestinationFolder.text();
-  if (!FOutputFolderInUse.isEmpty() && QFileInfo(FOutputFolderInUse).isDir()) return true;
+  if (!FDestinationFolder.text().trimmed().isEmpty()) {
+    bool declined = false;
+    FOutputFolderInUse = FFolderField->FolderForConvert(FWindow, declined);
+    if (!FOutputFolderInUse.isEmpty()) return true;
+    if (!declined) return false;
+  }
   const QString temp = QDir(FTempFolder.isEmpty() ? QDir::tempPath() : FTempFolder).filePath("Sabrivo_temp");
   QMessageBox::warning(&FWindow, QApplication::applicationDisplayName(),
                        "Output folder does not exit. Converting to \"" + QDir::toNativeSeparators(temp) + "\".",
@@ -444,7 +450,7 @@ void TBatchConversion::BrowseClick() {
 }
 
 void TBatchConversion::FindTargetClick() {
-  const QString folder = FDestinationFolder.text();
+  const QString folder = TypedOutputFolder(FDestinationFolder.text());
   if (QFileInfo(folder).isDir()) OpenFolder(folder);
 }
 

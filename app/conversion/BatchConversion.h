@@ -42,6 +42,7 @@ namespace quorvel {
 class TConvForm;
 class TFFEncoder;
 class TLoudnessChoice;
+class TOutputFolderField;
 class TOutputNamesField;
 class TPowerService;
 class TProfilePanel;
@@ -136,6 +137,7 @@ private:
   TSourceList& FSourceList;
   TProfilePanel& FProfilePanel;
   QLineEdit& FDestinationFolder;
+  TOutputFolderField* FFolderField;  // checks what is typed there; a child of the field
   QCheckBox& FMerge;
   QCheckBox* FVerify = nullptr;  // "Verify lossless outputs", when the window has it
   TOutputNamesField* FNames = nullptr;  // "File names", when the window has it

@@ -9,7 +9,9 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTableWidget>
+#include <QVBoxLayout>
 
+#include "app/preview/PlayerScreen.h"
 #include "app/preview/PositionSlider.h"
 #include "app/report/ExceptionGuard.h"
 #include "app/report/ReportSink.h"
@@ -128,6 +130,7 @@ void TPreviewPanel::StopButtonClick() {
   FUi.Pause->setChecked(false);
   FPlayer->Stop(true);
   FActive = false;
+  ShowScreen(false);
   SetSlider(kSliderMax);
   FUi.Slider->update();
   FUi.PlayTime->setText(FormatMediaTime(FDuration) + " / " + FormatMediaTime(FDuration));
@@ -167,7 +170,15 @@ void TPreviewPanel::OpenAudio(const QString& AFileName) {
   // The length of the file before is not this one's, also when this one
   // does not open.
   ShowNoLength();
-  if (!FPlayer->Open(AFileName.toStdString(), nullptr, false)) {
+  // Pictures in the box; a sound alone needs no surface (and without a host
+  // a video mode would open SDL's own window). Turning the display off
+  // also turns the pictures off, so both are set for each file.
+  FShowsPictures = FUi.Box && HasPictures(AFileName);
+  FPlayer->SetDisableDisplay(!FShowsPictures);
+  if (FShowsPictures) FPlayer->SetDisableVideo(false);
+  ShowScreen(FShowsPictures);
+  if (!FPlayer->Open(AFileName.toStdString(), FShowsPictures ? FScreen : nullptr, false)) {
+    ShowScreen(false);
     const QString error = QString::fromStdString(FPlayer->LastErrMsg());
     report.AddLogLine("-> " + error);
     report.ReportError(error, QStringLiteral("CLM_FFPlayerOpen"));
@@ -181,8 +192,11 @@ void TPreviewPanel::OpenAudio(const QString& AFileName) {
 }
 
 void TPreviewPanel::FFPlayerFileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight) {
-  // No drawing surface here: the desktop's size.
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+  if (FShowsPictures && FScreen) {
+    AScreenWidth = FScreen->width();
+    AScreenHeight = FScreen->height();
+  } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // No drawing surface: the desktop's size.
     AScreenWidth = screen->size().width();
     AScreenHeight = screen->size().height();
   }
@@ -198,6 +212,31 @@ void TPreviewPanel::FFPlayerPosition(int64_t APosition) {
 void TPreviewPanel::FFPlayerState(int AState) {
   FPreviewState = AState;
   if (AState == psEnd) StopButtonClick();
+}
+
+bool TPreviewPanel::HasPictures(const QString& AFileName) const {
+  const int sel = FList.SelectedIndex();
+  const auto& rows = FList.AudioFiles();
+  if (sel >= 0 && rows[static_cast<size_t>(sel)].Source == AFileName) return rows[static_cast<size_t>(sel)].HasPictures;
+  for (const TAudioFile& row : rows)
+    if (row.Source == AFileName) return row.HasPictures;
+  return false;
+}
+
+void TPreviewPanel::ShowScreen(bool AShow) {
+  if (!FUi.Box || (!FScreen && !AShow)) return;
+  if (!FScreen) {
+    // Made when first needed: a native window inside the main window costs
+    // its drawing something, and most rows are sounds.
+    FScreen = new TPlayerScreen(FUi.Box);
+    FScreen->setObjectName("scrPreview");
+    auto* layout = new QVBoxLayout(FUi.Box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(FScreen);
+  }
+  FScreen->setVisible(AShow);
+  // Its size now: the player asks for it as soon as the file opens.
+  if (AShow) FUi.Box->layout()->activate();
 }
 
 void TPreviewPanel::SliderGrabbed() { FTrackDragging = true; }

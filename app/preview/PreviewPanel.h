@@ -1,8 +1,11 @@
-// The preview player below the source list: Play, Pause and Stop, the
+// The preview player beside the source list: Play, Pause and Stop, the
 // position slider and the play time label, playing the selected row's file
-// through the panel's own player. The player draws no picture here: it opens
-// with the display disabled and no window. Whatever must silence the preview
-// (closing the window, a conversion, the trim dialog) calls StopIfActive.
+// through the panel's own player. A row with pictures (a video, or a cover
+// picture) shows them in the preview box while it plays: the player draws
+// into a host widget laid over the box, there only while that row plays.
+// A sound alone is played with the display disabled and no window, and the
+// box stays dark. Whatever must silence the preview (closing the window, a
+// conversion, the trim dialog) calls StopIfActive.
 //
 // Owner: the user-interface thread; the player raises its events there.
 #pragma once
@@ -19,10 +22,12 @@
 class QLabel;
 class QSlider;
 class QAbstractButton;
+class QWidget;
 
 namespace quorvel {
 
 class TFFPlayer;
+class TPlayerScreen;
 class TReportSink;
 class TSourceList;
 
@@ -35,6 +40,7 @@ public:
     QAbstractButton* Stop = nullptr;
     QSlider* Slider = nullptr;
     QLabel* PlayTime = nullptr;
+    QWidget* Box = nullptr;  // where pictures show; none: the preview draws none
   };
   TPreviewPanel(const TControls& AControls, TSourceList& AList, const TPlayerLibraries& ALibraries,
                 QObject* AParent = nullptr);
@@ -62,6 +68,10 @@ public:
   int PreviewState() const { return FPreviewState; }
   bool TrackDragging() const { return FTrackDragging; }
   int64_t Duration() const { return FDuration; }
+  // The host widget pictures are drawn on while a row with pictures plays;
+  // null before the first.
+  TPlayerScreen* Screen() const { return FScreen; }
+  bool ShowsPictures() const { return FShowsPictures; }
   // Tests stand in for the mouse button.
   void SetButtonProbe(TButtonProbe AProbe) { FLeftButtonDown = std::move(AProbe); }
 
@@ -78,6 +88,10 @@ private:
   void RowChanged();
   // No file's length: the label and slider as at start.
   void ShowNoLength();
+  // Whether AFileName is a row of the list with pictures.
+  bool HasPictures(const QString& AFileName) const;
+  // The host widget over the box, made the first time; shown or hidden.
+  void ShowScreen(bool AShow);
 
   TControls FUi;
   TSourceList& FList;
@@ -90,6 +104,8 @@ private:
   bool FTrackDragging = false;   // the user holds the knob
   bool FActive = false;          // a file was opened and not stopped since
   int FPreviewState = 0;  // psPlay
+  TPlayerScreen* FScreen = nullptr;  // a child of the box
+  bool FShowsPictures = false;       // the open file is drawn on FScreen
 };
 
 }  // namespace quorvel

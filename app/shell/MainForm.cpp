@@ -342,7 +342,7 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
   FConversion->BindNameField(FUi.fldNames);
   FPlayerLibraries = std::make_unique<TPlayerLibraries>(
       FServices.ProgramFolder, [this] { return FTempFolder; }, FReport);
-  FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime},
+  FPreview = new TPreviewPanel({FUi.btnPlay, FUi.btnPause, FUi.btnStop, FUi.sldPosition, FUi.lblPlayTime, FUi.pnlPreview},
                                *FSourceList, *FPlayerLibraries, this);
   FSimultaneous = new TSimultaneousChoice(*FUi.mnuTools, *FConversion, QThread::idealThreadCount());
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -368,6 +368,9 @@ TMainForm::TMainForm(const TAppServices& AServices, TReportSink& AReport, QWidge
 
 TMainForm::~TMainForm() {
   FLogReceiving->store(false);
+  // A video row's pictures are drawn into the preview box, which goes with
+  // the window's widgets after this: the playback ends first.
+  if (FPreview) FPreview->StopIfActive();
   // A run still going ends here, before the conversion its events talk to;
   // the termination events it posts meanwhile die with the conversion.
   if (FFFEncoder) {

@@ -187,11 +187,11 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   pnlPlayer->setAttribute(Qt::WA_StyledBackground, true);
   auto* player = new QVBoxLayout(pnlPlayer);
   player->setContentsMargins(8, 8, 8, 8);
-  auto* screen = new QLabel(QObject::tr("Preview"), pnlPlayer);
-  screen->setObjectName("pnlPreview");
-  screen->setAlignment(Qt::AlignCenter);
-  screen->setMinimumHeight(120);
-  player->addWidget(screen, 1);
+  pnlPreview = new QLabel(QObject::tr("Preview"), pnlPlayer);
+  pnlPreview->setObjectName("pnlPreview");
+  pnlPreview->setAlignment(Qt::AlignCenter);
+  pnlPreview->setMinimumHeight(120);
+  player->addWidget(pnlPreview, 1);
   sldPosition = new QSlider(Qt::Horizontal, pnlPlayer);
   sldPosition->setObjectName("sldPosition");
   player->addWidget(sldPosition);
@@ -266,7 +266,6 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   out->addWidget(Caption(QObject::tr("Output folder:"), central), 0, 0, 1, 3);
   edDestinationFolder = new QLineEdit(central);
   edDestinationFolder->setObjectName("edDestinationFolder");
-  edDestinationFolder->setReadOnly(true);  // changed through "Browse..." only
   btnBrowse = new QPushButton(QObject::tr("Browse..."), central);
   btnBrowse->setObjectName("btnBrowse");
   btnFindTarget = new QPushButton(QObject::tr("Find target"), central);

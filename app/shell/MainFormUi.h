@@ -101,6 +101,7 @@ struct TMainFormUi {
   TImageButton* btnStop = nullptr;
   QSlider* sldPosition = nullptr;
   QLabel* lblPlayTime = nullptr;
+  QLabel* pnlPreview = nullptr;  // the dark box above the preview's controls
 
   // Output
   QCheckBox* chMerge = nullptr;

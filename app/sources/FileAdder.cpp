@@ -42,6 +42,7 @@ struct TProbe {
   int64_t Duration = 0;
   TSourceAudio Audio;
   std::map<std::string, std::string> Tags;
+  bool HasPictures = false;
 };
 
 // The rows appended in one go, the time spent on them in one step of the
@@ -153,6 +154,7 @@ private:
         if (probe.Ok) {
           probe.Duration = decoder.FileStreamInfo().Duration;
           probe.Audio = SourceAudioOf(decoder.FirstAudioStreamInfo());
+          probe.HasPictures = decoder.VideoStreamCount() > 0;
           // Read here, where the file is open anyway: naming the outputs
           // later needs no file opened on the user-interface thread.
           probe.Tags = SourceTagsOf(decoder);
@@ -240,6 +242,7 @@ private:
       // lives long (see TProbe).
       row.Tags = probe.Tags;
       row.TagsKnown = true;
+      row.HasPictures = probe.HasPictures;
       rows.push_back(std::move(row));
     }
     FResult.Added += static_cast<int>(rows.size());

@@ -35,6 +35,7 @@ void TKeptList::Save(QSettings& AStore, const std::vector<TAudioFile>& ARows) {
     AStore.setValue("rate", f.SourceAudio.SampleRate);
     AStore.setValue("channels", f.SourceAudio.Channels);
     AStore.setValue("bits", f.SourceAudio.Bits);
+    AStore.setValue("pictures", f.HasPictures);
   }
   AStore.endArray();
 }
@@ -66,6 +67,7 @@ std::vector<TAudioFile> TKeptList::Load(QSettings& AStore, QStringList& AVanishe
     f.SourceAudio.SampleRate = std::max(AStore.value("rate").toInt(), 0);
     f.SourceAudio.Channels = std::max(AStore.value("channels").toInt(), 0);
     f.SourceAudio.Bits = std::max(AStore.value("bits").toInt(), 0);
+    f.HasPictures = AStore.value("pictures").toBool();  // false in lists kept before it was stored
     rows.push_back(std::move(f));
   }
   AStore.endArray();

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/report/ReportSink.h"
+#include "media/batch/FolderWalk.h"
 #include "media/batch/SourceTags.h"
 #include "media/decoder/FFDecode.h"
 
@@ -133,6 +134,20 @@ TSourceList::TSourceList(QWidget* AGridParent) : QObject(AGridParent) {
     if (FGrid->rowCount() != RowCount()) FGrid->setRowCount(RowCount());
     RepaintRows(AFirst, ALast);
   });
+  // A click on a column's caption sorts the rows by it, a second click the
+  // other way round. The arrow shows while the rows are in that order; a
+  // row moved or added by hand takes it away.
+  QHeaderView* header = FGrid->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(false);
+  header->setToolTip(tr("Click a column to sort the list by it. Files are converted in the order shown."));
+  // (The header turns its own arrow round on a click once it shows one: the
+  // list keeps the order it sorted by itself.)
+  connect(header, &QHeaderView::sectionClicked, this, [this](int AColumn) {
+    const Qt::SortOrder order =
+        FSortedBy == AColumn && FSortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    SortByColumn(AColumn, order);
+  });
   connect(FGrid, &QTableWidget::cellPressed, this, [this](int, int AColumn) {
     if (AColumn == 2) BeginRename();
   });
@@ -196,7 +211,9 @@ bool TSourceList::AddMediaFile(const QString& AMediaFile, TFFDecoder& ADecoder, 
   // The tags with the row: naming its output never opens the file again.
   row.Tags = SourceTagsOf(ADecoder);
   row.TagsKnown = true;
+  row.HasPictures = ADecoder.VideoStreamCount() > 0;
   FRows.Append(std::move(row));
+  NoLongerSorted();
   UpdateEstimatedSize(RowCount() - 1);
   ADecoder.CloseFile();
   return true;
@@ -235,7 +252,15 @@ void TSourceList::UpdateAllEstimatedSizes() {
   for (int i = 0; i < RowCount(); ++i) UpdateEstimatedSize(i);
 }
 
-void TSourceList::ExchangeRows(int A, int B) { FRows.Exchange(A, B); }
+void TSourceList::ExchangeRows(int A, int B) {
+  FRows.Exchange(A, B);
+  NoLongerSorted();
+}
+
+void TSourceList::NoLongerSorted() {
+  FSortedBy = -1;
+  FGrid->horizontalHeader()->setSortIndicatorShown(false);
+}
 
 bool TSourceList::Remove() {
   const std::vector<int> rows = SelectedIndexes();
@@ -271,6 +296,52 @@ bool TSourceList::MoveDown() {
   return true;
 }
 
+void TSourceList::SortByColumn(int AColumn, Qt::SortOrder AOrder) {
+  if (AColumn < 0 || AColumn >= kListColumnCount) return;
+  EndRename();
+  const std::vector<TAudioFile>& rows = FRows.All();
+  // The text each row shows in the column (the grid holds it).
+  auto text = [&](int ARow) { return FGrid->item(ARow, AColumn) ? FGrid->item(ARow, AColumn)->text() : QString(); };
+  std::vector<std::string> keys(rows.size());
+  if (AColumn != colEstimatedSize && AColumn != colDuration)
+    for (size_t i = 0; i < rows.size(); ++i) keys[i] = text(static_cast<int>(i)).toLower().toStdString();
+  auto less = [&](int A, int B) {
+    const TAudioFile& a = rows[static_cast<size_t>(A)];
+    const TAudioFile& b = rows[static_cast<size_t>(B)];
+    if (AColumn == colEstimatedSize) return a.EstimatedSize < b.EstimatedSize;
+    if (AColumn == colDuration) return a.Duration < b.Duration;
+    return NaturalLess(keys[static_cast<size_t>(A)], keys[static_cast<size_t>(B)]);
+  };
+  std::vector<int> order(rows.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::stable_sort(order.begin(), order.end(), [&](int A, int B) { return AOrder == Qt::AscendingOrder ? less(A, B) : less(B, A); });
+
+  // The selection by the rows' ids, which the new order keeps.
+  std::vector<uint64_t> selected;
+  for (const int r : SelectedIndexes()) selected.push_back(rows[static_cast<size_t>(r)].Id);
+  const int current = SelectedIndex();
+  const uint64_t currentId = current >= 0 ? rows[static_cast<size_t>(current)].Id : 0;
+
+  FRows.Reorder(order);
+  QHeaderView* header = FGrid->horizontalHeader();
+  header->setSortIndicator(AColumn, AOrder);
+  header->setSortIndicatorShown(true);
+  FSortedBy = AColumn;
+  FSortOrder = AOrder;
+
+  FGrid->clearSelection();
+  QItemSelection selection;
+  for (const uint64_t id : selected) {
+    const int r = FRows.IndexOfId(id);
+    if (r >= 0) selection.select(FGrid->model()->index(r, 0), FGrid->model()->index(r, kListColumnCount - 1));
+  }
+  if (currentId != 0) {
+    const int r = FRows.IndexOfId(currentId);
+    FGrid->setCurrentCell(r, FGrid->currentColumn() < 0 ? 0 : FGrid->currentColumn(), QItemSelectionModel::NoUpdate);
+  }
+  FGrid->selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
 void TSourceList::BeginRename() {
   const int sel = SelectedIndex();
   if (sel < 0) return;
@@ -304,6 +375,7 @@ void TSourceList::ApplyTimeFields() {
 
 void TSourceList::AppendRows(std::vector<TAudioFile> AFiles) {
   FRows.Append(std::move(AFiles));
+  NoLongerSorted();
   UpdateEstimatedSize(SelectedIndex());  // the trim fields
 }
 

@@ -113,6 +113,11 @@ public:
   void ClearAll();
   bool MoveUp();
   bool MoveDown();
+  // Puts the rows in the order of AColumn's values (names in natural order,
+  // sizes and lengths by value; rows of equal values keep their order).
+  // The order is the rows' own: the batch converts them as they are shown.
+  // The selection and the current row stay on their rows.
+  void SortByColumn(int AColumn, Qt::SortOrder AOrder);
   // Places the name editor over the selected row's "Destination File" cell.
   void BeginRename();
   void EndRename();
@@ -132,6 +137,8 @@ public:
 
 private:
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
+  // Rows moved or added by hand: the header's sort arrow goes.
+  void NoLongerSorted();
 
   QTableWidget* FGrid = nullptr;
   TListDelegate* FDelegate = nullptr;  // owned by the grid
@@ -139,6 +146,8 @@ private:
   QTimeEdit* FTimeStart = nullptr;
   QTimeEdit* FTimeEnd = nullptr;
   bool FRenaming = false;  // guards the editor's end against its own hide
+  int FSortedBy = -1;      // the column the rows are in the order of; -1: none
+  Qt::SortOrder FSortOrder = Qt::AscendingOrder;
   TSourceRows FRows;
 };
 

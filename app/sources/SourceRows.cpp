@@ -122,6 +122,20 @@ void TSourceRows::Exchange(int A, int B) {
   emit Changed(std::min(A, B), std::max(A, B));
 }
 
+void TSourceRows::Reorder(const std::vector<int>& AOrder) {
+  if (static_cast<int>(AOrder.size()) != Count()) return;
+  std::vector<bool> seen(AOrder.size(), false);
+  for (const int i : AOrder) {
+    if (!Valid(i) || seen[static_cast<size_t>(i)]) return;
+    seen[static_cast<size_t>(i)] = true;
+  }
+  std::vector<TAudioFile> rows;
+  rows.reserve(FRows.size());
+  for (const int i : AOrder) rows.push_back(std::move(FRows[static_cast<size_t>(i)]));
+  FRows = std::move(rows);
+  emit Changed(0, Count() - 1);
+}
+
 void TSourceRows::RemoveAt(int AIndex) {
   if (!Valid(AIndex)) return;
   FRows.erase(FRows.begin() + AIndex);

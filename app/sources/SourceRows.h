@@ -52,6 +52,9 @@ struct TAudioFile {
   // outputs never opens the sources on the user-interface thread.
   std::map<std::string, std::string> Tags;
   bool TagsKnown = false;
+  // The source has a picture stream (a video, or a cover picture): the
+  // preview box shows it while the row plays.
+  bool HasPictures = false;
   // Given by Append to every row (0 until then), never reused in this list:
   // a conversion finds its rows by it even when rows moved or went meanwhile.
   uint64_t Id = 0;
@@ -85,6 +88,9 @@ public:
   // or an id two rows hold: a programming fault, never a row to guess.
   int IndexOfId(uint64_t AId) const;
   void Exchange(int A, int B);
+  // Puts the rows in a new order: row i becomes the row that was at
+  // AOrder[i]. Ignored unless AOrder holds every index once.
+  void Reorder(const std::vector<int>& AOrder);
   void RemoveAt(int AIndex);
   // The id the next row appended gets.
   uint64_t NextId() const { return FNextId; }

@@ -86,11 +86,14 @@ void ResetUserState() {
   for (const char* sub : {"Documents", "Music", "tmp"}) QDir().mkpath(home + "/" + sub);
 }
 
-TMessageCatcher::TMessageCatcher() {
-  QObject::connect(&FTimer, &QTimer::timeout, [this] {
+TMessageCatcher::TMessageCatcher(QMessageBox::StandardButton AAnswer) {
+  QObject::connect(&FTimer, &QTimer::timeout, [this, AAnswer] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       Texts << box->text();
-      box->accept();
+      if (QAbstractButton* button = AAnswer != QMessageBox::NoButton ? box->button(AAnswer) : nullptr)
+        button->click();
+      else
+        box->accept();
     }
   });
   FTimer.start(5);

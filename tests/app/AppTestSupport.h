@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUrl>
 
@@ -76,10 +77,11 @@ public:
   QStringList History;
 };
 
-// Answers every message box while it lives, keeping their texts.
+// Answers every message box while it lives, keeping their texts: with
+// AAnswer where the box has that button, else as Enter would.
 class TMessageCatcher {
 public:
-  TMessageCatcher();
+  explicit TMessageCatcher(QMessageBox::StandardButton AAnswer = QMessageBox::NoButton);
   QStringList Texts;
 
 private:

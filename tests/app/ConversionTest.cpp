@@ -37,6 +37,7 @@
 #include "AppTestSupport.h"
 #include "app/shell/AppWindows.h"
 #include "app/conversion/BatchConversion.h"
+#include "app/conversion/OutputFolderField.h"
 #include "app/conversion/ConvForm.h"
 #include "app/conversion/OutputNamesField.h"
 #include "app/sources/FileAdder.h"
@@ -704,10 +705,12 @@ TEST_F(ListWindowTest, ACancelledBatchOfFiftyRowsLeavesNoFileForRowsNeverStarted
 TEST_F(ListWindowTest, MissingOutputFolderUsesTheTemporaryOne) {
   Add(Tone("a.wav", 0.3));
   FForm->Ui().edDestinationFolder->setText(FDir + "/gone");
-  TMessageCatcher messages;
+  // Asked whether to make it first: not made, the temporary folder serves.
+  TMessageCatcher messages(QMessageBox::No);
   FForm->Conversion().ConvertButtonClick();
   const QString temp = test::TestHome() + "/tmp/Sabrivo_temp";
-  EXPECT_EQ(messages.Texts, QStringList{"Output folder does not exit. Converting to \"" + temp + "\"."});
+  EXPECT_EQ(messages.Texts, (QStringList{TOutputFolderField::CreateQuestion(FDir + "/gone"),
+                                         "Output folder does not exit. Converting to \"" + temp + "\"."}));
   EXPECT_TRUE(DecodeFile(temp + "/a.mp3").Ok);
   ASSERT_EQ(FDesktop.Opened.size(), 1u);
   EXPECT_EQ(FDesktop.Opened[0], QUrl::fromLocalFile(temp));

@@ -430,6 +430,139 @@ TEST_F(DesktopWindowTest, MillisecondTrimsRoundTripThroughTheFieldsAndTheBatch) 
   }
 }
 
+// ------------------------------------------------------- sorting
+
+// A click on a caption sorts the rows (natural order of names, lengths by
+// value; a second click the other way). The selection stays on its rows,
+// and the batch joins the rows in the order shown.
+TEST_F(DesktopWindowTest, AHeaderClickSortsTheRowsAndTheBatchFollowsTheOrderShown) {
+  const QString tenth = test::MakeSine(FDir + "/track 10.wav", 1.0, "vol 0.1");
+  const QString second = test::MakeSine(FDir + "/track 2.wav", 3.0, "vol 0.6");
+  const QString first = test::MakeSine(FDir + "/Track 1.wav", 2.0, "vol 0.3");
+  ShowActive();
+  ASSERT_TRUE(test::DropFiles(FForm.get(), {tenth, second, first}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return List().RowCount() == 3; }, 60000));
+  ASSERT_EQ(Titles(), (QStringList{"track 10", "track 2", "Track 1"}));
+  FForm->ProfilePanel().chApplyToAll->setChecked(false);
+  List().Rows().SetProfile(1, 2);
+  ClickRow(1);  // "track 2"
+  ClickRow(0, Qt::ControlModifier);
+
+  QHeaderView* header = Grid()->horizontalHeader();
+  auto clickCaption = [&](int AColumn) {
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(AColumn) + header->sectionSize(AColumn) / 2,
+                             header->height() / 2));
+  };
+  const struct {
+    const char* Name;
+    int Column;
+    QStringList Order;
+    Qt::SortOrder Arrow;
+  } clicks[] = {
+      {"by name", colSource, {"Track 1", "track 2", "track 10"}, Qt::AscendingOrder},
+      {"by name again", colSource, {"track 10", "track 2", "Track 1"}, Qt::DescendingOrder},
+      {"by length", colDuration, {"track 10", "Track 1", "track 2"}, Qt::AscendingOrder},
+      {"by length again", colDuration, {"track 2", "Track 1", "track 10"}, Qt::DescendingOrder},
+  };
+  for (const auto& c : clicks) {
+    SCOPED_TRACE(c.Name);
+    clickCaption(c.Column);
+    EXPECT_EQ(Titles().join(", ").toStdString(), c.Order.join(", ").toStdString());
+    for (int r = 0; r < 3; ++r)
+      EXPECT_EQ(Grid()->item(r, colDestination)->text().toStdString(), c.Order[r].toStdString()) << "grid row " << r;
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), c.Column);
+    EXPECT_EQ(header->sortIndicatorOrder(), c.Arrow);
+    // The same two rows chosen, "track 2" still the current one with its
+    // profile.
+    QStringList chosen;
+    for (const int r : List().SelectedIndexes()) chosen << Titles()[r];
+    chosen.sort();
+    EXPECT_EQ(chosen.join(", ").toStdString(), "track 10, track 2");
+    ASSERT_GE(List().SelectedIndex(), 0);
+    EXPECT_EQ(Titles()[List().SelectedIndex()].toStdString(), "track 10");
+  }
+
+  // Joined in the order shown: 3 s at 0.6, 2 s at 0.3, then 1 s at 0.1.
+  constexpr int kWav = 6;  // the shipped set's WAV profile
+  List().SelectIndex(0);
+  FForm->sgListClick();
+  List().Rows().SetProfile(0, kWav);
+  FForm->Ui().chMerge->setChecked(true);
+  FForm->Conversion().ConvertButtonClick();
+  const std::string joined = (FDir + "/out/Joined.wav").toStdString();
+  const struct {
+    double From, To, Level;
+  } parts[] = {{0.2, 2.8, 0.6}, {3.2, 4.8, 0.3}, {5.2, 5.8, 0.1}};
+  for (const auto& p : parts) {
+    const test::TDecodedAudio d = test::DecodeAudio(joined, false, p.From, p.To);
+    ASSERT_TRUE(d.Ok) << d.Error;
+    EXPECT_NEAR(d.Seconds, 6.0, 0.05);
+    EXPECT_NEAR(d.Rms, p.Level / std::sqrt(2.0), 0.02) << p.From << " to " << p.To << " s";
+  }
+
+  // A row moved by hand: the list is no longer in the caption's order.
+  ClickRow(1);
+  FForm->Ui().popMoveDown->trigger();
+  EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
+// ------------------------------------------------------- the output folder
+
+// The output folder field takes typing: what cannot be a folder is shown as
+// it is typed and refused at Convert; a folder still missing is made after
+// asking (No converts to the temporary folder, as an empty field does;
+// Cancel converts nothing).
+TEST_F(DesktopWindowTest, ATypedOutputFolderIsCheckedAndAMissingOneMadeAfterAsking) {
+  const QString tone = Tone("typed.wav", 0.3);
+  Add(tone);
+  QFile file(FDir + "/a file");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  QLineEdit* field = FForm->Ui().edDestinationFolder;
+  EXPECT_FALSE(field->isReadOnly());
+  const QString temp = test::TestHome() + "/tmp/Sabrivo_temp";
+  QDir(temp).removeRecursively();
+  const struct {
+    const char* Name;
+    QString Typed;
+    bool Problem;                    // the field says what is wrong as it is typed
+    QMessageBox::StandardButton Answer;  // to the question, when one comes
+    QString Output;                  // where the output lands; empty: none
+    int Boxes;                       // message boxes shown
+  } cases[] = {
+      {"a relative path", "out/here", true, QMessageBox::NoButton, "", 1},
+      {"beneath a file", FDir + "/a file/out", true, QMessageBox::NoButton, "", 1},
+      {"missing, made", FDir + "/new/deeper", false, QMessageBox::Yes, FDir + "/new/deeper/typed.mp3", 1},
+      {"missing, cancelled", FDir + "/never", false, QMessageBox::Cancel, "", 1},
+      {"missing, not made", FDir + "/not made", false, QMessageBox::No, temp + "/typed.mp3", 2},
+      {"typed with blanks around", "  " + FDir + "/out  ", false, QMessageBox::NoButton, FDir + "/out/typed.mp3", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    field->selectAll();
+    QTest::keyClicks(field, c.Typed);
+    ASSERT_EQ(field->text(), c.Typed);
+    EXPECT_EQ(!field->property("problem").toString().isEmpty(), c.Problem) << field->toolTip().toStdString();
+    test::TMessageCatcher boxes(c.Answer);
+    FForm->Conversion().ConvertButtonClick();
+    const QStringList texts = boxes.Texts;
+    EXPECT_EQ(texts.size(), c.Boxes) << texts.join(" | ").toStdString();
+    if (c.Answer != QMessageBox::NoButton) {
+      ASSERT_FALSE(texts.isEmpty());
+      EXPECT_TRUE(texts[0].startsWith("The output folder \"" + QDir::cleanPath(c.Typed.trimmed()) + "\" does not exist."))
+          << texts[0].toStdString();
+    }
+    if (c.Output.isEmpty()) {
+      EXPECT_FALSE(QFileInfo::exists(c.Typed.trimmed())) << "nothing made";
+    } else {
+      EXPECT_TRUE(test::DecodeAudio(c.Output.toStdString()).Ok) << c.Output.toStdString();
+      QFile::remove(c.Output);
+    }
+  }
+}
+
 // ------------------------------------------------------- events log
 
 TEST_F(DesktopWindowTest, TheEventsLogOpensAtTheStartOfItsLinesAndCopiesAndSavesThem) {

@@ -15,6 +15,8 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPointer>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTest>
@@ -32,6 +34,8 @@
 #include "app/conversion/PreviewWindow.h"
 #include "app/preview/ClipForm.h"
 #include "app/preview/PlayerScreen.h"
+#include "app/preview/PreviewPanel.h"
+#include "app/shell/Widgets.h"
 #include "app/shell/MainForm.h"
 #include "app/sources/SourceList.h"
 #include "media/encoder/FFEncode.h"
@@ -190,6 +194,51 @@ TEST_F(X11WindowsTest, TrimDialogShowsTheRowsPicturesAndKeepsThePausedOne) {
     EXPECT_EQ(clip.Player().PlayState(), psPause) << "still paused";
   }
   clip.done(QDialog::Rejected);
+  EXPECT_TRUE(FSink.Reports.empty());
+}
+
+// ------------------------------------------------------------ the main window's preview box
+
+// Played with the main window's Play button: a video row's pictures come in
+// the preview box and go with Stop; a sound leaves the box dark and opens
+// no window of SDL's own. Rows come in as a file manager drops them.
+TEST_F(X11WindowsTest, PreviewBoxShowsAVideoRowsPicturesAndStaysDarkForASound) {
+  FForm->resize(900, 600);
+  FForm->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(FForm.get()));
+  const QString video = QString::fromStdString(Colours());
+  const QString sound = test::MakeSine(FDir + "/sound.wav", 3.0);
+  ASSERT_TRUE(test::DropFiles(FForm.get(), {video, sound}));
+  ASSERT_TRUE(WaitFor([&] { return FForm->SourceList().RowCount() == 2; }));
+  TPreviewPanel& preview = FForm->Preview();
+  QWidget& box = *FForm->Ui().pnlPreview;
+
+  FForm->SourceList().SelectIndex(0);
+  QTest::mouseClick(FForm->Ui().btnPlay, Qt::LeftButton);
+  ASSERT_TRUE(preview.ShowsPictures()) << "the video row";
+  ASSERT_NE(preview.Screen(), nullptr);
+  TPlayerScreen& screen = *preview.Screen();
+  EXPECT_TRUE(screen.isVisible());
+  EXPECT_EQ(screen.size(), box.size()) << "the pictures fill the box";
+  for (int second : {0, 1}) {
+    const QColor seen = WaitForColour(screen, SecondColour(second));
+    EXPECT_TRUE(Near(seen, SecondColour(second))) << "second " << second << ": " << Rgb(seen);
+  }
+  QTest::mouseClick(FForm->Ui().btnStop, Qt::LeftButton);
+  EXPECT_FALSE(screen.isVisible()) << "the box is dark again after Stop";
+
+  FForm->SourceList().SelectIndex(1);
+  const std::vector<TXWindow> before = FServer.TopLevelWindows();
+  QTest::mouseClick(FForm->Ui().btnPlay, Qt::LeftButton);
+  EXPECT_FALSE(preview.ShowsPictures()) << "the sound row";
+  EXPECT_FALSE(screen.isVisible());
+  ASSERT_TRUE(WaitFor([&] { return preview.Player().PlayState() == psPlay && preview.Duration() > 0; }));
+  FServer.Sync();
+  for (const TXWindow& w : TXServerView::NewWindows(before, FServer.TopLevelWindows()))
+    if (w.Viewable) ADD_FAILURE() << "window " << w.Id << " \"" << w.Name << "\" shown for a sound";
+  for (const TSolidColour& c : {SecondColour(0), SecondColour(1), SecondColour(2), SecondColour(3)})
+    EXPECT_FALSE(Near(ShownColour(box), c)) << "a picture left in the box: " << Rgb(ShownColour(box));
+  QTest::mouseClick(FForm->Ui().btnStop, Qt::LeftButton);
   EXPECT_TRUE(FSink.Reports.empty());
 }
 

@@ -41,6 +41,7 @@ TLoudnessChoice::TLoudnessChoice(QSpinBox& AVolume, QWidget* AParent)
   FTarget->setObjectName("cmbLoudnessTarget");
   FTarget->setEditable(true);
   FTarget->setInsertPolicy(QComboBox::NoInsert);
+  FTarget->setMinimumContentsLength(5);  // "-23.5" whole, also at 200 %
   for (const double preset : {-14.0, -16.0, -18.0, -23.0}) FTarget->addItem(TargetText(preset));
   FTarget->setCurrentText(TargetText(kDefaultTarget));
   auto* validator = new QDoubleValidator(-70, 0, 1, FTarget);
@@ -54,10 +55,12 @@ TLoudnessChoice::TLoudnessChoice(QSpinBox& AVolume, QWidget* AParent)
   FAlbum = new QCheckBox(tr("Albums by folder"), this);
   FAlbum->setObjectName("chLoudnessAlbum");
   FAlbum->setToolTip(tr("The files of one source folder form an album: album tags, or one gain for all of them"));
-  g->addWidget(FAlbum, 1, 1);
+  // One line: the window gives the choice a row of its own.
+  g->addWidget(FAlbum, 0, 4);
   FNote = new QLabel(tr("replaces the volume"), this);
   FNote->setObjectName("lblLoudnessNote");
-  g->addWidget(FNote, 1, 2, 1, 2);
+  g->addWidget(FNote, 0, 5);
+  g->setColumnStretch(6, 1);
   connect(FMode, &QComboBox::currentIndexChanged, this, [this] { Update(); });
   Update();
 }

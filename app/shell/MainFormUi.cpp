@@ -144,8 +144,10 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   auto* listColumn = new QVBoxLayout;
   stkList = new QStackedWidget(central);
   stkList->setObjectName("stkList");
-  // The smallest the list gets; a larger window gives it all the room it gains.
-  stkList->setMinimumSize(446, 210);
+  // The smallest the list gets (seven rows and its header); a larger window
+  // gives it all the room it gains. The rows below it take what they need
+  // first, so that the smallest window clips none of their controls.
+  stkList->setMinimumSize(446, 180);
   stkList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   pnlGettingStarted = new QWidget(stkList);
   pnlGettingStarted->setObjectName("pnlGettingStarted");
@@ -243,7 +245,7 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   }
   chMerge = new QCheckBox(QObject::tr("Merge to one file"), settings);
   chMerge->setObjectName("chMerge");
-  g->addWidget(chMerge, 0, 6);
+  g->addWidget(chMerge, 0, 5, 1, 2);
   chVerify = new QCheckBox(QObject::tr("Verify lossless outputs"), settings);
   chVerify->setObjectName("chVerify");
   chVerify->setToolTip(QObject::tr("Decode each FLAC, ALAC, WAV or AIFF output and compare it with its source"));
@@ -255,9 +257,12 @@ void TMainFormUi::Setup(QMainWindow* W, TSourceList& AList, TProfilePanel& P) {
   edVolume->setRange(1, 5000);
   edVolume->setValue(100);
   vol->addWidget(edVolume);
-  g->addLayout(vol, 0, 5);
+  // The level of the outputs on a row of its own: in the smallest window the
+  // profile's rows leave no room for it.
   loudness = new TLoudnessChoice(*edVolume, settings);
-  g->addWidget(loudness, 0, 7, 2, 1);
+  vol->addSpacing(16);
+  vol->addWidget(loudness, 1);
+  g->addLayout(vol, 2, 0, 1, 7);
   root->addWidget(settings);
 
   // --- output folder and Convert

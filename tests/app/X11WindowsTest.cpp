@@ -224,6 +224,7 @@ TEST_F(X11WindowsTest, PreviewBoxShowsAVideoRowsPicturesAndStaysDarkForASound) {
     const QColor seen = WaitForColour(screen, SecondColour(second));
     EXPECT_TRUE(Near(seen, SecondColour(second))) << "second " << second << ": " << Rgb(seen);
   }
+  test::SaveScreenshot(*FForm, "main-window-video", true);
   QTest::mouseClick(FForm->Ui().btnStop, Qt::LeftButton);
   EXPECT_FALSE(screen.isVisible()) << "the box is dark again after Stop";
 

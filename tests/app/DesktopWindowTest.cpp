@@ -107,7 +107,7 @@ TEST_F(DesktopWindowTest, ResizingGrowsTheListAndTheShapeAndColumnWidthsComeBack
   const QSize listBefore = ui.stkList->size();
   const int playerBefore = ui.pnlPlayer->width();
   EXPECT_GE(listBefore.width(), 446);
-  EXPECT_GE(listBefore.height(), 210);
+  EXPECT_GE(listBefore.height(), 180);
 
   FForm->resize(1100, 760);
   QTRY_VERIFY_WITH_TIMEOUT(ui.stkList->width() > listBefore.width(), 10000);

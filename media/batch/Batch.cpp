@@ -134,12 +134,25 @@ bool TBatch::Queue(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, 
     // output path is not changed once queued.
     FPlanner.Create(item.Output);
   };
+  // On the thread where the task ended: for a task that ran, its worker.
   AEncoder.OnTaskEnding = [this](TObject*, const TTerminateInfo& AInfo) {
     if (AInfo.TaskIndex < 0 || static_cast<size_t>(AInfo.TaskIndex) >= FItems.size()) return;
-    if (!IsFolderFull(AInfo.WriteError)) return;
-    // Noted before the next task starts, which would write there too.
-    std::lock_guard<std::mutex> guard(FLock);
-    FFullFolders.insert(FolderOf(FItems[static_cast<size_t>(AInfo.TaskIndex)].Output));
+    TBatchItem& item = FItems[static_cast<size_t>(AInfo.TaskIndex)];
+    if (IsFolderFull(AInfo.WriteError)) {
+      // Noted before the next task starts, which would write there too.
+      std::lock_guard<std::mutex> guard(FLock);
+      FFullFolders.insert(FolderOf(item.Output));
+    }
+    // The check of a lossless output here, where the output was written:
+    // the thread that handles the end (the window's user-interface thread)
+    // then only publishes. The item's rows and output do not change once
+    // queued.
+    if (AInfo.Finished && !AInfo.Exception && Verified(item)) {
+      std::string error = CheckOutput(item);
+      std::lock_guard<std::mutex> guard(FLock);
+      item.Checked = true;
+      item.CheckError = std::move(error);
+    }
   };
   return FSettings.Merge ? QueueJoined(AEncoder, AOnFailure, AOnNote)
                          : QueueRows(AEncoder, AOnFailure, AOnNote, AOnSkip);
@@ -283,14 +296,13 @@ std::string TBatch::TaskEnded(const TTerminateInfo& AInfo) {
   const TBatchItem& ended = FItems[index];
   if (finished && Verified(ended)) {
     // Checked before it has its name: an output that fails never appears.
-    const std::string written = TOutputPlanner::WritePath(ended.Output);
-    if (FSettings.BeforeVerify) FSettings.BeforeVerify(written);
-    const TBatchRow& row = FRows[static_cast<size_t>(ended.Rows[0])];
-    int64_t length = kNoTime;
-    if (row.TimeEnd != kNoTime && row.TimeEnd >= 0)
-      length = row.TimeEnd - (row.TimeStart != kNoTime ? row.TimeStart : 0);
-    const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, written);
-    if (!check.Same) error = "verification failed: " + check.Reason;
+    bool checked = false;
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      checked = ended.Checked;
+      error = ended.CheckError;
+    }
+    if (!checked) error = CheckOutput(ended);
   }
   if (finished && error.empty()) {
     try {
@@ -456,6 +468,16 @@ bool TBatch::Verified(const TBatchItem& AItem) const {
       FSettings.Loudness.Action == TLoudnessAction::Normalise)
     return false;
   return IsLosslessCodec(FRows[static_cast<size_t>(AItem.Rows[0])].Format.Codec);
+}
+
+std::string TBatch::CheckOutput(const TBatchItem& AItem) const {
+  const std::string written = TOutputPlanner::WritePath(AItem.Output);
+  if (FSettings.BeforeVerify) FSettings.BeforeVerify(written);
+  const TBatchRow& row = FRows[static_cast<size_t>(AItem.Rows[0])];
+  int64_t length = kNoTime;
+  if (row.TimeEnd != kNoTime && row.TimeEnd >= 0) length = row.TimeEnd - (row.TimeStart != kNoTime ? row.TimeStart : 0);
+  const TLosslessCheck check = CheckLossless(row.Source, row.TimeStart, length, written);
+  return check.Same ? std::string() : "verification failed: " + check.Reason;
 }
 
 TBatchOutcome TBatch::Finish() {

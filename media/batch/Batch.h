@@ -116,6 +116,10 @@ struct TBatchItem {
   int64_t LimitedFrames = 0;
   double DeepestCutDb = 0;
   bool Tagged = false;  // its loudness tags were written (or tried)
+  // The lossless check of a finished output, made on the worker that wrote
+  // it as its task ended (under the lock); TaskEnded uses it.
+  bool Checked = false;
+  std::string CheckError;  // why the output is not the source's samples; empty: it is
 };
 
 // What an output measured as it was written: "-16.0 LUFS, LRA 5.2 LU, true
@@ -176,8 +180,11 @@ public:
   // The end of one task (any thread); the run's final event is ignored.
   // A finished output is published under its name here (on the calling
   // thread, outside the batch's lock), after, with VerifyLossless, a
-  // lossless one was checked; with loudness tags, the output gets them once
-  // published (an album's outputs all at once, at the end of its last task).
+  // lossless one was checked (on the worker that wrote it, as its task
+  // ended: the decode of source and output is that worker's work, not the
+  // caller's; here only when the task ended elsewhere); with loudness
+  // tags, the output gets them once published (an album's outputs all at
+  // once, at the end of its last task).
   // Returns why a finished task failed after all (the check, a file that
   // took its name meanwhile, or tags that could not be written), empty when
   // it did not.
@@ -195,6 +202,9 @@ private:
   bool QueueRows(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote,
                  const TSkipHandler& AOnSkip);
   bool Verified(const TBatchItem& AItem) const;
+  // Decodes a finished item's source and written output and compares them;
+  // why they differ, empty when they do not.
+  std::string CheckOutput(const TBatchItem& AItem) const;
   bool QueueJoined(TCustomEncoder& AEncoder, const TFailureHandler& AOnFailure, const TNoteHandler& AOnNote);
   // The normalising gains: which rows share one, measured later by the
   // tasks themselves.

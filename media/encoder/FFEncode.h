@@ -195,7 +195,9 @@ public:
   // A task has ended: called on the thread where it ended, before the next
   // task is started and before its OnTerminate is delivered, so that what
   // its end means for the tasks still waiting (a full output folder) holds
-  // for them. Must return quickly and not call the encoder.
+  // for them. Must not call the encoder; what it does delays the next task
+  // on that thread, so only work that belongs to the task ended goes here
+  // (the batch checks a lossless output where it was written).
   std::function<void(TObject* Sender, const TTerminateInfo& AInfo)> OnTaskEnding;
 
 protected:

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/batch/Batch.h"
@@ -59,8 +60,17 @@ TEST_P(LosslessCheckTest, AnOutputPassesOnlyWhenItsSamplesAreTheSources) {
   TBatchSettings settings;
   settings.Folder = dir + "/out";
   settings.VerifyLossless = true;
-  if (c.Damage)
-    settings.BeforeVerify = [](const std::string& AOutput) { DamageWavAt(AOutput, 48000, 6); };
+  // Where the check runs: on the worker that wrote the output, before the
+  // task's end is delivered, not on the thread that handles the end.
+  std::mutex lock;
+  std::thread::id checkedOn, deliveredOn;
+  bool checkedBeforeDelivery = false;
+  settings.BeforeVerify = [&, damage = c.Damage](const std::string& AOutput) {
+    if (damage) DamageWavAt(AOutput, 48000, 6);
+    std::lock_guard<std::mutex> guard(lock);
+    checkedOn = std::this_thread::get_id();
+    checkedBeforeDelivery = deliveredOn == std::thread::id();
+  };
   TBatchRow row;
   row.Source = source;
   row.Title = "out";
@@ -71,7 +81,6 @@ TEST_P(LosslessCheckTest, AnOutputPassesOnlyWhenItsSamplesAreTheSources) {
 
   TFFEncoder encoder;
   encoder.TriggerEventInMainThread = false;
-  std::mutex lock;
   std::condition_variable ended;
   bool runEnded = false;
   std::string failure;
@@ -81,6 +90,10 @@ TEST_P(LosslessCheckTest, AnOutputPassesOnlyWhenItsSamplesAreTheSources) {
       runEnded = true;
       ended.notify_all();
       return;
+    }
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      deliveredOn = std::this_thread::get_id();
     }
     const std::string error = batch.TaskEnded(AInfo);
     std::lock_guard<std::mutex> guard(lock);
@@ -109,6 +122,10 @@ TEST_P(LosslessCheckTest, AnOutputPassesOnlyWhenItsSamplesAreTheSources) {
     EXPECT_FALSE(fs::exists(output)) << "a output that failed its check is removed";
   }
   EXPECT_TRUE(notes.empty()) << notes[0];
+  EXPECT_NE(checkedOn, std::thread::id()) << "checked";
+  EXPECT_TRUE(checkedBeforeDelivery) << "checked as the task ended, before its end was delivered";
+  EXPECT_NE(checkedOn, deliveredOn) << "not on the thread that handles the end";
+  EXPECT_NE(checkedOn, std::this_thread::get_id());
 }
 
 const TVerifyCase kVerifyCases[] = {

@@ -272,6 +272,10 @@ private:
   std::vector<TEncoderTask*> FEndedJobs;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FWorking{false};  // written by the owner's thread
+  // The run's stop: the parent of every run job's stop request. Stop
+  // raises it before it waits for FStartLock, so that a task opening its
+  // input meanwhile gives up at once; withdrawn by Start.
+  TCancelToken FRunStop;
 
   // Held while a task is being started, and by Stop while it decides what
   // to do with each task, so that a task is never started and stopped at

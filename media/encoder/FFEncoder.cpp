@@ -165,6 +165,7 @@ void TCustomEncoder::Start(int AThreadCount) {
     FRunEnded = false;
   }
   FTerminated = false;
+  FRunStop.Reset();
   FWorking = true;
   FPaused = false;
 
@@ -235,6 +236,9 @@ bool TCustomEncoder::StartNextTask() {
       } catch (const std::exception& e) {
         error = e.what();
       }
+      // Its opening gave up on the run's stop: it ends as a task that
+      // never started, not as a failure.
+      if (!built && FRunStop.Cancelled()) declined = true;
     }
     if (declined) {
       // Ends as a task that never started, as after a stop.
@@ -324,7 +328,10 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
     // stop), never started (its end is reported below) or ended already.
     // A task being started holds the lock while its input is opened, and
     // the lines that logs wait for the main thread: the main thread serves
-    // those calls (no window event) until it has the lock.
+    // those calls (no window event) until it has the lock. The run's stop
+    // comes first: an opening under way gives up instead of running into
+    // its read limit.
+    if (FWorking) FRunStop.Cancel();
     std::unique_lock<std::recursive_mutex> start(FStartLock, std::defer_lock);
     if (!IsMainThread())
       start.lock();

@@ -137,6 +137,23 @@ struct TVideoState {
   // down (QueueWakeReader), and after any flag above changes, the stream
   // switches, or the last samples reached the device.
   TManualEvent continue_read{false};
+  // Wakes the decode threads held by a pause, a frame step or a seek: the
+  // setters of paused, seek_paused, the step and abort_request (and the
+  // close of a stream, which aborts its queue) call StateChanged after the
+  // change; a waiter tests its condition under state_mutex, so no change
+  // is missed between its test and its wait. Never taken by the threads
+  // that keep time for longer than that test.
+  std::mutex state_mutex;
+  std::condition_variable state_cond;
+  void StateChanged() {
+    { std::lock_guard<std::mutex> lock(state_mutex); }
+    state_cond.notify_all();
+  }
+  template <class P>
+  void WaitWhile(P AHold) {
+    std::unique_lock<std::mutex> lock(state_mutex);
+    state_cond.wait(lock, [&] { return !AHold(); });
+  }
   // Read thread: the audio queue ran down to kAudioRefillMark and is being
   // filled up to kMinAudioQueueSize.
   bool audio_refill = true;

@@ -23,6 +23,9 @@ class QAbstractButton;
 namespace quorvel {
 
 class TFFPlayer;
+// The player's play states (media/player/FFPlay.h); declared here so that
+// this header needs not the whole player.
+enum TPlayState : int;
 class TReportSink;
 class TSourceList;
 
@@ -59,7 +62,7 @@ public:
   // The last TPlayState the player reported (psPlay before any). The
   // player's header stays out of the window's: its event types share
   // names with the conversion engine's.
-  int PreviewState() const { return FPreviewState; }
+  TPlayState PreviewState() const { return FPreviewState; }
   bool TrackDragging() const { return FTrackDragging; }
   int64_t Duration() const { return FDuration; }
   // Tests stand in for the mouse button.
@@ -68,7 +71,7 @@ public:
 private:
   void FFPlayerFileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
   void FFPlayerPosition(int64_t APosition);
-  void FFPlayerState(int AState);
+  void FFPlayerState(TPlayState AState);
   void SliderGrabbed();
   void SliderSettled();
   void SetSlider(int AValue);
@@ -89,7 +92,7 @@ private:
   bool FTrackChanging = false;   // the slider is being set, not dragged
   bool FTrackDragging = false;   // the user holds the knob
   bool FActive = false;          // a file was opened and not stopped since
-  int FPreviewState = 0;  // psPlay
+  TPlayState FPreviewState;  // the last state reported; psPlay before any (set by the constructor)
 };
 
 }  // namespace quorvel

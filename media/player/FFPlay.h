@@ -46,7 +46,7 @@
 
 namespace quorvel {
 
-enum TPlayState { psPlay = 0, psPause = 1, psResume = 2, psStep = 3, psStop = 4, psEnd = 5 };
+enum TPlayState : int { psPlay = 0, psPause = 1, psResume = 2, psStep = 3, psStop = 4, psEnd = 5 };
 enum TRepeatType { rtNone = 0, rtStop = 1, rtLoop = 2 };
 enum TShowAudio { saNone = 0, saWave = 1, saRDFT = 2 };
 // The sound output SDL uses. adDefault leaves SDL's own choice (or the

@@ -483,13 +483,11 @@ void TCustomEncoder::WaitForDeliveries() {
 }
 
 void TCustomEncoder::WaitForRunEnd() {
-  // A job that Start(0) was just beginning resets its stop request when it
-  // starts converting: repeat the request until the run has ended.
+  // Nothing to repeat: a job that Start(0) was just beginning when Stop
+  // came was made under the run's stop (FRunStop), raised before Stop
+  // looked at the jobs, so its run sees the request however late it starts.
   std::unique_lock<std::mutex> lock(FDeliveryLock);
-  WaitServing(lock, FDeliveryChanged, [this] { return FRunEnded; }, TMainThreadWait::QueuedCallsAndEvents, [this] {
-    TFFmpeg* job = FInlineJob.load();
-    if (job && job->Converting()) job->Stop(false);
-  });
+  WaitServing(lock, FDeliveryChanged, [this] { return FRunEnded; }, TMainThreadWait::QueuedCallsAndEvents);
 }
 
 // --- the jobs' callbacks ---

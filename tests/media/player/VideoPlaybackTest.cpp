@@ -333,6 +333,27 @@ TEST_F(PlayerVideoTest, EachStepShowsExactlyTheNextPicture) {
   player.Stop(true);
 }
 
+// The video thread is held by a step's picture until the step ends; a
+// Resume ends it and must release the thread at once: the pictures go on
+// (a missed wake would leave the picture standing while the sound plays).
+TEST_F(PlayerVideoTest, AResumeAfterAStepPlaysThePicturesOn) {
+  TVideoSpec spec;
+  spec.Frames = 100;
+  spec.ToneHz = {300, 600, 900, 1200};
+  const std::string file = MakeVideoFile(Dir + "/resume", spec, DrawSecondColour);
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
+  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS == 40000; }));
+  player.StepToNextFrame();
+  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS == 80000; }));
+  ASSERT_TRUE(PollUntil([&] { return player.Paused(); }));
+  player.Resume();
+  EXPECT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS >= 400000; })) << "the pictures stopped";
+  player.Stop(true);
+}
+
 // An MPEG transport stream made by the engine starts its times at 1.4 s:
 // the first picture comes with the sound of its time, not 1.4 s after it.
 TEST_F(PlayerVideoTest, TheFirstPictureOfAStreamStartingAt1Point4sComesWithItsSound) {

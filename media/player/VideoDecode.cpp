@@ -24,7 +24,6 @@ namespace quorvel {
 
 namespace {
 
-
 // The scaler flags the graph's own scalers use (bicubic).
 constexpr int kGraphScalerFlags = 4;
 

@@ -4,9 +4,11 @@
 // Threads (see FFPlay.h): the read thread owns the format context and is the
 // one producer of the packet queues; SDL's audio thread owns the audio
 // decoder and the audio buffers; the event loop owns the picture side. The
-// int flags are single words set by one thread and polled by others
-// (relaxed atomics); the clock inputs are read without a lock by other
-// threads (a slightly stale value is fine there).
+// int flags are single words set by one thread and tested by others
+// (atomics); a thread that waits for one to change waits on the condition
+// its setter signals (continue_read, state_cond), never in a sleep loop.
+// The clock inputs are read without a lock by other threads (a slightly
+// stale value is fine there).
 #pragma once
 
 #include <atomic>
@@ -121,7 +123,7 @@ struct TVideoState {
   std::thread refresh_tid;  // the refresh thread
   const AVInputFormat* iformat = nullptr;
 
-  // ---- control flags (one writer, polled by others) ----
+  // ---- control flags (one writer, tested by others) ----
   std::atomic<int> abort_request{0};
   std::atomic<int> paused{0};
   int last_paused = 0;  // read thread

@@ -200,7 +200,7 @@ void TCustomEncoder::Start(int AThreadCount) {
 }
 
 bool TCustomEncoder::StartNextTask() {
-  std::unique_lock<std::recursive_mutex> start(FStartLock);
+  std::unique_lock<TStartLock> start(FStartLock);
   for (;;) {
     int index = 0;
     bool threadMode = false;
@@ -320,6 +320,21 @@ void TCustomEncoder::Resume() {
   FPaused = false;
 }
 
+void TCustomEncoder::TStartLock::unlock() {
+  FMutex.unlock();
+  {
+    // Under the waiter's lock: a LockServing between its try and its sleep
+    // cannot miss this.
+    std::lock_guard<std::mutex> lock(FFreedLock);
+  }
+  FFreed.notify_all();
+}
+
+void TCustomEncoder::TStartLock::LockServing() {
+  std::unique_lock<std::mutex> lock(FFreedLock);
+  WaitServing(lock, FFreed, [this] { return FMutex.try_lock(); }, TMainThreadWait::QueuedCalls);
+}
+
 void TCustomEncoder::Stop(bool AWaitForStop) {
   const bool wait = AWaitForStop && tEventDepth == 0;
   int started = 0, count = 0;  // tasks [started, count) never started
@@ -332,14 +347,13 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
     // comes first: an opening under way gives up instead of running into
     // its read limit.
     if (FWorking) FRunStop.Cancel();
-    std::unique_lock<std::recursive_mutex> start(FStartLock, std::defer_lock);
-    if (!IsMainThread())
+    std::unique_lock<TStartLock> start(FStartLock, std::defer_lock);
+    if (!IsMainThread()) {
       start.lock();
-    else
-      while (!start.try_lock()) {
-        ProcessMainThreadCalls();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+    } else {
+      FStartLock.LockServing();
+      start = std::unique_lock<TStartLock>(FStartLock, std::adopt_lock);
+    }
     {
       std::lock_guard<std::mutex> lock(FTerminateLock);
       FPendingTasks = 0;

@@ -52,6 +52,7 @@ int TrimHandleX(int ASliderWidth, int64_t ATime, int64_t ADuration) {
 
 TClipForm::TClipForm(TSourceList& AList, const TPlayerLibraries& ALibraries, QWidget* AParent)
     : QDialog(AParent), FList(AList), FLibraries(ALibraries), FPlayer(std::make_unique<TFFPlayer>()) {
+  FClipPlayState = psStop;
   setObjectName("ClipForm");
   setWindowTitle(tr("Trim"));
   // No caption buttons: the dialog closes through its own buttons.
@@ -343,7 +344,7 @@ bool TClipForm::RestartLoop(bool AWaitForSeek) {
   return sought;
 }
 
-void TClipForm::FFPlayer2State(int AState) {
+void TClipForm::FFPlayer2State(TPlayState AState) {
   FClipPlayState = AState;
   if (AState != psEnd) return;
   // An end point at the file's end (or none) is never passed by a position:

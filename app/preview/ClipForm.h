@@ -27,6 +27,9 @@ class QTimeEdit;
 namespace quorvel {
 
 class TFFPlayer;
+// The player's play states (media/player/FFPlay.h); declared here so that
+// this header needs not the whole player.
+enum TPlayState : int;
 class TImageButton;
 class TPlayerScreen;
 class TSkin;
@@ -112,7 +115,7 @@ private:
 
   void FFPlayer2FileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
   void FFPlayer2Position(int64_t APosition);
-  void FFPlayer2State(int AState);
+  void FFPlayer2State(TPlayState AState);
   // The end point is a time of the file (not the length nobody could tell).
   bool EndKnown() const { return FClipEnd > 0 || (FClipEnd == 0 && FDuration > 0); }
   // Nothing lies between the points: there is no part to loop.
@@ -161,7 +164,7 @@ private:
   bool FTrackChanging = false;
   int64_t FClipStart = 0, FClipEnd = 0;
   int64_t FClipPosition = 0;  // the last position above 0 of this opening
-  int FClipPlayState = 4;  // the last TPlayState reported; psStop before any
+  TPlayState FClipPlayState;  // the last state reported; psStop before any (set by the constructor)
   bool FActive = false;    // a file was opened and not stopped since: playing or paused
   bool FPlayTrimmed = false;
   bool FSliderDragging = false;

@@ -30,6 +30,7 @@ constexpr int kSliderMax = 1000;
 TPreviewPanel::TPreviewPanel(const TControls& AControls, TSourceList& AList, const TPlayerLibraries& ALibraries,
                              QObject* AParent)
     : QObject(AParent), FUi(AControls), FList(AList), FLibraries(ALibraries), FPlayer(std::make_unique<TFFPlayer>()) {
+  FPreviewState = psPlay;
   FUi.Play->setCheckable(true);
   FUi.Pause->setCheckable(true);
   FUi.Slider->setRange(0, kSliderMax);
@@ -209,7 +210,7 @@ void TPreviewPanel::FFPlayerPosition(int64_t APosition) {
   if (APosition > 0) FUi.PlayTime->setText(FormatMediaTime(APosition) + " / " + FormatMediaTime(FDuration));
 }
 
-void TPreviewPanel::FFPlayerState(int AState) {
+void TPreviewPanel::FFPlayerState(TPlayState AState) {
   FPreviewState = AState;
   if (AState == psEnd) StopButtonClick();
 }

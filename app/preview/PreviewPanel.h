@@ -28,6 +28,9 @@ namespace quorvel {
 
 class TFFPlayer;
 class TPlayerScreen;
+// The player's play states (media/player/FFPlay.h); declared here so that
+// this header needs not the whole player.
+enum TPlayState : int;
 class TReportSink;
 class TSourceList;
 
@@ -65,7 +68,7 @@ public:
   // The last TPlayState the player reported (psPlay before any). The
   // player's header stays out of the window's: its event types share
   // names with the conversion engine's.
-  int PreviewState() const { return FPreviewState; }
+  TPlayState PreviewState() const { return FPreviewState; }
   bool TrackDragging() const { return FTrackDragging; }
   int64_t Duration() const { return FDuration; }
   // The host widget pictures are drawn on while a row with pictures plays;
@@ -78,7 +81,7 @@ public:
 private:
   void FFPlayerFileOpen(int64_t ADuration, int& AScreenWidth, int& AScreenHeight);
   void FFPlayerPosition(int64_t APosition);
-  void FFPlayerState(int AState);
+  void FFPlayerState(TPlayState AState);
   void SliderGrabbed();
   void SliderSettled();
   void SetSlider(int AValue);
@@ -103,7 +106,7 @@ private:
   bool FTrackChanging = false;   // the slider is being set, not dragged
   bool FTrackDragging = false;   // the user holds the knob
   bool FActive = false;          // a file was opened and not stopped since
-  int FPreviewState = 0;  // psPlay
+  TPlayState FPreviewState;  // the last state reported; psPlay before any (set by the constructor)
   TPlayerScreen* FScreen = nullptr;  // a child of the box
   bool FShowsPictures = false;       // the open file is drawn on FScreen
 };

@@ -24,11 +24,6 @@ namespace {
 
 constexpr AVRational kMicroBase{1, AV_TIME_BASE};
 
-int64_t MonotonicMicro() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 std::string DictValue(const AVDictionary* m, const char* key, const std::string& def = std::string()) {
   const AVDictionaryEntry* e = m ? avutil.av_dict_get(m, key, nullptr, 0) : nullptr;
   return e && e->value ? std::string(e->value) : def;
@@ -151,10 +146,9 @@ TCustomDecoder::TIOStep::TIOStep(TCustomDecoder& ADecoder, const AVFormatContext
   // Only the outermost step of a thread's call chain holds the deadline.
   if (FDecoder.FIOStepDepth++ > 0) return;
   FDecoder.FIOTimedOut.store(false);
-  if (FDecoder.FReadTimeout <= 0) return;
+  if (FDecoder.ReadTimeout() <= 0) return;
   FDecoder.FIOContext = AContext;
-  FDecoder.FIOBytesRead = AContext && AContext->pb ? AContext->pb->bytes_read : -1;
-  FDecoder.FIODeadline.store(MonotonicMicro() + static_cast<int64_t>(FDecoder.FReadTimeout) * 1000);
+  FDecoder.FReadLimit.Begin(TReadTimeout::Now(), FDecoder.IOProgress());
   InterruptCB().Add(CurrentThreadID(), &FDecoder,
                     TInterruptProc::Of<TCustomDecoder, &TCustomDecoder::ReadTimedOut>(&FDecoder));
   FRegistered = true;
@@ -165,25 +159,20 @@ TCustomDecoder::TIOStep::~TIOStep() {
   if (!FRegistered) return;
   InterruptCB().Remove(CurrentThreadID(), &FDecoder,
                        TInterruptProc::Of<TCustomDecoder, &TCustomDecoder::ReadTimedOut>(&FDecoder));
-  FDecoder.FIODeadline.store(0);
+  FDecoder.FReadLimit.End();
   FDecoder.FIOContext = nullptr;
+}
+
+int64_t TCustomDecoder::IOProgress() const {
+  // During the open the I/O context appears only once the file is.
+  const AVIOContext* pb = FIOContext ? FIOContext->pb : nullptr;
+  return pb ? pb->bytes_read : TReadTimeout::kNoProgress;
 }
 
 // Asked by the library, on the thread of the step, whenever it may give up.
 bool TCustomDecoder::ReadTimedOut(TObject* /*ASender*/) {
-  const int64_t deadline = FIODeadline.load();
-  if (deadline == 0) return false;
-  const int64_t now = MonotonicMicro();
-  // Data arrived since the last look: the input is alive, its clock starts
-  // again. (During the open the I/O context appears only once the file is.)
-  const AVIOContext* pb = FIOContext ? FIOContext->pb : nullptr;
-  const int64_t bytesRead = pb ? pb->bytes_read : -1;
-  if (bytesRead != FIOBytesRead) {
-    FIOBytesRead = bytesRead;
-    FIODeadline.store(now + static_cast<int64_t>(FReadTimeout) * 1000);
-    return false;
-  }
-  if (now < deadline) return false;
+  // A decoder has no stop of its own: only the limit ends its calls.
+  if (FReadLimit.Check(TReadTimeout::Now(), false, IOProgress()) != TReadTimeout::TVerdict::TimedOut) return false;
   FIOTimedOut.store(true);
   return true;
 }
@@ -198,7 +187,7 @@ std::string TCustomDecoder::TimedOutText(const std::string& AName) const {
                           });
   const bool local = !schemeLike || scheme == "file" || scheme == "unicode" || scheme == "pipe" || scheme == "fd";
   if (!local) return ErrorText(AName, AVERROR(ETIMEDOUT));
-  return Format("%s: no data could be read for %d ms", AName.c_str(), FReadTimeout);
+  return Format("%s: no data could be read for %d ms", AName.c_str(), ReadTimeout());
 }
 
 // ---- open, attach, close ----

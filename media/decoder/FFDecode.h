@@ -37,6 +37,7 @@ extern "C" {
 #include "media/runtime/FFLog.h"
 #include "media/runtime/FormatConverter.h"
 #include "media/runtime/LibHandles.h"
+#include "media/runtime/ReadTimeout.h"
 
 struct SwrContext;
 
@@ -152,8 +153,8 @@ class TCustomDecoder : public TFFBaseComponent {
   // that brings data, so a slow but steady input is never cut off; an
   // analysis cut off by it is a failure, never a success with partial
   // stream information.
-  int ReadTimeout() const { return FReadTimeout; }
-  void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds < 0 ? 0 : AMilliseconds; }
+  int ReadTimeout() const { return FReadLimit.Limit(); }
+  void SetReadTimeout(int AMilliseconds) { FReadLimit.SetLimit(AMilliseconds < 0 ? 0 : AMilliseconds); }
 
   std::string FileName();
   std::string FormatName();
@@ -219,6 +220,8 @@ class TCustomDecoder : public TFFBaseComponent {
   int RecordStream(int AStreamIndex, AVMediaType AType, int AFirst, const char* AKind);
   void CloseContext();
   bool ReadTimedOut(TObject* ASender);
+  // The bytes the step's context has read so far (kNoProgress: no I/O yet).
+  int64_t IOProgress() const;
   std::string StreamLine(int AIndex);
 
   AVFormatContext* FFileHandle = nullptr;
@@ -234,17 +237,14 @@ class TCustomDecoder : public TFFBaseComponent {
   int FFirstAudioStreamIndex = -1;
   int FFirstVideoStreamIndex = -1;
   int FFirstSubtitleStreamIndex = -1;
-  int FReadTimeout = 10000;
-  // The end of the I/O step now under way (µs of the monotonic clock, 0:
-  // none). Written by the owner thread, read by the interrupt callback on the
-  // same thread.
-  std::atomic<int64_t> FIODeadline{0};
+  // The read-timeout rule of the I/O step under way (the owner thread;
+  // the interrupt callback runs on that same thread). The step's progress
+  // is the byte count of its context's I/O.
+  TReadTimeout FReadLimit{10000};
   std::atomic<bool> FIOTimedOut{false};  // the last step gave up on its deadline
   int FIOStepDepth = 0;
-  // The context of the step under way and the byte count its I/O had read
-  // when the deadline was last set (owner thread only).
+  // The context of the step under way (owner thread only).
   const AVFormatContext* FIOContext = nullptr;
-  int64_t FIOBytesRead = -1;
 };
 
 // ---- the decoder ----

@@ -225,6 +225,7 @@ std::unique_ptr<TFFmpeg> TCustomEncoder::MakeJob(const TEncoderTask& ATask, int 
     if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, AContext);
   };
   if (!AForRun) return job;
+  job->SetStopParent(&FRunStop);
   job->PreviewerFactory = PreviewerFactory;
   // A running task keeps its place: the list is not changed while working.
   TFFmpeg* raw = job.get();

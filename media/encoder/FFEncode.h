@@ -274,12 +274,32 @@ private:
   std::vector<TEncoderTask*> FEndedJobs;
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FWorking{false};  // written by the owner's thread
+  // The run's stop: the parent of every run job's stop request. Stop
+  // raises it before it waits for FStartLock, so that a task opening its
+  // input meanwhile gives up at once; withdrawn by Start.
+  TCancelToken FRunStop;
 
   // Held while a task is being started, and by Stop while it decides what
   // to do with each task, so that a task is never started and stopped at
   // once. Recursive: a task that cannot start ends at once, and its end
-  // may start the next.
-  std::recursive_mutex FStartLock;
+  // may start the next. Its release wakes the main thread waiting for it in
+  // Stop, which serves the queued main-thread calls meanwhile (a task being
+  // started may wait for one: a log line).
+  class TStartLock {
+  public:
+    void lock() { FMutex.lock(); }
+    bool try_lock() { return FMutex.try_lock(); }
+    void unlock();
+    // On the main thread: takes the lock, serving queued calls (no window
+    // event) until it is free.
+    void LockServing();
+
+  private:
+    std::recursive_mutex FMutex;
+    std::mutex FFreedLock;  // pairs with FFreed
+    std::condition_variable FFreed;
+  };
+  TStartLock FStartLock;
   // The task Start(0) is running on its thread (set under FStartLock).
   std::atomic<TFFmpeg*> FInlineJob{nullptr};
 

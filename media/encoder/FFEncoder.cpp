@@ -165,6 +165,7 @@ void TCustomEncoder::Start(int AThreadCount) {
     FRunEnded = false;
   }
   FTerminated = false;
+  FRunStop.Reset();
   FWorking = true;
   FPaused = false;
 
@@ -199,7 +200,7 @@ void TCustomEncoder::Start(int AThreadCount) {
 }
 
 bool TCustomEncoder::StartNextTask() {
-  std::unique_lock<std::recursive_mutex> start(FStartLock);
+  std::unique_lock<TStartLock> start(FStartLock);
   for (;;) {
     int index = 0;
     bool threadMode = false;
@@ -235,6 +236,9 @@ bool TCustomEncoder::StartNextTask() {
       } catch (const std::exception& e) {
         error = e.what();
       }
+      // Its opening gave up on the run's stop: it ends as a task that
+      // never started, not as a failure.
+      if (!built && FRunStop.Cancelled()) declined = true;
     }
     if (declined) {
       // Ends as a task that never started, as after a stop.
@@ -316,6 +320,21 @@ void TCustomEncoder::Resume() {
   FPaused = false;
 }
 
+void TCustomEncoder::TStartLock::unlock() {
+  FMutex.unlock();
+  {
+    // Under the waiter's lock: a LockServing between its try and its sleep
+    // cannot miss this.
+    std::lock_guard<std::mutex> lock(FFreedLock);
+  }
+  FFreed.notify_all();
+}
+
+void TCustomEncoder::TStartLock::LockServing() {
+  std::unique_lock<std::mutex> lock(FFreedLock);
+  WaitServing(lock, FFreed, [this] { return FMutex.try_lock(); }, TMainThreadWait::QueuedCalls);
+}
+
 void TCustomEncoder::Stop(bool AWaitForStop) {
   const bool wait = AWaitForStop && tEventDepth == 0;
   int started = 0, count = 0;  // tasks [started, count) never started
@@ -324,15 +343,17 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
     // stop), never started (its end is reported below) or ended already.
     // A task being started holds the lock while its input is opened, and
     // the lines that logs wait for the main thread: the main thread serves
-    // those calls (no window event) until it has the lock.
-    std::unique_lock<std::recursive_mutex> start(FStartLock, std::defer_lock);
-    if (!IsMainThread())
+    // those calls (no window event) until it has the lock. The run's stop
+    // comes first: an opening under way gives up instead of running into
+    // its read limit.
+    if (FWorking) FRunStop.Cancel();
+    std::unique_lock<TStartLock> start(FStartLock, std::defer_lock);
+    if (!IsMainThread()) {
       start.lock();
-    else
-      while (!start.try_lock()) {
-        ProcessMainThreadCalls();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+    } else {
+      FStartLock.LockServing();
+      start = std::unique_lock<TStartLock>(FStartLock, std::adopt_lock);
+    }
     {
       std::lock_guard<std::mutex> lock(FTerminateLock);
       FPendingTasks = 0;
@@ -476,13 +497,11 @@ void TCustomEncoder::WaitForDeliveries() {
 }
 
 void TCustomEncoder::WaitForRunEnd() {
-  // A job that Start(0) was just beginning resets its stop request when it
-  // starts converting: repeat the request until the run has ended.
+  // Nothing to repeat: a job that Start(0) was just beginning when Stop
+  // came was made under the run's stop (FRunStop), raised before Stop
+  // looked at the jobs, so its run sees the request however late it starts.
   std::unique_lock<std::mutex> lock(FDeliveryLock);
-  WaitServing(lock, FDeliveryChanged, [this] { return FRunEnded; }, TMainThreadWait::QueuedCallsAndEvents, [this] {
-    TFFmpeg* job = FInlineJob.load();
-    if (job && job->Converting()) job->Stop(false);
-  });
+  WaitServing(lock, FDeliveryChanged, [this] { return FRunEnded; }, TMainThreadWait::QueuedCallsAndEvents);
 }
 
 // --- the jobs' callbacks ---

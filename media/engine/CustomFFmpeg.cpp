@@ -185,30 +185,19 @@ void TCustomFFmpeg::start_read_guard() {
   restart_read_guard();
 }
 
-void TCustomFFmpeg::restart_read_guard() {
-  // A stop that came before the call must not be forgotten by it. The
-  // monotonic clock: a wall clock set back or forward while a read waits
-  // would make the timeout never fire, or fire at once.
-  int64_t expected = FLastRead.load();
-  while (expected != 0 && !FLastRead.compare_exchange_weak(expected, avutil.av_gettime_relative())) {
-  }
-}
+void TCustomFFmpeg::restart_read_guard() { FReadTimeout.Begin(TReadTimeout::Now()); }
 
 void TCustomFFmpeg::stop_read_guard() {
-  int64_t expected = FLastRead.load();
-  while (expected != 0 && !FLastRead.compare_exchange_weak(expected, INT64_MAX)) {
-  }
+  FReadTimeout.End();
   InterruptCB().Remove(CurrentThreadID(), this, ReadTimeoutProc(this));
 }
 
 bool TCustomFFmpeg::read_timeout_cb(TObject* Sender) {
   if (Sender != this) return false;
-  const int timeout = FReadTimeout.load();
-  const int64_t lastRead = FLastRead.load();
-  if (timeout <= 0 && lastRead != 0) return false;
-  if (lastRead != 0 && avutil.av_gettime_relative() - lastRead <= static_cast<int64_t>(timeout) * 1000) return false;
-  FFLogger().Log(this, llInfo, lastRead == 0 ? "connecting/reading/writing canceled"
-                                             : "connecting/reading/writing timeout");
+  const TReadTimeout::TVerdict verdict = FReadTimeout.Check(TReadTimeout::Now(), FBroken.Cancelled());
+  if (verdict == TReadTimeout::TVerdict::Wait) return false;
+  FFLogger().Log(this, llInfo, verdict == TReadTimeout::TVerdict::Cancelled ? "connecting/reading/writing canceled"
+                                                                           : "connecting/reading/writing timeout");
   return true;
 }
 

@@ -27,6 +27,7 @@
 #include "media/loudness/Loudness.h"
 #include "media/runtime/Bitmap.h"
 #include "media/runtime/CancelToken.h"
+#include "media/runtime/ReadTimeout.h"
 #include "media/runtime/FFBaseComponent.h"
 #include "media/runtime/FormatConverter.h"
 
@@ -194,6 +195,10 @@ public:
   // while running queued main-thread calls). With no worker running, a
   // blocking open of this job gives up at the library's next poll.
   void Stop(bool AWaitForStop);
+  // Links the job's stop request under AParent: cancelling it stops the
+  // job's run and gives up its blocking calls, as Stop does (the pause is
+  // Stop's to release). Set by the owner before the job opens its files.
+  void SetStopParent(TCancelToken* AParent) { FBroken.SetParent(AParent); }
   // A pause holds the run at the top of its next round (a library call under
   // way finishes first); Paused() tells when it is held. Both do nothing
   // without a worker thread.
@@ -230,8 +235,8 @@ public:
   int nb_output_files() const { return Fnb_output_files; }
   const std::string& LastErrMsg() const { return FLastErrMsg; }
   int64_t TotalOutputDuration() const { return FTotalOutputDuration; }
-  int ReadTimeout() const { return FReadTimeout.load(); }
-  void SetReadTimeout(int AMilliseconds) { FReadTimeout = AMilliseconds; }
+  int ReadTimeout() const { return FReadTimeout.Limit(); }
+  void SetReadTimeout(int AMilliseconds) { FReadTimeout.SetLimit(AMilliseconds); }
   bool JoinMode() const { return FJoinMode; }
   TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
 
@@ -395,14 +400,15 @@ protected:
   std::string FLastErrMsg;
   std::vector<std::string> FAudioFitNotes;  // owner's thread, while outputs are made
   int64_t FTotalOutputDuration = -1;
-  std::atomic<int> FReadTimeout{10000};
-  // Start of the blocking call under way (µs of the monotonic clock, never
-  // 0); INT64_MAX: none; 0: the job was stopped. Written by the configuring
-  // thread and by Stop.
-  std::atomic<int64_t> FLastRead{INT64_MAX};
+  // The read-timeout rule of the blocking call under way on the thread
+  // that configures or runs the job (the limit: any thread).
+  TReadTimeout FReadTimeout{10000};
   // The stop request of the run: raised by Stop (any thread), never
   // withdrawn (a job runs once, and a request racing its start must hold);
-  // tested by the run and its interrupt callback.
+  // tested by the run and its interrupt callbacks (the stop callback and
+  // the read-timeout one, which also ends a call of the configuring
+  // thread). Its parent, when the job belongs to an encoder, is the
+  // encoder's stop (SetStopParent).
   TCancelToken FBroken;
   bool FFatalException = false;  // written by the run's thread; read after it ended
   std::string FFatalMessage;

@@ -58,7 +58,7 @@ TConvertThread* TCustomFFmpeg::StartConvert(bool AUseThread, TThreadPriority /*A
   // converting by another thread) must survive it, so it is never withdrawn.
   FFinished = false;
   FTerminated = false;
-  if (!FBroken.Cancelled()) FLastRead = INT64_MAX;
+  FReadTimeout.End();
   FConverting = true;
   if (!AUseThread) {
     run();
@@ -134,9 +134,9 @@ void TCustomFFmpeg::do_terminate() {
 // --- stopping, pausing ---
 
 void TCustomFFmpeg::Stop(bool AWaitForStop) {
+  // Also without a worker thread: whatever blocking call the job's thread
+  // is in gives up (the read-timeout callback sees the request).
   FBroken.Cancel();
-  // No worker thread: give up whatever blocking call the job's thread is in.
-  FLastRead = 0;
   TConvertThread* worker = nullptr;
   {
     std::lock_guard<std::mutex> lock(FRunLock);

@@ -38,6 +38,7 @@
 #include "media/player/VideoState.h"
 #include "media/player/libsdl.h"
 #include "media/runtime/CancelToken.h"
+#include "media/runtime/ReadTimeout.h"
 #include "media/runtime/FFBaseComponent.h"
 #include "media/runtime/FFLoad.h"
 #include "media/runtime/FFLog.h"
@@ -45,7 +46,7 @@
 
 namespace quorvel {
 
-enum TPlayState { psPlay = 0, psPause = 1, psResume = 2, psStep = 3, psStop = 4, psEnd = 5 };
+enum TPlayState : int { psPlay = 0, psPause = 1, psResume = 2, psStep = 3, psStop = 4, psEnd = 5 };
 enum TRepeatType { rtNone = 0, rtStop = 1, rtLoop = 2 };
 enum TShowAudio { saNone = 0, saWave = 1, saRDFT = 2 };
 // The sound output SDL uses. adDefault leaves SDL's own choice (or the
@@ -242,8 +243,8 @@ public:
   bool VerticalFlip() const { return FVerticalFlip; }
   void SetVerticalFlip(bool AValue) { FVerticalFlip = AValue; }
   // Not reset:
-  int ReadTimeout() const { return FReadTimeout; }  // ms, 0: no deadline
-  void SetReadTimeout(int AValue) { FReadTimeout = AValue < 0 ? 0 : AValue; }
+  int ReadTimeout() const { return FReadLimit.Limit(); }  // ms, 0: no deadline
+  void SetReadTimeout(int AValue) { FReadLimit.SetLimit(AValue < 0 ? 0 : AValue); }
   bool CheckIOEOF() const { return FCheckIOEOF; }
   void SetCheckIOEOF(bool AValue) { FCheckIOEOF = AValue; }
   bool CheckIOERR() const { return FCheckIOERR; }
@@ -543,7 +544,9 @@ private:
   // video thread queued before that does not end the step.
   std::atomic<int> FStepFrom{0};
   std::atomic<bool> FSeeking{false};
-  std::atomic<int64_t> FLastRead{INT64_MAX};  // start of the opening step under way (µs)
+  // The read-timeout rule of the opening step under way on the read thread
+  // (the limit: any thread). A stop during the opening is FOpenCancel.
+  TReadTimeout FReadLimit{10000};
   TCancelToken FOpenCancel;  // Stop during an Open: the opening gives up (reset by each Open)
   // Tests only: runs on the read thread once the streams are open, before
   // Open learns of it (where a Stop on another thread may land). Set
@@ -596,7 +599,6 @@ private:
   std::atomic<int> Fseek_by_bytes{-1};
   std::atomic<int> Fwanted_stream[AVMEDIA_TYPE_NB] = {-1, -1, -1, -1, -1};
   std::atomic<bool> FVerticalFlip{false};
-  int FReadTimeout = 10000;
   bool FCheckIOEOF = true, FCheckIOERR = true;
   bool FAutoAdjustFrameRate = true;
   // The two texts the read and video threads read while the caller may set

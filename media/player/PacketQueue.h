@@ -23,8 +23,10 @@ extern "C" {
 
 namespace quorvel {
 
-// Bytes counted per queued packet on top of its payload: the size of one list
-// node of the original design. The read limits rest on this accounting.
+// Bytes counted per queued packet on top of its payload, so that a stream of
+// tiny packets still fills the byte limits instead of queueing without end:
+// kMaxQueueSize, kMinAudioQueueSize and the refill mark were set with this
+// charge included, and change their meaning if it changes.
 constexpr int kPacketOverhead = 72;
 
 struct TPacketQueue {

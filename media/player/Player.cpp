@@ -19,8 +19,6 @@ namespace {
 // What the flush packet's data points to: a marker, never media.
 const uint8_t kFlushMarker[] = "FLUSH";
 
-void SleepMs(int AMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds)); }
-
 }  // namespace
 
 // ---- creation ----
@@ -289,6 +287,7 @@ bool TCustomPlayer::StreamOpen(const std::string& AFileName, const AVInputFormat
     }
     is->abort_request = 1;
     is->continue_read.Set();
+    is->StateChanged();
     is->parse_tid.join();
     // The reader keeps the context of a playback that opened; this one never
     // played.
@@ -353,6 +352,7 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
       playing = true;
       if (is->paused) TogglePlaybackPause();
       FStep = false;
+      is->StateChanged();
       PushQuitEvent(is);
     } else {
       // An Open may be waiting for its reader: make the opening give up,
@@ -361,7 +361,6 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
       // playback or is found here as playing. The record of an opening is
       // its reader's until then: the opening ends it (StreamOpen).
       FOpenCancel.Cancel();
-      FLastRead = 0;
     }
   }
   if (AWaitForStop) {
@@ -420,8 +419,14 @@ void TCustomPlayer::CloseVideoState() {
     if (!is) return;
     FVideoState = nullptr;
   }
+  {
+    // An event loop waiting without SDL's queue sees the playback gone.
+    std::lock_guard lock(FPushedLock);
+  }
+  FPushedCond.notify_all();
   is->abort_request = 1;
   is->continue_read.Set();
+  is->StateChanged();
   WakeRefresh(is);
   if (is->parse_tid.joinable()) is->parse_tid.join();
   if (is->refresh_tid.joinable()) is->refresh_tid.join();
@@ -483,6 +488,7 @@ void TCustomPlayer::TogglePlaybackPause() {
     is->paused = 1;
   }
   is->continue_read.Set();
+  is->StateChanged();
 }
 
 void TCustomPlayer::Pause() {
@@ -492,6 +498,7 @@ void TCustomPlayer::Pause() {
   if (!is || is->paused) return;
   TogglePlaybackPause();
   FStep = false;
+  is->StateChanged();
   SetState(psPause);
 }
 
@@ -502,6 +509,7 @@ void TCustomPlayer::Resume() {
   if (!is || !is->paused) return;
   TogglePlaybackPause();
   FStep = false;
+  is->StateChanged();
   SetState(psResume);
 }
 
@@ -512,6 +520,7 @@ void TCustomPlayer::TogglePause() {
   if (!is) return;
   TogglePlaybackPause();
   FStep = false;
+  is->StateChanged();
   SetState(is->paused ? psPause : psResume);
 }
 
@@ -527,6 +536,7 @@ void TCustomPlayer::StepToNextFrame() {
   FStepFrom = is->pictures_queued.load();
   const bool wasStepping = FStep.exchange(true);
   if (is->paused) TogglePlaybackPause();
+  is->StateChanged();  // the moved mark may release the video thread
   if (!wasStepping) SetState(psStep);
 }
 
@@ -728,9 +738,11 @@ void TCustomPlayer::PlayThreadProc() {
     for (;;) {
       SDL_Event event{};
       if (!WaitEvent(event)) {
-        // SDL's queue is not running (SDL failed underneath): poll for the
-        // playback's end instead.
-        SleepMs(10);
+        // SDL's queue is not running (SDL failed underneath): look at it
+        // again shortly, and at once when the playback is closed
+        // (CloseVideoState wakes this wait).
+        std::unique_lock lock(FPushedLock);
+        FPushedCond.wait_for(lock, std::chrono::milliseconds(10), [this] { return !FVideoState.load(); });
         event.type = SDL_NOEVENT;
       }
       std::unique_lock<std::timed_mutex> lock(FDataLock);

@@ -18,8 +18,6 @@ namespace quorvel {
 
 namespace {
 
-void SleepMs(int AMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds)); }
-
 void ClearIOError(AVFormatContext* ic) {
   if (ic && ic->pb) {
     ic->pb->eof_reached = 0;
@@ -32,14 +30,15 @@ void ClearIOError(AVFormatContext* ic) {
 // ---- interrupt callbacks ----
 
 bool TCustomPlayer::ReadTimeoutInterrupt(TObject* /*ASender*/) {
-  if (FOpenCancel.Cancelled() || FLastRead == 0) {
-    LogLine(llInfo, "connecting/reading canceled");
-    return true;
-  }
-  const int64_t last = FLastRead;
-  if (FReadTimeout > 0 && last != INT64_MAX && avutil.av_gettime_relative() - last > int64_t{FReadTimeout} * 1000) {
-    LogLine(llInfo, "connecting/reading timeout");
-    return true;
+  switch (FReadLimit.Check(TReadTimeout::Now(), FOpenCancel.Cancelled())) {
+    case TReadTimeout::TVerdict::Wait:
+      return false;
+    case TReadTimeout::TVerdict::Cancelled:
+      LogLine(llInfo, "connecting/reading canceled");
+      return true;
+    case TReadTimeout::TVerdict::TimedOut:
+      LogLine(llInfo, "connecting/reading timeout");
+      return true;
   }
   return false;
 }
@@ -66,9 +65,11 @@ void TCustomPlayer::ReadThreadProc(TVideoState* is) {
       // the reading: the playback stays until it is stopped). Nobody reads
       // any more: seeks are refused, also one asked just before.
       is->read_ended = 1;
+      // Seek requests and the close both set continue_read after their flag.
       while (!is->abort_request) {
         if (is->seek_req) RefuseSeek(is);
-        SleepMs(10);
+        is->continue_read.Wait();
+        is->continue_read.Reset();
       }
     }
   } catch (const std::exception& e) {
@@ -82,13 +83,13 @@ void TCustomPlayer::ReadThreadProc(TVideoState* is) {
 int TCustomPlayer::ReadOpen(TVideoState* is) {
   const uint32_t thread = CurrentThreadID();
   const auto timeoutProc = TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::ReadTimeoutInterrupt>(this);
-  FLastRead = INT64_MAX;
+  FReadLimit.End();
   InterruptCB().Add(thread, this, timeoutProc);
 
   AVDictionary* options = nullptr;
   if (FFrameWidth > 0 && FFrameHeight > 0)
     avutil.av_dict_set(&options, "video_size", Format("%dx%d", FFrameWidth, FFrameHeight).c_str(), 0);
-  FLastRead = avutil.av_gettime_relative();
+  FReadLimit.Begin(TReadTimeout::Now());
   AVFormatContext* ic = avformat.avformat_alloc_context();
   int err = ic ? OpenInputURL(&ic, FileNameToURL(is->filename), is->iformat, &options) : AVERROR(ENOMEM);
   avutil.av_dict_free(&options);
@@ -107,7 +108,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   }
   if (before) before(this, ic);
 
-  FLastRead = avutil.av_gettime_relative();
+  FReadLimit.Begin(TReadTimeout::Now());
   if (avformat.avformat_find_stream_info(ic, nullptr) < 0 || FOpenCancel.Cancelled()) {
     SetLastErrMsg(Format("%s: could not find codec parameters", is->filename.c_str()));
     return -1;
@@ -127,7 +128,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
   if (startTime != AV_NOPTS_VALUE) {
     int64_t target = startTime;
     if (ic->start_time != AV_NOPTS_VALUE) target += ic->start_time;
-    FLastRead = avutil.av_gettime_relative();
+    FReadLimit.Begin(TReadTimeout::Now());
     if (avformat.avformat_seek_file(ic, -1, INT64_MIN, target, INT64_MAX, 0) < 0)
       LogLine(llError, "%s: could not seek to position %0.3f", is->filename.c_str(), target / 1000000.0);
   }
@@ -143,7 +144,7 @@ int TCustomPlayer::ReadOpen(TVideoState* is) {
                                                  audioIndex >= 0 ? audioIndex : videoIndex, nullptr, 0);
   }
 
-  FLastRead = INT64_MAX;
+  FReadLimit.End();
   InterruptCB().Remove(thread, this, timeoutProc);
   FVideoStateCB = is;
   InterruptCB().Add(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::AbortInterrupt>(this));
@@ -258,7 +259,11 @@ void TCustomPlayer::ReadLoop(TVideoState* is) {
       if (leave) break;
       // An error is retried after a pause; the end of the file is not an
       // error to wait on: the decoders get their end-of-input at once.
-      if (!eof) SleepMs(100);
+      if (!eof) {
+        // A stop, seek or pause sets continue_read and ends the pause early.
+        is->continue_read.WaitFor(100);
+        is->continue_read.Reset();
+      }
       continue;
     }
     {
@@ -388,7 +393,7 @@ void TCustomPlayer::CloseFailedVideo(TVideoState* is) {
 void TCustomPlayer::ReadClose(TVideoState* is, int AResult) {
   if (is->Opened != 1) is->Opened = -1;
   const uint32_t thread = CurrentThreadID();
-  FLastRead = INT64_MAX;
+  FReadLimit.End();
   InterruptCB().Remove(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::ReadTimeoutInterrupt>(this));
   FVideoStateCB = nullptr;
   InterruptCB().Remove(thread, this, TInterruptProc::Of<TCustomPlayer, &TCustomPlayer::AbortInterrupt>(this));
@@ -562,6 +567,7 @@ void TCustomPlayer::CloseStreamComponent(TVideoState* is, int AStreamIndex) {
   AVStream* st = ic->streams[AStreamIndex];
   if (AStreamIndex == is->video_stream) {
     QueueAbort(is->videoq);
+    is->StateChanged();
     {
       std::lock_guard lock(is->pictq_mutex);
       is->pictq_cond.notify_all();
@@ -576,6 +582,7 @@ void TCustomPlayer::CloseStreamComponent(TVideoState* is, int AStreamIndex) {
   }
   if (AStreamIndex == is->subtitle_stream) {
     QueueAbort(is->subtitleq);
+    is->StateChanged();
     {
       std::lock_guard lock(is->subpq_mutex);
       is->subpq_cond.notify_all();
@@ -693,6 +700,7 @@ bool TCustomPlayer::RequestSeek(TVideoState* is, int64_t APos, int64_t ARel, TSe
   FSeekEvent.Reset();
   is->seek_req = 1;
   is->continue_read.Set();
+  is->StateChanged();  // seek_paused lets a held video thread make the new place's picture
   return true;
 }
 

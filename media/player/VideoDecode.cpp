@@ -24,8 +24,6 @@ namespace quorvel {
 
 namespace {
 
-void SleepMs(int AMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds)); }
-
 // The scaler flags the graph's own scalers use (bicubic).
 constexpr int kGraphScalerFlags = 4;
 
@@ -167,8 +165,9 @@ void TCustomPlayer::VideoThreadProc(TVideoState* is) {
   // the next picture, and so does a frame step whose picture is queued
   // until the event loop has paused again (so a step shows exactly one).
   const auto waitWhilePaused = [this, is] {
-    while ((is->paused || StepTaken(is)) && !is->videoq.abort_request && !is->seek_paused && !is->open_paused)
-      SleepMs(10);
+    is->WaitWhile([&] {
+      return (is->paused || StepTaken(is)) && !is->videoq.abort_request && !is->seek_paused && !is->open_paused;
+    });
   };
 
   // Every picture the graph holds goes to the queue; false: the playback
@@ -553,7 +552,7 @@ void TCustomPlayer::SubtitleThreadProc(TVideoState* is) {
   SetRealTimeThread(true);
   AVCodecContext* dec = is->subtitle_dec.get();
   for (;;) {
-    while (is->paused && !is->subtitleq.abort_request && !is->seek_paused) SleepMs(10);
+    is->WaitWhile([&] { return is->paused && !is->subtitleq.abort_request && !is->seek_paused; });
     AVPacket* pkt = nullptr;
     if (QueueGet(is->subtitleq, &pkt, true) < 0) break;
     if (IsFlushPacket(is->subtitleq, pkt)) {

@@ -4,9 +4,11 @@
 // Threads (see FFPlay.h): the read thread owns the format context and is the
 // one producer of the packet queues; SDL's audio thread owns the audio
 // decoder and the audio buffers; the event loop owns the picture side. The
-// int flags are single words set by one thread and polled by others
-// (relaxed atomics); the clock inputs are read without a lock by other
-// threads (a slightly stale value is fine there).
+// int flags are single words set by one thread and tested by others
+// (atomics); a thread that waits for one to change waits on the condition
+// its setter signals (continue_read, state_cond), never in a sleep loop.
+// The clock inputs are read without a lock by other threads (a slightly
+// stale value is fine there).
 #pragma once
 
 #include <atomic>
@@ -121,7 +123,7 @@ struct TVideoState {
   std::thread refresh_tid;  // the refresh thread
   const AVInputFormat* iformat = nullptr;
 
-  // ---- control flags (one writer, polled by others) ----
+  // ---- control flags (one writer, tested by others) ----
   std::atomic<int> abort_request{0};
   std::atomic<int> paused{0};
   int last_paused = 0;  // read thread
@@ -137,6 +139,23 @@ struct TVideoState {
   // down (QueueWakeReader), and after any flag above changes, the stream
   // switches, or the last samples reached the device.
   TManualEvent continue_read{false};
+  // Wakes the decode threads held by a pause, a frame step or a seek: the
+  // setters of paused, seek_paused, the step and abort_request (and the
+  // close of a stream, which aborts its queue) call StateChanged after the
+  // change; a waiter tests its condition under state_mutex, so no change
+  // is missed between its test and its wait. Never taken by the threads
+  // that keep time for longer than that test.
+  std::mutex state_mutex;
+  std::condition_variable state_cond;
+  void StateChanged() {
+    { std::lock_guard<std::mutex> lock(state_mutex); }
+    state_cond.notify_all();
+  }
+  template <class P>
+  void WaitWhile(P AHold) {
+    std::unique_lock<std::mutex> lock(state_mutex);
+    state_cond.wait(lock, [&] { return !AHold(); });
+  }
   // Read thread: the audio queue ran down to kAudioRefillMark and is being
   // filled up to kMinAudioQueueSize.
   bool audio_refill = true;

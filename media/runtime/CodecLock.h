@@ -1,9 +1,19 @@
 // The codec lock manager: one process-wide mutex that every component takes
-// around opening and closing a codec, so that those calls are serialised
-// across jobs and players. It keeps the old lock-manager protocol (create,
-// obtain, release, destroy on the address of a mutex pointer) and its log
-// lines; the loader creates the mutex after avcodec is loaded and destroys
-// it when avcodec is unloaded.
+// around opening a codec (avcodec_open2) and freeing its context, so that
+// those calls are serialised across jobs, decoders and players. The calls
+// go through CodecLockManager (create, obtain, release, destroy on the
+// address of a mutex pointer), which logs each step; the loader creates the
+// mutex after avcodec is loaded and destroys it when avcodec is unloaded.
+//
+// What it still guards with the libraries we load (libavcodec 59, FFmpeg
+// 5.1): nothing we know of. Those libraries have no lock-manager hook any
+// more (av_lockmgr_register is gone from their headers) because
+// avcodec_open2 serialises, with a lock of its own, the initialisation of
+// every codec that does not declare it thread-safe; decoding and encoding
+// on separate contexts were never shared. The lock stays as a cheap guard:
+// a codec is opened and freed once per stream, so serialising those calls
+// costs nothing measurable, and it keeps the program safe with a build of
+// the libraries, or an external codec wrapped by them, whose open is not.
 #pragma once
 
 namespace quorvel {

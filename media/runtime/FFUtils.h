@@ -22,8 +22,9 @@ struct TErrorEntry {
 };
 
 // The fixed table of error codes and their messages: the libraries' tag
-// codes, negated system error numbers and the Windows socket codes kept for
-// compatibility with messages users already know.
+// codes, negated system error numbers and the Windows socket codes. No call
+// returns the socket codes on Linux; they stay so that the table, and the
+// text the program gives for each code, is the same on every platform.
 std::span<const TErrorEntry> ErrorTable();
 
 // The message for a media error code. Codes in the fixed table give its

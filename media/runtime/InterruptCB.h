@@ -3,6 +3,26 @@
 // and I/O context the components create gets MakeAVIOInterruptCB(); the
 // library calls it on the blocked thread, which asks the registry for that
 // thread's first registered callback.
+//
+// How stopping fits together:
+// - This registry only routes the library's question "give up?" to the
+//   component whose thread is blocked. A component registers a callback
+//   for its own thread around its blocking calls (Add/Remove on that
+//   thread); the library asks it on that same thread.
+// - The answer comes from two things. A stop request (TCancelToken,
+//   CancelToken.h) is raised by whoever stops the work (the owner's
+//   thread, the encoder's Stop, a player's Stop) and read by the callback
+//   and by the work's own loops; a parent token cancels its children (the
+//   encoder's run stop cancels every job's). The read-timeout rule
+//   (TReadTimeout, ReadTimeout.h) is kept by the blocked thread itself:
+//   Begin/End around the call, Check from the callback.
+// - A job's callbacks: broken_cb (its token) while it runs, read_timeout_cb
+//   (token and rule) while it opens files. The decoder: the rule only (it
+//   has no stop). The player's read thread: the rule and its opening's
+//   token while it opens, then the playback's abort_request.
+// - Waits that are not library calls never poll: they wait on a condition
+//   that the stop signals (TCancelToken::WaitFor, the player's
+//   continue_read and state_cond, the job's run condition).
 #pragma once
 
 #include <cstdint>

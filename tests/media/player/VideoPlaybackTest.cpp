@@ -68,6 +68,18 @@ class PlayerVideoTest : public PlayerTest {
     ASSERT_TRUE(AEvents.WaitFor(psPause));
   }
 
+  // Makes a 4-second file of one colour per second (25 pictures a second)
+  // and opens it paused on APlayer (SDL copy 0 loaded): the second of the
+  // two pictures made while opening is the one shown.
+  void OpenFourSecondsPaused(TFFPlayer& APlayer, EventRecorder& AEvents, const std::string& AName) {
+    TVideoSpec spec;
+    spec.Frames = 100;
+    spec.ToneHz = {300, 600, 900, 1200};
+    const std::string file = MakeVideoFile(Dir + "/" + AName, spec, DrawSecondColour);
+    ASSERT_NO_FATAL_FAILURE(OpenPaused(APlayer, AEvents, file));
+    ASSERT_TRUE(WaitForFrame(APlayer, [](int64_t APTS) { return APTS == 40000; }));
+  }
+
   // Waits until CurrentFrame has a picture of the time APredicate accepts.
   bool WaitForFrame(TFFPlayer& APlayer, const std::function<bool(int64_t)>& APredicate) {
     return PollUntil([&] {
@@ -305,16 +317,10 @@ TEST_F(PlayerVideoTest, OpenedPausedQueuesTwoPicturesThenPauses) {
 // is there (before or after the playback paused again): every step brings
 // exactly the next picture, and the playback ends up paused.
 TEST_F(PlayerVideoTest, EachStepShowsExactlyTheNextPicture) {
-  TVideoSpec spec;
-  spec.Frames = 100;
-  spec.ToneHz = {300, 600, 900, 1200};
-  const std::string file = MakeVideoFile(Dir + "/steps", spec, DrawSecondColour);
   TFFPlayer player;
   LoadCopy(player, 0);
   EventRecorder events(player);
-  ASSERT_NO_FATAL_FAILURE(OpenPaused(player, events, file));
-  // The second of the two pictures made while opening is the one shown.
-  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS == 40000; }));
+  ASSERT_NO_FATAL_FAILURE(OpenFourSecondsPaused(player, events, "steps"));
   const int queued = TPlayerTestAccess::PicturesQueued(player);
   int64_t pts = 40000;
   constexpr int kSteps = 8;
@@ -330,6 +336,22 @@ TEST_F(PlayerVideoTest, EachStepShowsExactlyTheNextPicture) {
   int64_t last = -1;
   player.CurrentFrame(last);
   EXPECT_EQ(last, 40000 + kSteps * 40000);
+  player.Stop(true);
+}
+
+// The video thread is held by a step's picture until the step ends; a
+// Resume ends it and must release the thread at once: the pictures go on
+// (a missed wake would leave the picture standing while the sound plays).
+TEST_F(PlayerVideoTest, AResumeAfterAStepPlaysThePicturesOn) {
+  TFFPlayer player;
+  LoadCopy(player, 0);
+  EventRecorder events(player);
+  ASSERT_NO_FATAL_FAILURE(OpenFourSecondsPaused(player, events, "resume"));
+  player.StepToNextFrame();
+  ASSERT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS == 80000; }));
+  ASSERT_TRUE(PollUntil([&] { return player.Paused(); }));
+  player.Resume();
+  EXPECT_TRUE(WaitForFrame(player, [](int64_t APTS) { return APTS >= 400000; })) << "the pictures stopped";
   player.Stop(true);
 }
 

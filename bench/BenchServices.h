@@ -3,9 +3,13 @@
 // counted.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -36,6 +40,30 @@ public:
   void AppendLogText(const QString&) override {}
   void FFLoggerLog(uint32_t, quorvel::TLogLevel, const std::string&) override {}
   int Errors = 0;
+};
+
+// A 10 ms timer on the user-interface thread while it lives: the longest
+// time between two of its ticks is the longest the thread was kept from its
+// events (a click waits that long), and how many gaps were over 30 ms.
+class TTickGaps {
+public:
+  TTickGaps() {
+    FClock.start();
+    QObject::connect(&FTimer, &QTimer::timeout, [this] {
+      const qint64 now = FClock.nsecsElapsed();
+      Longest = std::max(Longest, (now - FLast) / 1e6);
+      Over30 += now - FLast > 30'000'000 ? 1 : 0;
+      FLast = now;
+    });
+    FTimer.start(10);
+  }
+  double Longest = 0;  // ms
+  int Over30 = 0;
+
+private:
+  QElapsedTimer FClock;
+  qint64 FLast = 0;
+  QTimer FTimer;
 };
 
 }  // namespace quorvel::bench

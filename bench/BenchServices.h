@@ -51,13 +51,28 @@ public:
     FClock.start();
     QObject::connect(&FTimer, &QTimer::timeout, [this] {
       const qint64 now = FClock.nsecsElapsed();
-      Longest = std::max(Longest, (now - FLast) / 1e6);
+      if ((now - FLast) / 1e6 > Longest) {
+        Longest = (now - FLast) / 1e6;
+        LongestEnd = now / 1e9;
+      }
       Over30 += now - FLast > 30'000'000 ? 1 : 0;
       FLast = now;
     });
     FTimer.start(10);
   }
-  double Longest = 0;  // ms
+  // From now on the figures count anew; the gap under way when this is
+  // called (the ticks missed before it) goes into Before.
+  void Mark() {
+    const qint64 now = FClock.nsecsElapsed();
+    Before = std::max(Longest, (now - FLast) / 1e6);
+    Longest = 0;
+    LongestEnd = 0;
+    Over30 = 0;
+    FLast = now;
+  }
+  double Before = 0;      // ms, the longest gap before Mark
+  double Longest = 0;     // ms
+  double LongestEnd = 0;  // s after the start, where the longest gap ended
   int Over30 = 0;
 
 private:

@@ -75,17 +75,16 @@ int main(int argc, char** argv) {
   int runs = 3;
   bool gaps = false;
   QString dir = QDir::tempPath() + "/quorvel-bench-window";
-  for (int i = 1; i < argc; ++i)
-    if (std::string(argv[i]) == "--gaps") gaps = true;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--gaps") {
-      --i;
+      gaps = true;
       continue;
     }
-    if (a == "--seconds") seconds = std::atof(argv[i + 1]);
-    else if (a == "--dir") dir = QString::fromLocal8Bit(argv[i + 1]);
-    else if (a == "--runs") runs = std::atoi(argv[i + 1]);
+    if (i + 1 >= argc) break;
+    if (a == "--seconds") seconds = std::atof(argv[++i]);
+    else if (a == "--dir") dir = QString::fromLocal8Bit(argv[++i]);
+    else if (a == "--runs") runs = std::atoi(argv[++i]);
   }
   quorvel::MediaRuntime runtime;
   QApplication app(argc, argv);

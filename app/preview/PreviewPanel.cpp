@@ -216,10 +216,8 @@ void TPreviewPanel::FFPlayerState(TPlayState AState) {
 }
 
 bool TPreviewPanel::HasPictures(const QString& AFileName) const {
-  const int sel = FList.SelectedIndex();
-  const auto& rows = FList.AudioFiles();
-  if (sel >= 0 && rows[static_cast<size_t>(sel)].Source == AFileName) return rows[static_cast<size_t>(sel)].HasPictures;
-  for (const TAudioFile& row : rows)
+  // Rows of one file were probed alike: the first says it.
+  for (const TAudioFile& row : FList.AudioFiles())
     if (row.Source == AFileName) return row.HasPictures;
   return false;
 }

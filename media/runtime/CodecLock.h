@@ -5,8 +5,8 @@
 // address of a mutex pointer), which logs each step; the loader creates the
 // mutex after avcodec is loaded and destroys it when avcodec is unloaded.
 //
-// What it still guards with the libraries we load (libavcodec 59, FFmpeg
-// 5.1): nothing we know of. Those libraries have no lock-manager hook any
+// What it still guards with the libraries we load (libavcodec 59, from
+// FFmpeg 5.1): nothing we know of. Those libraries have no lock-manager hook any
 // more (av_lockmgr_register is gone from their headers) because
 // avcodec_open2 serialises, with a lock of its own, the initialisation of
 // every codec that does not declare it thread-safe; decoding and encoding
